@@ -1,0 +1,147 @@
+#include "net/NativeError.h"
+
+#include <netdb.h>
+
+#include <cerrno>
+
+#include "net/SocketErrorCodes.h"
+
+using namespace vandrel::net;
+
+int socketErrorFromErrno(int err) {
+    switch (err) {
+        case 0:
+            return 0;
+        case EINTR:
+            return WSAEINTR;
+        case EBADF:
+            return WSAEBADF;
+        case EPERM:
+        case EACCES:
+            return WSAEACCES;
+        case EFAULT:
+            return WSAEFAULT;
+        case EINVAL:
+            return WSAEINVAL;
+        case ENFILE:
+        case EMFILE:
+            return WSAEMFILE;
+#if EWOULDBLOCK != EAGAIN
+        case EWOULDBLOCK:
+#endif
+        case EAGAIN:
+        case EINPROGRESS:
+            return WSAEWOULDBLOCK;
+        case EALREADY:
+            return WSAEALREADY;
+        case ENOTSOCK:
+            return WSAENOTSOCK;
+        case EDESTADDRREQ:
+            return WSAEDESTADDRREQ;
+        case EMSGSIZE:
+            return WSAEMSGSIZE;
+        case EPROTOTYPE:
+            return WSAEPROTOTYPE;
+        case ENOPROTOOPT:
+            return WSAENOPROTOOPT;
+        case EPROTONOSUPPORT:
+            return WSAEPROTONOSUPPORT;
+        case ESOCKTNOSUPPORT:
+            return WSAESOCKTNOSUPPORT;
+#if ENOTSUP != EOPNOTSUPP
+        case ENOTSUP:
+#endif
+        case EOPNOTSUPP:
+            return WSAEOPNOTSUPP;
+        case EPFNOSUPPORT:
+            return WSAEPFNOSUPPORT;
+        case EAFNOSUPPORT:
+            return WSAEAFNOSUPPORT;
+        case EADDRINUSE:
+            return WSAEADDRINUSE;
+        case EADDRNOTAVAIL:
+            return WSAEADDRNOTAVAIL;
+        case ENETDOWN:
+            return WSAENETDOWN;
+        case ENETUNREACH:
+            return WSAENETUNREACH;
+        case ENETRESET:
+            return WSAENETRESET;
+        case ECONNABORTED:
+            return WSAECONNABORTED;
+        case EPIPE:
+        case ECONNRESET:
+            return WSAECONNRESET;
+        case ENOMEM:
+        case ENOBUFS:
+            return WSAENOBUFS;
+        case EISCONN:
+            return WSAEISCONN;
+        case ENOTCONN:
+            return WSAENOTCONN;
+        case ESHUTDOWN:
+            return WSAESHUTDOWN;
+        case ETOOMANYREFS:
+            return WSAETOOMANYREFS;
+        case ETIMEDOUT:
+            return WSAETIMEDOUT;
+        case ECONNREFUSED:
+            return WSAECONNREFUSED;
+        case ELOOP:
+            return WSAELOOP;
+        case ENAMETOOLONG:
+            return WSAENAMETOOLONG;
+        case EHOSTDOWN:
+            return WSAEHOSTDOWN;
+        case EHOSTUNREACH:
+            return WSAEHOSTUNREACH;
+        case ENOTEMPTY:
+            return WSAENOTEMPTY;
+        case EUSERS:
+            return WSAEUSERS;
+        case EDQUOT:
+            return WSAEDQUOT;
+        case ESTALE:
+            return WSAESTALE;
+        case EREMOTE:
+            return WSAEREMOTE;
+        default:
+            return err;
+    }
+}
+
+int socketErrorFromGai(int gaiErr) {
+    switch (gaiErr) {
+        case 0:
+            return 0;
+        case EAI_NONAME:
+        case EAI_SERVICE:
+            return WSAHOST_NOT_FOUND;
+        case EAI_AGAIN:
+            return WSATRY_AGAIN;
+        case EAI_FAIL:
+            return WSANO_RECOVERY;
+#ifdef EAI_NODATA
+        case EAI_NODATA:
+            return WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+        case EAI_ADDRFAMILY:
+            return WSANO_DATA;
+#endif
+        case EAI_FAMILY:
+            return WSAEAFNOSUPPORT;
+        case EAI_SOCKTYPE:
+            return WSAESOCKTNOSUPPORT;
+        case EAI_BADFLAGS:
+            return WSAEINVAL;
+        case EAI_MEMORY:
+            return WSAENOBUFS;
+        case EAI_SYSTEM: {
+            const int mapped = socketErrorFromErrno(errno);
+            return mapped != 0 ? mapped : WSANO_RECOVERY;
+        }
+        default:
+            return WSANO_RECOVERY;
+    }
+}
