@@ -1,0 +1,39 @@
+#include "DeviceState.h"
+
+#include "Ipv4.h"
+
+namespace devsim {
+
+DeviceState::DeviceState(const Options& options)
+    : m_fields(options.fields),
+      m_netmask(ipv4::parse(options.netmask).value_or(0xFFFFFF00u)),
+      m_gateway(ipv4::parse(options.gateway).value_or(0)) {}
+
+DeviceFields DeviceState::replyFields(std::uint32_t arrivalAddress) const {
+    DeviceFields fields = m_fields;
+    // The MAC belongs to the hardware: it follows the address the device came up
+    // with, not the one a technician configures later.
+    std::uint32_t hardware = ipv4::parse(fields.ip).value_or(arrivalAddress);
+    if (m_saved) {
+        fields.ip = ipv4::format(m_saved->ip);
+    } else if (fields.ip == "auto") {
+        fields.ip = ipv4::format(arrivalAddress);
+    }
+    if (fields.mac == "auto") {
+        fields.mac = macForAddress(hardware);
+    }
+    return fields;
+}
+
+IpSettings DeviceState::settingsFor(std::uint32_t localAddress) const {
+    if (m_saved) {
+        return *m_saved;
+    }
+    IpSettings settings{localAddress, m_netmask, m_gateway};
+    if (auto given = ipv4::parse(m_fields.ip)) {
+        settings.ip = *given;
+    }
+    return settings;
+}
+
+}  // namespace devsim

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+namespace devsim {
+
+std::string helpText();
+
+}  // namespace devsim

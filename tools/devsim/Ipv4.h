@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace devsim {
+
+// IPv4 addresses in host byte order, as technicians type and read them.
+namespace ipv4 {
+
+// Strict dotted quad: four decimal numbers 0-255, no blanks, no leading '+',
+// at most three digits each. Returns nothing for anything else.
+std::optional<std::uint32_t> parse(const std::string& text);
+
+std::string format(std::uint32_t address);
+
+// True for masks whose one-bits are contiguous from the top (0.0.0.0 excluded).
+bool isNetmask(std::uint32_t mask);
+
+// An address a device may take: not 0.x.x.x, not loopback, not multicast or reserved.
+bool isUsableHost(std::uint32_t address);
+
+}  // namespace ipv4
+}  // namespace devsim

@@ -1,0 +1,305 @@
+#include "TelnetSession.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace devsim {
+
+using namespace telnet;
+
+namespace {
+
+constexpr std::size_t kFloodChunk = 64 * 1024;
+constexpr std::size_t kFloodLine = 80;
+constexpr std::size_t kMaxLabel = 64;
+
+// Deterministic printable text, 80-byte lines ending in CR LF, so a receiver can
+// check both the count and the contents of what it got.
+std::string floodText(std::uint64_t offset, std::size_t length) {
+    static const char pattern[] =
+        "the quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMNOPQR";
+    std::string text;
+    text.reserve(length);
+    while (text.size() < length) {
+        std::uint64_t line = offset / kFloodLine;
+        std::size_t column = offset % kFloodLine;
+        char number[16];
+        std::snprintf(number, sizeof number, "%06llu ",
+                      static_cast<unsigned long long>(line % 1000000));
+        std::string full = number;
+        full += pattern;
+        full.resize(kFloodLine - 2, '.');
+        full += "\r\n";
+        std::size_t take = std::min(kFloodLine - column, length - text.size());
+        text.append(full, column, take);
+        offset += take;
+    }
+    return text;
+}
+
+// Terminal types and locations are shown in the banner: keep them printable and short.
+std::string label(const std::string& raw) {
+    std::string text;
+    for (char c : raw.substr(0, kMaxLabel)) {
+        auto byte = static_cast<unsigned char>(c);
+        text += (byte >= 32 && byte < 127) ? c : '?';
+    }
+    return text;
+}
+
+std::uint32_t localAddressOf(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    return ntohl(address.sin_addr.s_addr);
+}
+
+std::string peerOf(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return "?";
+    }
+    return std::string(inet_ntoa(address.sin_addr)) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+}  // namespace
+
+void Recorder::write(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        ssize_t written = ::write(m_fd, bytes, length);
+        if (written <= 0) {
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+TelnetSession::TelnetSession(int fd, const Options& options, DeviceState& state, Recorder* recorder,
+                             TimePoint now)
+    : m_fd(fd),
+      m_state(state),
+      m_recorder(recorder),
+      m_console(state, localAddressOf(fd)),
+      m_floodLeft(options.floodBytes),
+      m_bannerDue(now + kBannerWait),
+      m_peer(peerOf(fd)) {
+    if (options.closeAfterMs >= 0) {
+        m_closeDue = now + Milliseconds(options.closeAfterMs);
+    }
+    const std::string& script = options.optionScript;
+    for (std::size_t i = 0; i + 2 < script.size(); ++i) {
+        auto verb = static_cast<unsigned char>(script[i + 1]);
+        auto option = static_cast<unsigned char>(script[i + 2]);
+        if (static_cast<unsigned char>(script[i]) == IAC && (verb == WILL || verb == DO)) {
+            (verb == WILL ? m_weWill : m_weDo)[option] = true;
+        }
+    }
+    m_ttypeDone = !m_weDo[TTYPE];
+    m_locationDone = !m_weDo[LOCATION];
+    logLine("telnet client %s connected", m_peer.c_str());
+    queue(script);
+    maybeShowBanner(now);
+}
+
+TelnetSession::~TelnetSession() {
+    ::close(m_fd);
+}
+
+void TelnetSession::finish(const char* why) {
+    if (!m_finished) {
+        logLine("telnet client %s: %s", m_peer.c_str(), why);
+    }
+    m_finished = true;
+}
+
+void TelnetSession::onReadable(TimePoint now) {
+    char buffer[4096];
+    ssize_t received = ::recv(m_fd, buffer, sizeof buffer, 0);
+    if (received == 0) {
+        finish("closed by the client");
+        return;
+    }
+    if (received < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            finish("connection lost");
+        }
+        return;
+    }
+    if (m_recorder != nullptr) {
+        m_recorder->write(buffer, static_cast<std::size_t>(received));
+    }
+    if (m_closing) {
+        return;
+    }
+    std::vector<TelnetEvent> events;
+    m_reader.feed(buffer, static_cast<std::size_t>(received), events);
+    for (const TelnetEvent& event : events) {
+        handleEvent(event);
+        if (m_closing) {
+            break;
+        }
+    }
+    maybeShowBanner(now);
+    flush();
+}
+
+void TelnetSession::handleEvent(const TelnetEvent& event) {
+    switch (event.kind) {
+        case TelnetEvent::Kind::Data:
+            queue(m_console.input(event.data));
+            if (m_console.closeRequested()) {
+                m_closing = true;
+            }
+            break;
+        case TelnetEvent::Kind::Option:
+            handleOption(event.verb, event.option);
+            break;
+        case TelnetEvent::Kind::Subnegotiation:
+            handleSubnegotiation(event.data);
+            break;
+        case TelnetEvent::Kind::Command:
+            if (event.verb == IP) {
+                queue(m_console.interrupt());
+            }
+            break;
+    }
+}
+
+void TelnetSession::handleOption(unsigned char verb, unsigned char option) {
+    if (verb == WILL && option == TTYPE) {
+        if (!m_weDo[TTYPE]) {
+            m_weDo[TTYPE] = true;
+            sendCommand(DO, TTYPE);
+        }
+        if (!m_ttypeAsked) {
+            m_ttypeAsked = true;
+            m_ttypeDone = false;
+            queue(std::string{char(IAC), char(SB), char(TTYPE), char(SEND), char(IAC), char(SE)});
+        }
+    } else if (verb == WILL && option == LOCATION) {
+        if (!m_weDo[LOCATION]) {
+            m_weDo[LOCATION] = true;
+            sendCommand(DO, LOCATION);
+        }
+    } else if (verb == WONT && (option == TTYPE || option == LOCATION)) {
+        (option == TTYPE ? m_ttypeDone : m_locationDone) = true;
+    } else if ((verb == DO || verb == DONT) && option == ECHO) {
+        m_console.setEcho(verb == DO);
+        if (verb == DONT && m_weWill[ECHO]) {
+            m_weWill[ECHO] = false;
+            sendCommand(WONT, ECHO);
+        }
+    } else if (verb == DO && !m_weWill[option] && option != SGA && !m_refused[option]) {
+        m_refused[option] = true;
+        sendCommand(WONT, option);
+    } else if (verb == WILL && !m_weDo[option] && !m_refused[option]) {
+        m_refused[option] = true;
+        sendCommand(DONT, option);
+    }
+}
+
+void TelnetSession::handleSubnegotiation(const std::string& data) {
+    if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == TTYPE && data[1] == IS) {
+        m_terminalType = label(data.substr(2));
+        m_ttypeDone = true;
+    } else if (!data.empty() && static_cast<unsigned char>(data[0]) == LOCATION) {
+        m_location = label(data.substr(1));
+        m_locationDone = true;
+    }
+}
+
+void TelnetSession::sendCommand(unsigned char verb, unsigned char option) {
+    queue(std::string{char(IAC), char(verb), char(option)});
+}
+
+void TelnetSession::maybeShowBanner(TimePoint now) {
+    bool known = m_ttypeDone && m_locationDone;
+    if (m_bannerShown || m_floodLeft > 0 || m_closing || (!known && now < m_bannerDue)) {
+        return;
+    }
+    m_bannerShown = true;
+    logLine("telnet client %s: terminal type '%s', location '%s'", m_peer.c_str(),
+            m_terminalType.c_str(), m_location.c_str());
+    queue(m_console.banner(m_terminalType, m_location));
+}
+
+void TelnetSession::queue(const std::string& bytes) {
+    if (m_outOffset > 0 && m_outOffset == m_out.size()) {
+        m_out.clear();
+        m_outOffset = 0;
+    }
+    m_out += bytes;
+}
+
+void TelnetSession::fillFlood() {
+    if (m_floodLeft == 0 || m_out.size() - m_outOffset >= kFloodChunk) {
+        return;
+    }
+    std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(m_floodLeft, kFloodChunk));
+    queue(floodText(m_floodOffset, take));
+    m_floodOffset += take;
+    m_floodLeft -= take;
+}
+
+void TelnetSession::flush() {
+    while (!m_finished) {
+        fillFlood();
+        if (m_outOffset >= m_out.size()) {
+            break;
+        }
+        ssize_t sent =
+            ::send(m_fd, m_out.data() + m_outOffset, m_out.size() - m_outOffset, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                finish("connection lost while sending");
+            }
+            return;
+        }
+        m_outOffset += static_cast<std::size_t>(sent);
+        if (m_outOffset >= m_out.size()) {
+            m_out.clear();
+            m_outOffset = 0;
+        }
+    }
+    if (m_closing && !wantsWrite()) {
+        ::shutdown(m_fd, SHUT_WR);
+        finish("session ended by exit");
+    }
+}
+
+void TelnetSession::onWritable(TimePoint now) {
+    flush();
+    maybeShowBanner(now);
+    flush();
+}
+
+void TelnetSession::onTimer(TimePoint now) {
+    if (m_closeDue && now >= *m_closeDue) {
+        finish("closed by the device (close-after)");
+        return;
+    }
+    maybeShowBanner(now);
+    flush();
+}
+
+std::optional<TimePoint> TelnetSession::nextDeadline() const {
+    std::optional<TimePoint> next = m_closeDue;
+    bool bannerWaits = !m_bannerShown && m_floodLeft == 0 && !m_closing;
+    if (bannerWaits && (!next || m_bannerDue < *next)) {
+        next = m_bannerDue;
+    }
+    return next;
+}
+
+}  // namespace devsim
