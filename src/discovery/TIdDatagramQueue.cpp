@@ -1,0 +1,61 @@
+#include "discovery/TIdDatagramQueue.h"
+
+namespace vandrel::discovery {
+
+namespace {
+// Bookkeeping cost of an entry, so that a flood of empty datagrams is bounded as well.
+constexpr std::size_t kEntryOverhead = 64;
+}  // namespace
+
+TIdDatagramQueue::TIdDatagramQueue(std::size_t maxBytes) : m_maxBytes(maxBytes) {}
+
+TIdDatagramQueue::PushResult TIdDatagramQueue::Push(TIdDatagram&& datagram) {
+    const std::size_t cost = datagram.Data.size() + kEntryOverhead;
+    std::unique_lock lock(m_lock);
+    m_space.wait(lock,
+                 [&] { return m_aborted || m_items.empty() || m_bytes + cost <= m_maxBytes; });
+    if (m_aborted) {
+        return PushResult::Aborted;
+    }
+    m_items.push_back(std::move(datagram));
+    m_bytes += cost;
+    if (m_busy) {
+        return PushResult::Queued;
+    }
+    m_busy = true;
+    return PushResult::QueuedFirst;
+}
+
+bool TIdDatagramQueue::Pop(TIdDatagram& datagram) {
+    std::lock_guard lock(m_lock);
+    if (m_items.empty()) {
+        m_busy = false;
+        return false;
+    }
+    datagram = std::move(m_items.front());
+    m_items.pop_front();
+    m_bytes -= datagram.Data.size() + kEntryOverhead;
+    m_space.notify_one();
+    return true;
+}
+
+void TIdDatagramQueue::Abort() {
+    std::lock_guard lock(m_lock);
+    m_aborted = true;
+    m_space.notify_all();
+}
+
+void TIdDatagramQueue::Reset() {
+    std::lock_guard lock(m_lock);
+    m_items.clear();
+    m_bytes = 0;
+    m_busy = false;
+    m_aborted = false;
+}
+
+std::size_t TIdDatagramQueue::Count() const {
+    std::lock_guard lock(m_lock);
+    return m_items.size();
+}
+
+}  // namespace vandrel::discovery

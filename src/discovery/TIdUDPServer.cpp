@@ -1,0 +1,148 @@
+#include "discovery/TIdUDPServer.h"
+
+#include <sys/socket.h>
+
+#include <chrono>
+
+#include "discovery/TIdSocketHandle.h"
+#include "discovery/TIdUDPListenerThread.h"
+
+namespace vandrel::discovery {
+
+namespace {
+// A burst of replies must fit while the GUI thread is busy; the system caps this at its
+// own limit.
+constexpr int kReceiveBufferRequest = 4 << 20;
+}  // namespace
+
+TIdUDPServer::TIdUDPServer() : m_self(std::make_shared<TIdUDPServer*>(this)) {}
+
+TIdUDPServer::~TIdUDPServer() {
+    m_self.reset();
+    SetActive(false);
+}
+
+TIdSocketHandle& TIdUDPServer::AddBinding() {
+    auto binding = std::make_unique<TIdSocketHandle>();
+    binding->SetPort(m_defaultPort);
+    m_bindings.push_back(std::move(binding));
+    return *m_bindings.back();
+}
+
+void TIdUDPServer::Activate() {
+    if (m_bindings.empty()) {
+        AddBinding();
+    }
+    try {
+        for (auto& binding : m_bindings) {
+            binding->AllocateSocket();
+            ::setsockopt(binding->Handle(), SOL_SOCKET, SO_RCVBUF, &kReceiveBufferRequest,
+                         sizeof kReceiveBufferRequest);
+            binding->Bind();
+        }
+    } catch (...) {
+        CloseBindings();
+        throw;
+    }
+    SetCurrentBinding(m_bindings.front().get());
+    std::vector<TIdSocketHandle*> handles;
+    for (auto& binding : m_bindings) {
+        handles.push_back(binding.get());
+    }
+    m_queue.Reset();
+    m_thread = std::make_unique<TIdUDPListenerThread>(
+        std::move(handles), BufferSize(),
+        [this](TIdSocketHandle& binding, const std::string& peerIP, int peerPort,
+               TMemoryStream& data) { Received(binding, peerIP, peerPort, data); });
+    m_thread->Start();
+    MarkActive(true);
+    BroadcastEnabledChanged();
+}
+
+void TIdUDPServer::Deactivate() {
+    if (CurrentBinding() == nullptr) {
+        MarkActive(false);
+        return;
+    }
+    // The sockets are closed only after the listener has ended, so it never waits on or
+    // reads from a descriptor that is closed (or already reused by another part).
+    m_thread->Stop();
+    m_queue.Abort();
+    m_thread->WaitFor();
+    CloseBindings();
+    m_thread.reset();
+    m_queue.Reset();
+    SetCurrentBinding(nullptr);
+    MarkActive(false);
+}
+
+void TIdUDPServer::CloseBindings() {
+    for (auto& binding : m_bindings) {
+        binding->CloseSocket();
+    }
+}
+
+void TIdUDPServer::BroadcastEnabledChanged() {
+    for (auto& binding : m_bindings) {
+        if (binding->HandleAllocated()) {
+            SetBroadcastFlag(BroadcastEnabled(), binding.get());
+        }
+    }
+}
+
+void TIdUDPServer::Received(TIdSocketHandle& binding, const std::string& peerIP, int peerPort,
+                            TMemoryStream& data) {
+    if (m_threadedEvent || !m_synchronizer) {
+        binding.SetPeer(peerIP, peerPort);
+        ReadStep(binding, data);
+        return;
+    }
+    TIdDatagram datagram{&binding, peerIP, peerPort,
+                         std::vector<std::uint8_t>(data.Memory(), data.Memory() + data.Size())};
+    if (m_queue.Push(std::move(datagram)) == TIdDatagramQueue::PushResult::QueuedFirst) {
+        PostDelivery();
+    }
+}
+
+void TIdUDPServer::PostDelivery() {
+    std::weak_ptr<TIdUDPServer*> self = m_self;
+    m_synchronizer([self] {
+        if (const auto server = self.lock()) {
+            (*server)->DeliverQueued();
+        }
+    });
+}
+
+void TIdUDPServer::DeliverQueued() {
+    if (m_delivering) {
+        return;
+    }
+    m_delivering = true;
+    const auto deadline = std::chrono::steady_clock::now() + m_deliverySlice;
+    TIdDatagram datagram;
+    while (m_queue.Pop(datagram)) {
+        datagram.Binding->SetPeer(datagram.PeerIP, datagram.PeerPort);
+        m_readBuffer.Assign(datagram.Data.data(), datagram.Data.size());
+        try {
+            ReadStep(*datagram.Binding, m_readBuffer);
+        } catch (...) {
+            // A failing read hook loses only its own datagram.
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            // Let the event loop paint and take input; the queue stays marked busy.
+            m_delivering = false;
+            PostDelivery();
+            return;
+        }
+    }
+    m_delivering = false;
+}
+
+void TIdUDPServer::ReadStep(TIdSocketHandle& binding, TMemoryStream& data) {
+    SetCurrentBinding(&binding);
+    if (OnUDPRead) {
+        OnUDPRead(*this, data, binding);
+    }
+}
+
+}  // namespace vandrel::discovery

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "discovery/TIdDatagramQueue.h"
+#include "discovery/TIdUDPBase.h"
+#include "discovery/TMemoryStream.h"
+
+namespace vandrel::discovery {
+
+class TIdSocketHandle;
+class TIdUDPListenerThread;
+
+// The discovery endpoint: binds its Bindings (one on DefaultPort and all local addresses
+// when none are given), receives on a listener thread and delivers every datagram to
+// OnUDPRead.
+//
+// Delivery with ThreadedEvent False: the listener only drains the sockets into a queue, and
+// the Synchronizer runs DeliverQueued on the GUI thread, which calls OnUDPRead for one
+// datagram at a time in arrival order. While OnUDPRead runs (for example inside a modal
+// message box), a nested DeliverQueued delivers nothing, so later datagrams wait until it
+// returns. With ThreadedEvent True, or without a Synchronizer, OnUDPRead runs on the
+// listener thread. Exceptions raised by OnUDPRead are discarded.
+class TIdUDPServer : public TIdUDPBase {
+public:
+    using TUDPReadEvent =
+        std::function<void(TIdUDPServer& Sender, TMemoryStream& AData, TIdSocketHandle& ABinding)>;
+    // Must run the given call later on the GUI thread, never inside the call to itself. It
+    // is invoked from the listener thread.
+    using TSynchronizer = std::function<void(std::function<void()>)>;
+
+    TIdUDPServer();
+    ~TIdUDPServer() override;
+
+    std::vector<std::unique_ptr<TIdSocketHandle>>& Bindings() { return m_bindings; }
+    // Appends a binding whose Port is DefaultPort.
+    TIdSocketHandle& AddBinding();
+
+    int DefaultPort() const { return m_defaultPort; }
+    void SetDefaultPort(int port) { m_defaultPort = port; }
+    bool ThreadedEvent() const { return m_threadedEvent; }
+    void SetThreadedEvent(bool threaded) { m_threadedEvent = threaded; }
+    void SetSynchronizer(TSynchronizer synchronizer) { m_synchronizer = std::move(synchronizer); }
+    // Longest stretch DeliverQueued works before it yields to the event loop and asks the
+    // Synchronizer to call it again.
+    void SetDeliverySlice(std::chrono::milliseconds slice) { m_deliverySlice = slice; }
+
+    TUDPReadEvent OnUDPRead;
+
+    // The listener thread while active, else null.
+    TIdUDPListenerThread* Thread() const { return m_thread.get(); }
+    // Delivers queued datagrams on the calling thread (the GUI thread).
+    void DeliverQueued();
+    // Datagrams received but not yet delivered.
+    std::size_t PendingCount() const { return m_queue.Count(); }
+
+protected:
+    void Activate() override;
+    void Deactivate() override;
+    void BroadcastEnabledChanged() override;
+
+private:
+    void Received(TIdSocketHandle& binding, const std::string& peerIP, int peerPort,
+                  TMemoryStream& data);
+    void ReadStep(TIdSocketHandle& binding, TMemoryStream& data);
+    void PostDelivery();
+    void CloseBindings();
+
+    std::vector<std::unique_ptr<TIdSocketHandle>> m_bindings;
+    int m_defaultPort = 0;
+    bool m_threadedEvent = false;
+    TSynchronizer m_synchronizer;
+    std::chrono::milliseconds m_deliverySlice{8};
+    std::unique_ptr<TIdUDPListenerThread> m_thread;
+    TIdDatagramQueue m_queue;
+    TMemoryStream m_readBuffer;
+    bool m_delivering = false;
+    // Posted deliveries hold a weak reference, so one that arrives after destruction is void.
+    std::shared_ptr<TIdUDPServer*> m_self;
+};
+
+}  // namespace vandrel::discovery
