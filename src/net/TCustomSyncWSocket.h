@@ -1,0 +1,10 @@
+#pragma once
+
+#include "net/TCustomLineWSocket.h"
+
+// Layer for waiting while pumping messages; adds no behaviour of its own here.
+class TCustomSyncWSocket : public TCustomLineWSocket {
+public:
+    TCustomSyncWSocket() = default;
+    ~TCustomSyncWSocket() override = default;
+};

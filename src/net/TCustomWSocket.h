@@ -1,0 +1,351 @@
+#pragma once
+
+// Non-blocking TCP/UDP socket whose results arrive as events.
+//
+// Threading: a socket belongs to the thread that created it. Its message
+// target (TSocketWindow) lives in that thread; every hook runs there, from
+// that thread's Qt event loop, never from inside the call that started the
+// operation (Send's completion, CloseLater and FreeLater are posted).
+//
+// Hooks: the On... members are std::function values, invoked synchronously
+// and only when assigned, for example
+//     sock.OnDataAvailable = [this](TObject* sender, Word err) { onData(err); };
+//     sock.OnSessionClosed = nullptr;   // unassign
+// Sender is the socket itself. A hook may close its socket, and it may destroy
+// it (delete it, or FreeLater); the socket touches nothing of itself after a
+// hook that destroyed it. An exception escaping a hook during event dispatch
+// goes to OnBgException and, unless that clears CanClose, aborts the
+// connection.
+//
+// Errors: operations report failures through OnError when it is assigned
+// (LastError carries the code, the operation continues) and otherwise throw
+// ESocketException with a text such as "Connection refused (#10061 in Connect)".
+// All codes are socket error numbers (SocketErrorCodes.h).
+//
+// Properties are getter/setter pairs named after the property (Addr() /
+// SetAddr()). After every close, Addr, Port and Proto must be assigned again
+// (even with the same text) before the next Connect.
+
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/ESocketException.h"
+#include "net/TBuffer.h"
+#include "net/TIcsLogger.h"
+#include "net/TObject.h"
+#include "net/TSet.h"
+#include "net/WSocketLibrary.h"
+
+class TSocketWindow;
+
+using Word = std::uint16_t;
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsSocksConnected,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+
+enum TWSocketOption { wsoNoReceiveLoop, wsoTcpNoDelay, wsoSIO_RCVALL };
+using TWSocketOptions = TSet<TWSocketOption>;
+
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+enum TSocketKeepAliveOnOff { wsKeepAliveOff, wsKeepAliveOnCustom, wsKeepAliveOnSystem };
+
+using TDataAvailable = std::function<void(TObject* Sender, Word ErrCode)>;
+using TDataSent = std::function<void(TObject* Sender, Word ErrCode)>;
+using TSendData = std::function<void(TObject* Sender, int BytesSent)>;
+using TSessionClosed = std::function<void(TObject* Sender, Word ErrCode)>;
+using TSessionAvailable = std::function<void(TObject* Sender, Word ErrCode)>;
+using TSessionConnected = std::function<void(TObject* Sender, Word ErrCode)>;
+using TDnsLookupDone = std::function<void(TObject* Sender, Word ErrCode)>;
+using TChangeState =
+    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+using TBgExceptionEvent =
+    std::function<void(TObject* Sender, const std::exception& E, bool& CanClose)>;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+// A message for the socket's target: number, two parameters, result.
+struct TMessage {
+    unsigned Msg = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+    std::intptr_t Result = 0;
+};
+
+// Message numbers of the socket's target (user base 1024 plus an offset).
+inline constexpr unsigned WM_USER_BASE = 1024;
+inline constexpr unsigned MSG_SOCKET_EVENT = 1025;    // wParam handle, lParam bits | error << 16
+inline constexpr unsigned MSG_NAME_LOOKUP = 1026;     // wParam lookup handle, lParam error << 16
+inline constexpr unsigned MSG_ADDR_LOOKUP = 1027;     // as 1026
+inline constexpr unsigned MSG_CLOSE_DELAYED = 1028;   // CloseLater
+inline constexpr unsigned MSG_RELEASE = 1029;         // FreeLater
+inline constexpr unsigned MSG_TEST_EXCEPTION = 1030;  // raises inside the handler
+
+class TCustomWSocket : public TObject {
+public:
+    TCustomWSocket();
+    ~TCustomWSocket() override;
+
+    // ---- properties ----
+    TIcsLogger* IcsLogger() const { return m_logger; }
+    virtual void SetIcsLogger(TIcsLogger* logger);
+    const std::string& Addr() const { return m_addrStr; }
+    void SetAddr(const std::string& value);
+    const std::string& Port() const { return m_portStr; }
+    virtual void SetPort(const std::string& value);
+    const std::string& Proto() const { return m_protoStr; }
+    virtual void SetProto(const std::string& value);
+    const std::string& LocalAddr() const { return m_localAddr; }
+    void SetLocalAddr(const std::string& value);
+    const std::string& LocalPort() const { return m_localPortStr; }
+    void SetLocalPort(const std::string& value);
+    std::string PeerAddr() { return GetPeerAddr(); }
+    std::string PeerPort() { return GetPeerPort(); }
+    const std::string& DnsResult() const { return m_dnsResult; }
+    const std::vector<std::string>& DnsResultList() const { return m_dnsResultList; }
+    TSocketState State() const { return m_state; }
+    int ReadCount() const { return m_readCount; }
+    // Bytes readable now; -1 (with a report) when the query fails.
+    virtual int RcvdCount();
+    int LastError() const { return m_lastError; }
+    void SetLastError(int value) { m_lastError = value; }
+    bool MultiThreaded() const { return m_multiThreaded; }
+    void SetMultiThreaded(bool value) { m_multiThreaded = value; }
+    bool MultiCast() const { return m_multiCast; }
+    void SetMultiCast(bool value) { m_multiCast = value; }
+    const std::string& MultiCastAddrStr() const { return m_multiCastAddrStr; }
+    void SetMultiCastAddrStr(const std::string& value) { m_multiCastAddrStr = value; }
+    int MultiCastIpTTL() const { return m_multiCastIpTTL; }
+    void SetMultiCastIpTTL(int value) { m_multiCastIpTTL = value; }
+    bool ReuseAddr() const { return m_reuseAddr; }
+    void SetReuseAddr(bool value) { m_reuseAddr = value; }
+    TWSocketOptions ComponentOptions() const { return m_options; }
+    void SetComponentOptions(TWSocketOptions value) { m_options = value; }
+    int ListenBacklog() const { return m_listenBacklog; }
+    void SetListenBacklog(int value) { m_listenBacklog = value; }
+    std::uint8_t ReqVerLow() const;
+    void SetReqVerLow(std::uint8_t value);
+    std::uint8_t ReqVerHigh() const;
+    void SetReqVerHigh(std::uint8_t value);
+    int FlushTimeout() const { return m_flushTimeout; }
+    void SetFlushTimeout(int value) { m_flushTimeout = value; }
+    TSocketSendFlags SendFlags() const;
+    // Anything but wsSendNormal / wsSendUrgent is refused with "Invalid SendFlags".
+    void SetSendFlags(TSocketSendFlags value);
+    TSocketLingerOnOff LingerOnOff() const { return m_lingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff value) { m_lingerOnOff = value; }
+    int LingerTimeout() const { return m_lingerTimeout; }
+    void SetLingerTimeout(int value) { m_lingerTimeout = value; }
+    TSocketKeepAliveOnOff KeepAliveOnOff() const { return m_keepAliveOnOff; }
+    void SetKeepAliveOnOff(TSocketKeepAliveOnOff value) { m_keepAliveOnOff = value; }
+    int KeepAliveTime() const { return m_keepAliveTime; }
+    void SetKeepAliveTime(int value) { m_keepAliveTime = value; }
+    int KeepAliveInterval() const { return m_keepAliveInterval; }
+    void SetKeepAliveInterval(int value) { m_keepAliveInterval = value; }
+
+    // The library handle (-1 when there is none), the queue state, the
+    // library's buffer sizes read at Connect, the target (nullptr while detached).
+    TSocket HSocket() const { return m_hSocket; }
+    bool AllSent() const { return m_allSent; }
+    int BufferedByteCount() const { return m_bufferedByteCount; }
+    int SocketSndBufSize() const { return m_sndBufSize; }
+    int SocketRcvBufSize() const { return m_rcvBufSize; }
+    TSocketWindow* Handle() const { return m_window.get(); }
+    std::thread::id ThreadId() const { return m_threadId; }
+
+    // ---- events ----
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSendData OnSendData;
+    TSessionClosed OnSessionClosed;
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TChangeState OnChangeState;
+    TDnsLookupDone OnDnsLookupDone;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+    // ---- operations ----
+    virtual void Connect();
+    virtual void Close();
+    // Posted: Close / destruction happen from the event loop, behind pending
+    // events. FreeLater is for sockets created with new and owned by nobody else.
+    virtual void CloseLater();
+    virtual void FreeLater();
+    virtual void Abort();
+    // Sends the queue while pumping messages; returns when all sent or closed.
+    virtual void Flush();
+    virtual void DrainUntilClosed();
+    virtual void Listen();
+    virtual TSocket Accept();
+    virtual int Receive(void* Buffer, int BufferSize);
+    virtual std::string ReceiveStr();
+    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr* From, int& FromLen);
+    // Queues Len bytes and starts sending; returns Len (0 for Len <= 0), or -1
+    // when not connected and OnError is assigned. OnDataSent follows from the
+    // event loop once the queue is empty.
+    virtual int Send(const void* Data, int Len);
+    virtual int SendTo(const sockaddr* Dest, int DestLen, const void* Data, int Len);
+    virtual int SendStr(const std::string& Str);
+    virtual void DnsLookup(const std::string& HostName);
+    virtual void ReverseDnsLookup(const std::string& HostAddr);
+    virtual void ReverseDnsLookupBlocking(const std::string& HostAddr);
+    virtual void CancelLookup();
+    virtual std::string GetPeerAddr();
+    virtual std::string GetPeerPort();
+    virtual int GetPeerName(sockaddr* Name, int NameLen);
+    virtual std::string BoundPort();
+    virtual std::string BoundAddr();
+    virtual int GetSockName(sockaddr* Name, int& NameLen);
+    virtual void Dup(TSocket NewHSocket);
+    virtual void Shutdown(int How);
+    virtual void Pause();
+    virtual void Resume();
+    virtual void PumpMessages();
+    virtual void AttachToThread();
+    virtual void DetachFromThread();
+
+protected:
+    // Shared flag that turns false when the socket is destroyed. Take it before
+    // invoking a hook and test it afterwards before touching the socket again.
+    using LifeToken = std::shared_ptr<const bool>;
+    LifeToken Life() const { return m_alive; }
+    static bool Alive(const LifeToken& t) { return *t; }
+    bool Destroying() const { return m_destroying; }
+
+    // Logging (nothing happens without a logger).
+    virtual void DebugLog(TLogOption LogOption, const std::string& Msg);
+    virtual bool CheckLogOptions(TLogOption LogOption) const;
+
+    // Message target and dispatch.
+    virtual void WndProc(TMessage& Msg);
+    virtual void CreateHiddenWindow();
+    virtual void DestroyHiddenWindow();
+
+    virtual void TryToSend();
+    virtual void ResetDefaults();
+    virtual void CloseWithError(bool Shut, Word Error);
+    virtual void AbortWithError(Word Error);
+    virtual void BindSocket();
+    virtual int RawSend(const void* Data, int Len);
+    virtual void QueueSendData(const void* Data, int Len);
+
+    virtual void ReportError(const std::string& Msg);
+    virtual void HandleEventException(const std::exception& E);
+    void ReportSocketError(const std::string& Operation);
+
+    virtual bool TriggerDataAvailable(Word ErrCode);
+    virtual void TriggerSessionAvailable(Word ErrCode);
+    virtual void TriggerSessionConnected(Word ErrCode);
+    virtual void DoSessionConnected(Word ErrCode);
+    virtual void TriggerSessionClosed(Word ErrCode);
+    virtual void TriggerDataSent(Word ErrCode);
+    virtual void TriggerChangeState(TSocketState OldState, TSocketState NewState);
+    virtual void TriggerDnsLookupDone(Word ErrCode);
+    virtual void TriggerError();
+
+    virtual int RawReceive(void* Buffer, int BufferSize, int Flags);
+    virtual void HandleConnectEvent(Word Error);
+    virtual void HandleReadEvent(Word Error);
+    virtual void HandleWriteEvent(Word Error);
+    virtual void HandleAcceptEvent(Word Error);
+    virtual void HandleCloseEvent(Word Error);
+    virtual void DupConnected();
+
+    void EnterState(TSocketState NewState);
+    void ReceiveLoop(Word Error, TWSocketOptions Options);
+    void DiscardSendQueue();
+    void ApplyLinger();
+    void ApplyKeepAlive();
+    // The library's readable byte count; -1 when the query fails.
+    int PendingByteCount();
+
+private:
+    void DispatchSocketEvent(TMessage& Msg);
+    bool ResolveForConnect();
+    bool PrepareStreamSocket();
+    bool PrepareDatagramSocket();
+    bool RegisterEvents(long mask);
+    std::string Identity() const;
+
+    std::shared_ptr<bool> m_alive;
+    bool m_destroying = false;
+    std::unique_ptr<TSocketWindow> m_window;
+    std::thread::id m_threadId;
+    TIcsLogger* m_logger = nullptr;
+
+    int m_sendFlags = 0;
+    TSocket m_hSocket = INVALID_SOCKET;
+    TSocket m_aSocket = INVALID_SOCKET;
+
+    std::string m_addrStr;
+    bool m_addrResolved = false;
+    bool m_addrAssigned = false;
+    int m_addrFormat = AF_INET;
+    int m_proto = 6;
+    bool m_protoAssigned = true;
+    bool m_protoResolved = false;
+    bool m_localPortResolved = false;
+    std::string m_protoStr = "tcp";
+    std::string m_portStr;
+    bool m_portAssigned = false;
+    bool m_portResolved = false;
+    std::uint16_t m_portNum = 0;
+    std::string m_localPortStr = "0";
+    std::uint16_t m_localPortNum = 0;
+    std::string m_localAddr = "0.0.0.0";
+    int m_socketType = SOCK_STREAM;
+
+    std::deque<std::unique_ptr<TBuffer>> m_bufList;
+    int m_bufSize = 1460;
+
+    TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
+    int m_lingerTimeout = 0;
+    TSocketKeepAliveOnOff m_keepAliveOnOff = wsKeepAliveOnSystem;
+    int m_keepAliveTime = 30000;
+    int m_keepAliveInterval = 1000;
+    int m_listenBacklog = 5;
+
+    bool m_allSent = true;
+    int m_readCount = 0;
+    bool m_paused = false;
+    bool m_closeInvoked = false;
+    int m_bufferedByteCount = 0;
+    int m_flushTimeout = 60;
+    bool m_multiThreaded = false;
+    int m_dnsLookupHandle = 0;
+
+    bool m_multiCast = false;
+    std::string m_multiCastAddrStr;
+    int m_multiCastIpTTL = 1;
+    bool m_reuseAddr = false;
+    TWSocketOptions m_options;
+    TSocketState m_state = wsClosed;
+    bool m_terminated = false;
+    long m_selectEvent = 0;
+    long m_selectMessage = 0;
+    int m_lastError = 0;
+
+    std::string m_dnsResult;
+    std::vector<std::string> m_dnsResultList;
+
+    int m_sndBufSize = 0;
+    int m_rcvBufSize = 0;
+    sockaddr_in m_sin{};
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+// The message target of one socket, in place of a hidden window: it lives in
+// the thread that created it and delivers posted messages (and the socket
+// notifications registered with WSocket_WSAAsyncSelect) to its handler from
+// that thread's Qt event loop, in posting order, behind events already
+// pending.
+//
+// Notification semantics follow the asynchronous select it replaces:
+// - FD_CONNECT when a non-blocking connect completes, with the SO_ERROR code;
+//   after a successful connect an FD_WRITE follows;
+// - FD_READ once per batch of readable data, re-armed only by a receive;
+// - FD_WRITE again only after a send would have blocked;
+// - FD_ACCEPT once per pending connection, re-armed by an accept;
+// - FD_CLOSE once, after all data has been offered, with the close's error.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "net/WSocketLibrary.h"
+
+struct TMessage;
+class SocketMessageTarget;
+
+class TSocketWindow {
+public:
+    using Handler = std::function<void(TMessage&)>;
+
+    explicit TSocketWindow(Handler handler);
+    ~TSocketWindow();
+    TSocketWindow(const TSocketWindow&) = delete;
+    TSocketWindow& operator=(const TSocketWindow&) = delete;
+
+    // Queues a message behind every pending event of the target's thread.
+    // Callable from any thread.
+    void PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    std::thread::id ThreadId() const { return m_threadId; }
+
+private:
+    friend int WSocket_WSAAsyncSelect(TSocket, TSocketWindow*, unsigned, long);
+    SocketMessageTarget* m_target;
+    std::thread::id m_threadId;
+};
+
+// Registers handle s for the notifications in lEvent (FD_* bits), delivered as
+// message wMsg with wParam = s and lParam = bits | (error << 16). Makes the
+// handle non-blocking. lEvent 0 stops notifications. 0 or SOCKET_ERROR.
+int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long lEvent);
