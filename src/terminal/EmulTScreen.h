@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "terminal/EmulTLogFile.h"
+#include "terminal/TEmulTBuffer.h"
+
+// Cursor movements of the terminal. No received byte requests tmLineUp.
+enum TEmulTMove { tmAdvance, tmCarriageReturn, tmLineFeed, tmTab, tmBack, tmLineUp };
+
+// What the interpreter needs from the view that shows it.
+class EmulTScreenHost {
+public:
+    virtual ~EmulTScreenHost() = default;
+    // Whole rows that fit the window (0 while no vertical scroll bar is allowed).
+    virtual int VisibleRows() const = 0;
+    // Moves the view one line down as far as the scroll range allows.
+    virtual void ViewLineDown() = 0;
+};
+
+// The teletype interpreter behind a terminal view: grid, cursor, attributes
+// and the session log file. It knows no escape sequences: BS, HT, LF, FF and
+// CR move the cursor, bytes 32..255 print, every other byte is dropped.
+class EmulTScreen {
+public:
+    static constexpr int kMinColumns = 2;
+    static constexpr int kMaxColumns = 256;
+    static constexpr int kMinRows = 2;
+    static constexpr int kMaxRows = 512;
+
+    explicit EmulTScreen(EmulTScreenHost* host = nullptr);
+
+    TEmulTBuffer& Buffer() { return m_buffer; }
+    const TEmulTBuffer& Buffer() const { return m_buffer; }
+
+    int Columns() const { return m_buffer.Columns(); }
+    int Rows() const { return m_buffer.Rows(); }
+    // Clamp, reallocate (all content is lost) and bring the cursor inside the
+    // new grid. Return false, changing nothing, when the value is unchanged.
+    bool SetColumns(int value);
+    bool SetRows(int value);
+
+    // All cells empty, tab stops reset, cursor at (1, 1).
+    void Clear();
+
+    // Logs the bytes (when logging), then interprets those that reached the
+    // log. Throws EInOutError at the first byte that could not be logged;
+    // that byte and the rest are neither interpreted nor shown.
+    void WriteStr(std::string_view text);
+    void WriteChar(std::uint8_t b);
+    void ProcessChar(std::uint8_t b);
+    void MoveCursor(TEmulTMove kind);
+    void PlaceCursor(int col, int row);
+    TEmulTCell MakeCell(std::uint8_t ch) const;
+
+    int CursorColumn() const { return m_col; }
+    int CursorRow() const { return m_row; }
+
+    bool WrapLines = false;
+    TColor Color = 0x000000;
+    TColor FontColor = 0xFFFFFF;
+    TColor AltColor = 0xA6A6A6;
+    bool Reverse = false;
+    bool Highlight = false;
+    bool Underline = false;
+
+    // Logging switches the session log file; see EmulTLogFile. Switching off
+    // throws EInOutError when "<Close>" could not be written.
+    bool Log() const { return m_log; }
+    void SetLog(bool value);
+    const std::string& LogName() const { return m_logName; }
+    void SetLogName(std::string name) { m_logName = std::move(name); }
+
+private:
+    void Interpret(const char* data, std::size_t n);
+    void Print(std::uint8_t b);
+    void LineFeed();
+    void Advance();
+
+    EmulTScreenHost* m_host;
+    TEmulTBuffer m_buffer;
+    int m_col = 1;
+    int m_row = 1;
+    bool m_log = false;
+    std::string m_logName = "EMULT.LOG";
+    EmulTLogFile m_logFile;
+};

@@ -1,0 +1,589 @@
+#include "terminal/TCustomEmulT.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+QColor ToQColor(TColor c) {
+    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                  static_cast<int>((c >> 16) & 0xFF));
+}
+
+// Bytes whose glyph is certain to advance by one cell in a fixed-pitch font;
+// runs of them are drawn as one string, everything else cell by cell.
+bool RunSafe(std::uint8_t ch) {
+    return (ch >= 32 && ch < 127) || ch >= 160;
+}
+
+constexpr int kPaintWatchMs = 100;
+
+}  // namespace
+
+QFont TCustomEmulT::DefaultFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(9);
+    return font;
+}
+
+TCustomEmulT::TCustomEmulT(QWidget* parent) : QAbstractScrollArea(parent), m_screen(this) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(2);
+    setFocusPolicy(Qt::TabFocus);
+    viewport()->setAutoFillBackground(true);
+    SetColor(0x000000);
+    resize(400, 250);
+    horizontalScrollBar()->setTracking(false);
+    verticalScrollBar()->setTracking(false);
+    horizontalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->setSingleStep(1);
+    m_paintWatch.setSingleShot(true);
+    m_paintWatch.setInterval(kPaintWatchMs);
+    // A requested paint that never arrives (hidden or obscured window) must
+    // not hold back the following changes for ever.
+    connect(&m_paintWatch, &QTimer::timeout, this, [this] {
+        m_paintPending = false;
+        m_fullUpdate = true;
+        FlushChanges();
+    });
+    SetFont(DefaultFont());
+    MeasureFont();
+    ApplyScrollBarPolicy();
+}
+
+TCustomEmulT::~TCustomEmulT() = default;
+
+void TCustomEmulT::WriteStr(std::string_view text) {
+    struct Flush {
+        TCustomEmulT* view;
+        ~Flush() { view->ScheduleFlush(); }
+    } flush{this};
+    m_screen.WriteStr(text);
+}
+
+void TCustomEmulT::WriteChar(std::uint8_t b) {
+    const char c = static_cast<char>(b);
+    WriteStr(std::string_view(&c, 1));
+}
+
+void TCustomEmulT::Clear() {
+    m_screen.Clear();
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::SetColumns(int value) {
+    if (!m_screen.SetColumns(value)) {
+        return;
+    }
+    ApplyAutoSize();
+    UpdateScrollBars();
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::SetRows(int value) {
+    if (!m_screen.SetRows(value)) {
+        return;
+    }
+    ApplyAutoSize();
+    UpdateScrollBars();
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::SetBorderStyle(TBorderStyle value) {
+    if (value == m_borderStyle) {
+        return;
+    }
+    m_borderStyle = value;
+    if (value == bsSingle) {
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setLineWidth(2);
+    } else {
+        setFrameStyle(QFrame::NoFrame);
+    }
+    ApplyAutoSize();
+    UpdateScrollBars();
+}
+
+void TCustomEmulT::SetScrollBars(TScrollStyle value) {
+    if (value == m_scrollBars) {
+        return;
+    }
+    m_scrollBars = value;
+    ApplyScrollBarPolicy();
+    UpdateScrollBars();
+}
+
+void TCustomEmulT::SetSmoothScroll(bool value) {
+    m_smoothScroll = value;
+    horizontalScrollBar()->setTracking(value);
+    verticalScrollBar()->setTracking(value);
+}
+
+void TCustomEmulT::SetCaret(TTermCaret value) {
+    if (value == m_caret) {
+        return;
+    }
+    m_caret = value;
+    RestoreCaret();
+}
+
+void TCustomEmulT::SetColor(TColor value) {
+    m_screen.Color = value;
+    QPalette pal = viewport()->palette();
+    pal.setColor(QPalette::Base, ToQColor(value));
+    pal.setColor(QPalette::Window, ToQColor(value));
+    viewport()->setPalette(pal);
+}
+
+void TCustomEmulT::SetFont(const QFont& value) {
+    QFont f = value;
+    f.setUnderline(false);
+    f.setKerning(false);
+    if (!QFontInfo(f).fixedPitch()) {
+        f.setFamily(DefaultFont().family());
+    }
+    setFont(f);
+}
+
+void TCustomEmulT::SetAutoSize(bool value) {
+    m_autoSize = value;
+    ApplyAutoSize();
+}
+
+void TCustomEmulT::SetTabStop(bool value) {
+    m_tabStop = value;
+    setFocusPolicy(value ? Qt::TabFocus : Qt::NoFocus);
+}
+
+QSize TCustomEmulT::sizeHint() const {
+    const int frame = 2 * frameWidth();
+    return {m_charWidth * Columns() + frame, m_lineHeight * Rows() + frame};
+}
+
+void TCustomEmulT::ApplyAutoSize() {
+    updateGeometry();
+    if (m_autoSize) {
+        resize(sizeHint());
+    }
+}
+
+void TCustomEmulT::MeasureFont() {
+    const QFontMetrics fm(font());
+    m_lineHeight = std::max(1, fm.height());
+    m_charWidth = std::max(1, fm.maxWidth());
+    m_ascent = fm.ascent();
+    m_uniformAdvance = fm.horizontalAdvance(QLatin1Char('M')) == m_charWidth &&
+                       fm.horizontalAdvance(QLatin1Char('i')) == m_charWidth;
+    MakeCaret();
+}
+
+void TCustomEmulT::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() != QEvent::FontChange) {
+        return;
+    }
+    // setFont may also be called directly; the same rules apply then.
+    QFont f = font();
+    if (f.underline() || (!QFontInfo(f).fixedPitch() && f.family() != DefaultFont().family())) {
+        SetFont(f);
+        return;
+    }
+    MeasureFont();
+    ApplyAutoSize();
+    UpdateScrollBars();
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::MakeCaret() {
+    switch (m_caret) {
+        case tcBlock:
+            m_caretHeight = m_lineHeight;
+            break;
+        case tcUnderline:
+            m_caretHeight = m_lineHeight / 8;
+            break;
+        case tcNone:
+            m_caretHeight = 0;
+            break;
+    }
+}
+
+void TCustomEmulT::RestoreCaret() {
+    MakeCaret();
+    ScheduleFlush();
+}
+
+// --- scroll bars -----------------------------------------------------------
+
+void TCustomEmulT::ApplyScrollBarPolicy() {
+    const bool allowH = m_scrollBars == ssHorizontal || m_scrollBars == ssBoth;
+    const bool allowV = m_scrollBars == ssVertical || m_scrollBars == ssBoth;
+    setHorizontalScrollBarPolicy(allowH ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(allowV ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    if (!allowH) {
+        horizontalScrollBar()->setRange(0, 0);
+    }
+    if (!allowV) {
+        verticalScrollBar()->setRange(0, 0);
+    }
+}
+
+void TCustomEmulT::SetRanges(Qt::Orientation bar, int visible, int total) {
+    QScrollBar* sb = bar == Qt::Vertical ? verticalScrollBar() : horizontalScrollBar();
+    sb->setRange(0, visible < total ? total - visible : 0);
+    sb->setPageStep(std::max(1, visible));
+}
+
+void TCustomEmulT::UpdateScrollBars() {
+    // Showing or hiding a bar resizes the viewport, which calls back here.
+    if (m_scrollBars == ssNone || m_inScrollBars) {
+        return;
+    }
+    m_inScrollBars = true;
+    const bool allowH = m_scrollBars == ssHorizontal || m_scrollBars == ssBoth;
+    const bool allowV = m_scrollBars == ssVertical || m_scrollBars == ssBoth;
+    int w = maximumViewportSize().width();
+    if (allowH) {
+        SetRanges(Qt::Horizontal, w / m_charWidth, Columns());
+    }
+    if (allowV) {
+        m_visibleRows = viewport()->height() / m_lineHeight;
+        SetRanges(Qt::Vertical, m_visibleRows, Rows());
+    }
+    if (allowH && viewport()->width() != w) {
+        w = viewport()->width();
+        SetRanges(Qt::Horizontal, w / m_charWidth, Columns());
+    }
+    m_inScrollBars = false;
+    SyncOrigin();
+}
+
+void TCustomEmulT::SyncOrigin() {
+    if (m_scrollBars == ssHorizontal || m_scrollBars == ssBoth) {
+        m_originCol = horizontalScrollBar()->value() + 1;
+    }
+    if (m_scrollBars == ssVertical || m_scrollBars == ssBoth) {
+        m_originRow = verticalScrollBar()->value() + 1;
+    }
+}
+
+void TCustomEmulT::ScrollView(Qt::Orientation bar, int code, int thumb) {
+    if (code == scEndScroll || (code == scTrack && !m_smoothScroll)) {
+        return;
+    }
+    QScrollBar* sb = bar == Qt::Vertical ? verticalScrollBar() : horizontalScrollBar();
+    const int unit = bar == Qt::Vertical ? m_lineHeight : m_charWidth;
+    const int page = (bar == Qt::Vertical ? viewport()->height() : viewport()->width()) / unit;
+    const int p = sb->value();
+    int q = p;
+    switch (code) {
+        case scLineUp:
+            q = p - 1;
+            break;
+        case scLineDown:
+            q = p + 1;
+            break;
+        case scPageUp:
+            q = p - page;
+            break;
+        case scPageDown:
+            q = p + page;
+            break;
+        case scPosition:
+        case scTrack:
+            q = thumb;
+            break;
+        case scTop:
+            q = sb->minimum();
+            break;
+        case scBottom:
+            q = sb->maximum();
+            break;
+        default:
+            return;
+    }
+    // The bar clamps; scrollContentsBy moves the origin and the pixels.
+    sb->setValue(q);
+}
+
+void TCustomEmulT::ViewLineDown() {
+    ScrollView(Qt::Vertical, scLineDown);
+}
+
+void TCustomEmulT::scrollContentsBy(int dx, int dy) {
+    m_originCol = horizontalScrollBar()->value() + 1;
+    m_originRow = verticalScrollBar()->value() + 1;
+    m_pendingDx += dx * m_charWidth;
+    m_pendingDy += dy * m_lineHeight;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateScrollBars();
+}
+
+// --- deferred drawing ------------------------------------------------------
+
+QRect TCustomEmulT::CellRect(int viewCol, int viewRow, int count) const {
+    return {(viewCol - 1) * m_charWidth, (viewRow - 1) * m_lineHeight, count * m_charWidth,
+            m_lineHeight};
+}
+
+QRect TCustomEmulT::GridRect() const {
+    const QRect all = viewport()->rect();
+    const int w = std::min(all.width(), (Columns() - m_originCol + 1) * m_charWidth);
+    const int h = std::min(all.height(), (Rows() - m_originRow + 1) * m_lineHeight);
+    return {0, 0, std::max(w, 0), std::max(h, 0)};
+}
+
+QRect TCustomEmulT::CaretRect() const {
+    if (!hasFocus() || m_caretHeight <= 0) {
+        return {};
+    }
+    const int x = (CursorColumn() - m_originCol) * m_charWidth;
+    const int y = (CursorRow() - m_originRow) * m_lineHeight + m_lineHeight - m_caretHeight;
+    return {x, y, m_charWidth, m_caretHeight};
+}
+
+void TCustomEmulT::ScheduleFlush() {
+    if (m_flushPosted) {
+        return;
+    }
+    m_flushPosted = true;
+    QMetaObject::invokeMethod(
+        this, [this] { FlushChanges(); }, Qt::QueuedConnection);
+}
+
+// Runs once per event-loop pass after changes. While a requested paint is
+// outstanding nothing new is requested: the changes keep accumulating in the
+// grid, and the paint event schedules the next flush. So pixels are only ever
+// moved when everything on screen is up to date.
+void TCustomEmulT::FlushChanges() {
+    m_flushPosted = false;
+    if (m_paintPending) {
+        if (!m_paintWatch.isActive()) {
+            m_paintWatch.start();
+        }
+        return;
+    }
+    TEmulTBuffer& buffer = m_screen.Buffer();
+    QWidget* vp = viewport();
+    const int dx = m_pendingDx;
+    const int dy = m_pendingDy - buffer.PendingScroll() * m_lineHeight;
+    m_pendingDx = m_pendingDy = 0;
+    const auto ignore = [](const TEmulTBuffer::Span&) {};
+    if (!vp->isVisible()) {
+        // Showing the window paints everything anyway.
+        buffer.TakeChanges(ignore);
+        m_fullUpdate = false;
+        return;
+    }
+    if (m_fullUpdate || std::abs(dy) >= vp->height() || std::abs(dx) >= vp->width()) {
+        m_fullUpdate = false;
+        buffer.TakeChanges(ignore);
+        m_caretShown = CaretRect();
+        vp->update();
+        m_paintPending = true;
+        return;
+    }
+    bool requested = false;
+    if (dx != 0 || dy != 0) {
+        vp->scroll(dx, dy, GridRect());
+        requested = true;
+    }
+    const QRect visible = vp->rect();
+    buffer.TakeChanges([&](const TEmulTBuffer::Span& span) {
+        const int viewRow = span.Row - m_originRow + 1;
+        const int first = std::max(span.First, m_originCol);
+        if (viewRow < 1 || first > span.Last) {
+            return;
+        }
+        const QRect r = CellRect(first - m_originCol + 1, viewRow, span.Last - first + 1) & visible;
+        if (!r.isEmpty()) {
+            vp->update(r);
+            requested = true;
+        }
+    });
+    FlushCaret(dx, dy, requested);
+    m_paintPending = requested;
+}
+
+void TCustomEmulT::FlushCaret(int dx, int dy, bool& requested) {
+    const QRect now = CaretRect();
+    if (now == m_caretShown && dx == 0 && dy == 0) {
+        return;
+    }
+    QWidget* vp = viewport();
+    if (!m_caretShown.isEmpty()) {
+        vp->update(m_caretShown);
+        vp->update(m_caretShown.translated(dx, dy));
+        requested = true;
+    }
+    if (!now.isEmpty()) {
+        vp->update(now);
+        requested = true;
+    }
+    m_caretShown = now;
+}
+
+void TCustomEmulT::RepaintNow() {
+    m_fullUpdate = true;
+    m_paintPending = false;
+    FlushChanges();
+    viewport()->repaint();
+}
+
+void TCustomEmulT::paintEvent(QPaintEvent* event) {
+    ++m_paintEvents;
+    m_paintPending = false;
+    m_paintWatch.stop();
+    // Pixels painted now already show the scrolled grid; moving them later
+    // would be wrong, so the next flush repaints instead.
+    if (m_pendingDx != 0 || m_pendingDy != 0 || m_screen.Buffer().PendingScroll() != 0) {
+        m_fullUpdate = true;
+    }
+    QPainter painter(viewport());
+    painter.setFont(font());
+    PaintCells(painter, event->rect());
+    const QRect caret = CaretRect();
+    if (!caret.isEmpty() && caret.intersects(event->rect())) {
+        const TEmulTCell cell = m_screen.Buffer().GetCell(CursorColumn(), CursorRow());
+        const TColor fg = cell.Character != 0 ? cell.Foreground : m_screen.FontColor;
+        painter.fillRect(caret, ToQColor(fg));
+        if (m_caret == tcBlock && cell.Character != 0) {
+            painter.setPen(ToQColor(cell.Background));
+            painter.drawText(caret.x(), caret.y() + m_ascent, QString(QChar(cell.Character)));
+        }
+        if (caret != m_caretShown) {
+            m_caretShown |= caret;  // both may be on screen now; the next flush clears it
+        }
+    }
+    if (m_fullUpdate || m_screen.Buffer().HasChanges() || CaretRect() != m_caretShown) {
+        ScheduleFlush();
+    }
+}
+
+void TCustomEmulT::PaintCells(QPainter& painter, const QRect& clip) {
+    const int firstCol = clip.left() / m_charWidth + 1;
+    const int firstRow = clip.top() / m_lineHeight + 1;
+    const int lastCol = std::min(clip.right() / m_charWidth + 1, Columns() - m_originCol + 1);
+    const int lastRow = std::min(clip.bottom() / m_lineHeight + 1, Rows() - m_originRow + 1);
+    for (int r = firstRow; r <= lastRow; ++r) {
+        PaintRow(painter, r, firstCol, lastCol);
+    }
+}
+
+// Draws the non-empty cells of one view row, joining neighbours of the same
+// colours into one string.
+void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int lastCol) {
+    const TEmulTBuffer& buffer = m_screen.Buffer();
+    const int gridRow = viewRow + m_originRow - 1;
+    const int y = (viewRow - 1) * m_lineHeight;
+    QString text;
+    TEmulTCell style;
+    int runStart = 0;
+    const auto drawRun = [&] {
+        if (text.isEmpty()) {
+            return;
+        }
+        const QRect r = CellRect(runStart, viewRow, static_cast<int>(text.size()));
+        painter.fillRect(r, ToQColor(style.Background));
+        painter.setPen(ToQColor(style.Foreground));
+        if (painter.font().underline() != style.Underline) {
+            QFont f = painter.font();
+            f.setUnderline(style.Underline);
+            painter.setFont(f);
+        }
+        painter.drawText(r.x(), y + m_ascent, text);
+        text.clear();
+    };
+    for (int k = firstCol; k <= lastCol; ++k) {
+        const TEmulTCell cell = buffer.GetCell(k + m_originCol - 1, gridRow);
+        const bool joins = !text.isEmpty() && m_uniformAdvance && RunSafe(cell.Character) &&
+                           RunSafe(style.Character) && cell.Foreground == style.Foreground &&
+                           cell.Background == style.Background && cell.Underline == style.Underline;
+        if (!joins) {
+            drawRun();
+        }
+        if (cell.Character == 0) {
+            continue;
+        }
+        if (text.isEmpty()) {
+            style = cell;
+            runStart = k;
+        }
+        text.append(QChar(cell.Character));
+    }
+    drawRun();
+}
+
+// --- input -----------------------------------------------------------------
+
+void TCustomEmulT::KeyPress(char& key) {
+    if (OnKeyPress) {
+        OnKeyPress(*this, key);
+    }
+}
+
+void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
+    if (OnKeyDown) {
+        OnKeyDown(*this, *event);
+    }
+    // Arrow and page keys are not turned into scrolling: they only reach the
+    // key hooks.
+    for (const QChar c : event->text()) {
+        if (c.unicode() == 0 || c.unicode() > 0xFF || (c.unicode() == '\t' && !m_wantTab)) {
+            continue;
+        }
+        char key = static_cast<char>(c.unicode());
+        KeyPress(key);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::keyReleaseEvent(QKeyEvent* event) {
+    if (OnKeyUp) {
+        OnKeyUp(*this, *event);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_tabStop && isEnabled()) {
+        setFocus(Qt::MouseFocusReason);
+    }
+    if (OnMouseDown) {
+        OnMouseDown(*this, *event);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    RestoreCaret();
+}
+
+void TCustomEmulT::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    ScheduleFlush();
+}
+
+bool TCustomEmulT::focusNextPrevChild(bool next) {
+    if (m_wantTab) {
+        return false;
+    }
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}

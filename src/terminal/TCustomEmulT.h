@@ -1,0 +1,185 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "terminal/EmulTScreen.h"
+
+class QKeyEvent;
+class QMouseEvent;
+
+enum TBorderStyle { bsNone, bsSingle };
+enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
+enum TTermCaret { tcBlock, tcUnderline, tcNone };
+
+// Request codes of ScrollView, as the scroll bars send them.
+enum TScrollCode {
+    scLineUp = 0,
+    scLineDown = 1,
+    scPageUp = 2,
+    scPageDown = 3,
+    scPosition = 4,  // thumb released at the given position
+    scTrack = 5,     // thumb being dragged
+    scTop = 6,
+    scBottom = 7,
+    scEndScroll = 8
+};
+
+// A plain teletype-style terminal view: a grid of Columns x Rows cells shown
+// in a fixed-pitch font inside a scroll area, written byte by byte at a cursor.
+//
+// Drawing is deferred: a write changes the grid and remembers what changed;
+// once per event-loop pass the view turns the accumulated scrolls into one
+// pixel move of the viewport and the changed cells into update rectangles, so
+// Qt paints all of them in one paint event. Nothing is painted outside a paint
+// event.
+class TCustomEmulT : public QAbstractScrollArea, private EmulTScreenHost {
+    Q_OBJECT
+
+public:
+    explicit TCustomEmulT(QWidget* parent = nullptr);
+    ~TCustomEmulT() override;
+
+    // Writes each byte in order (see EmulTScreen::WriteStr). Throws
+    // EInOutError when a byte cannot be logged; it and the rest are not shown.
+    void WriteStr(std::string_view text);
+    void WriteChar(std::uint8_t b);
+    // Empties the grid, resets the tab stops and puts the cursor at (1, 1).
+    void Clear();
+
+    int Columns() const { return m_screen.Columns(); }
+    void SetColumns(int value);
+    int Rows() const { return m_screen.Rows(); }
+    void SetRows(int value);
+    TColor AltColor() const { return m_screen.AltColor; }
+    void SetAltColor(TColor value) { m_screen.AltColor = value; }
+    TBorderStyle BorderStyle() const { return m_borderStyle; }
+    void SetBorderStyle(TBorderStyle value);
+    TScrollStyle ScrollBars() const { return m_scrollBars; }
+    void SetScrollBars(TScrollStyle value);
+    bool SmoothScroll() const { return m_smoothScroll; }
+    void SetSmoothScroll(bool value);
+    TTermCaret Caret() const { return m_caret; }
+    void SetCaret(TTermCaret value);
+    bool WantTab() const { return m_wantTab; }
+    void SetWantTab(bool value) { m_wantTab = value; }
+    bool WrapLines() const { return m_screen.WrapLines; }
+    void SetWrapLines(bool value) { m_screen.WrapLines = value; }
+    bool Log() const { return m_screen.Log(); }
+    // Switching off throws EInOutError when the log could not be closed cleanly.
+    void SetLog(bool value) { m_screen.SetLog(value); }
+    const std::string& LogName() const { return m_screen.LogName(); }
+    void SetLogName(std::string name) { m_screen.SetLogName(std::move(name)); }
+
+    // Background of the control and of newly written cells.
+    TColor Color() const { return m_screen.Color; }
+    void SetColor(TColor value);
+    // Text colour of newly written cells; existing cells keep theirs.
+    TColor FontColor() const { return m_screen.FontColor; }
+    void SetFontColor(TColor value) { m_screen.FontColor = value; }
+    // A proportional font gets the default font's family; underline is removed.
+    QFont Font() const { return font(); }
+    void SetFont(const QFont& value);
+    bool AutoSize() const { return m_autoSize; }
+    void SetAutoSize(bool value);
+    bool TabStop() const { return m_tabStop; }
+    void SetTabStop(bool value);
+
+    int CursorColumn() const { return m_screen.CursorColumn(); }
+    int CursorRow() const { return m_screen.CursorRow(); }
+    int OriginColumn() const { return m_originCol; }
+    int OriginRow() const { return m_originRow; }
+    int LineHeight() const { return m_lineHeight; }
+    int CharWidth() const { return m_charWidth; }
+    int CaretHeight() const { return m_caretHeight; }
+    int VisibleRows() const override { return m_visibleRows; }
+    const TEmulTBuffer& Buffer() const { return m_screen.Buffer(); }
+    // Paint events the viewport has received so far.
+    long PaintEvents() const { return m_paintEvents; }
+
+    void UpdateScrollBars();
+    void SyncOrigin();
+    void ScrollView(Qt::Orientation bar, int code, int thumb = 0);
+    // Paints the whole view now (outside the usual per-pass coalescing).
+    void RepaintNow();
+
+    // The shared default font: the system's fixed-pitch font at 9 points.
+    static QFont DefaultFont();
+
+    QSize sizeHint() const override;
+
+    // Hooks, invoked only when assigned. OnKeyPress may replace the typed
+    // character or cancel it by setting it to 0.
+    std::function<void(TCustomEmulT&, char& key)> OnKeyPress;
+    std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyDown;
+    std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyUp;
+    std::function<void(TCustomEmulT&, QMouseEvent&)> OnMouseDown;
+
+protected:
+    // One typed character (Latin-1; Return gives 13, Backspace 8, Tab 9 when
+    // WantTab). The default runs OnKeyPress; derived terminals call it first
+    // and then act on the possibly changed character unless it became 0.
+    virtual void KeyPress(char& key);
+
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    void ViewLineDown() override;
+
+    void MeasureFont();
+    void MakeCaret();
+    void RestoreCaret();
+    void ApplyAutoSize();
+    void ApplyScrollBarPolicy();
+    void SetRanges(Qt::Orientation bar, int visible, int total);
+    void ScheduleFlush();
+    void FlushChanges();
+    void FlushCaret(int dx, int dy, bool& requested);
+    QRect GridRect() const;
+    QRect CellRect(int viewCol, int viewRow, int count = 1) const;
+    QRect CaretRect() const;
+    void PaintCells(QPainter& painter, const QRect& clip);
+    void PaintRow(QPainter& painter, int viewRow, int firstCol, int lastCol);
+
+    EmulTScreen m_screen;
+    TBorderStyle m_borderStyle = bsSingle;
+    TScrollStyle m_scrollBars = ssBoth;
+    TTermCaret m_caret = tcBlock;
+    bool m_wantTab = false;
+    bool m_smoothScroll = false;
+    bool m_autoSize = false;
+    bool m_tabStop = true;
+    int m_visibleRows = 0;
+    int m_lineHeight = 1;
+    int m_charWidth = 1;
+    int m_ascent = 0;
+    bool m_uniformAdvance = true;
+    int m_caretHeight = 0;
+    int m_originCol = 1;
+    int m_originRow = 1;
+
+    // Deferred drawing state.
+    bool m_flushPosted = false;
+    bool m_paintPending = false;
+    bool m_fullUpdate = false;
+    int m_pendingDx = 0;
+    int m_pendingDy = 0;
+    QRect m_caretShown;  // where a caret may be on screen
+    QTimer m_paintWatch;
+    long m_paintEvents = 0;
+    bool m_inScrollBars = false;
+};

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// A colour as the terminal stores it: red in the low byte, then green, then blue.
+using TColor = std::uint32_t;
+
+// One character cell. A cell whose character is 0 is empty and never drawn.
+struct TEmulTCell {
+    TColor Foreground = 0;
+    TColor Background = 0;
+    std::uint8_t Character = 0;
+    bool Underline = false;
+
+    friend bool operator==(const TEmulTCell&, const TEmulTCell&) = default;
+};
+
+// The cells and tab stops of one terminal view. Positions count from 1.
+//
+// The grid is one contiguous block, but row 1 does not have to start at the
+// block's first cell: a scroll rotates the first-row offset and clears the one
+// row that changed instead of moving the whole block. Every cell written with
+// PutCell is remembered as changed until the view takes the changes with
+// TakeChanges; scrolls are counted so the view can move its pixels once.
+class TEmulTBuffer {
+public:
+    // Allocates a grid of columns x rows empty cells with the default tab stops.
+    TEmulTBuffer(int columns, int rows);
+
+    int Columns() const { return m_columns; }
+    int Rows() const { return m_rows; }
+
+    // Replaces the grid by columns x rows empty cells and resets the tab stops
+    // to 1, 9, 17, ... None of the old content survives.
+    void Allocate(int columns, int rows);
+
+    // Positions outside the grid are ignored by PutCell and read as an empty
+    // cell by GetCell, so a stale position can never reach outside the block.
+    void PutCell(int col, int row, const TEmulTCell& cell) {
+        if (col < 1 || col > m_columns || row < 1 || row > m_rows) {
+            return;
+        }
+        const int phys = PhysicalRow(row);
+        m_cells[static_cast<std::size_t>(phys) * m_columns + (col - 1)] = cell;
+        MarkChanged(phys, col);
+    }
+    TEmulTCell GetCell(int col, int row) const;
+
+    std::uint8_t GetTabStop(int col) const;
+    void SetTabStop(int col, std::uint8_t value);
+    // The smallest column k with col <= k <= Columns holding a tab stop, or 0.
+    int NextTabStop(int col) const;
+
+    // Row 2..Rows move to 1..Rows-1 and the last row becomes empty.
+    void ScrollUp();
+    // Row 1..Rows-1 move to 2..Rows and the first row becomes empty.
+    void ScrollDown();
+
+    // A changed span of one row: columns First..Last of logical row Row.
+    struct Span {
+        int Row;
+        int First;
+        int Last;
+    };
+    bool HasChanges() const { return m_changed || m_scrolled != 0; }
+    // Lines scrolled up since the last TakeChanges (negative: down).
+    int PendingScroll() const { return m_scrolled; }
+    // Calls sink(span) for every changed row, in row order, and forgets the
+    // changes and the scroll count. Returns the scroll count it forgot.
+    template <typename Sink>
+    int TakeChanges(Sink&& sink);
+
+private:
+    struct Dirty {
+        std::uint16_t First;
+        std::uint16_t Last;
+    };
+    static constexpr Dirty kClean{0xFFFF, 0};
+
+    int PhysicalRow(int row) const {
+        const int p = m_top + row - 1;
+        return p >= m_rows ? p - m_rows : p;
+    }
+    void MarkChanged(int phys, int col) {
+        Dirty& d = m_dirty[static_cast<std::size_t>(phys)];
+        if (col < d.First) {
+            d.First = static_cast<std::uint16_t>(col);
+        }
+        if (col > d.Last) {
+            d.Last = static_cast<std::uint16_t>(col);
+        }
+        m_changed = true;
+    }
+    void ClearPhysicalRow(int phys);
+
+    int m_columns = 0;
+    int m_rows = 0;
+    int m_top = 0;  // physical index of row 1
+    std::vector<TEmulTCell> m_cells;
+    std::vector<std::uint8_t> m_tabStops;
+    std::vector<Dirty> m_dirty;  // per physical row
+    bool m_changed = false;
+    int m_scrolled = 0;
+};
+
+template <typename Sink>
+int TEmulTBuffer::TakeChanges(Sink&& sink) {
+    if (m_changed) {
+        for (int row = 1; row <= m_rows; ++row) {
+            Dirty& d = m_dirty[static_cast<std::size_t>(PhysicalRow(row))];
+            if (d.First <= d.Last) {
+                sink(Span{row, d.First, d.Last});
+            }
+            d = kClean;
+        }
+        m_changed = false;
+    }
+    const int scrolled = m_scrolled;
+    m_scrolled = 0;
+    return scrolled;
+}

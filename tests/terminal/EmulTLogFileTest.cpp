@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "terminal/EInOutError.h"
+#include "terminal/EmulTScreen.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LogFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "emult-log-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        path = (dir / "session.log").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, ec);
+        fs::remove_all(dir, ec);
+    }
+
+    static std::string Read(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    static std::string Shown(const EmulTScreen& s, int row = 1) {
+        std::string text;
+        for (int col = 1; col <= s.Columns(); ++col) {
+            const auto c = s.Buffer().GetCell(col, row).Character;
+            if (c == 0) {
+                break;
+            }
+            text += static_cast<char>(c);
+        }
+        return text;
+    }
+    // Runs f, which must throw EInOutError, and returns the error.
+    template <typename F>
+    static EInOutError Raised(F&& f) {
+        try {
+            f();
+        } catch (const EInOutError& e) {
+            return e;
+        }
+        ADD_FAILURE() << "no EInOutError";
+        return EInOutError(0, "");
+    }
+
+    fs::path dir;
+    std::string path;
+};
+
+}  // namespace
+
+TEST_F(LogFileTest, SessionBetweenMarkers) {
+    EmulTScreen screen;
+    screen.SetLogName(path);
+    screen.SetLog(true);
+    screen.SetLog(true);  // unchanged value: no second marker
+    screen.WriteStr("AB\r\n");
+    screen.WriteStr(std::string("\x1b\x07\0", 3));  // dropped on screen, logged anyway
+    screen.WriteChar('C');
+    screen.SetLog(false);
+    screen.SetLog(false);
+    EXPECT_EQ(Read(path), std::string("<Open>AB\r\n\x1b\x07\0C<Close>", 21));
+    EXPECT_EQ(Shown(screen, 2), "C");
+}
+
+TEST_F(LogFileTest, AppendsToAnExistingFile) {
+    Write(path, "earlier\r\n");
+    EmulTScreen screen;
+    screen.SetLogName(path);
+    screen.SetLog(true);
+    screen.WriteStr("x");
+    screen.SetLog(false);
+    screen.SetLog(true);
+    screen.SetLog(false);
+    EXPECT_EQ(Read(path), "earlier\r\n<Open>x<Close><Open><Close>");
+}
+
+TEST_F(LogFileTest, CutsAtTheFirstEofByteNearTheEnd) {
+    Write(path, "keep\x1amiddle\x1atail");
+    {
+        EmulTScreen screen;
+        screen.SetLogName(path);
+        screen.SetLog(true);
+    }  // destruction closes the log
+    EXPECT_EQ(Read(path), "keep<Open><Close>");
+
+    // Only the last 128 bytes are searched.
+    const std::string old = "a\x1a" + std::string(128, 'b');
+    Write(path, old);
+    {
+        EmulTScreen screen;
+        screen.SetLogName(path);
+        screen.SetLog(true);
+    }
+    EXPECT_EQ(Read(path), old + "<Open><Close>");
+}
+
+TEST_F(LogFileTest, CreatesTheFileAndSwitchesFiles) {
+    const std::string second = (dir / "second.log").string();
+    EmulTScreen screen;
+    screen.SetLogName(path);
+    screen.SetLog(true);
+    screen.SetLogName(second);  // affects only the next opening
+    screen.WriteStr("1");
+    screen.SetLog(false);
+    screen.SetLog(true);
+    screen.WriteStr("2");
+    screen.SetLog(false);
+    EXPECT_EQ(Read(path), "<Open>1<Close>");
+    EXPECT_EQ(Read(second), "<Open>2<Close>");
+}
+
+TEST_F(LogFileTest, OpenFailureIsRaisedByTheNextWrite) {
+    const std::string missing = (dir / "no" / "such.log").string();
+    EmulTScreen screen;
+    screen.SetLogName(missing);
+    EXPECT_NO_THROW(screen.SetLog(true));
+    const EInOutError e = Raised([&] { screen.WriteStr("AB"); });
+    EXPECT_EQ(e.FileName(), missing);
+    EXPECT_EQ(e.ErrorCode(), ENOENT);
+    EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find(missing), std::string::npos);
+    Raised([&] { screen.WriteChar('C'); });  // every byte fails from then on
+    EXPECT_EQ(Shown(screen), "");
+    EXPECT_EQ(screen.CursorColumn(), 1);
+
+    Raised([&] { screen.SetLog(false); });
+    EXPECT_FALSE(screen.Log());
+    screen.WriteStr("ok");
+    EXPECT_EQ(Shown(screen), "ok");
+}
+
+TEST_F(LogFileTest, ReadOnlyDirectory) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EmulTScreen screen;
+    screen.SetLogName(path);
+    screen.SetLog(true);
+    EXPECT_EQ(Raised([&] { screen.WriteStr("A"); }).ErrorCode(), EACCES);
+    EXPECT_EQ(Shown(screen), "");
+}
+
+TEST_F(LogFileTest, FullDeviceShowsNothing) {
+    EmulTScreen screen;
+    screen.SetLogName("/dev/full");
+    screen.SetLog(true);
+    const EInOutError e = Raised([&] { screen.WriteStr("A"); });
+    EXPECT_EQ(e.ErrorCode(), ENOSPC);
+    EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos);
+    EXPECT_EQ(Raised([&] { screen.WriteStr("B"); }).ErrorCode(), ENOSPC);
+    EXPECT_EQ(Shown(screen), "");
+    EXPECT_EQ(Raised([&] { screen.SetLog(false); }).ErrorCode(), ENOSPC);
+    EXPECT_FALSE(screen.Log());
+}
+
+// A short write shows exactly the bytes that reached the file.
+TEST_F(LogFileTest, ShortWriteShowsOnlyWhatWasLogged) {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    EmulTScreen screen;
+    screen.SetLogName(path);
+    screen.SetLog(true);
+    const EInOutError e = Raised([&] { screen.WriteStr("ABCDEFG"); });
+    EXPECT_EQ(Raised([&] { screen.WriteChar('H'); }).ErrorCode(), EFBIG);
+
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(e.ErrorCode(), EFBIG);
+    EXPECT_EQ(Shown(screen), "ABCD");
+    screen.SetLog(false);
+    EXPECT_EQ(Read(path), "<Open>ABCD<Close>");
+}
+
+TEST_F(LogFileTest, SecondWriterIsRefusedReadersAreNot) {
+    EmulTScreen first;
+    first.SetLogName(path);
+    first.SetLog(true);
+    first.WriteStr("1");
+
+    auto second = std::make_unique<EmulTScreen>();
+    second->SetLogName(path);
+    second->SetLog(true);
+    const EInOutError e = Raised([&] { second->WriteStr("2"); });
+    EXPECT_EQ(e.ErrorCode(), EBUSY);
+    EXPECT_EQ(Shown(*second), "");
+    EXPECT_EQ(Read(path), "<Open>1");  // readers see the file meanwhile
+    second.reset();                    // must not close or mark the other's file
+
+    first.WriteStr("3");
+    first.SetLog(false);
+    EXPECT_EQ(Read(path), "<Open>13<Close>");
+
+    // Once released, the file can be logged into again.
+    EmulTScreen third;
+    third.SetLogName(path);
+    third.SetLog(true);
+    third.WriteStr("4");
+    third.SetLog(false);
+    EXPECT_EQ(Read(path), "<Open>13<Close><Open>4<Close>");
+}
