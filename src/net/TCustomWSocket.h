@@ -168,6 +168,9 @@ public:
     int SocketRcvBufSize() const { return m_rcvBufSize; }
     TSocketWindow* Handle() const { return m_window.get(); }
     std::thread::id ThreadId() const { return m_threadId; }
+    // Component name, used in log lines.
+    const std::string& Name() const { return m_name; }
+    void SetName(const std::string& value) { m_name = value; }
 
     // ---- events ----
     TDataAvailable OnDataAvailable;
@@ -232,6 +235,8 @@ protected:
     // Logging (nothing happens without a logger).
     virtual void DebugLog(TLogOption LogOption, const std::string& Msg);
     virtual bool CheckLogOptions(TLogOption LogOption) const;
+    // The notification bit being handled during dispatch; 0 otherwise.
+    long SelectEventActive() const { return m_selectEventActive; }
 
     // Message target and dispatch.
     virtual void WndProc(TMessage& Msg);
@@ -242,7 +247,7 @@ protected:
     virtual void ResetDefaults();
     virtual void CloseWithError(bool Shut, Word Error);
     virtual void AbortWithError(Word Error);
-    virtual void BindSocket();
+    virtual bool BindSocket();
     virtual int RawSend(const void* Data, int Len);
     virtual void QueueSendData(const void* Data, int Len);
 
@@ -271,13 +276,19 @@ protected:
     void EnterState(TSocketState NewState);
     void ReceiveLoop(Word Error, TWSocketOptions Options);
     void DiscardSendQueue();
-    void ApplyLinger();
-    void ApplyKeepAlive();
+    // These report a failure and return false.
+    bool ApplyLinger();
+    bool ApplyKeepAlive();
     // The library's readable byte count; -1 when the query fails.
     int PendingByteCount();
 
 private:
+    struct LookupJob;
     void DispatchSocketEvent(TMessage& Msg);
+    void LookupDone(TMessage& Msg);
+    void StartLookup(unsigned msg, std::function<void(LookupJob&)> work);
+    void ListenOnResolved();
+    bool ListenByType();
     bool ResolveForConnect();
     bool PrepareStreamSocket();
     bool PrepareDatagramSocket();
@@ -339,7 +350,9 @@ private:
     TSocketState m_state = wsClosed;
     bool m_terminated = false;
     long m_selectEvent = 0;
-    long m_selectMessage = 0;
+    long m_selectEventActive = 0;
+    std::shared_ptr<LookupJob> m_lookup;
+    std::string m_name;
     int m_lastError = 0;
 
     std::string m_dnsResult;

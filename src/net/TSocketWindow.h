@@ -23,6 +23,7 @@
 
 struct TMessage;
 class SocketMessageTarget;
+struct PostBox;
 
 class TSocketWindow {
 public:
@@ -38,9 +39,20 @@ public:
     void PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
     std::thread::id ThreadId() const { return m_threadId; }
 
+    // A poster that stays safe to call from any thread after the window is
+    // gone (it then drops the message). For work finishing on other threads.
+    using Poster = std::function<void(unsigned, std::uintptr_t, std::intptr_t)>;
+    Poster MakePoster() const;
+
+    // Processes the calling thread's pending events. With ownThreadOnly the
+    // posted events are flushed until none is left. False when the thread's
+    // event loop has been asked to quit.
+    static bool ProcessPendingMessages(bool ownThreadOnly);
+
 private:
     friend int WSocket_WSAAsyncSelect(TSocket, TSocketWindow*, unsigned, long);
     SocketMessageTarget* m_target;
+    std::shared_ptr<PostBox> m_postBox;
     std::thread::id m_threadId;
 };
 

@@ -1,0 +1,522 @@
+#include "net/TCustomWSocket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+
+#include <cstdio>
+
+#include "net/SocketErrorCodes.h"
+#include "net/TSocketWindow.h"
+#include "net/WSocketErrorText.h"
+#include "net/WSocketResolve.h"
+
+using namespace vandrel::net;
+
+TCustomWSocket::TCustomWSocket() : m_alive(std::make_shared<bool>(true)) {
+    m_hSocket = INVALID_SOCKET;
+    CreateHiddenWindow();
+    m_bufSize = 1460;
+    m_multiCastIpTTL = 1;
+    m_listenBacklog = 5;
+    m_bufferedByteCount = 0;
+    ResetDefaults();
+    m_keepAliveOnOff = wsKeepAliveOnSystem;
+    m_keepAliveTime = 30000;
+    m_keepAliveInterval = 1000;
+    SocketLibrary::AddSocketUser();
+}
+
+TCustomWSocket::~TCustomWSocket() {
+    m_destroying = true;
+    try {
+        CancelLookup();
+    } catch (...) {
+    }
+    try {
+        if (m_state != wsClosed) {
+            Close();
+        }
+    } catch (...) {
+    }
+    if (m_hSocket != INVALID_SOCKET) {
+        // A Connect that failed part-way leaves a handle in wsClosed.
+        WSocket_closesocket(m_hSocket);
+        m_hSocket = INVALID_SOCKET;
+    }
+    if (m_logger) {
+        m_logger->RemoveFreeNotification(this);
+    }
+    *m_alive = false;
+    SocketLibrary::RemoveSocketUser();
+    DiscardSendQueue();
+    DestroyHiddenWindow();
+}
+
+// ---------------------------------------------------------------- properties
+
+void TCustomWSocket::SetIcsLogger(TIcsLogger* logger) {
+    if (m_logger == logger) {
+        return;
+    }
+    if (m_logger) {
+        m_logger->RemoveFreeNotification(this);
+    }
+    m_logger = logger;
+    if (m_logger) {
+        m_logger->AddFreeNotification(this, [this] { m_logger = nullptr; });
+    }
+}
+
+void TCustomWSocket::SetAddr(const std::string& value) {
+    if (m_addrAssigned && value == m_addrStr) {
+        return;
+    }
+    if (m_state != wsClosed) {
+        ReportError("Cannot change Addr if not closed");
+        return;
+    }
+    m_addrStr = TrimText(value);
+    m_addrResolved = false;
+    m_addrAssigned = !m_addrStr.empty();
+}
+
+void TCustomWSocket::SetPort(const std::string& value) {
+    if (m_portAssigned && value == m_portStr) {
+        return;
+    }
+    if (m_state != wsClosed) {
+        ReportError("Cannot change Port if not closed");
+        return;
+    }
+    m_portStr = TrimText(value);
+    m_portResolved = false;
+    m_portAssigned = !m_portStr.empty();
+}
+
+void TCustomWSocket::SetProto(const std::string& value) {
+    if (m_protoAssigned && value == m_protoStr) {
+        return;
+    }
+    if (m_state != wsClosed) {
+        ReportError("Cannot change Proto if not closed");
+        return;
+    }
+    m_protoStr = TrimText(value);
+    m_protoResolved = false;
+    m_protoAssigned = !m_protoStr.empty();
+}
+
+void TCustomWSocket::SetLocalAddr(const std::string& value) {
+    if (m_state != wsClosed) {
+        ReportError("Cannot change LocalAddr if not closed");
+        return;
+    }
+    m_localAddr = value.empty() ? "0.0.0.0" : value;
+}
+
+void TCustomWSocket::SetLocalPort(const std::string& value) {
+    if (m_state != wsClosed) {
+        ReportError("Cannot change LocalPort if not closed");
+        return;
+    }
+    m_localPortStr = value;
+    m_localPortResolved = false;
+}
+
+std::uint8_t TCustomWSocket::ReqVerLow() const {
+    return SocketLibrary::ReqVerLow();
+}
+std::uint8_t TCustomWSocket::ReqVerHigh() const {
+    return SocketLibrary::ReqVerHigh();
+}
+
+void TCustomWSocket::SetReqVerLow(std::uint8_t value) {
+    if (value == SocketLibrary::ReqVerLow()) {
+        return;
+    }
+    if (SocketLibrary::IsLoaded()) {
+        ReportSocketError("SetReqVerLow: WinSock version can't be changed now");
+        return;
+    }
+    SocketLibrary::StoreReqVerLow(value);
+}
+
+void TCustomWSocket::SetReqVerHigh(std::uint8_t value) {
+    if (value == SocketLibrary::ReqVerHigh()) {
+        return;
+    }
+    if (SocketLibrary::IsLoaded()) {
+        ReportSocketError("SetReqVerHigh: WinSock version can't be changed now");
+        return;
+    }
+    SocketLibrary::StoreReqVerHigh(value);
+}
+
+TSocketSendFlags TCustomWSocket::SendFlags() const {
+    switch (m_sendFlags) {
+        case 0:
+            return wsSendNormal;
+        case MSG_OOB:
+            return wsSendUrgent;
+        default:
+            const_cast<TCustomWSocket*>(this)->ReportError("Invalid internal SendFlags");
+            return wsSendNormal;
+    }
+}
+
+void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
+    switch (value) {
+        case wsSendNormal:
+            m_sendFlags = 0;
+            break;
+        case wsSendUrgent:
+            m_sendFlags = MSG_OOB;
+            break;
+        default:
+            ReportError("Invalid SendFlags");
+            break;
+    }
+}
+
+int TCustomWSocket::RcvdCount() {
+    const int n = PendingByteCount();
+    if (n < 0) {
+        ReportSocketError("ioctlSocket");
+        return -1;
+    }
+    return n;
+}
+
+int TCustomWSocket::PendingByteCount() {
+    unsigned long n = 0;
+    if (WSocket_ioctlsocket(m_hSocket, FIONREAD, &n) == SOCKET_ERROR) {
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+// ---------------------------------------------------------------- logging
+
+bool TCustomWSocket::CheckLogOptions(TLogOption LogOption) const {
+    return m_logger && static_cast<int>(LogOption) <= 15 &&
+           m_logger->LogOptions().contains(LogOption);
+}
+
+void TCustomWSocket::DebugLog(TLogOption LogOption, const std::string& Msg) {
+    if (m_logger) {
+        m_logger->DoDebugLog(this, LogOption, Msg);
+    }
+}
+
+std::string TCustomWSocket::Identity() const {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08X",
+                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(this) & 0xFFFFFFFFu));
+    return buf;
+}
+
+// ---------------------------------------------------------------- target
+
+void TCustomWSocket::CreateHiddenWindow() {
+    std::lock_guard lock(SocketLibrary::WindowClassLock());
+    m_window = std::make_unique<TSocketWindow>([this](TMessage& msg) { WndProc(msg); });
+    m_threadId = std::this_thread::get_id();
+    if (!m_window) {
+        ReportError("Cannot create a hidden window for TWSocket");
+    }
+}
+
+void TCustomWSocket::DestroyHiddenWindow() {
+    m_window.reset();
+}
+
+void TCustomWSocket::WndProc(TMessage& Msg) {
+    const LifeToken life = Life();
+    try {
+        switch (Msg.Msg) {
+            case MSG_SOCKET_EVENT:
+                DispatchSocketEvent(Msg);
+                break;
+            case MSG_NAME_LOOKUP:
+            case MSG_ADDR_LOOKUP:
+                LookupDone(Msg);
+                break;
+            case MSG_CLOSE_DELAYED:
+                Close();
+                break;
+            case MSG_RELEASE:
+                delete this;
+                break;
+            case MSG_TEST_EXCEPTION:
+                throw ESocketException("Test exception in WSocket");
+            default:
+                Msg.Result = 0;
+                break;
+        }
+    } catch (const std::exception& e) {
+        if (Alive(life)) {
+            HandleEventException(e);
+        }
+    }
+}
+
+void TCustomWSocket::HandleEventException(const std::exception& E) {
+    const LifeToken life = Life();
+    bool canClose = true;
+    if (OnBgException) {
+        try {
+            OnBgException(this, E, canClose);
+        } catch (...) {
+        }
+    }
+    if (canClose && Alive(life)) {
+        try {
+            Abort();
+        } catch (...) {
+        }
+    }
+}
+
+void TCustomWSocket::DispatchSocketEvent(TMessage& Msg) {
+    const long bits = static_cast<long>(Msg.LParam & 0xFFFF);
+    const Word error = static_cast<Word>((Msg.LParam >> 16) & 0xFFFF);
+    if (CheckLogOptions(loWsockDump)) {
+        std::string text =
+            "AsyncSelect CtrlSocket" + std::to_string(Msg.WParam) + ", " + std::to_string(bits);
+        if (bits & FD_CONNECT)
+            text += " FD_CONNECT";
+        if (bits & FD_READ)
+            text += " FD_READ";
+        if (bits & FD_WRITE)
+            text += " FD_WRITE";
+        if (bits & FD_CLOSE)
+            text += " FD_CLOSE";
+        if (bits & FD_ACCEPT)
+            text += " FD_ACCEPT";
+        DebugLog(loProtSpecDump, text);
+    }
+    // An invalid handle never matches: a notification posted for a socket
+    // that has closed since must not reach the next connection.
+    if (m_hSocket == INVALID_SOCKET || static_cast<TSocket>(Msg.WParam) != m_hSocket || m_paused) {
+        return;
+    }
+    const LifeToken life = Life();
+    using Handler = void (TCustomWSocket::*)(Word);
+    const std::pair<long, Handler> order[] = {
+        {FD_CONNECT, &TCustomWSocket::HandleConnectEvent},
+        {FD_READ, &TCustomWSocket::HandleReadEvent},
+        {FD_WRITE, &TCustomWSocket::HandleWriteEvent},
+        {FD_ACCEPT, &TCustomWSocket::HandleAcceptEvent},
+        {FD_CLOSE, &TCustomWSocket::HandleCloseEvent},
+    };
+    for (const auto& [bit, handler] : order) {
+        if (bits & bit) {
+            m_selectEventActive = bit;
+            (this->*handler)(error);
+            if (!Alive(life)) {
+                return;
+            }
+            m_selectEventActive = 0;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- events
+
+void TCustomWSocket::HandleConnectEvent(Word Error) {
+    if (m_state == wsConnected) {
+        return;
+    }
+    const LifeToken life = Life();
+    EnterState(wsConnected);
+    if (!Alive(life)) {
+        return;
+    }
+    TriggerSessionConnected(Error);
+    if (Alive(life) && Error != 0 && m_state != wsClosed) {
+        Close();
+    }
+}
+
+void TCustomWSocket::HandleReadEvent(Word Error) {
+    const LifeToken life = Life();
+    if (m_state != wsConnected) {
+        EnterState(wsConnected);
+        if (!Alive(life)) {
+            return;
+        }
+        TriggerSessionConnected(Error);
+        if (!Alive(life)) {
+            return;
+        }
+    }
+    ReceiveLoop(Error, m_options);
+}
+
+void TCustomWSocket::HandleWriteEvent(Word Error) {
+    const LifeToken life = Life();
+    TryToSend();
+    // A send that found the connection gone has closed it and reported
+    // OnSessionClosed; nothing was sent, so OnDataSent must not follow.
+    if (Alive(life) && m_allSent && m_hSocket != INVALID_SOCKET) {
+        TriggerDataSent(Error);
+    }
+}
+
+void TCustomWSocket::HandleAcceptEvent(Word Error) {
+    TriggerSessionAvailable(Error);
+}
+
+void TCustomWSocket::HandleCloseEvent(Word Error) {
+    if (m_state == wsConnecting || m_hSocket == INVALID_SOCKET) {
+        return;
+    }
+    const LifeToken life = Life();
+    ReceiveLoop(0, m_options.without(wsoNoReceiveLoop));
+    // A data handler that closed the socket has already reported the close.
+    if (!Alive(life) || m_hSocket == INVALID_SOCKET) {
+        return;
+    }
+    if (!m_closeInvoked) {
+        m_closeInvoked = true;
+        TriggerSessionClosed(Error);
+        if (!Alive(life)) {
+            return;
+        }
+    }
+    if (m_state != wsClosed) {
+        Close();
+    }
+}
+
+bool TCustomWSocket::TriggerDataAvailable(Word ErrCode) {
+    if (!OnDataAvailable) {
+        return false;
+    }
+    OnDataAvailable(this, ErrCode);
+    return true;
+}
+
+void TCustomWSocket::TriggerSessionAvailable(Word ErrCode) {
+    if (OnSessionAvailable) {
+        OnSessionAvailable(this, ErrCode);
+    }
+}
+
+void TCustomWSocket::TriggerSessionConnected(Word ErrCode) {
+    DoSessionConnected(ErrCode);
+}
+
+void TCustomWSocket::DoSessionConnected(Word ErrCode) {
+    if (OnSessionConnected) {
+        OnSessionConnected(this, ErrCode);
+    }
+}
+
+void TCustomWSocket::TriggerSessionClosed(Word ErrCode) {
+    if (OnSessionClosed) {
+        OnSessionClosed(this, ErrCode);
+    }
+}
+
+void TCustomWSocket::TriggerDataSent(Word ErrCode) {
+    if (CheckLogOptions(loWsockDump)) {
+        DebugLog(loWsockDump, Identity() + " TriggerDataSent " + std::to_string(m_hSocket));
+    }
+    if (OnDataSent) {
+        OnDataSent(this, ErrCode);
+    }
+}
+
+void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+    if (OnChangeState) {
+        OnChangeState(this, OldState, NewState);
+    }
+}
+
+void TCustomWSocket::TriggerDnsLookupDone(Word ErrCode) {
+    if (OnDnsLookupDone) {
+        OnDnsLookupDone(this, ErrCode);
+    }
+}
+
+void TCustomWSocket::TriggerError() {
+    if (OnError) {
+        OnError(this);
+    }
+}
+
+void TCustomWSocket::EnterState(TSocketState NewState) {
+    const TSocketState old = m_state;
+    m_state = NewState;
+    if (old != NewState) {
+        TriggerChangeState(old, NewState);
+    }
+}
+
+// ---------------------------------------------------------------- reports
+
+void TCustomWSocket::ReportError(const std::string& Msg) {
+    if (OnError) {
+        TriggerError();
+        return;
+    }
+    throw ESocketException(Msg);
+}
+
+void TCustomWSocket::ReportSocketError(const std::string& Operation) {
+    const int code = WSocket_WSAGetLastError();
+    const std::string text =
+        WSocketErrorText(code) + " (#" + std::to_string(code) + " in " + Operation + ")";
+    if (code == WSAECONNRESET || code == WSAENOTCONN) {
+        if (m_hSocket != INVALID_SOCKET) {
+            WSocket_closesocket(m_hSocket);
+        }
+        m_hSocket = INVALID_SOCKET;
+        const LifeToken life = Life();
+        if (m_state != wsClosed) {
+            TriggerSessionClosed(static_cast<Word>(code));
+            if (!Alive(life)) {
+                return;
+            }
+        }
+        EnterState(wsClosed);
+        if (!Alive(life)) {
+            return;
+        }
+    }
+    m_lastError = code;
+    ReportError(text);
+}
+
+// ---------------------------------------------------------------- defaults
+
+void TCustomWSocket::ResetDefaults() {
+    m_sin = sockaddr_in{};
+    m_sin.sin_family = AF_INET;
+    m_addrFormat = AF_INET;
+    m_portAssigned = false;
+    m_portResolved = false;
+    m_addrAssigned = false;
+    m_addrResolved = false;
+    m_protoResolved = false;
+    m_localPortResolved = false;
+    m_protoAssigned = true;
+    m_proto = IPPROTO_TCP;
+    m_protoStr = "tcp";
+    m_socketType = SOCK_STREAM;
+    m_localPortStr = "0";
+    m_localAddr = "0.0.0.0";
+    m_lingerOnOff = wsLingerOn;
+    m_lingerTimeout = 0;
+    m_hSocket = INVALID_SOCKET;
+    m_selectEvent = 0;
+    m_state = wsClosed;
+    m_allSent = true;
+    m_paused = false;
+    m_readCount = 0;
+    m_closeInvoked = false;
+    m_flushTimeout = 60;
+}

@@ -1,0 +1,352 @@
+// Connecting, closing and the socket options applied at Connect.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include "net/SocketErrorCodes.h"
+#include "net/TCustomWSocket.h"
+#include "net/TSocketWindow.h"
+#include "net/WSocketErrorText.h"
+#include "net/WSocketResolve.h"
+
+using namespace vandrel::net;
+
+void TCustomWSocket::Connect() {
+    if (m_hSocket != INVALID_SOCKET && m_state != wsClosed) {
+        ReportError("Connect: Socket already in use");
+        return;
+    }
+    if (!m_portAssigned) {
+        ReportError("Connect: No Port Specified");
+        return;
+    }
+    if (!m_addrAssigned) {
+        ReportError("Connect: No IP Address Specified");
+        return;
+    }
+    if (!m_protoAssigned) {
+        ReportError("Connect: No Protocol Specified");
+        return;
+    }
+    if (!ResolveForConnect()) {
+        return;
+    }
+    DiscardSendQueue();
+    if (m_hSocket != INVALID_SOCKET) {
+        // Left over from a Connect that failed part-way.
+        WSocket_closesocket(m_hSocket);
+    }
+    m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
+    if (m_hSocket == INVALID_SOCKET) {
+        ReportSocketError("Connect (socket)");
+        return;
+    }
+    int optlen = sizeof m_sndBufSize;
+    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_SNDBUF, &m_sndBufSize, &optlen) ==
+        SOCKET_ERROR) {
+        ReportSocketError("getsockopt(SO_SNDBUF)");
+        return;
+    }
+    optlen = sizeof m_rcvBufSize;
+    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &m_rcvBufSize, &optlen) ==
+        SOCKET_ERROR) {
+        ReportSocketError("getsockopt(SO_RCVBUF)");
+        return;
+    }
+    const LifeToken life = Life();
+    EnterState(wsOpened);
+    if (!Alive(life)) {
+        return;
+    }
+    if (m_state != wsOpened) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError("Connect (Invalid operation in OnChangeState)");
+        return;
+    }
+    const bool prepared =
+        m_socketType == SOCK_DGRAM ? PrepareDatagramSocket() : PrepareStreamSocket();
+    if (!prepared || !RegisterEvents(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE)) {
+        return;
+    }
+    if (m_socketType == SOCK_DGRAM) {
+        EnterState(wsConnected);
+        if (Alive(life)) {
+            TriggerSessionConnected(0);
+        }
+        return;
+    }
+    if (CheckLogOptions(loWsockInfo)) {
+        DebugLog(loWsockInfo, "TWSocket will connect to " + WSocket_inet_ntoa(m_sin.sin_addr) +
+                                  ":" + std::to_string(m_portNum));
+    }
+    if (WSocket_connect(m_hSocket, reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin) ==
+        SOCKET_ERROR) {
+        const int err = WSocket_WSAGetLastError();
+        if (err != WSAEWOULDBLOCK) {
+            m_lastError = err;
+            ReportSocketError("Connect");
+            return;
+        }
+    }
+    EnterState(wsConnecting);
+}
+
+bool TCustomWSocket::ResolveForConnect() {
+    try {
+        if (!m_protoResolved) {
+            m_proto = ResolveProto(m_protoStr);
+            m_socketType = m_proto == IPPROTO_TCP   ? SOCK_STREAM
+                           : m_proto == IPPROTO_UDP ? SOCK_DGRAM
+                                                    : SOCK_RAW;
+            m_protoResolved = true;
+        }
+        if (!m_portResolved) {
+            m_portNum = static_cast<std::uint16_t>(ResolvePort(m_portStr, m_protoStr));
+            m_sin.sin_port = WSocket_htons(m_portNum);
+            m_portResolved = true;
+        }
+        if (!m_localPortResolved) {
+            m_localPortNum = static_cast<std::uint16_t>(ResolvePort(m_localPortStr, m_protoStr));
+            m_localPortResolved = true;
+        }
+        if (!m_addrResolved) {
+            m_sin.sin_addr.s_addr = ResolveHost(m_addrStr);
+            m_addrResolved = true;
+        }
+    } catch (const std::exception& e) {
+        ReportError(std::string("connect: ") + e.what());
+        return false;
+    }
+    m_sin.sin_family = AF_INET;
+    return true;
+}
+
+bool TCustomWSocket::PrepareStreamSocket() {
+    const int on = -1;
+    if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == SOCKET_ERROR) {
+        ReportSocketError("setsockopt(SO_REUSEADDR)");
+        return false;
+    }
+    if (m_options.contains(wsoTcpNoDelay) &&
+        WSocket_setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == SOCKET_ERROR) {
+        ReportSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+        return false;
+    }
+    if (!ApplyLinger() || !ApplyKeepAlive()) {
+        return false;
+    }
+    if (m_localPortNum != 0 || m_localAddr != "0.0.0.0") {
+        return BindSocket();
+    }
+    return true;
+}
+
+bool TCustomWSocket::PrepareDatagramSocket() {
+    if (!BindSocket()) {
+        return false;
+    }
+    if (m_multiCast) {
+        if (m_multiCastIpTTL != 1) {
+            const int ttl = m_multiCastIpTTL;
+            if (WSocket_setsockopt(m_hSocket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) ==
+                SOCKET_ERROR) {
+                ReportSocketError("setsockopt(IP_MULTICAST_TTL)");
+                return false;
+            }
+        }
+        if (m_localAddr != "0.0.0.0") {
+            in_addr iface{};
+            iface.s_addr = ResolveHost(m_localAddr);
+            if (WSocket_setsockopt(m_hSocket, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface) ==
+                SOCKET_ERROR) {
+                ReportSocketError("setsockopt(IP_MULTICAST_IF)");
+                return false;
+            }
+        }
+    }
+    if (m_sin.sin_addr.s_addr == INADDR_BROADCAST) {
+        const int on = 1;
+        if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) ==
+            SOCKET_ERROR) {
+            ReportSocketError("setsockopt(SO_BROADCAST)");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TCustomWSocket::RegisterEvents(long mask) {
+    m_selectEvent = mask;
+    if (WSocket_WSAAsyncSelect(m_hSocket, m_window.get(), MSG_SOCKET_EVENT, mask) == SOCKET_ERROR) {
+        ReportSocketError("WSAAsyncSelect");
+        return false;
+    }
+    return true;
+}
+
+bool TCustomWSocket::ApplyLinger() {
+    if (m_lingerOnOff == wsLingerNoSet) {
+        return true;
+    }
+    if (m_hSocket == INVALID_SOCKET) {
+        ReportError("Cannot set linger option at this time");
+        return false;
+    }
+    linger l{};
+    l.l_onoff = static_cast<int>(m_lingerOnOff);
+    l.l_linger = m_lingerTimeout & 0xFFFF;
+    if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &l, sizeof l) == SOCKET_ERROR) {
+        ReportSocketError("setsockopt(SO_LINGER)");
+        return false;
+    }
+    return true;
+}
+
+bool TCustomWSocket::ApplyKeepAlive() {
+    if (m_keepAliveOnOff == wsKeepAliveOff) {
+        return true;
+    }
+    if (m_keepAliveOnOff == wsKeepAliveOnSystem) {
+        const int on = 1;
+        if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) ==
+            SOCKET_ERROR) {
+            ReportSocketError("setsockopt(SO_KEEPALIVE)");
+            return false;
+        }
+        return true;
+    }
+    const TTcpKeepAlive in{1, static_cast<std::uint32_t>(m_keepAliveTime),
+                           static_cast<std::uint32_t>(m_keepAliveInterval)};
+    TTcpKeepAlive out{};
+    std::uint32_t returned = 0;
+    if (CountedWSAIoctl(m_hSocket, SIO_KEEPALIVE_VALS, &in, sizeof in, &out, sizeof out,
+                        &returned) == SOCKET_ERROR) {
+        ReportSocketError("WSocket_WSAIoctl(SIO_KEEPALIVE_VALS)");
+        return false;
+    }
+    return true;
+}
+
+bool TCustomWSocket::BindSocket() {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = WSocket_htons(m_localPortNum);
+    local.sin_addr.s_addr = ResolveHost(m_localAddr);
+    if (WSocket_bind(m_hSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) ==
+        SOCKET_ERROR) {
+        ReportError("Bind socket failed - " + WSocketErrorMessage(WSocket_WSAGetLastError()));
+        return false;
+    }
+    int len = sizeof local;
+    if (WSocket_getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
+        ReportError("Winsock get socket name failed - " +
+                    WSocketErrorMessage(WSocket_WSAGetLastError()));
+        return false;
+    }
+    m_localPortNum = WSocket_ntohs(local.sin_port);
+    m_localPortStr = std::to_string(m_localPortNum);
+    return true;
+}
+
+void TCustomWSocket::Close() {
+    CloseWithError(true, 0);
+}
+
+void TCustomWSocket::Abort() {
+    AbortWithError(0);
+}
+
+void TCustomWSocket::CloseLater() {
+    if (m_window) {
+        m_window->PostMessage(MSG_CLOSE_DELAYED, 0, 0);
+    }
+}
+
+void TCustomWSocket::FreeLater() {
+    if (m_window) {
+        m_window->PostMessage(MSG_RELEASE, 0, 0);
+    }
+}
+
+void TCustomWSocket::CloseWithError(bool Shut, Word Error) {
+    const LifeToken life = Life();
+    if (m_hSocket == INVALID_SOCKET) {
+        if (m_state != wsClosed) {
+            EnterState(wsClosed);
+            if (Alive(life)) {
+                ResetDefaults();
+            }
+        }
+        return;
+    }
+    if (m_state == wsClosed) {
+        // A handle without a connection (Connect failed part-way): release it.
+        WSocket_closesocket(m_hSocket);
+        m_hSocket = INVALID_SOCKET;
+        return;
+    }
+    if (Shut) {
+        Shutdown(1);
+    }
+    // close() does not report would-block here; the retry is bounded anyway.
+    for (int attempt = 0;; ++attempt) {
+        if (WSocket_closesocket(m_hSocket) != SOCKET_ERROR) {
+            break;
+        }
+        const int err = WSocket_WSAGetLastError();
+        if (err == WSAEWOULDBLOCK && attempt < 100) {
+            PumpMessages();
+            if (!Alive(life)) {
+                return;
+            }
+            continue;
+        }
+        m_lastError = err;
+        m_hSocket = INVALID_SOCKET;
+        if (err != WSANOTINITIALISED) {
+            ReportSocketError("Disconnect (closesocket)");
+            return;
+        }
+        break;
+    }
+    m_hSocket = INVALID_SOCKET;
+    EnterState(wsClosed);
+    if (!Alive(life)) {
+        return;
+    }
+    if (!m_destroying && !m_closeInvoked) {
+        m_closeInvoked = true;
+        TriggerSessionClosed(Error);
+        if (!Alive(life)) {
+            return;
+        }
+    }
+    try {
+        ResetDefaults();
+    } catch (...) {
+    }
+}
+
+void TCustomWSocket::AbortWithError(Word Error) {
+    const LifeToken life = Life();
+    CancelLookup();
+    if (!Alive(life)) {
+        return;
+    }
+    DiscardSendQueue();
+    if (m_state == wsConnected && m_proto == IPPROTO_TCP) {
+        m_lingerOnOff = wsLingerOff;
+        ApplyLinger();
+    }
+    CloseWithError(false, Error);
+}
+
+void TCustomWSocket::Shutdown(int How) {
+    if (CheckLogOptions(loWsockInfo)) {
+        DebugLog(loWsockInfo, Identity() + " TCustomWSocket.Shutdown " + std::to_string(How) + " " +
+                                  std::to_string(m_hSocket));
+    }
+    if (m_hSocket != INVALID_SOCKET) {
+        WSocket_shutdown(m_hSocket, How);
+    }
+}

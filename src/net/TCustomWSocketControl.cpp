@@ -1,0 +1,541 @@
+// Listening, datagrams, control operations, lookups and address queries.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <thread>
+
+#include "net/SocketErrorCodes.h"
+#include "net/TCustomWSocket.h"
+#include "net/TSocketWindow.h"
+#include "net/WSocketErrorText.h"
+#include "net/WSocketResolve.h"
+
+using namespace vandrel::net;
+
+// One asynchronous lookup, run on a worker; the socket reads the result when
+// the completion message with the matching handle arrives.
+struct TCustomWSocket::LookupJob {
+    int handle = 0;
+    int error = 0;
+    std::vector<std::string> results;
+};
+
+namespace {
+
+std::atomic<int> g_nextLookupHandle{1};
+
+int lowerProtoType(const std::string& proto, std::string& rest) {
+    if (proto.size() >= 4) {
+        std::string head = proto.substr(0, 4);
+        std::transform(head.begin(), head.end(), head.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (head == "raw_") {
+            rest = proto.substr(4, 10);
+            return SOCK_RAW;
+        }
+    }
+    return 0;
+}
+
+void fillHostResults(const hostent* h, std::vector<std::string>& out) {
+    for (char** a = h->h_addr_list; a && *a; ++a) {
+        in_addr in{};
+        std::memcpy(&in, *a, sizeof in);
+        out.push_back(CountedInetNtoa(in));
+    }
+}
+
+void fillNameResults(const hostent* h, std::vector<std::string>& out) {
+    out.emplace_back(h->h_name ? h->h_name : "");
+    for (char** a = h->h_aliases; a && *a; ++a) {
+        if (**a) {
+            out.emplace_back(*a);
+        }
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- listening
+
+void TCustomWSocket::Listen() {
+    const char* missing = !m_portAssigned    ? "listen: port not assigned"
+                          : !m_protoAssigned ? "listen: protocol not assigned"
+                          : !m_addrAssigned  ? "listen: address not assigned"
+                                             : nullptr;
+    if (missing) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError(missing);
+        return;
+    }
+    try {
+        if (!m_protoResolved) {
+            std::string rawProto;
+            if (lowerProtoType(m_protoStr, rawProto) == SOCK_RAW) {
+                m_socketType = SOCK_RAW;
+                m_proto = ResolveProto(rawProto);
+            } else {
+                m_proto = ResolveProto(m_protoStr);
+                m_socketType = m_proto == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+            }
+            m_protoResolved = true;
+        }
+        if (!m_portResolved) {
+            m_portNum = static_cast<std::uint16_t>(ResolvePort(m_portStr, m_protoStr));
+            m_sin.sin_port = WSocket_htons(m_portNum);
+            m_portResolved = true;
+        }
+        if (!m_addrResolved) {
+            m_sin.sin_addr.s_addr = ResolveHost(m_addrStr);
+            m_addrResolved = true;
+        }
+    } catch (const std::exception& e) {
+        ReportError(std::string("Listen: ") + e.what());
+        return;
+    }
+    m_sin.sin_family = AF_INET;
+    ListenOnResolved();
+}
+
+void TCustomWSocket::ListenOnResolved() {
+    DiscardSendQueue();
+    m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
+    if (m_hSocket == INVALID_SOCKET) {
+        ReportSocketError("socket");
+        return;
+    }
+    const LifeToken life = Life();
+    if (m_socketType == SOCK_DGRAM && m_reuseAddr) {
+        const int on = -1;
+        if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) ==
+            SOCKET_ERROR) {
+            ReportSocketError("setsockopt(SO_REUSEADDR)");
+            if (Alive(life)) {
+                Close();
+            }
+            return;
+        }
+    }
+    if (WSocket_bind(m_hSocket, reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin) ==
+        SOCKET_ERROR) {
+        ReportSocketError("Bind");
+        if (Alive(life)) {
+            Close();
+        }
+        return;
+    }
+    EnterState(wsBound);
+    if (Alive(life) && ListenByType() && Alive(life)) {
+        RegisterEvents(m_socketType == SOCK_STREAM ? FD_ACCEPT | FD_CLOSE
+                                                   : FD_ACCEPT | FD_CLOSE | FD_READ | FD_WRITE);
+    }
+}
+
+bool TCustomWSocket::ListenByType() {
+    const LifeToken life = Life();
+    if (m_socketType == SOCK_STREAM) {
+        if (WSocket_listen(m_hSocket, m_listenBacklog) == SOCKET_ERROR) {
+            ReportSocketError("Listen");
+            return false;
+        }
+        EnterState(wsListening);
+        return true;
+    }
+    if (m_socketType == SOCK_DGRAM && m_multiCast) {
+        ip_mreq mreq{};
+        mreq.imr_multiaddr.s_addr = WSocket_inet_addr(m_multiCastAddrStr.c_str());
+        mreq.imr_interface.s_addr = ResolveHost(m_addrStr);
+        if (WSocket_setsockopt(m_hSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) ==
+            SOCKET_ERROR) {
+            ReportSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
+            return false;
+        }
+    } else if (m_socketType == SOCK_RAW && m_options.contains(wsoSIO_RCVALL)) {
+        const std::uint32_t in = 1;
+        std::uint32_t out = 0;
+        std::uint32_t returned = 0;
+        if (CountedWSAIoctl(m_hSocket, SIO_RCVALL, &in, sizeof in, &out, sizeof out, &returned) ==
+            SOCKET_ERROR) {
+            ReportSocketError("WSAIoctl(SIO_RCVALL)");
+            if (Alive(life)) {
+                Close();
+            }
+            return false;
+        }
+    } else if (m_socketType != SOCK_DGRAM && m_socketType != SOCK_RAW) {
+        ReportSocketError("Listen: unexpected protocol.");
+        return false;
+    }
+    EnterState(wsListening);
+    if (!Alive(life)) {
+        return false;
+    }
+    EnterState(wsConnected);
+    if (!Alive(life)) {
+        return false;
+    }
+    TriggerSessionConnected(0);
+    return true;
+}
+
+TSocket TCustomWSocket::Accept() {
+    if (m_state != wsListening) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    int len = sizeof m_sin;
+    m_aSocket = WSocket_accept(m_hSocket, reinterpret_cast<sockaddr*>(&m_sin), &len);
+    if (m_aSocket == INVALID_SOCKET) {
+        ReportSocketError("Accept");
+        return INVALID_SOCKET;
+    }
+    return m_aSocket;
+}
+
+void TCustomWSocket::Dup(TSocket NewHSocket) {
+    if (NewHSocket == 0 || NewHSocket == INVALID_SOCKET) {
+        WSocket_WSASetLastError(WSAEINVAL);
+        ReportSocketError("Dup");
+        return;
+    }
+    const LifeToken life = Life();
+    if (m_state != wsClosed) {
+        if (WSocket_closesocket(m_hSocket) == SOCKET_ERROR) {
+            ReportSocketError("Dup (closesocket)");
+            return;
+        }
+        m_hSocket = INVALID_SOCKET;
+        EnterState(wsClosed);
+        if (!Alive(life)) {
+            return;
+        }
+    }
+    m_hSocket = NewHSocket;
+    DupConnected();
+}
+
+void TCustomWSocket::DupConnected() {
+    int optlen = sizeof m_sndBufSize;
+    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_SNDBUF, &m_sndBufSize, &optlen) ==
+        SOCKET_ERROR) {
+        ReportSocketError("getsockopt(SO_SNDBUF)");
+        return;
+    }
+    optlen = sizeof m_rcvBufSize;
+    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &m_rcvBufSize, &optlen) ==
+        SOCKET_ERROR) {
+        ReportSocketError("getsockopt(SO_RCVBUF)");
+        return;
+    }
+    if (!ApplyLinger() || !RegisterEvents(FD_READ | FD_WRITE | FD_CLOSE)) {
+        return;
+    }
+    EnterState(wsConnected);
+}
+
+// ---------------------------------------------------------------- datagrams
+
+int TCustomWSocket::SendTo(const sockaddr* Dest, int DestLen, const void* Data, int Len) {
+    sockaddr_storage to{};
+    std::memcpy(&to, Dest, static_cast<std::size_t>(std::clamp<int>(DestLen, 0, sizeof to)));
+    const int result = WSocket_sendto(m_hSocket, Data, Len, m_sendFlags,
+                                      reinterpret_cast<const sockaddr*>(&to), DestLen);
+    if (result > 0) {
+        const LifeToken life = Life();
+        if (OnSendData) {
+            OnSendData(this, result);
+            if (!Alive(life)) {
+                return result;
+            }
+        }
+        if (m_allSent && m_socketType == SOCK_DGRAM && m_window) {
+            m_window->PostMessage(MSG_SOCKET_EVENT, static_cast<std::uintptr_t>(m_hSocket),
+                                  FD_WRITE);
+        }
+    }
+    return result;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr* From, int& FromLen) {
+    const int n = WSocket_recvfrom(m_hSocket, Buffer, BufferSize, 0, From, &FromLen);
+    if (n < 0) {
+        m_lastError = WSocket_WSAGetLastError();
+    } else {
+        m_readCount += n;
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------- control
+
+void TCustomWSocket::Pause() {
+    m_paused = true;
+    WSocket_WSAAsyncSelect(m_hSocket, m_window.get(), MSG_SOCKET_EVENT, 0);
+}
+
+void TCustomWSocket::Resume() {
+    m_paused = false;
+    WSocket_WSAAsyncSelect(m_hSocket, m_window.get(), MSG_SOCKET_EVENT, m_selectEvent);
+}
+
+void TCustomWSocket::DetachFromThread() {
+    if (m_window && m_window->ThreadId() != std::this_thread::get_id()) {
+        ReportError("Cannot detach from other thread");
+        return;
+    }
+    if (m_hSocket != INVALID_SOCKET && m_window) {
+        WSocket_WSAAsyncSelect(m_hSocket, m_window.get(), MSG_SOCKET_EVENT, 0);
+    }
+    DestroyHiddenWindow();
+}
+
+void TCustomWSocket::AttachToThread() {
+    if (m_window) {
+        ReportError("Cannot attach when not detached");
+        return;
+    }
+    CreateHiddenWindow();
+    if (m_hSocket != INVALID_SOCKET &&
+        WSocket_WSAAsyncSelect(m_hSocket, m_window.get(), MSG_SOCKET_EVENT, m_selectEvent) ==
+            SOCKET_ERROR) {
+        ReportSocketError("WSAAsyncSelect");
+    }
+}
+
+void TCustomWSocket::PumpMessages() {
+    m_terminated = !TSocketWindow::ProcessPendingMessages(m_multiThreaded) || m_terminated;
+}
+
+void TCustomWSocket::DrainUntilClosed() {
+    const LifeToken life = Life();
+    while (m_hSocket != INVALID_SOCKET && m_state != wsClosed) {
+        PumpMessages();
+        if (!Alive(life) || m_hSocket == INVALID_SOCKET) {
+            return;
+        }
+        const int pending = PendingByteCount();
+        if (pending < 0) {
+            return;
+        }
+        if (pending > 0) {
+            TriggerDataAvailable(0);
+            if (!Alive(life) || m_hSocket == INVALID_SOCKET) {
+                return;
+            }
+        }
+        char none = 0;
+        if (RawReceive(&none, 0, 0) <= 0) {
+            m_lastError = WSocket_WSAGetLastError();
+            if (m_lastError != WSAEWOULDBLOCK) {
+                return;
+            }
+        }
+        PumpMessages();
+        if (!Alive(life)) {
+            return;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- addresses
+
+std::string TCustomWSocket::GetPeerAddr() {
+    if (m_state != wsConnected) {
+        return "error";
+    }
+    sockaddr_in peer{};
+    int len = sizeof peer;
+    if (WSocket_getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &len) == SOCKET_ERROR) {
+        ReportSocketError("GetPeerAddr");
+        return "error";
+    }
+    return WSocket_inet_ntoa(peer.sin_addr);
+}
+
+std::string TCustomWSocket::GetPeerPort() {
+    if (m_state != wsConnected) {
+        return "error";
+    }
+    sockaddr_in peer{};
+    int len = sizeof peer;
+    if (WSocket_getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &len) == SOCKET_ERROR) {
+        ReportSocketError("GetPeerPort");
+        return "error";
+    }
+    return std::to_string(WSocket_ntohs(peer.sin_port));
+}
+
+int TCustomWSocket::GetPeerName(sockaddr* Name, int NameLen) {
+    if (m_state != wsConnected) {
+        return -1;
+    }
+    return WSocket_getpeername(m_hSocket, Name, &NameLen);
+}
+
+int TCustomWSocket::GetSockName(sockaddr* Name, int& NameLen) {
+    return WSocket_getsockname(m_hSocket, Name, &NameLen);
+}
+
+std::string TCustomWSocket::BoundAddr() {
+    if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) {
+        return "error";
+    }
+    sockaddr_in local{};
+    int len = sizeof local;
+    if (WSocket_getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
+        return "error";
+    }
+    return WSocket_inet_ntoa(local.sin_addr);
+}
+
+std::string TCustomWSocket::BoundPort() {
+    if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) {
+        return "error";
+    }
+    sockaddr_in local{};
+    int len = sizeof local;
+    if (WSocket_getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
+        return "error";
+    }
+    return std::to_string(WSocket_ntohs(local.sin_port));
+}
+
+// ---------------------------------------------------------------- lookups
+
+void TCustomWSocket::StartLookup(unsigned msg, std::function<void(LookupJob&)> work) {
+    auto job = std::make_shared<LookupJob>();
+    job->handle = g_nextLookupHandle.fetch_add(1);
+    if (job->handle <= 0) {
+        job->handle = g_nextLookupHandle = 1;
+    }
+    m_lookup = job;
+    m_dnsLookupHandle = job->handle;
+    TSocketWindow::Poster post = m_window->MakePoster();
+    std::thread([job, work = std::move(work), post, msg] {
+        work(*job);
+        post(msg, static_cast<std::uintptr_t>(job->handle),
+             static_cast<std::intptr_t>((job->error & 0xFFFF) << 16));
+    }).detach();
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (HostName.empty()) {
+        const LifeToken life = Life();
+        ReportError("DNS lookup: invalid host name.");
+        if (Alive(life)) {
+            TriggerDnsLookupDone(WSAEINVAL);
+        }
+        return;
+    }
+    m_dnsLookupHandle = 0;
+    m_lookup.reset();
+    m_dnsResult.clear();
+    m_dnsResultList.clear();
+    if (IsDottedAddress(HostName)) {
+        const std::uint32_t addr = WSocket_inet_addr(TrimText(HostName).c_str());
+        if (addr != INADDR_NONE) {
+            in_addr in{};
+            in.s_addr = addr;
+            m_dnsResult = WSocket_inet_ntoa(in);
+            m_dnsResultList.push_back(m_dnsResult);
+            TriggerDnsLookupDone(0);
+            return;
+        }
+    }
+    if (!m_window) {
+        ReportError("DNS Lookup: Window not assigned");
+        return;
+    }
+    StartLookup(MSG_NAME_LOOKUP, [name = HostName](LookupJob& job) {
+        hostent* h = WSocket_gethostbyname(name.c_str());
+        if (!h) {
+            job.error = WSocket_WSAGetLastError();
+            return;
+        }
+        fillHostResults(h, job.results);
+    });
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+    if (HostAddr.empty() || HostAddr.size() > 256) {
+        const LifeToken life = Life();
+        ReportError("Reverse DNS Lookup: Invalid host name.");
+        if (Alive(life)) {
+            TriggerDnsLookupDone(WSAEINVAL);
+        }
+        return;
+    }
+    m_dnsLookupHandle = 0;
+    m_lookup.reset();
+    m_dnsResult.clear();
+    m_dnsResultList.clear();
+    const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
+    if (!m_window) {
+        ReportError("Reverse DNS Lookup: Window not assigned");
+        return;
+    }
+    StartLookup(MSG_ADDR_LOOKUP, [addr](LookupJob& job) {
+        hostent* h = WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
+        if (!h) {
+            job.error = WSocket_WSAGetLastError();
+            return;
+        }
+        fillNameResults(h, job.results);
+    });
+}
+
+void TCustomWSocket::ReverseDnsLookupBlocking(const std::string& HostAddr) {
+    const LifeToken life = Life();
+    if (HostAddr.empty() || HostAddr.size() > 256) {
+        ReportError("Reverse DNS Lookup: Invalid host name.");
+        if (Alive(life)) {
+            TriggerDnsLookupDone(WSAEINVAL);
+        }
+        return;
+    }
+    m_dnsLookupHandle = 0;
+    m_lookup.reset();
+    m_dnsResult.clear();
+    m_dnsResultList.clear();
+    const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
+    hostent* h = WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
+    if (!h) {
+        TriggerDnsLookupDone(static_cast<Word>(WSocket_WSAGetLastError()));
+        return;
+    }
+    fillNameResults(h, m_dnsResultList);
+    m_dnsResult = m_dnsResultList.front();
+    TriggerDnsLookupDone(0);
+}
+
+void TCustomWSocket::CancelLookup() {
+    if (m_dnsLookupHandle == 0) {
+        return;
+    }
+    // The worker cannot be stopped; its completion no longer matches a handle.
+    m_dnsLookupHandle = 0;
+    m_lookup.reset();
+    if (!m_destroying) {
+        TriggerDnsLookupDone(WSAEINTR);
+    }
+}
+
+void TCustomWSocket::LookupDone(TMessage& Msg) {
+    if (m_dnsLookupHandle == 0 || !m_lookup || static_cast<int>(Msg.WParam) != m_dnsLookupHandle) {
+        return;
+    }
+    const std::shared_ptr<LookupJob> job = std::move(m_lookup);
+    m_dnsLookupHandle = 0;
+    const Word error = static_cast<Word>((Msg.LParam >> 16) & 0xFFFF);
+    if (error == 0) {
+        // Name lookups give the addresses, reverse lookups the name and aliases.
+        m_dnsResultList = job->results;
+        m_dnsResult = m_dnsResultList.empty() ? std::string() : m_dnsResultList.front();
+    }
+    TriggerDnsLookupDone(error);
+}

@@ -1,0 +1,420 @@
+#include "net/TSocketWindow.h"
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaObject>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QThread>
+
+#include <cerrno>
+#include <mutex>
+#include <unordered_map>
+
+#include "net/NativeError.h"
+#include "net/SocketErrorCodes.h"
+#include "net/TCustomWSocket.h"
+#include "net/WSocketAsync.h"
+
+namespace {
+
+class MessageEvent : public QEvent {
+public:
+    MessageEvent(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam)
+        : QEvent(static_cast<QEvent::Type>(msg)), m_wParam(wParam), m_lParam(lParam) {}
+    std::uintptr_t m_wParam;
+    std::intptr_t m_lParam;
+};
+
+std::intptr_t makeSelectParam(long bits, int error) {
+    return static_cast<std::intptr_t>((bits & 0xFFFF) | ((error & 0xFFFF) << 16));
+}
+
+}  // namespace
+
+// The QObject behind a TSocketWindow. It may outlive its TSocketWindow by one
+// event-loop pass when the socket is destroyed from inside its own dispatch.
+class SocketMessageTarget : public QObject {
+public:
+    explicit SocketMessageTarget(TSocketWindow::Handler handler) : m_handler(std::move(handler)) {}
+    ~SocketMessageTarget() override { Unselect(); }
+
+    void Orphan();
+    bool Dispatching() const { return m_dispatching > 0; }
+    int Select(TSocket s, unsigned msg, long mask);
+    void Unselect();
+    void Received();
+    void SendBlocked();
+    void Accepted();
+    void ConnectFailed(int error);
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    void Post(long bits, int error) {
+        QCoreApplication::postEvent(this, new MessageEvent(m_msg, static_cast<std::uintptr_t>(m_fd),
+                                                           makeSelectParam(bits, error)));
+    }
+    void OnReadable();
+    void OnWritable();
+    void ArmRead(bool on) {
+        if (m_read) {
+            m_read->setEnabled(on);
+        }
+    }
+    void ArmWrite(bool on) {
+        if (m_write) {
+            m_write->setEnabled(on);
+        }
+    }
+
+    TSocketWindow::Handler m_handler;
+    int m_dispatching = 0;
+    bool m_orphaned = false;
+    TSocket m_fd = INVALID_SOCKET;
+    unsigned m_msg = 0;
+    long m_mask = 0;
+    int m_type = SOCK_STREAM;
+    bool m_listening = false;
+    bool m_connectPending = false;
+    bool m_closePosted = false;
+    QSocketNotifier* m_read = nullptr;
+    QSocketNotifier* m_write = nullptr;
+};
+
+namespace {
+
+// Which target each registered handle notifies, so that the plain wrappers
+// (recv, send, accept, connect, close) can drive the notifications.
+struct Registry {
+    std::mutex lock;
+    std::unordered_map<TSocket, SocketMessageTarget*> targets;
+};
+
+Registry& registry() {
+    static Registry* r = new Registry;
+    return *r;
+}
+
+// Runs f on the target's own thread: at once when called there, else queued.
+template <typename F>
+void withTarget(TSocket s, F f) {
+    Registry& r = registry();
+    std::lock_guard guard(r.lock);
+    auto it = r.targets.find(s);
+    if (it == r.targets.end()) {
+        return;
+    }
+    SocketMessageTarget* t = it->second;
+    if (t->thread() == QThread::currentThread()) {
+        f(t);
+    } else {
+        QMetaObject::invokeMethod(
+            t, [t, f] { f(t); }, Qt::QueuedConnection);
+    }
+}
+
+}  // namespace
+
+void SocketMessageTarget::Orphan() {
+    m_handler = nullptr;
+    m_orphaned = true;
+    Unselect();
+}
+
+int SocketMessageTarget::Select(TSocket s, unsigned msg, long mask) {
+    if (s != m_fd) {
+        Unselect();
+    }
+    delete m_read;
+    delete m_write;
+    m_read = m_write = nullptr;
+    m_fd = s;
+    m_msg = msg;
+    m_mask = mask;
+    {
+        Registry& r = registry();
+        std::lock_guard guard(r.lock);
+        if (mask == 0) {
+            r.targets.erase(s);
+            return 0;
+        }
+        r.targets[s] = this;
+    }
+    unsigned long nonBlocking = 1;
+    if (WSocket_ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        return SOCKET_ERROR;
+    }
+    int type = SOCK_STREAM;
+    int len = sizeof type;
+    WSocket_getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &len);
+    m_type = type;
+    int acceptConn = 0;
+    len = sizeof acceptConn;
+    m_listening =
+        WSocket_getsockopt(s, SOL_SOCKET, SO_ACCEPTCONN, &acceptConn, &len) == 0 && acceptConn != 0;
+    sockaddr_storage peer{};
+    socklen_t plen = sizeof peer;
+    const bool connected = ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &plen) == 0;
+    m_connectPending = type == SOCK_STREAM && !m_listening && !connected && (mask & FD_CONNECT);
+    m_closePosted = false;
+
+    m_read = new QSocketNotifier(s, QSocketNotifier::Read, this);
+    QObject::connect(m_read, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+    m_write = new QSocketNotifier(s, QSocketNotifier::Write, this);
+    QObject::connect(m_write, &QSocketNotifier::activated, this, [this] { OnWritable(); });
+    // A connected handle gets its first FD_WRITE as soon as it is writable.
+    ArmWrite(m_connectPending || (connected && (mask & FD_WRITE)));
+    ArmRead(!m_connectPending && (mask & (FD_READ | FD_ACCEPT | FD_CLOSE)));
+    return 0;
+}
+
+void SocketMessageTarget::Unselect() {
+    delete m_read;
+    delete m_write;
+    m_read = m_write = nullptr;
+    if (m_fd != INVALID_SOCKET) {
+        Registry& r = registry();
+        std::lock_guard guard(r.lock);
+        auto it = r.targets.find(m_fd);
+        if (it != r.targets.end() && it->second == this) {
+            r.targets.erase(it);
+        }
+    }
+    // Notifications still queued belong to a handle that is gone or silenced;
+    // a new handle may get the same number, so they must not reach it.
+    QCoreApplication::removePostedEvents(this, static_cast<int>(m_msg ? m_msg : MSG_SOCKET_EVENT));
+    m_fd = INVALID_SOCKET;
+    m_mask = 0;
+    m_connectPending = false;
+}
+
+void SocketMessageTarget::OnWritable() {
+    ArmWrite(false);
+    if (m_connectPending) {
+        m_connectPending = false;
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+            Post(FD_CONNECT, socketErrorFromErrno(err));
+            return;
+        }
+        sockaddr_storage peer{};
+        socklen_t plen = sizeof peer;
+        if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &plen) != 0) {
+            return;  // writable but never connected: connect() failed and was reported
+        }
+        Post(FD_CONNECT, 0);
+        if (m_mask & FD_WRITE) {
+            Post(FD_WRITE, 0);
+        }
+        ArmRead(m_mask & (FD_READ | FD_CLOSE));
+        return;
+    }
+    if (m_mask & FD_WRITE) {
+        Post(FD_WRITE, 0);
+    }
+}
+
+void SocketMessageTarget::OnReadable() {
+    ArmRead(false);
+    if (m_listening) {
+        if (m_mask & FD_ACCEPT) {
+            Post(FD_ACCEPT, 0);
+        }
+        return;
+    }
+    if (m_type != SOCK_STREAM) {
+        if (m_mask & FD_READ) {
+            Post(FD_READ, 0);
+        }
+        return;
+    }
+    char probe;
+    const ssize_t n = ::recv(m_fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        if (m_mask & FD_READ) {
+            Post(FD_READ, 0);
+        }
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        ArmRead(true);
+        return;
+    }
+    // End of stream or a failed connection: reported once; nothing follows it.
+    const int error = n == 0 ? 0 : socketErrorFromErrno(errno);
+    if (!m_closePosted && (m_mask & FD_CLOSE)) {
+        m_closePosted = true;
+        Post(FD_CLOSE, error);
+    }
+}
+
+void SocketMessageTarget::Received() {
+    if (m_read && !m_read->isEnabled() && !m_connectPending && !m_closePosted && !m_listening &&
+        (m_mask & (FD_READ | FD_CLOSE))) {
+        m_read->setEnabled(true);
+    }
+}
+
+void SocketMessageTarget::SendBlocked() {
+    if (!m_connectPending && (m_mask & FD_WRITE)) {
+        ArmWrite(true);
+    }
+}
+
+void SocketMessageTarget::Accepted() {
+    if (m_listening && (m_mask & FD_ACCEPT)) {
+        ArmRead(true);
+    }
+}
+
+void SocketMessageTarget::ConnectFailed(int error) {
+    if (!m_connectPending) {
+        return;
+    }
+    m_connectPending = false;
+    ArmWrite(false);
+    Post(FD_CONNECT, error);
+}
+
+bool SocketMessageTarget::event(QEvent* e) {
+    const int type = e->type();
+    if (type <= static_cast<int>(QEvent::User) || type >= static_cast<int>(QEvent::MaxUser)) {
+        return QObject::event(e);
+    }
+    if (!m_handler) {
+        return true;
+    }
+    auto* me = static_cast<MessageEvent*>(e);
+    TMessage msg;
+    msg.Msg = static_cast<unsigned>(type);
+    msg.WParam = me->m_wParam;
+    msg.LParam = me->m_lParam;
+    ++m_dispatching;
+    // The handler may destroy the socket; this object then only gets orphaned.
+    TSocketWindow::Handler handler = m_handler;
+    handler(msg);
+    if (--m_dispatching == 0 && m_orphaned) {
+        deleteLater();
+    }
+    return true;
+}
+
+// Lets other threads post to a target that may be destroyed meanwhile.
+struct PostBox {
+    std::mutex lock;
+    SocketMessageTarget* target = nullptr;
+
+    void Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+        std::lock_guard guard(lock);
+        if (target) {
+            QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam));
+        }
+    }
+};
+
+TSocketWindow::TSocketWindow(Handler handler)
+    : m_target(new SocketMessageTarget(std::move(handler))),
+      m_postBox(std::make_shared<PostBox>()),
+      m_threadId(std::this_thread::get_id()) {
+    m_postBox->target = m_target;
+}
+
+TSocketWindow::~TSocketWindow() {
+    {
+        std::lock_guard guard(m_postBox->lock);
+        m_postBox->target = nullptr;
+    }
+    m_target->Orphan();
+    // Deleting a QObject from inside its own event() is unsafe: a dispatch in
+    // progress deletes the orphan when it unwinds.
+    if (!m_target->Dispatching()) {
+        delete m_target;
+    }
+}
+
+void TSocketWindow::PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    m_postBox->Post(msg, wParam, lParam);
+}
+
+TSocketWindow::Poster TSocketWindow::MakePoster() const {
+    std::shared_ptr<PostBox> box = m_postBox;
+    return [box](unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+        box->Post(msg, wParam, lParam);
+    };
+}
+
+bool TSocketWindow::ProcessPendingMessages(bool ownThreadOnly) {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) {
+        return true;
+    }
+    if (!ownThreadOnly) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return true;
+    }
+    // Bounded: a handler that keeps posting must not hold the caller forever.
+    for (int round = 0; round < 1000; ++round) {
+        QCoreApplication::sendPostedEvents();
+        if (!dispatcher->processEvents(QEventLoop::AllEvents)) {
+            break;
+        }
+    }
+    return true;
+}
+
+int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long lEvent) {
+    if (!hWnd) {
+        WSocket_WSASetLastError(vandrel::net::WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    return hWnd->m_target->Select(s, wMsg, lEvent);
+}
+
+namespace AsyncSelect {
+
+void NoteReceived(TSocket s) {
+    withTarget(s, [](SocketMessageTarget* t) { t->Received(); });
+}
+
+void NoteSendBlocked(TSocket s) {
+    withTarget(s, [](SocketMessageTarget* t) { t->SendBlocked(); });
+}
+
+void NoteAccepted(TSocket s) {
+    withTarget(s, [](SocketMessageTarget* t) { t->Accepted(); });
+}
+
+void NoteClosing(TSocket s) {
+    SocketMessageTarget* target = nullptr;
+    {
+        Registry& r = registry();
+        std::lock_guard guard(r.lock);
+        auto it = r.targets.find(s);
+        if (it == r.targets.end()) {
+            return;
+        }
+        target = it->second;
+    }
+    // Close runs on the socket's own thread, where the notifiers live.
+    target->Unselect();
+}
+
+bool NoteConnectFailed(TSocket s, int socketError) {
+    Registry& r = registry();
+    std::lock_guard guard(r.lock);
+    auto it = r.targets.find(s);
+    if (it == r.targets.end() || it->second->thread() != QThread::currentThread()) {
+        return false;
+    }
+    it->second->ConnectFailed(socketError);
+    return true;
+}
+
+}  // namespace AsyncSelect
