@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vandrel::test {
+
+// The lab a test runs in (see tests/support/README.md). vandrel_add_lab_test() starts
+// the test inside the lab's app namespace with VANDREL_LAB and VANDREL_LAB_DEVICES set;
+// these helpers read them and drive the lab's simulators through scripts/lab.
+class Lab {
+public:
+    // False when the test was started outside a lab (then nothing here works).
+    static bool active();
+    static std::string name();
+    static int deviceCount();
+
+    static std::string appAddress() { return "198.18.0.2"; }
+    // Device k counts from 1: 198.18.0.11, 198.18.0.12, ...
+    static std::string deviceAddress(int k);
+
+    // Control of device k's simulator; each returns true on success and puts the
+    // output of scripts/lab into *output when given. restartDevice() replaces the
+    // device's own options (those of DEVICE_ARGS) with devsimArgs until the lab ends;
+    // startDevice() starts it again with the options it had last.
+    static bool stopDevice(int k, std::string* output = nullptr);
+    static bool startDevice(int k, std::string* output = nullptr);
+    static bool restartDevice(int k, const std::vector<std::string>& devsimArgs,
+                              std::string* output = nullptr);
+
+    // Runs "scripts/lab --name <this lab> <args...>".
+    static bool labCommand(const std::vector<std::string>& args, std::string* output = nullptr);
+};
+
+}  // namespace vandrel::test

@@ -1,0 +1,108 @@
+#include "support/Subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace vandrel::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool reap(int pid, int& status, bool wait) {
+    return ::waitpid(pid, &status, wait ? 0 : WNOHANG) == pid;
+}
+
+}  // namespace
+
+int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool mergeStderr) {
+    int fds[2];
+    if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    int pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        if (mergeStderr) {
+            ::dup2(fds[1], STDERR_FILENO);
+        }
+        int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, STDIN_FILENO);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return -1;
+    }
+    stdoutFd = fds[0];
+    return pid;
+}
+
+void terminateProcess(int pid, std::chrono::milliseconds grace) {
+    if (pid <= 0) {
+        return;
+    }
+    int status = 0;
+    ::kill(pid, SIGTERM);
+    auto deadline = Clock::now() + grace;
+    while (Clock::now() < deadline) {
+        if (reap(pid, status, false)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    reap(pid, status, true);
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+    ProcessResult result;
+    int fd = -1;
+    int pid = spawnWithStdout(argv, fd, true);
+    if (pid < 0) {
+        result.output = "cannot start " + (argv.empty() ? std::string("nothing") : argv[0]);
+        return result;
+    }
+    auto deadline = Clock::now() + timeout;
+    char buffer[4096];
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            break;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        result.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (result.timedOut) {
+        terminateProcess(pid, std::chrono::milliseconds(500));
+        return result;
+    }
+    int status = 0;
+    if (reap(pid, status, true) && WIFEXITED(status)) {
+        result.exitCode = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+}  // namespace vandrel::test
