@@ -3,12 +3,14 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 namespace {
@@ -16,12 +18,6 @@ namespace {
 QColor ToQColor(TColor c) {
     return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
                   static_cast<int>((c >> 16) & 0xFF));
-}
-
-// Bytes whose glyph is certain to advance by one cell in a fixed-pitch font;
-// runs of them are drawn as one string, everything else cell by cell.
-bool RunSafe(std::uint8_t ch) {
-    return (ch >= 32 && ch < 127) || ch >= 160;
 }
 
 constexpr int kPaintWatchMs = 100;
@@ -183,8 +179,13 @@ void TCustomEmulT::MeasureFont() {
     m_lineHeight = std::max(1, fm.height());
     m_charWidth = std::max(1, fm.maxWidth());
     m_ascent = fm.ascent();
-    m_uniformAdvance = fm.horizontalAdvance(QLatin1Char('M')) == m_charWidth &&
-                       fm.horizontalAdvance(QLatin1Char('i')) == m_charWidth;
+    // Glyphs are placed on the cell grid one by one; fractional advances of
+    // the font would otherwise let a long run drift out of its cells.
+    m_rawFont = QRawFont::fromFont(font());
+    for (int b = 0; b < 256; ++b) {
+        const QList<quint32> index = m_rawFont.glyphIndexesForString(QString(QChar(b)));
+        m_glyphs[static_cast<std::size_t>(b)] = index.isEmpty() ? 0 : index.first();
+    }
     MakeCaret();
 }
 
@@ -465,7 +466,8 @@ void TCustomEmulT::paintEvent(QPaintEvent* event) {
         painter.fillRect(caret, ToQColor(fg));
         if (m_caret == tcBlock && cell.Character != 0) {
             painter.setPen(ToQColor(cell.Background));
-            painter.drawText(caret.x(), caret.y() + m_ascent, QString(QChar(cell.Character)));
+            DrawChars(painter, CursorColumn() - m_originCol + 1,
+                      (CursorRow() - m_originRow) * m_lineHeight, &cell.Character, 1, false);
         }
         if (caret != m_caretShown) {
             m_caretShown |= caret;  // both may be on screen now; the next flush clears it
@@ -487,47 +489,75 @@ void TCustomEmulT::PaintCells(QPainter& painter, const QRect& clip) {
 }
 
 // Draws the non-empty cells of one view row, joining neighbours of the same
-// colours into one string.
+// colours into one glyph run.
 void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int lastCol) {
     const TEmulTBuffer& buffer = m_screen.Buffer();
     const int gridRow = viewRow + m_originRow - 1;
     const int y = (viewRow - 1) * m_lineHeight;
-    QString text;
-    TEmulTCell style;
+    std::array<std::uint8_t, EmulTScreen::kMaxColumns> chars{};
+    int count = 0;
     int runStart = 0;
+    TEmulTCell style;
     const auto drawRun = [&] {
-        if (text.isEmpty()) {
+        if (count == 0) {
             return;
         }
-        const QRect r = CellRect(runStart, viewRow, static_cast<int>(text.size()));
-        painter.fillRect(r, ToQColor(style.Background));
+        painter.fillRect(CellRect(runStart, viewRow, count), ToQColor(style.Background));
         painter.setPen(ToQColor(style.Foreground));
-        if (painter.font().underline() != style.Underline) {
-            QFont f = painter.font();
-            f.setUnderline(style.Underline);
-            painter.setFont(f);
-        }
-        painter.drawText(r.x(), y + m_ascent, text);
-        text.clear();
+        DrawChars(painter, runStart, y, chars.data(), count, style.Underline);
+        count = 0;
     };
     for (int k = firstCol; k <= lastCol; ++k) {
         const TEmulTCell cell = buffer.GetCell(k + m_originCol - 1, gridRow);
-        const bool joins = !text.isEmpty() && m_uniformAdvance && RunSafe(cell.Character) &&
-                           RunSafe(style.Character) && cell.Foreground == style.Foreground &&
-                           cell.Background == style.Background && cell.Underline == style.Underline;
-        if (!joins) {
+        if (count > 0 &&
+            (cell.Character == 0 || cell.Foreground != style.Foreground ||
+             cell.Background != style.Background || cell.Underline != style.Underline)) {
             drawRun();
         }
         if (cell.Character == 0) {
             continue;
         }
-        if (text.isEmpty()) {
+        if (count == 0) {
             style = cell;
             runStart = k;
         }
-        text.append(QChar(cell.Character));
+        chars[static_cast<std::size_t>(count++)] = cell.Character;
     }
     drawRun();
+}
+
+// Draws n characters into consecutive cells from view column viewCol on, in
+// the painter's pen colour; y is the top of the cell row.
+void TCustomEmulT::DrawChars(QPainter& painter, int viewCol, int y, const std::uint8_t* chars,
+                             int n, bool underline) {
+    QList<quint32> indexes;
+    QList<QPointF> positions;
+    indexes.reserve(n);
+    positions.reserve(n);
+    const qreal baseline = y + m_ascent;
+    for (int i = 0; i < n; ++i) {
+        const qreal x = (viewCol - 1 + i) * m_charWidth;
+        const quint32 glyph = m_glyphs[chars[i]];
+        if (glyph == 0) {
+            // Not in the font: let the painter find a substitute.
+            QFont f = painter.font();
+            f.setUnderline(underline);
+            painter.setFont(f);
+            painter.drawText(QPointF(x, baseline), QString(QChar(chars[i])));
+            continue;
+        }
+        indexes.append(glyph);
+        positions.append(QPointF(x, baseline));
+    }
+    if (indexes.isEmpty()) {
+        return;
+    }
+    QGlyphRun run;
+    run.setRawFont(m_rawFont);
+    run.setGlyphIndexes(indexes);
+    run.setPositions(positions);
+    run.setUnderline(underline);
+    painter.drawGlyphRun(QPointF(0, 0), run);
 }
 
 // --- input -----------------------------------------------------------------
@@ -568,6 +598,10 @@ void TCustomEmulT::mousePressEvent(QMouseEvent* event) {
     if (OnMouseDown) {
         OnMouseDown(*this, *event);
     }
+    event->accept();
+}
+
+void TCustomEmulT::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
 }
 

@@ -2,7 +2,9 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QRawFont>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -133,6 +135,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -154,6 +157,8 @@ private:
     QRect CaretRect() const;
     void PaintCells(QPainter& painter, const QRect& clip);
     void PaintRow(QPainter& painter, int viewRow, int firstCol, int lastCol);
+    void DrawChars(QPainter& painter, int viewCol, int y, const std::uint8_t* chars, int n,
+                   bool underline);
 
     EmulTScreen m_screen;
     TBorderStyle m_borderStyle = bsSingle;
@@ -167,7 +172,8 @@ private:
     int m_lineHeight = 1;
     int m_charWidth = 1;
     int m_ascent = 0;
-    bool m_uniformAdvance = true;
+    QRawFont m_rawFont;
+    std::array<quint32, 256> m_glyphs{};  // glyph index per byte, 0 = none
     int m_caretHeight = 0;
     int m_originCol = 1;
     int m_originRow = 1;

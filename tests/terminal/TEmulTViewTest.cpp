@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "terminal/TEmulT.h"
+
+namespace {
+
+class TEmulTViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        view = std::make_unique<TEmulT>();
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        view->clearFocus();  // a focused view shows its caret over (1, 1)
+        Settle();
+    }
+
+    void Settle() {
+        for (int i = 0; i < 5; ++i) {
+            QCoreApplication::processEvents();
+        }
+    }
+
+    // What is on screen: the window's backing store, cut to the viewport.
+    QImage OnScreen() const {
+        const QPixmap window = view->screen()->grabWindow(view->winId());
+        const QPoint at = view->viewport()->mapTo(view.get(), QPoint(0, 0));
+        return window.copy(QRect(at, view->viewport()->size()))
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    }
+    // What a full repaint of the grid as it is now would show.
+    QImage Rendered() const {
+        return view->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    // Number of non-black pixels inside one view cell.
+    int LitPixels(const QImage& img, int viewCol, int viewRow) const {
+        int lit = 0;
+        const int x0 = (viewCol - 1) * view->CharWidth();
+        const int y0 = (viewRow - 1) * view->LineHeight();
+        for (int y = y0; y < y0 + view->LineHeight(); ++y) {
+            for (int x = x0; x < x0 + view->CharWidth(); ++x) {
+                lit += (img.pixel(x, y) & 0xFFFFFF) != 0 ? 1 : 0;
+            }
+        }
+        return lit;
+    }
+    // Sizes the window so that about cols x rows cells are visible.
+    void ShowCells(int cols, int rows) {
+        const int frame = 2 * view->frameWidth();
+        const int bar = view->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        view->resize(cols * view->CharWidth() + frame + bar,
+                     rows * view->LineHeight() + frame + bar);
+        Settle();
+    }
+
+    std::unique_ptr<TEmulT> view;
+};
+
+}  // namespace
+
+TEST_F(TEmulTViewTest, Defaults) {
+    TEmulT fresh;
+    EXPECT_EQ(fresh.Columns(), 80);
+    EXPECT_EQ(fresh.Rows(), 24);
+    EXPECT_EQ(fresh.AltColor(), 0xA6A6A6u);
+    EXPECT_EQ(fresh.Color(), 0x000000u);
+    EXPECT_EQ(fresh.FontColor(), 0xFFFFFFu);
+    EXPECT_EQ(fresh.LogName(), "EMULT.LOG");
+    EXPECT_FALSE(fresh.Log());
+    EXPECT_EQ(fresh.ScrollBars(), ssBoth);
+    EXPECT_EQ(fresh.BorderStyle(), bsSingle);
+    EXPECT_EQ(fresh.Caret(), tcBlock);
+    EXPECT_FALSE(fresh.WrapLines());
+    EXPECT_FALSE(fresh.SmoothScroll());
+    EXPECT_FALSE(fresh.WantTab());
+    EXPECT_EQ(fresh.size(), QSize(400, 250));
+    EXPECT_EQ(fresh.Font().pointSize(), 9);
+    EXPECT_TRUE(QFontInfo(fresh.Font()).fixedPitch());
+    EXPECT_EQ(fresh.LineHeight(), QFontMetrics(fresh.Font()).height());
+    EXPECT_EQ(fresh.sizeHint(), QSize(80 * fresh.CharWidth() + 2 * fresh.frameWidth(),
+                                      24 * fresh.LineHeight() + 2 * fresh.frameWidth()));
+}
+
+TEST_F(TEmulTViewTest, PrintedCellIsPaintedAndEmptyCellIsNot) {
+    view->WriteStr("X");
+    Settle();
+    const QImage screen = OnScreen();
+    EXPECT_GT(LitPixels(screen, 1, 1), 0);
+    EXPECT_EQ(LitPixels(screen, 2, 1), 0);
+    EXPECT_EQ(LitPixels(screen, 1, 2), 0);
+}
+
+// Glyphs stay in their cells: a full row must not spill past the last column,
+// whatever the font's fractional advance.
+TEST_F(TEmulTViewTest, FullRowStaysInsideTheGrid) {
+    view->resize(view->sizeHint() + QSize(100, 100));
+    Settle();
+    std::string row;
+    for (int i = 0; i < 80; ++i) {
+        row += static_cast<char>('a' + i % 26);
+    }
+    view->WriteStr(row);
+    Settle();
+    const QImage screen = OnScreen();
+    EXPECT_GT(LitPixels(screen, 80, 1), 0);
+    EXPECT_EQ(LitPixels(screen, 81, 1), 0);
+    EXPECT_EQ(LitPixels(screen, 82, 1), 0);
+    EXPECT_EQ(screen, Rendered());
+}
+
+TEST_F(TEmulTViewTest, WritesOfOnePassShareOnePaint) {
+    const long before = view->PaintEvents();
+    for (int i = 0; i < 50; ++i) {
+        view->WriteStr("0123456789");
+        view->WriteStr("\r\n");
+    }
+    Settle();
+    EXPECT_GE(view->PaintEvents() - before, 1);
+    EXPECT_LE(view->PaintEvents() - before, 2);
+}
+
+TEST_F(TEmulTViewTest, ProportionalFontIsReplacedAndUnderlineRemoved) {
+    QFont proportional("DejaVu Sans", 12);
+    ASSERT_FALSE(QFontInfo(proportional).fixedPitch());
+    view->SetFont(proportional);
+    EXPECT_EQ(view->Font().family(), TCustomEmulT::DefaultFont().family());
+    EXPECT_EQ(view->Font().pointSize(), 12);
+
+    QFont underlined = TCustomEmulT::DefaultFont();
+    underlined.setUnderline(true);
+    view->setFont(underlined);  // also through the plain widget call
+    EXPECT_FALSE(view->Font().underline());
+    EXPECT_EQ(view->LineHeight(), QFontMetrics(view->Font()).height());
+}
+
+TEST_F(TEmulTViewTest, ScrollBarRangesForALargeGrid) {
+    view->SetRows(64);
+    ShowCells(40, 20);
+    const int visibleCols = view->viewport()->width() / view->CharWidth();
+    EXPECT_EQ(view->VisibleRows(), view->viewport()->height() / view->LineHeight());
+    EXPECT_LT(view->VisibleRows(), 64);
+    EXPECT_EQ(view->verticalScrollBar()->maximum(), 64 - view->VisibleRows());
+    EXPECT_EQ(view->horizontalScrollBar()->maximum(), 80 - visibleCols);
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+
+    // A window that holds the whole grid needs no bars.
+    view->resize(view->sizeHint() + QSize(20, 20));
+    Settle();
+    EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+    EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+}
+
+TEST_F(TEmulTViewTest, ViewFollowsLineFeeds) {
+    view->SetRows(64);
+    ShowCells(80, 20);
+    const int visible = view->VisibleRows();
+    for (int i = 1; i <= 40; ++i) {
+        view->WriteStr("line " + std::to_string(i) + "\r\n");
+    }
+    Settle();
+    // Line feeds to rows visible .. 41 each move the view one line down.
+    EXPECT_EQ(view->OriginRow(), 1 + (41 - visible + 1));
+    EXPECT_EQ(view->CursorRow(), 41);
+    EXPECT_EQ(view->CursorRow() - view->OriginRow() + 1, visible - 1);
+    EXPECT_EQ(OnScreen(), Rendered());
+}
+
+TEST_F(TEmulTViewTest, ThumbDragFollowsOnlyWithSmoothScroll) {
+    view->SetRows(64);
+    ShowCells(40, 20);
+    QScrollBar* bar = view->verticalScrollBar();
+    bar->setSliderDown(true);
+    bar->setSliderPosition(10);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 1);
+    bar->setSliderDown(false);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 11);
+
+    view->SetSmoothScroll(true);
+    bar->setSliderDown(true);
+    bar->setSliderPosition(4);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 5);
+    bar->setSliderDown(false);
+}
+
+TEST_F(TEmulTViewTest, ScrollRequests) {
+    view->SetRows(64);
+    ShowCells(40, 20);
+    const int page = view->viewport()->height() / view->LineHeight();
+    view->ScrollView(Qt::Vertical, scLineDown);
+    EXPECT_EQ(view->OriginRow(), 2);
+    view->ScrollView(Qt::Vertical, scPageDown);
+    EXPECT_EQ(view->OriginRow(), 2 + page);
+    view->ScrollView(Qt::Vertical, scLineUp);
+    EXPECT_EQ(view->OriginRow(), 1 + page);
+    view->ScrollView(Qt::Vertical, scTrack, 7);  // ignored without SmoothScroll
+    view->ScrollView(Qt::Vertical, scEndScroll, 7);
+    EXPECT_EQ(view->OriginRow(), 1 + page);
+    view->ScrollView(Qt::Vertical, scPosition, 1000);  // clamped to the range
+    EXPECT_EQ(view->OriginRow(), 64 - view->VisibleRows() + 1);
+    view->ScrollView(Qt::Vertical, scTop);
+    EXPECT_EQ(view->OriginRow(), 1);
+    view->ScrollView(Qt::Horizontal, scPageUp);
+    EXPECT_EQ(view->OriginColumn(), 1);
+    view->ScrollView(Qt::Horizontal, scBottom);
+    EXPECT_EQ(view->OriginColumn(), view->horizontalScrollBar()->maximum() + 1);
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+}
+
+// The screen is updated by moved pixels and repainted strips; after any mix
+// of writes, grid scrolls and view scrolls it must equal a full repaint.
+TEST_F(TEmulTViewTest, MovedPixelsMatchAFullRepaint) {
+    view->SetRows(64);
+    ShowCells(60, 20);
+    std::string text;
+    for (int i = 0; i < 120; ++i) {
+        text +=
+            "row " + std::to_string(i) + " " + std::string(static_cast<std::size_t>(i % 50), '#');
+        text += "\r\n";
+    }
+    std::size_t at = 0;
+    int pass = 0;
+    while (at < text.size()) {
+        const std::size_t n = std::min<std::size_t>(37 + (pass * 53) % 300, text.size() - at);
+        view->WriteStr(std::string_view(text).substr(at, n));
+        at += n;
+        if (pass % 3 == 1) {
+            view->ScrollView(Qt::Vertical, scLineUp);
+            view->ScrollView(Qt::Horizontal, scLineDown);
+        }
+        if (pass % 4 == 2) {
+            Settle();
+        } else {
+            QCoreApplication::processEvents();
+        }
+        ++pass;
+    }
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+    view->ScrollView(Qt::Vertical, scPageUp);
+    view->WriteStr("tail\r\n");
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+}
+
+TEST_F(TEmulTViewTest, CaretShapesAndFocus) {
+    QFont font = TCustomEmulT::DefaultFont();
+    for (int px = 8; px < 40 && view->LineHeight() != 16; ++px) {
+        font.setPixelSize(px);
+        view->SetFont(font);
+    }
+    ASSERT_EQ(view->LineHeight(), 16);
+    view->SetCaret(tcUnderline);
+    EXPECT_EQ(view->CaretHeight(), 2);
+    view->SetCaret(tcNone);
+    EXPECT_EQ(view->CaretHeight(), 0);
+    view->SetCaret(tcBlock);
+    EXPECT_EQ(view->CaretHeight(), 16);
+
+    // Drawn only while the control has the focus.
+    view->WriteStr("\r\n");
+    Settle();
+    EXPECT_EQ(LitPixels(OnScreen(), 1, 2), 0);
+    view->activateWindow();
+    view->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    Settle();
+    ASSERT_TRUE(view->hasFocus());
+    const int cell = view->CharWidth() * view->LineHeight();
+    EXPECT_EQ(LitPixels(OnScreen(), 1, 2), cell);
+    view->SetCaret(tcUnderline);
+    Settle();
+    EXPECT_EQ(LitPixels(OnScreen(), 1, 2), view->CharWidth() * 2);
+    view->WriteStr("ab");
+    Settle();
+    EXPECT_EQ(LitPixels(OnScreen(), 3, 2), view->CharWidth() * 2);
+    EXPECT_EQ(OnScreen(), Rendered());
+    view->clearFocus();
+    Settle();
+    EXPECT_EQ(LitPixels(OnScreen(), 3, 2), 0);
+}
+
+TEST_F(TEmulTViewTest, TypedCharactersReachKeyPress) {
+    std::vector<int> keys;
+    view->OnKeyPress = [&](TCustomEmulT&, char& key) {
+        keys.push_back(static_cast<unsigned char>(key));
+    };
+    int downs = 0;
+    view->OnKeyDown = [&](TCustomEmulT&, QKeyEvent&) { ++downs; };
+    view->SetRows(64);
+    ShowCells(40, 20);
+    view->setFocus();
+    QTest::keyClicks(view.get(), "a#");
+    QTest::keyClick(view.get(), Qt::Key_Return);
+    QTest::keyClick(view.get(), Qt::Key_Backspace);
+    QTest::keyClick(view.get(), Qt::Key_Down);
+    QTest::keyClick(view.get(), Qt::Key_PageDown);
+    EXPECT_EQ(keys, (std::vector<int>{'a', '#', 13, 8}));
+    EXPECT_EQ(downs, 6);
+    EXPECT_EQ(view->OriginRow(), 1);  // keys do not scroll
+
+    keys.clear();
+    QTest::keyClick(view.get(), Qt::Key_Tab);
+    EXPECT_TRUE(keys.empty());
+    view->setFocus();
+    view->SetWantTab(true);
+    QTest::keyClick(view.get(), Qt::Key_Tab);
+    EXPECT_EQ(keys, (std::vector<int>{9}));
+}
+
+TEST_F(TEmulTViewTest, LeftClickTakesTheFocus) {
+    QWidget other;
+    other.setFocusPolicy(Qt::StrongFocus);
+    other.show();
+    other.activateWindow();
+    other.setFocus();
+    Settle();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    view->clearFocus();
+    QTest::mouseClick(view->viewport(), Qt::RightButton);
+    EXPECT_FALSE(view->hasFocus());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton);
+    EXPECT_TRUE(view->hasFocus());
+
+    view->clearFocus();
+    view->SetTabStop(false);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton);
+    EXPECT_FALSE(view->hasFocus());
+}
+
+TEST_F(TEmulTViewTest, ColumnsAndRowsResetTheGrid) {
+    view->WriteStr("abc");
+    view->SetColumns(80);
+    EXPECT_EQ(view->Buffer().GetCell(1, 1).Character, 'a');
+    view->SetColumns(300);
+    EXPECT_EQ(view->Columns(), 256);
+    EXPECT_EQ(view->Buffer().GetCell(1, 1).Character, 0);
+    view->SetAutoSize(true);
+    view->SetRows(1000);
+    EXPECT_EQ(view->Rows(), 512);
+    EXPECT_EQ(view->size(), view->sizeHint());
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
