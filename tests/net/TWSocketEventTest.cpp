@@ -1,0 +1,520 @@
+// The event road of a TCP client against real peers on 127.0.0.1.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "EventRecorder.h"
+#include "LoopbackPeer.h"
+#include "net/TWSocket.h"
+
+using namespace nettest;
+using Events = std::vector<std::string>;
+
+namespace {
+
+std::string raisedText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+void prepare(TWSocket& s, const std::string& port) {
+    s.SetProto("tcp");
+    s.SetAddr("127.0.0.1");
+    s.SetPort(port);
+}
+
+// Connects s to server and pumps until the first OnDataSent.
+void connectTo(TWSocket& s, EventRecorder& rec, const std::string& port) {
+    prepare(s, port);
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0") || rec.Has("closed:0"); }))
+        << rec.Joined();
+    ASSERT_EQ(s.State(), wsConnected) << rec.Joined();
+}
+
+void serveBytesThenClose(LoopbackServer& server, std::string payload) {
+    server.Serve([payload](int fd) { WriteAll(fd, payload.data(), payload.size()); });
+}
+
+std::string patternText(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        s[i] = static_cast<char>(PatternByte(i));
+    }
+    return s;
+}
+
+TEST(TWSocketEvents, ConnectThenLocalClose) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    prepare(s, server.PortText());
+    s.Connect();
+    EXPECT_EQ(rec.events, (Events{"wsClosed->wsOpened", "wsOpened->wsConnecting"}));
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); })) << rec.Joined();
+    EXPECT_EQ(rec.events, (Events{"wsClosed->wsOpened", "wsOpened->wsConnecting",
+                                  "wsConnecting->wsConnected", "connected:0", "sent:0"}));
+    EXPECT_EQ(s.PeerAddr(), "127.0.0.1");
+    EXPECT_EQ(s.PeerPort(), server.PortText());
+    EXPECT_NE(s.SocketSndBufSize(), 0);
+
+    rec.events.clear();
+    s.Close();
+    EXPECT_EQ(rec.events, (Events{"wsConnected->wsClosed", "closed:0"}));
+    EXPECT_EQ(s.HSocket(), INVALID_SOCKET);
+    server.Join();
+    PumpFor(30);
+    EXPECT_EQ(rec.events.size(), 2u) << rec.Joined();
+}
+
+TEST(TWSocketEvents, PortMustBeAssignedAgainAfterClose) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    s.Close();
+    s.OnError = nullptr;
+    EXPECT_EQ(s.Port(), server.PortText());  // still readable
+    EXPECT_EQ(raisedText([&] { s.Connect(); }), "Connect: No Port Specified");
+    s.SetPort(server.PortText());  // the same text is enough
+    EXPECT_EQ(raisedText([&] { s.Connect(); }), "Connect: No IP Address Specified");
+    s.SetAddr("127.0.0.1");
+    EXPECT_EQ(s.Proto(), "tcp");
+    s.Connect();
+    EXPECT_EQ(s.State(), wsConnecting);
+    s.Abort();
+    EXPECT_EQ(s.State(), wsClosed);
+}
+
+TEST(TWSocketEvents, RefusedConnect) {
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    prepare(s, std::to_string(UnusedPort()));
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("closed:0"); })) << rec.Joined();
+    EXPECT_EQ(rec.events,
+              (Events{"wsClosed->wsOpened", "wsOpened->wsConnecting", "wsConnecting->wsConnected",
+                      "connected:10061", "wsConnected->wsClosed", "closed:0"}));
+    EXPECT_EQ(s.State(), wsClosed);
+    PumpFor(30);
+    EXPECT_EQ(rec.events.size(), 6u) << rec.Joined();
+}
+
+TEST(TWSocketEvents, ConnectTwiceIsRefused) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    TWSocket s;
+    prepare(s, server.PortText());
+    s.Connect();
+    EXPECT_EQ(raisedText([&] { s.Connect(); }), "Connect: Socket already in use");
+    s.Abort();
+}
+
+TEST(TWSocketEvents, PortAboveSixteenBitsWraps) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, std::to_string(server.Port() + 65536));
+    EXPECT_TRUE(rec.Has("connected:0"));
+    EXPECT_EQ(s.PeerPort(), server.PortText());
+    s.Close();
+}
+
+TEST(TWSocketEvents, PropertiesRefuseChangesWhileOpen) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    s.OnError = nullptr;
+    EXPECT_NO_THROW(s.SetPort(server.PortText()));
+    EXPECT_EQ(raisedText([&] { s.SetPort("24"); }), "Cannot change Port if not closed");
+    EXPECT_EQ(raisedText([&] { s.SetAddr("127.0.0.2"); }), "Cannot change Addr if not closed");
+    EXPECT_EQ(raisedText([&] { s.SetProto("udp"); }), "Cannot change Proto if not closed");
+    EXPECT_EQ(raisedText([&] { s.SetLocalPort("5000"); }), "Cannot change LocalPort if not closed");
+    EXPECT_EQ(raisedText([&] { s.SetLocalAddr(""); }), "Cannot change LocalAddr if not closed");
+    s.Close();
+    s.SetLocalAddr("");
+    EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
+}
+
+TEST(TWSocketEvents, RemoteCloseDeliversDataFirst) {
+    for (bool noLoop : {false, true}) {
+        SCOPED_TRACE(noLoop ? "wsoNoReceiveLoop" : "receive loop");
+        const std::string payload = patternText(10000);
+        LoopbackServer server;
+        serveBytesThenClose(server, payload);
+        TWSocket s;
+        EventRecorder rec;
+        rec.Attach(s);
+        if (noLoop) {
+            s.SetComponentOptions({wsoNoReceiveLoop});
+        }
+        std::string got;
+        std::size_t gotAtClose = 0;
+        s.OnDataAvailable = [&](TObject*, Word) {
+            char buf[7];
+            const int n = s.Receive(buf, sizeof buf);
+            if (n > 0) {
+                got.append(buf, static_cast<std::size_t>(n));
+            }
+        };
+        s.OnSessionClosed = [&](TObject*, Word e) {
+            gotAtClose = got.size();
+            rec.events.push_back("closed:" + std::to_string(e));
+        };
+        prepare(s, server.PortText());
+        s.Connect();
+        ASSERT_TRUE(PumpUntil([&] { return rec.Has("closed:0"); })) << rec.Joined();
+        EXPECT_EQ(gotAtClose, payload.size());
+        EXPECT_EQ(got, payload);
+        EXPECT_EQ(s.State(), wsClosed);
+        EXPECT_EQ(rec.Count("closed:0"), 1);
+        EXPECT_EQ(rec.events.back(), "wsConnected->wsClosed");
+    }
+}
+
+TEST(TWSocketEvents, CloseInsideOnSessionClosedFiresNoSecondEvent) {
+    // Remote close, then local close.
+    for (bool remote : {true, false}) {
+        SCOPED_TRACE(remote ? "remote close" : "local close");
+        LoopbackServer server;
+        if (remote) {
+            serveBytesThenClose(server, "bye");
+        } else {
+            server.Serve([](int fd) {
+                std::uint64_t sum = 0;
+                ReadToEnd(fd, sum);
+            });
+        }
+        TWSocket s;
+        EventRecorder rec;
+        rec.Attach(s);
+        int closed = 0;
+        s.OnDataAvailable = [&](TObject*, Word) { s.ReceiveStr(); };
+        s.OnSessionClosed = [&](TObject*, Word) {
+            ++closed;
+            s.Close();
+        };
+        connectTo(s, rec, server.PortText());
+        if (!remote) {
+            s.Close();
+        }
+        ASSERT_TRUE(PumpUntil([&] { return closed > 0; }));
+        PumpFor(50);
+        EXPECT_EQ(closed, 1);
+        EXPECT_EQ(s.State(), wsClosed);
+    }
+}
+
+TEST(TWSocketEvents, CloseInsideDataHandlerDuringRemoteClose) {
+    LoopbackServer server;
+    serveBytesThenClose(server, "last words");
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    s.OnDataAvailable = [&](TObject*, Word) {
+        char buf[64];
+        if (s.Receive(buf, sizeof buf) == 0) {
+            s.Close();  // end of stream seen by the handler itself
+        }
+    };
+    connectTo(s, rec, server.PortText());
+    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+    PumpFor(50);
+    EXPECT_EQ(rec.Count("closed:0"), 1) << rec.Joined();
+}
+
+TEST(TWSocketEvents, SendOnClosedSocket) {
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    EXPECT_EQ(s.SendStr("x"), -1);
+    EXPECT_EQ(s.LastError(), 10057);
+    EXPECT_EQ(rec.errors, 1);
+    EXPECT_EQ(rec.events, (Events{"error"}));
+
+    TWSocket plain;
+    EXPECT_EQ(raisedText([&] { plain.SendStr("x"); }), "Socket is not connected (#10057 in Send)");
+}
+
+TEST(TWSocketEvents, ZeroLengthSendStillReportsDataSent) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    rec.events.clear();
+    char none = 0;
+    EXPECT_EQ(s.Send(&none, 0), 0);
+    EXPECT_TRUE(rec.events.empty());  // posted, never from inside Send
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    PumpFor(30);
+    EXPECT_EQ(rec.events, (Events{"sent:0"}));
+    s.Close();
+}
+
+TEST(TWSocketEvents, PeerResetDuringLargeSend) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        char buf[65536];
+        ::recv(fd, buf, sizeof buf, MSG_WAITALL);
+        ResetClose(fd);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    rec.events.clear();
+    const std::string big(16 << 20, 'x');
+    EXPECT_EQ(s.SendStr(big), static_cast<int>(big.size()));
+    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }, 20000)) << rec.Joined();
+    PumpFor(30);
+    EXPECT_EQ(rec.Count("closed:10054"), 1) << rec.Joined();
+    EXPECT_FALSE(rec.Has("sent:0")) << rec.Joined();
+    EXPECT_EQ(rec.errors, 0);
+}
+
+TEST(TWSocketEvents, HookExceptionGoesToBgExceptionAndAborts) {
+    for (bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "CanClose cleared" : "default");
+        LoopbackServer server;
+        server.Serve([](int fd) {
+            std::uint64_t sum = 0;
+            ReadToEnd(fd, sum);
+        });
+        TWSocket s;
+        EventRecorder rec;
+        rec.Attach(s);
+        std::string caught;
+        s.OnSessionConnected = [](TObject*, Word) { throw std::runtime_error("boom"); };
+        s.OnBgException = [&](TObject* sender, const std::exception& e, bool& canClose) {
+            EXPECT_EQ(sender, &s);
+            caught = e.what();
+            canClose = !keep;
+        };
+        prepare(s, server.PortText());
+        s.Connect();
+        ASSERT_TRUE(PumpUntil([&] { return !caught.empty(); }));
+        EXPECT_EQ(caught, "boom");
+        PumpFor(30);
+        EXPECT_EQ(s.State(), keep ? wsConnected : wsClosed) << rec.Joined();
+        s.Close();
+    }
+}
+
+TEST(TWSocketEvents, UnhandledDataIsDiscarded) {
+    LoopbackServer server;
+    serveBytesThenClose(server, patternText(5000));
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("closed:0"); })) << rec.Joined();
+    EXPECT_EQ(s.State(), wsClosed);
+}
+
+TEST(TWSocketEvents, HandlerEndsLoopWithMinusOne) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        const std::string data = patternText(3000);
+        WriteAll(fd, data.data(), data.size());
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    int calls = 0;
+    s.OnDataAvailable = [&](TObject*, Word) {
+        ++calls;
+        s.SetLastError(-1);  // reads nothing, ends the loop
+    };
+    connectTo(s, rec, server.PortText());
+    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
+    PumpFor(50);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(s.LastError(), 0);
+    EXPECT_EQ(s.RcvdCount(), 3000);
+    EXPECT_EQ(s.ReceiveStr().size(), 3000u);
+    EXPECT_EQ(s.ReadCount(), 3000);
+    s.Close();
+}
+
+TEST(TWSocketEvents, ReceiveStrWithNothingReadable) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    EXPECT_EQ(s.ReceiveStr(), "");
+    EXPECT_EQ(s.LastError(), 10035);
+    s.Close();
+}
+
+TEST(TWSocketEvents, DatagramSocketConnectsAtOnce) {
+    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sin;
+    ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+    ::getsockname(udp, reinterpret_cast<sockaddr*>(&sin), &len);
+    SetTimeouts(udp, 5);
+
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    std::string reply;
+    s.OnDataAvailable = [&](TObject*, Word) { reply += s.ReceiveStr(); };
+    s.SetProto("udp");
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(ntohs(sin.sin_port)));
+    s.Connect();
+    EXPECT_EQ(rec.events, (Events{"wsClosed->wsOpened", "wsOpened->wsConnected", "connected:0"}));
+    EXPECT_NE(s.LocalPort(), "0");  // the port actually bound
+    EXPECT_EQ(s.SendStr("ping"), 4);
+
+    char buf[16] = {};
+    sockaddr_in from{};
+    socklen_t flen = sizeof from;
+    const ssize_t n =
+        ::recvfrom(udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
+    ASSERT_EQ(n, 4);
+    EXPECT_EQ(std::string(buf, 4), "ping");
+    EXPECT_EQ(std::to_string(ntohs(from.sin_port)), s.LocalPort());
+    ::sendto(udp, "pong", 4, 0, reinterpret_cast<sockaddr*>(&from), flen);
+    ASSERT_TRUE(PumpUntil([&] { return reply == "pong"; })) << reply;
+    s.Close();
+    ::close(udp);
+}
+
+// A socket whose destructor is observable, for hooks that destroy it.
+struct CountedSocket : TWSocket {
+    explicit CountedSocket(bool& gone) : m_gone(gone) {}
+    ~CountedSocket() override { m_gone = true; }
+    bool& m_gone;
+};
+
+TEST(TWSocketEvents, HookMayDeleteItsSocket) {
+    LoopbackServer server;
+    serveBytesThenClose(server, patternText(4000));
+    bool gone = false;
+    auto* s = new CountedSocket(gone);
+    s->OnDataAvailable = [s](TObject*, Word) { s->ReceiveStr(); };
+    s->OnSessionClosed = [s](TObject*, Word) { delete s; };
+    prepare(*s, server.PortText());
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return gone; }));
+    PumpFor(30);
+}
+
+TEST(TWSocketEvents, FreeLaterReleasesAfterTheHook) {
+    bool gone = false;
+    auto* s = new CountedSocket(gone);
+    bool closedSeen = false;
+    s->OnSessionClosed = [s, &closedSeen, &gone](TObject*, Word) {
+        closedSeen = true;
+        s->FreeLater();
+        EXPECT_FALSE(gone);  // never from inside the call
+    };
+    prepare(*s, std::to_string(UnusedPort()));
+    s->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return gone; }));
+    EXPECT_TRUE(closedSeen);
+}
+
+TEST(TWSocketEvents, CloseLaterClosesFromTheLoop) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    connectTo(s, rec, server.PortText());
+    s.CloseLater();
+    EXPECT_EQ(s.State(), wsConnected);
+    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
+    EXPECT_EQ(rec.Count("closed:0"), 1);
+}
+
+TEST(TWSocketEvents, LoggerLinesOfTheConnectRoad) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    TIcsLogger log;
+    std::vector<std::string> lines;
+    log.SetOnIcsLogEvent([&](TObject*, TLogOption o, const std::string& m) {
+        lines.push_back(std::to_string(o) + ":" + m);
+    });
+    log.SetLogOptions({loDestEvent, loWsockInfo});
+    TWSocket s;
+    s.SetIcsLogger(&log);
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "5:TWSocket will connect to 127.0.0.1:" + server.PortText());
+    s.Abort();
+}
+
+TEST(TWSocketEvents, DestroyedLoggerIsForgotten) {
+    TWSocket s;
+    {
+        TIcsLogger log;
+        s.SetIcsLogger(&log);
+        EXPECT_EQ(s.IcsLogger(), &log);
+    }
+    EXPECT_EQ(s.IcsLogger(), nullptr);
+}
+
+TEST(TWSocketEvents, SendFlagsRefuseUnknownValues) {
+    TWSocket s;
+    s.SetSendFlags(wsSendUrgent);
+    EXPECT_EQ(s.SendFlags(), wsSendUrgent);
+    EXPECT_EQ(raisedText([&] { s.SetSendFlags(static_cast<TSocketSendFlags>(7)); }),
+              "Invalid SendFlags");
+    EXPECT_EQ(s.SendFlags(), wsSendUrgent);
+}
+
+TEST(TWSocketEvents, ResolutionFailureIsReportedByConnect) {
+    TWSocket s;
+    s.SetAddr("127.0.0.1");
+    s.SetPort("nosuchservice");
+    const std::string text = raisedText([&] { s.Connect(); });
+    EXPECT_EQ(text.rfind("connect: Winsock Resolve Port: Cannot convert port 'nosuchservice'", 0),
+              0u)
+        << text;
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(s.HSocket(), INVALID_SOCKET);
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+#include "net/WSocketResolve.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "net/ESocketException.h"
+
+namespace {
+
+std::string raisedText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+TEST(LeadingNumber, DigitsAfterBlanks) {
+    EXPECT_EQ(LeadingNumber("23"), 23);
+    EXPECT_EQ(LeadingNumber("   80abc"), 80);
+    EXPECT_EQ(LeadingNumber("23abc45"), 23);
+    EXPECT_EQ(LeadingNumber(""), 0);
+    EXPECT_EQ(LeadingNumber("   "), 0);
+    EXPECT_EQ(LeadingNumber("-5"), 0);
+    EXPECT_EQ(LeadingNumber("\t5"), 0);  // only code 32 counts as blank
+}
+
+TEST(LeadingNumber, HugeNumbersWrapInsteadOfCrashing) {
+    // 2^32 + 23 wraps to 23 in 32 bits.
+    EXPECT_EQ(LeadingNumber("4294967319"), 23);
+    (void)LeadingNumber(std::string(500, '9'));
+}
+
+TEST(IsDottedAddress, Accepted) {
+    EXPECT_TRUE(IsDottedAddress("10.0.0.1"));
+    EXPECT_TRUE(IsDottedAddress("010.0.0.1"));
+    EXPECT_TRUE(IsDottedAddress("  10.0.0.1  "));
+    EXPECT_TRUE(IsDottedAddress("255.255.255.255"));
+    EXPECT_TRUE(IsDottedAddress("0.0.0.0"));
+}
+
+TEST(IsDottedAddress, Rejected) {
+    for (const char* s :
+         {"10.0.0", "10.0.0.256", ".10.0.0.1", "10..0.1", "10.0.0.1x", "300.1.1.1", "10.0.0.1.",
+          "10.0.0.1.5", "", "   ", "host.example", "1.2.3.4 x", "99999999999999999999.1.1.1"}) {
+        EXPECT_FALSE(IsDottedAddress(s)) << s;
+    }
+}
+
+TEST(ResolveHost, DottedAndBroadcast) {
+    EXPECT_EQ(ResolveHost("127.0.0.1"), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(ResolveHost(" 127.0.0.1 "), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(ResolveHost("255.255.255.255"), 0xFFFFFFFFu);
+}
+
+TEST(ResolveHost, NameFromHostsFile) {
+    EXPECT_EQ(ResolveHost("localhost"), htonl(INADDR_LOOPBACK));
+}
+
+TEST(ResolveHost, InvalidInputs) {
+    EXPECT_EQ(raisedText([] { ResolveHost(""); }), "Winsock Resolve Host: '' Invalid Hostname.");
+    const std::string longName(257, 'a');
+    EXPECT_EQ(raisedText([&] { ResolveHost(longName); }),
+              "Winsock Resolve Host: '" + longName + "' Invalid Hostname.");
+    // A dotted address the conversion rejects (9 is no octal digit).
+    EXPECT_EQ(raisedText([] { ResolveHost("09.1.1.1"); }),
+              "Winsock Resolve Host: '09.1.1.1' Invalid IP address.");
+}
+
+TEST(ResolvePort, NumbersAndServices) {
+    EXPECT_EQ(ResolvePort("23", "tcp"), 23);
+    EXPECT_EQ(ResolvePort("23abc", "tcp"), 23);
+    EXPECT_EQ(ResolvePort("65559", "tcp"), 65559);  // the caller keeps the low 16 bits
+    EXPECT_EQ(ResolvePort("telnet", "tcp"), 23);
+    EXPECT_EQ(ResolvePort(" telnet ", " tcp "), 23);
+}
+
+TEST(ResolvePort, InvalidInputs) {
+    EXPECT_EQ(raisedText([] { ResolvePort("", "tcp"); }), "Winsock Resolve Port: Invalid Port.");
+    EXPECT_EQ(raisedText([] { ResolvePort(std::string(32, '1'), "tcp"); }),
+              "Winsock Resolve Port: Invalid Port.");
+    EXPECT_EQ(raisedText([] { ResolvePort("23", ""); }), "Winsock Resolve Port: Invalid Proto.");
+    EXPECT_EQ(raisedText([] { ResolvePort("23", std::string(32, 't')); }),
+              "Winsock Resolve Port: Invalid Proto.");
+    const std::string text = raisedText([] { ResolvePort("nosuchservice", "tcp"); });
+    EXPECT_EQ(text.rfind("Winsock Resolve Port: Cannot convert port 'nosuchservice' - ", 0), 0u)
+        << text;
+}
+
+TEST(ResolveProto, NamesAndNumbers) {
+    EXPECT_EQ(ResolveProto("tcp"), 6);
+    EXPECT_EQ(ResolveProto(" UDP "), 17);
+    EXPECT_EQ(ResolveProto("Raw"), 255);
+    EXPECT_EQ(ResolveProto("17"), 17);
+    EXPECT_EQ(ResolveProto("icmp"), 1);  // from the protocol database
+}
+
+TEST(ResolveProto, InvalidInputs) {
+    EXPECT_EQ(raisedText([] { ResolveProto(""); }), "Winsock Resolve Proto: Invalid Protocol.");
+    EXPECT_EQ(raisedText([] { ResolveProto(std::string(32, 'x')); }),
+              "Winsock Resolve Proto: Invalid Protocol.");
+    const std::string text = raisedText([] { ResolveProto("NoSuchProto"); });
+    EXPECT_EQ(text.rfind("Winsock Resolve Proto: Cannot convert protocol 'nosuchproto' - ", 0), 0u)
+        << text;
+}
+
+}  // namespace
