@@ -76,6 +76,15 @@ void ScriptedPeer::closeClient() {
     [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
 }
 
+void ScriptedPeer::resetClient() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_resetRequested = true;
+    }
+    const char c = 0;
+    [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
+}
+
 ScriptedPeer::Bytes ScriptedPeer::received() const {
     std::lock_guard lock(m_mutex);
     return m_received;
@@ -95,6 +104,15 @@ void ScriptedPeer::dropClient() {
 
 void ScriptedPeer::flushOutgoing() {
     std::unique_lock lock(m_mutex);
+    if (m_clientFd >= 0 && m_resetRequested) {
+        m_resetRequested = false;
+        m_outgoing.clear();
+        const linger hard{1, 0};
+        ::setsockopt(m_clientFd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        lock.unlock();
+        dropClient();
+        return;
+    }
     while (m_clientFd >= 0 && !m_outgoing.empty()) {
         const Bytes chunk = std::move(m_outgoing.front());
         m_outgoing.pop_front();

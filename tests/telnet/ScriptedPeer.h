@@ -31,6 +31,8 @@ public:
     void send(const std::string& text) { send(Bytes(text.begin(), text.end())); }
     // Closes the current client's connection after everything queued has been sent.
     void closeClient();
+    // Aborts the current client's connection with a reset (nothing queued is sent).
+    void resetClient();
 
     Bytes received() const;
     void clearReceived();
@@ -56,6 +58,7 @@ private:
     mutable std::mutex m_mutex;
     std::deque<Bytes> m_outgoing;
     bool m_closeRequested = false;
+    bool m_resetRequested = false;
     Bytes m_received;
     std::thread m_thread;
 };

@@ -1,0 +1,156 @@
+#include "telnet/TTnCnx.h"
+
+#include "net/SocketErrorCodes.h"
+
+// The socket class the connection creates: it tells its owner when it is destroyed, by
+// whoever destroys it, so the owner never touches a freed socket.
+class TTnCnx::OwnedSocket : public TWSocket {
+public:
+    explicit OwnedSocket(TTnCnx* owner) : m_owner(owner) {}
+    ~OwnedSocket() override {
+        if (m_owner) {
+            m_owner->SocketRemoved();
+        }
+    }
+    void Disown() { m_owner = nullptr; }
+
+private:
+    TTnCnx* m_owner;
+};
+
+namespace {
+
+// The Receive buffer size; the display buffer is one larger.
+constexpr int kReadSize = telnet::TelnetProtocol::kDisplaySize - 1;
+
+}  // namespace
+
+TTnCnx::TTnCnx() {
+    auto* socket = new OwnedSocket(this);
+    socket->OnSessionConnected = [this](TObject* s, Word e) { SocketSessionConnected(s, e); };
+    socket->OnSessionClosed = [this](TObject* s, Word e) { SocketSessionClosed(s, e); };
+    socket->OnDataAvailable = [this](TObject* s, Word e) { SocketDataAvailable(s, e); };
+    m_socket = socket;
+}
+
+TTnCnx::~TTnCnx() {
+    if (m_socket) {
+        auto* socket = static_cast<OwnedSocket*>(m_socket);
+        socket->Disown();
+        m_socket = nullptr;
+        delete socket;
+    }
+}
+
+void TTnCnx::Connect() {
+    if (!m_socket) {
+        return;
+    }
+    if (m_socket->State() != wsClosed) {
+        m_socket->Close();
+        if (!m_socket) {
+            return;  // a hook of the close destroyed the socket
+        }
+    }
+    m_socket->SetProto("tcp");
+    m_socket->SetPort(m_port);
+    m_socket->SetAddr(m_host);
+    m_socket->Connect();
+}
+
+void TTnCnx::Close() {
+    if (m_socket) {
+        m_socket->Close();
+    }
+}
+
+int TTnCnx::Send(const void* Data, int Len) {
+    if (!m_socket) {
+        return -1;
+    }
+    return m_socket->Send(Data, Len);
+}
+
+int TTnCnx::SendStr(const std::string& Str) {
+    return Send(Str.data(), static_cast<int>(Str.size()));
+}
+
+void TTnCnx::Display(const std::string& Str) {
+    if (OnDisplay) {
+        OnDisplay(this, Str);
+    }
+}
+
+void TTnCnx::SocketSessionConnected(TObject*, Word ErrCode) {
+    if (OnSessionConnected) {
+        // A copy: the hook may destroy this connection and with it the hook.
+        const TTnSessionConnected hook = OnSessionConnected;
+        hook(this, ErrCode);
+    }
+}
+
+void TTnCnx::SocketSessionClosed(TObject*, Word ErrCode) {
+    if (m_socket && m_socket->State() != wsClosed) {
+        m_socket->Close();
+    }
+    if (OnSessionClosed) {
+        const TTnSessionClosed hook = OnSessionClosed;
+        hook(this, ErrCode);
+    }
+}
+
+void TTnCnx::SocketDataAvailable(TObject* Sender, Word) {
+    auto* socket = dynamic_cast<TCustomWSocket*>(Sender);
+    if (!socket) {
+        socket = m_socket;
+    }
+    if (!socket) {
+        return;
+    }
+    std::uint8_t buffer[kReadSize];
+    const int n = socket->Receive(buffer, kReadSize);
+    if (n == 0) {
+        Display("\r\n**** Remote has closed ****\r\n");
+    } else if (n < 0) {
+        const int err = socket->LastError();
+        if (err != vandrel::net::WSAEWOULDBLOCK) {
+            Display("\r\n**** ERROR: " + std::to_string(err) + " ****\r\n");
+        }
+    } else {
+        m_protocol.receive(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+void TTnCnx::sendToServer(const std::uint8_t* data, std::size_t len) {
+    Send(data, static_cast<int>(len));
+}
+
+void TTnCnx::deliverData(const std::uint8_t* data, int len) {
+    if (OnDataAvailable) {
+        OnDataAvailable(this, reinterpret_cast<const char*>(data), len);
+    }
+}
+
+void TTnCnx::endOfRecord() {
+    if (OnEndOfRecord) {
+        OnEndOfRecord(this);
+    }
+}
+
+void TTnCnx::localEchoNegotiated() {
+    if (OnLocalEcho) {
+        OnLocalEcho(this);
+    }
+}
+
+void TTnCnx::sendLocRequested() {
+    if (OnSendLoc) {
+        OnSendLoc(this);
+    }
+}
+
+void TTnCnx::termTypeRequested() {
+    if (OnTermType) {
+        OnTermType(this);
+    }
+}
