@@ -42,12 +42,12 @@ std::string SplitField(std::string& rest, char separator) {
 }
 
 void ClearDeviceTable(StringGrid& grid) {
-    for (int r = 1; r < grid.RowCount(); ++r) {
-        for (int c = 0; c < DeviceColumns; ++c) {
-            grid.SetCell(c, r, std::string());
-        }
-    }
+    // Dropping the rows first and then emptying row 1 ends in the same table as emptying
+    // every row, without touching each cell of a long list.
     grid.SetRowCount(2);
+    for (int c = 0; c < DeviceColumns; ++c) {
+        grid.SetCell(c, 1, std::string());
+    }
 }
 
 void AddDeviceRow(StringGrid& grid, std::string payload) {

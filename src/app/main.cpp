@@ -1,10 +1,9 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "app/TMainForm.h"
+#include "app/VandrelApplication.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Vandrel"));
-    window.show();
-    return app.exec();
+    vandrel::app::VandrelApplication application(argc, argv);
+    vandrel::app::TMainForm form;
+    form.show();
+    return application.exec();
 }

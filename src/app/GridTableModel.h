@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "app/StringGrid.h"
+
+namespace vandrel::app {
+
+// Shows a StringGrid in a QTableView: the grid's fixed row 0 is the horizontal header, its
+// rows 1.. are the view's rows 0... Follows every change of the grid as it happens.
+class GridTableModel : public QAbstractTableModel, public StringGridListener {
+    Q_OBJECT
+public:
+    GridTableModel(StringGrid& grid, QObject* parent);
+    ~GridTableModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void RowCountChanged(int oldCount, int newCount) override;
+    void CellChanged(int col, int row) override;
+    void RowsReordered() override;
+    void CurrentRowChanged(int row) override;
+
+signals:
+    // The grid's current row moved (grid row numbers).
+    void gridRowChanged(int row);
+
+private:
+    StringGrid& m_grid;
+    // The number of rows the views know of; it changes only between begin/end notifications.
+    int m_knownRows;
+};
+
+}  // namespace vandrel::app

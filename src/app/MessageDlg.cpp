@@ -1,0 +1,65 @@
+#include "app/MessageDlg.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <utility>
+
+namespace vandrel::app {
+
+namespace {
+
+MessageDlgSeam::THandler& Handler() {
+    static MessageDlgSeam::THandler handler;
+    return handler;
+}
+
+}  // namespace
+
+void MessageDlgSeam::SetHandler(THandler handler) {
+    Handler() = std::move(handler);
+}
+
+void MessageDlgSeam::Reset() {
+    Handler() = nullptr;
+}
+
+TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type) {
+    if (Handler()) {
+        // A copy: the handler may replace itself while it runs.
+        const MessageDlgSeam::THandler handler = Handler();
+        return handler(type, text);
+    }
+    QMessageBox box(parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    QPushButton* ok = nullptr;
+    QPushButton* yes = nullptr;
+    QPushButton* no = nullptr;
+    if (type == TMsgDlgType::mtError) {
+        box.setWindowTitle(QStringLiteral("Fehler"));
+        box.setIcon(QMessageBox::Critical);
+        ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+    } else {
+        box.setWindowTitle(QStringLiteral("Bestätigung"));
+        box.setIcon(QMessageBox::Question);
+        yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+        no = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+    }
+    box.exec();
+    const auto* clicked = box.clickedButton();
+    if (clicked != nullptr && clicked == ok) {
+        return TModalResult::mrOk;
+    }
+    if (clicked != nullptr && clicked == yes) {
+        return TModalResult::mrYes;
+    }
+    if (clicked != nullptr && clicked == no) {
+        return TModalResult::mrNo;
+    }
+    return TModalResult::mrNone;
+}
+
+}  // namespace vandrel::app

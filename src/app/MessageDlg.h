@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace vandrel::app {
+
+// The two kinds of message box the program shows: an error box with "OK" (caption
+// "Fehler") and a confirmation box with "&Ja" / "&Nein" (caption "Bestätigung").
+enum class TMsgDlgType { mtError, mtConfirmation };
+enum class TModalResult { mrNone, mrOk, mrYes, mrNo };
+
+// Shows a modal message box and returns the button chosen (mrNone when it was closed
+// otherwise). Goes through MessageDlgSeam when a handler is installed.
+TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type);
+
+// Lets tests answer message boxes without showing them. The handler is called instead of
+// the box, on the GUI thread, and its result is returned to the caller.
+class MessageDlgSeam {
+public:
+    using THandler = std::function<TModalResult(TMsgDlgType type, const QString& text)>;
+    static void SetHandler(THandler handler);
+    static void Reset();
+};
+
+}  // namespace vandrel::app

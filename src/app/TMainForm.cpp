@@ -1,0 +1,111 @@
+#include "app/TMainForm.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+
+#include "app/TStringAlignGrid.h"
+#include "app/VandrelApplication.h"
+#include "discovery/GetLocalInterfaces.h"
+#include "discovery/LocalAddress.h"
+#include "discovery/TIdUDPServer.h"
+
+namespace vandrel::app {
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+    CreateLayout();
+    CreateDiscovery();
+    ConnectHandlers();
+    FormCreate(this);
+}
+
+TMainForm::~TMainForm() {
+    // End the listener before any control it reports to goes away.
+    IdUDPServer.reset();
+}
+
+void TMainForm::FormCreate(QObject*) {
+    IdUDPServer->SetDefaultPort(DiscoveryPort);
+    // The form's placeholder page; sessions add their own pages.
+    while (TabNotebook->count() > 0) {
+        QWidget* page = TabNotebook->widget(0);
+        TabNotebook->removeTab(0);
+        delete page;
+    }
+    m_hintHookInstalled = true;
+}
+
+void TMainForm::FormShow(QObject*) {
+    ClearDeviceTable();
+    const std::string localIP = discovery::LocalAddress();
+    lb_localIP->setText(QString::fromLatin1(localIP));
+    std::string interfaces;
+    discovery::GetLocalInterfaces(interfaces);
+    lb_localMask->setText(
+        QString::fromLatin1(discovery::NetmaskFromInterfaceList(interfaces, localIP)));
+    // The log file dialogs are set up with session logging.
+    IdUDPServer->SetActive(true);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) {
+        RunGuarded([this] { FormShow(this); });
+    }
+}
+
+bool TMainForm::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip && m_hintHookInstalled) {
+        ApplicationHint(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TMainForm::ApplicationHint(const QString& hint) {
+    if (!hint.isEmpty()) {
+        StatusBar->showMessage(hint);
+    } else {
+        StatusBar->clearMessage();
+    }
+}
+
+QString TMainForm::PanelText(int panel) const {
+    return panel == 0 || panel == 1 ? m_panels[panel]->text() : QString();
+}
+
+void TMainForm::SetPanelText(int panel, const QString& text) {
+    if (panel == 0 || panel == 1) {
+        m_panels[panel]->setText(text);
+    }
+}
+
+bool TMainForm::SimplePanel() const {
+    return !StatusBar->currentMessage().isEmpty();
+}
+
+QString TMainForm::SimpleText() const {
+    return StatusBar->currentMessage();
+}
+
+void TMainForm::Exit1Click(QObject*) {
+    close();
+}
+
+// The information dialog is not part of the program yet.
+void TMainForm::mpInfoClick(QObject*) {}
+
+// Session tabs, logging and printing are built by later parts; their commands do nothing yet.
+void TMainForm::btnConnectClick(QObject*) {}
+void TMainForm::btnCloseClick(QObject*) {}
+void TMainForm::btnConfigurationClick(QObject*) {}
+void TMainForm::btnLogClick(QObject*) {}
+void TMainForm::mpOpenClick(QObject*) {}
+void TMainForm::mpPrintTableClick(QObject*) {}
+void TMainForm::TabNotebookChange(QObject*, int, bool&) {}
+void TMainForm::Timer_TabTimer(QObject*) {}
+
+}  // namespace vandrel::app

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+#include "app/DeviceTable.h"
+
+class QAction;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+
+namespace vandrel::discovery {
+class TIdSocketHandle;
+class TIdUDPServer;
+class TMemoryStream;
+}  // namespace vandrel::discovery
+
+namespace vandrel::app {
+
+class TStringAlignGrid;
+
+// The main window. It owns the device table, the session notebook and the discovery
+// endpoint. Its parts live in separate files: the layout (TMainFormLayout.cpp), the window's
+// life cycle and hints (TMainForm.cpp) and the device table with discovery
+// (TMainFormDevices.cpp). Every handler runs on the GUI thread; errors leaving a command
+// handler are shown by the default error report.
+//
+// The controls are public so that later parts and tests reach them by their names.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Layout, top strip.
+    QWidget* topPanel = nullptr;
+    TStringAlignGrid* sg = nullptr;
+    QWidget* Panel_t_r = nullptr;
+    QPushButton* btnSearch = nullptr;
+    QPushButton* btnConnect = nullptr;
+    QLabel* Label1 = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    // Layout, lower part.
+    QTabWidget* TabNotebook = nullptr;
+    QWidget* Panel_r = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* lb_localIP = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* lb_localMask = nullptr;
+    QPushButton* btnClose = nullptr;
+    QPushButton* btnConfiguration = nullptr;
+    QPushButton* btnLog = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    // Menu.
+    QMenu* mpFile = nullptr;
+    QAction* mpOpen = nullptr;
+    QAction* mpLogging = nullptr;
+    QAction* mpPrintTable = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* mpSearch = nullptr;
+    QAction* mpInfo = nullptr;
+    // Non-visual parts.
+    QTimer* Timer_Tab = nullptr;
+    QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    std::unique_ptr<discovery::TIdUDPServer> IdUDPServer;
+
+    // Published handlers.
+    void FormCreate(QObject* Sender);
+    void FormShow(QObject* Sender);
+    void btnSearchClick(QObject* Sender);
+    void btnConnectClick(QObject* Sender);
+    void btnCloseClick(QObject* Sender);
+    void btnConfigurationClick(QObject* Sender);
+    void btnLogClick(QObject* Sender);
+    void mpOpenClick(QObject* Sender);
+    void mpPrintTableClick(QObject* Sender);
+    void mpInfoClick(QObject* Sender);
+    void Exit1Click(QObject* Sender);
+    void TabNotebookChange(QObject* Sender, int NewTab, bool& AllowChange);
+    void Timer_TabTimer(QObject* Sender);
+    int sgCompareCol(QObject* Sender, int Col, int Row1, int Row2);
+    void sgMouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                     int Y);
+    void IdUDPServerUDPRead(discovery::TIdUDPServer& Sender, discovery::TMemoryStream& AData,
+                            discovery::TIdSocketHandle& ABinding);
+    // The application's hint hook: a non-empty hint shows in the status bar's simple-text
+    // mode, an empty one brings the two panels back.
+    void ApplicationHint(const QString& hint);
+
+    // The device table's operations.
+    void ClearDeviceTable();
+    void AddDeviceRow(std::string payload);
+    void MarkSessionConnected(QObject* Sender);
+    void ResetDeviceStatus(const std::string& ip);
+
+    // Status bar: panel 0 (100 px) and panel 1 (500 px), and whether a hint covers them.
+    QString PanelText(int panel) const;
+    void SetPanelText(int panel, const QString& text);
+    bool SimplePanel() const;
+    QString SimpleText() const;
+
+    // Sort state of header clicks.
+    const HeaderSortState& SortState() const { return m_sortState; }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateLayout();
+    void CreateTopStrip();
+    void CreateLowerPart();
+    void CreateMenu();
+    void CreateStatusBar();
+    void ConnectHandlers();
+    void CreateDiscovery();
+
+    QLabel* m_panels[2] = {nullptr, nullptr};
+    HeaderSortState m_sortState;
+    bool m_hintHookInstalled = false;
+};
+
+}  // namespace vandrel::app

@@ -1,0 +1,122 @@
+#include <QAction>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdint>
+
+#include "app/MessageDlg.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "app/VandrelApplication.h"
+#include "discovery/TIdSocketHandle.h"
+#include "discovery/TIdUDPServer.h"
+#include "discovery/TMemoryStream.h"
+
+namespace vandrel::app {
+
+namespace {
+
+// Connects a Qt signal to a handler of the form: the handler's errors go to the default
+// error report instead of into Qt's event loop.
+template <typename Sender, typename Signal, typename Handler>
+void Bind(Sender* sender, Signal signal, TMainForm* form, Handler handler) {
+    QObject::connect(sender, signal, form,
+                     [form, sender, handler] { RunGuarded([&] { (form->*handler)(sender); }); });
+}
+
+}  // namespace
+
+void TMainForm::CreateDiscovery() {
+    IdUDPServer = std::make_unique<discovery::TIdUDPServer>();
+    // Datagrams reach IdUDPServerUDPRead on the GUI thread, one at a time, in arrival order.
+    IdUDPServer->SetSynchronizer([this](std::function<void()> call) {
+        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    });
+    IdUDPServer->OnUDPRead = [this](discovery::TIdUDPServer& Sender,
+                                    discovery::TMemoryStream& AData,
+                                    discovery::TIdSocketHandle& ABinding) {
+        IdUDPServerUDPRead(Sender, AData, ABinding);
+    };
+}
+
+void TMainForm::ConnectHandlers() {
+    Bind(btnSearch, &QPushButton::clicked, this, &TMainForm::btnSearchClick);
+    Bind(btnConnect, &QPushButton::clicked, this, &TMainForm::btnConnectClick);
+    Bind(btnClose, &QPushButton::clicked, this, &TMainForm::btnCloseClick);
+    Bind(btnConfiguration, &QPushButton::clicked, this, &TMainForm::btnConfigurationClick);
+    Bind(btnLog, &QPushButton::clicked, this, &TMainForm::btnLogClick);
+    Bind(mpOpen, &QAction::triggered, this, &TMainForm::mpOpenClick);
+    Bind(mpLogging, &QAction::triggered, this, &TMainForm::btnLogClick);
+    Bind(mpPrintTable, &QAction::triggered, this, &TMainForm::mpPrintTableClick);
+    Bind(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
+    Bind(mpSearch, &QAction::triggered, this, &TMainForm::btnSearchClick);
+    Bind(mpInfo, &QAction::triggered, this, &TMainForm::mpInfoClick);
+    Bind(Timer_Tab, &QTimer::timeout, this, &TMainForm::Timer_TabTimer);
+
+    sg->OnDblClick = [this](QObject*) { btnConnectClick(sg); };
+    sg->OnMouseDown = [this](QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift,
+                             int X, int Y) { sgMouseDown(Sender, Button, Shift, X, Y); };
+    sg->SetOnCompareCol(
+        [this](int Col, int Row1, int Row2) { return sgCompareCol(sg, Col, Row1, Row2); });
+}
+
+void TMainForm::btnSearchClick(QObject*) {
+    ClearDeviceTable();
+    IdUDPServer->Broadcast(std::string(1, DiscoveryRequest), DiscoveryPort);
+}
+
+void TMainForm::IdUDPServerUDPRead(discovery::TIdUDPServer&, discovery::TMemoryStream& AData,
+                                   discovery::TIdSocketHandle&) {
+    const std::size_t size = AData.Size();
+    if (size > MaxReplySize) {
+        return;
+    }
+    std::uint8_t buffer[MaxReplySize];
+    AData.Read(buffer, size);
+    ReplyFrame frame = CheckReplyFrame(buffer, size);
+    if (frame.Kind == ReplyKind::Invalid) {
+        MessageDlg(this, QString::fromLatin1(InvalidStringText), TMsgDlgType::mtError);
+    } else if (frame.Kind == ReplyKind::Accept) {
+        AddDeviceRow(std::move(frame.Payload));
+    }
+}
+
+void TMainForm::ClearDeviceTable() {
+    app::ClearDeviceTable(sg->Grid());
+}
+
+void TMainForm::AddDeviceRow(std::string payload) {
+    app::AddDeviceRow(sg->Grid(), std::move(payload));
+}
+
+void TMainForm::MarkSessionConnected(QObject*) {
+    app::MarkSessionConnected(sg->Grid());
+}
+
+void TMainForm::ResetDeviceStatus(const std::string& ip) {
+    if (app::ResetDeviceStatus(sg->Grid(), ip)) {
+        SetPanelText(0, QString());
+        SetPanelText(1, QString());
+    }
+}
+
+int TMainForm::sgCompareCol(QObject*, int Col, int Row1, int Row2) {
+    try {
+        return CompareDeviceCells(sg->Grid(), Col, Row1, Row2);
+    } catch (...) {
+        return StringGrid::CompareEqual;
+    }
+}
+
+void TMainForm::sgMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y) {
+    int col = -1;
+    int row = -1;
+    sg->MouseToCell(QPoint(X, Y), col, row);
+    if (row != 0) {
+        return;
+    }
+    sg->SortColumn(col, m_sortState.Click(col));
+}
+
+}  // namespace vandrel::app

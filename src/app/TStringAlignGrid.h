@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QTableView>
+
+#include <functional>
+#include <string>
+
+#include "app/StringGrid.h"
+
+namespace vandrel::app {
+
+class GridTableModel;
+
+// The device table control: a StringGrid shown with its fixed row 0 as the header, centred
+// cells, grid lines, and whole-row selection that is the grid's current row. Mouse presses
+// anywhere in it (the header included, any button) are reported through OnMouseDown with
+// the position in the control's coordinates; a double click anywhere through OnDblClick.
+class TStringAlignGrid : public QTableView {
+    Q_OBJECT
+public:
+    using TMouseEvent = std::function<void(QObject* Sender, Qt::MouseButton Button,
+                                           Qt::KeyboardModifiers Shift, int X, int Y)>;
+    using TNotifyEvent = std::function<void(QObject* Sender)>;
+
+    static constexpr int DefaultColWidth = 104;
+    static constexpr int DefaultRowHeight = 18;
+
+    TStringAlignGrid(int colCount, QWidget* parent);
+    ~TStringAlignGrid() override;
+
+    StringGrid& Grid() { return m_grid; }
+    const StringGrid& Grid() const { return m_grid; }
+
+    int RowCount() const { return m_grid.RowCount(); }
+    void SetRowCount(int count) { m_grid.SetRowCount(count); }
+    const std::string& Cells(int col, int row) const { return m_grid.Cell(col, row); }
+    void SetCells(int col, int row, std::string text) { m_grid.SetCell(col, row, std::move(text)); }
+    int Row() const { return m_grid.Row(); }
+    void SetRow(int row) { m_grid.SetRow(row); }
+
+    // The grid cell at a position in the control's coordinates; false (and -1, -1) outside
+    // the cells. The header row is row 0.
+    bool MouseToCell(QPoint position, int& col, int& row) const;
+
+    // Sorts with OnCompareCol; nothing happens without it.
+    void SortColumn(int col, bool ascending) { m_grid.SortColumn(col, ascending); }
+    void SetOnCompareCol(StringGrid::TCompareColEvent hook) {
+        m_grid.OnCompareCol = std::move(hook);
+    }
+
+    TMouseEvent OnMouseDown;
+    TNotifyEvent OnDblClick;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void MouseDown(QMouseEvent* event, QWidget* source);
+    void FollowGridRow(int row);
+
+    StringGrid m_grid;
+    GridTableModel* m_model;
+    bool m_followingView = false;
+};
+
+}  // namespace vandrel::app

@@ -1,0 +1,30 @@
+#include "app/VandrelApplication.h"
+
+#include "app/MessageDlg.h"
+
+namespace vandrel::app {
+
+void ShowException(const std::exception& error) {
+    // Error texts are 8-bit text, one character per byte.
+    MessageDlg(QApplication::activeWindow(), QString::fromLatin1(error.what()),
+               TMsgDlgType::mtError);
+}
+
+void ShowUnknownException() {
+    MessageDlg(QApplication::activeWindow(), QStringLiteral("Unknown error"), TMsgDlgType::mtError);
+}
+
+VandrelApplication::VandrelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool VandrelApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(error);
+    } catch (...) {
+        ShowUnknownException();
+    }
+    return false;
+}
+
+}  // namespace vandrel::app

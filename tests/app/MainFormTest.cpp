@@ -1,0 +1,402 @@
+#include "app/TMainForm.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEnterEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "app/MessageDlg.h"
+#include "app/TStringAlignGrid.h"
+#include "app/UiFonts.h"
+#include "app/VandrelApplication.h"
+#include "discovery/TIdSocketHandle.h"
+#include "discovery/TIdUDPServer.h"
+
+using namespace vandrel::app;
+
+namespace {
+
+struct ShownMessage {
+    TMsgDlgType type;
+    QString text;
+};
+
+// A main window on an ephemeral port of this machine (no broadcast is ever sent here), with
+// message boxes answered by the test.
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
+            messages.push_back({type, text});
+            return type == TMsgDlgType::mtError ? TModalResult::mrOk : TModalResult::mrYes;
+        });
+        form = std::make_unique<TMainForm>();
+        form->IdUDPServer->SetDefaultPort(0);
+    }
+    void TearDown() override {
+        form.reset();
+        MessageDlgSeam::Reset();
+    }
+
+    void Show() {
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        ASSERT_TRUE(form->IdUDPServer->Active());
+        port = form->IdUDPServer->Binding().Port();
+    }
+
+    void SendReply(const std::string& bytes) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::close(fd);
+    }
+
+    static std::string Reply(const std::string& device, const std::string& ip) {
+        return "\x02" + device + "\x1FSN-" + device + "\x1F" + ip +
+               "\x1F"
+               "00:11\x1Fnot connected\x04";
+    }
+
+    bool WaitForRows(int rowCount) {
+        return QTest::qWaitFor([&] { return form->sg->RowCount() == rowCount; }, 3000);
+    }
+
+    std::vector<std::string> Column(int col) const {
+        std::vector<std::string> cells;
+        for (int r = 1; r < form->sg->RowCount(); ++r) {
+            cells.push_back(form->sg->Cells(col, r));
+        }
+        return cells;
+    }
+
+    QPoint HeaderCentre(int col) const {
+        QHeaderView* header = form->sg->horizontalHeader();
+        return QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
+                      header->height() / 2);
+    }
+
+    void ClickHeader(int col, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(form->sg->horizontalHeader()->viewport(), button, {}, HeaderCentre(col));
+    }
+
+    std::unique_ptr<TMainForm> form;
+    std::vector<ShownMessage> messages;
+    int port = 0;
+};
+
+using Texts = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
+    EXPECT_EQ(form->windowTitle(), "Vandrel");
+    EXPECT_EQ(form->geometry().size(), QSize(700, 600));
+    EXPECT_EQ(form->btnSearch->text(), "Search");
+    EXPECT_EQ(form->btnConnect->text(), "Connect");
+    EXPECT_EQ(form->btnClose->text(), "Close");
+    EXPECT_EQ(form->btnConfiguration->text(), "Configuration");
+    EXPECT_EQ(form->btnLog->text(), "Logging");
+    EXPECT_EQ(form->btnSearch->size(), QSize(75, 25));
+    EXPECT_EQ(form->btnLog->pos(), QPoint(32, 160));
+    EXPECT_EQ(form->Label1->text(), "   ");
+    EXPECT_EQ(form->Label2->text(), "Local IP");
+    EXPECT_EQ(form->Label3->text(), "Local Netmask");
+    EXPECT_TRUE(form->Label2->font().bold());
+    EXPECT_EQ(form->lb_localIP->text(), "?");
+    EXPECT_EQ(form->lb_localMask->text(), "?");
+    EXPECT_EQ(form->Panel_t_r->width(), 138);
+    EXPECT_EQ(form->Panel_r->width(), 138);
+    EXPECT_EQ(form->Splitter1->handleWidth(), 3);
+    EXPECT_EQ(form->TabNotebook->count(), 0);  // placeholder page removed
+    EXPECT_EQ(form->TabNotebook->currentIndex(), -1);
+    EXPECT_EQ(form->IdUDPServer->DefaultPort(), 0);  // set by the test after creation
+    EXPECT_FALSE(form->IdUDPServer->Active());
+
+    EXPECT_EQ(form->mpFile->title(), "&File");
+    std::vector<QString> items;
+    for (QAction* action : form->mpFile->actions()) {
+        items.push_back(action->isSeparator() ? "-" : action->text());
+    }
+    EXPECT_EQ(items, (std::vector<QString>{"&Open", "&Logging", "&Print Table", "-", "E&xit"}));
+    EXPECT_EQ(form->Exit1->statusTip(), "Exit program");
+    EXPECT_EQ(form->mpSearch->text(), "&Search");
+    EXPECT_EQ(form->mpInfo->text(), "&Info");
+    EXPECT_TRUE(form->menuBar()->actions().contains(form->mpSearch));
+
+    EXPECT_EQ(form->sg->RowCount(), 2);
+    EXPECT_EQ(form->sg->Cells(0, 0), "Device");
+    EXPECT_EQ(form->sg->Cells(4, 0), "Status");
+    EXPECT_EQ(form->sg->model()->headerData(2, Qt::Horizontal).toString(), "IP");
+    EXPECT_EQ(form->sg->horizontalHeader()->sectionSize(0), 104);
+    EXPECT_FALSE(form->Timer_Tab->isActive());
+    EXPECT_EQ(form->Timer_Tab->interval(), 200);
+}
+
+TEST_F(MainFormTest, FormCreateSetsTheDiscoveryPort) {
+    TMainForm fresh;
+    EXPECT_EQ(fresh.IdUDPServer->DefaultPort(), 33300);
+}
+
+TEST_F(MainFormTest, ShowClearsTheTableAndShowsAddressAndMask) {
+    form->AddDeviceRow("left over");
+    Show();
+    EXPECT_EQ(form->sg->RowCount(), 2);
+    EXPECT_EQ(form->sg->Cells(0, 1), "");
+    EXPECT_NE(form->lb_localIP->text(), "?");
+    EXPECT_FALSE(form->lb_localIP->text().isEmpty());
+    EXPECT_NE(form->lb_localMask->text(), "?");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainFormTest, HintsShowInTheStatusBarAndLeaveThePanelsIntact) {
+    Show();
+    form->SetPanelText(0, "Not Logging");
+    EXPECT_EQ(form->btnSearch->toolTip(), "Search");
+    EXPECT_EQ(form->btnLog->toolTip(), "Log");
+
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(form->btnConnect, &enter);
+    EXPECT_TRUE(form->SimplePanel());
+    EXPECT_EQ(form->SimpleText(), "Connect Device with Telnet");
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(form->btnConnect, &leave);
+    EXPECT_FALSE(form->SimplePanel());
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+
+    form->Exit1->showStatusText(form.get());
+    EXPECT_EQ(form->SimpleText(), "Exit program");
+    form->ApplicationHint(QString());
+    EXPECT_FALSE(form->SimplePanel());
+}
+
+TEST_F(MainFormTest, RepliesBecomeRowsAndBadFramesGiveOneErrorEach) {
+    Show();
+    SendReply(Reply("alpha", "10.0.0.1"));
+    SendReply("\x05");                                    // own request: ignored
+    SendReply("\x02" + std::string(2100, 'x') + "\x04");  // too long: ignored
+    SendReply(
+        "\x02"
+        "broken");  // no end marker
+    SendReply(Reply("beta", "10.0.0.2"));
+    ASSERT_TRUE(WaitForRows(3));
+    EXPECT_EQ(Column(0), (Texts{"alpha", "beta"}));
+    EXPECT_EQ(form->sg->Cells(1, 1), "SN-alpha");
+    EXPECT_EQ(form->sg->Cells(4, 2), "not connected");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(messages[0].text, "invalid string");
+}
+
+TEST_F(MainFormTest, EightBitTextShowsOneCharacterPerByte) {
+    form->AddDeviceRow(std::string("Ger\xE4t\x01\x0A\x7F", 8) + "\x1F\xFF");
+    const QString shown = form->sg->model()->index(0, 0).data().toString();
+    EXPECT_EQ(shown, QString::fromUtf8("Gerät\u2401\u240A\u2421"));
+    EXPECT_EQ(form->sg->model()->index(0, 1).data().toString(), QString(QChar(0xFF)));
+    EXPECT_EQ(DisplayText(std::string("\0", 1)), QString(QChar(0x2400)));
+}
+
+TEST_F(MainFormTest, HeaderClicksSortAscendingThenDescendingAndRestartOnAnotherColumn) {
+    Show();
+    SendReply(Reply("b", "192.168.1.20"));
+    SendReply(Reply("c", "192.168.1.100"));
+    SendReply(Reply("a", "10.0.0.9"));
+    ASSERT_TRUE(WaitForRows(4));
+
+    ClickHeader(2);
+    EXPECT_EQ(Column(2), (Texts{"10.0.0.9", "192.168.1.100", "192.168.1.20"}));
+    ClickHeader(2);
+    EXPECT_EQ(Column(2), (Texts{"192.168.1.20", "192.168.1.100", "10.0.0.9"}));
+    ClickHeader(0, Qt::RightButton);  // any button sorts
+    EXPECT_EQ(Column(0), (Texts{"a", "b", "c"}));
+    ClickHeader(0);
+    EXPECT_EQ(Column(0), (Texts{"c", "b", "a"}));
+
+    // Clicks in the data rows or below the last row never sort.
+    QWidget* cells = form->sg->viewport();
+    QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(10, 5));
+    QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(10, cells->height() - 3));
+    EXPECT_EQ(Column(0), (Texts{"c", "b", "a"}));
+    EXPECT_EQ(form->SortState().LastColumn(), 0);
+    EXPECT_FALSE(form->SortState().LastAscending());
+}
+
+TEST_F(MainFormTest, SortKeepsTheSelectionOnItsDeviceAndTheStateSurvivesClearing) {
+    Show();
+    for (const char* device : {"d", "b", "e", "a", "c"}) {
+        SendReply(Reply(device, "1.1.1.1"));
+    }
+    ASSERT_TRUE(WaitForRows(6));
+    QTest::mouseClick(form->sg->viewport(), Qt::LeftButton, {},
+                      form->sg->visualRect(form->sg->model()->index(2, 0)).center());
+    ASSERT_EQ(form->sg->Row(), 3);
+    ASSERT_EQ(form->sg->Cells(0, 3), "e");
+    ClickHeader(0);
+    EXPECT_EQ(Column(0), (Texts{"a", "b", "c", "d", "e"}));
+    EXPECT_EQ(form->sg->Row(), 5);
+    EXPECT_EQ(form->sg->currentIndex().row(), 4);
+    EXPECT_TRUE(form->sg->selectionModel()->isRowSelected(4, QModelIndex()));
+
+    form->ClearDeviceTable();
+    EXPECT_EQ(form->sg->RowCount(), 2);
+    SendReply(Reply("x", "1.1.1.1"));
+    SendReply(Reply("y", "1.1.1.1"));
+    ASSERT_TRUE(WaitForRows(3));
+    ClickHeader(0);  // the same column again: descending
+    EXPECT_EQ(Column(0), (Texts{"y", "x"}));
+}
+
+TEST_F(MainFormTest, HeaderClickOnAnEmptyTableTogglesTheDirectionOnly) {
+    Show();
+    ClickHeader(3);
+    EXPECT_EQ(form->SortState().LastColumn(), 3);
+    EXPECT_TRUE(form->SortState().LastAscending());
+    EXPECT_EQ(form->sg->RowCount(), 2);
+    ClickHeader(3);
+    EXPECT_FALSE(form->SortState().LastAscending());
+}
+
+TEST_F(MainFormTest, DoubleClickOnTheHeaderSortsOncePerPress) {
+    Show();
+    for (const char* device : {"b", "a", "c"}) {
+        SendReply(Reply(device, "1.1.1.1"));
+    }
+    ASSERT_TRUE(WaitForRows(4));
+    // What the system delivers for a double click: press, release, double-click, release.
+    QWidget* header = form->sg->horizontalHeader()->viewport();
+    QTest::mouseClick(header, Qt::LeftButton, {}, HeaderCentre(0));
+    QTest::mouseDClick(header, Qt::LeftButton, {}, HeaderCentre(0));
+    QTest::mouseRelease(header, Qt::LeftButton, {}, HeaderCentre(0));
+    // Two presses: ascending, then descending.
+    EXPECT_FALSE(form->SortState().LastAscending());
+    EXPECT_EQ(Column(0), (Texts{"c", "b", "a"}));
+}
+
+TEST_F(MainFormTest, StatusCellWritersAndTheStatusBar) {
+    form->AddDeviceRow(
+        "A\x1F\x1F"
+        "10.0.0.7\x1F\x1Fnot connected");
+    form->AddDeviceRow(
+        "B\x1F\x1F"
+        "10.0.0.7\x1F\x1Fnot connected");
+    form->sg->SetRow(2);
+    form->MarkSessionConnected(nullptr);
+    EXPECT_EQ(form->sg->Cells(4, 2), "connected");
+    form->SetPanelText(0, "Logging");
+    form->SetPanelText(1, "file.txt");
+    form->ResetDeviceStatus("10.0.0.99");  // no match: nothing, not even the status bar
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    form->ResetDeviceStatus("10.0.0.7");
+    EXPECT_EQ(form->sg->Cells(4, 1), "not connected");
+    EXPECT_EQ(form->sg->Cells(4, 2), "connected");
+    EXPECT_EQ(form->PanelText(0), "");
+    EXPECT_EQ(form->PanelText(1), "");
+}
+
+TEST_F(MainFormTest, TakenPortIsReportedWhenShownAndTheWindowGoesOn) {
+    const int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    socklen_t length = sizeof any;
+    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&any), &length);
+    form->IdUDPServer->SetDefaultPort(ntohs(any.sin_port));
+
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Could not bind socket. Address and port are already in use.");
+    EXPECT_FALSE(form->IdUDPServer->Active());
+    EXPECT_NE(form->lb_localMask->text(), "?");  // the failure is the last step of showing
+    ClickHeader(1);
+    EXPECT_TRUE(form->SortState().LastAscending());
+    ::close(blocker);
+}
+
+TEST_F(MainFormTest, ClosingWhileRepliesPourInEndsQuickly) {
+    Show();
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (flooding && std::chrono::steady_clock::now() < end) {
+            SendReply(Reply("flood", "10.0.0.1"));
+        }
+    });
+    QTest::qWait(200);
+    EXPECT_GT(form->sg->RowCount(), 2);
+    QElapsedTimer timer;
+    timer.start();
+    form->Exit1->trigger();
+    form.reset();
+    EXPECT_LT(timer.elapsed(), 1500);
+    flooding = false;
+    flood.join();
+    QTest::qWait(20);  // posted deliveries for the destroyed window are void
+}
+
+TEST_F(MainFormTest, ErrorsOfHandlersReachTheDefaultErrorReport) {
+    RunGuarded([] { throw std::runtime_error("Socket Error # 10051\r\nNetwork is unreachable."); });
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(messages[0].text, "Socket Error # 10051\r\nNetwork is unreachable.");
+}
+
+// With VANDREL_SCREENSHOT=<file.png> set, saves a picture of the window with a few devices.
+TEST_F(MainFormTest, Screenshot) {
+    const QString file = qEnvironmentVariable("VANDREL_SCREENSHOT");
+    if (file.isEmpty()) {
+        GTEST_SKIP() << "VANDREL_SCREENSHOT not set";
+    }
+    Show();
+    for (int i = 1; i <= 6; ++i) {
+        const std::string n = std::to_string(10 + i);
+        SendReply(
+            "\x02VD-200 Gateway\x1F"
+            "A1B2C3-00" +
+            n +
+            "\x1F"
+            "198.18.0." +
+            n +
+            "\x1F"
+            "02:00:C6:12:00:" +
+            n + "\x1Fnot connected\x04");
+    }
+    ASSERT_TRUE(WaitForRows(7));
+    form->sg->SetRow(3);
+    form->lb_localIP->setText("198.18.0.2");
+    form->lb_localMask->setText("255.255.255.0");
+    QTest::qWait(50);
+    EXPECT_TRUE(form->grab().save(file));
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    VandrelApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
