@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 
 namespace devsim {
 
@@ -16,26 +16,30 @@ namespace {
 constexpr std::size_t kFloodChunk = 64 * 1024;
 constexpr std::size_t kFloodLine = 80;
 constexpr std::size_t kMaxLabel = 64;
+// Bytes one session may send per loop pass, so a flood never starves discovery or
+// the other sessions.
+constexpr std::size_t kWriteBudget = 256 * 1024;
 
 // Deterministic printable text, 80-byte lines ending in CR LF, so a receiver can
 // check both the count and the contents of what it got.
 std::string floodText(std::uint64_t offset, std::size_t length) {
-    static const char pattern[] =
-        "the quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMNOPQR";
+    static const std::string pattern = [] {
+        std::string line =
+            "000000 the quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMNOPQR";
+        line.resize(kFloodLine - 2, '.');
+        return line + "\r\n";
+    }();
     std::string text;
     text.reserve(length);
+    std::string line = pattern;
     while (text.size() < length) {
-        std::uint64_t line = offset / kFloodLine;
+        std::uint64_t number = (offset / kFloodLine) % 1000000;
+        for (int digit = 5; digit >= 0; --digit, number /= 10) {
+            line[static_cast<std::size_t>(digit)] = static_cast<char>('0' + number % 10);
+        }
         std::size_t column = offset % kFloodLine;
-        char number[16];
-        std::snprintf(number, sizeof number, "%06llu ",
-                      static_cast<unsigned long long>(line % 1000000));
-        std::string full = number;
-        full += pattern;
-        full.resize(kFloodLine - 2, '.');
-        full += "\r\n";
         std::size_t take = std::min(kFloodLine - column, length - text.size());
-        text.append(full, column, take);
+        text.append(line, column, take);
         offset += take;
     }
     return text;
@@ -253,7 +257,8 @@ void TelnetSession::fillFlood() {
 }
 
 void TelnetSession::flush() {
-    while (!m_finished) {
+    std::size_t budget = kWriteBudget;
+    while (!m_finished && budget > 0) {
         fillFlood();
         if (m_outOffset >= m_out.size()) {
             break;
@@ -267,6 +272,7 @@ void TelnetSession::flush() {
             return;
         }
         m_outOffset += static_cast<std::size_t>(sent);
+        budget -= static_cast<std::size_t>(sent);
         if (m_outOffset >= m_out.size()) {
             m_out.clear();
             m_outOffset = 0;
