@@ -195,6 +195,26 @@ TEST(DevsimTelnet, RefusesOptionsItDoesNotKnowOnce) {
     EXPECT_EQ(client.received(), "\xFF\xFC\x1F\xFF\xFE\x05");
 }
 
+TEST(DevsimTelnet, EchoFollowsTheClientsWish) {
+    DevsimProcess device;
+    ASSERT_TRUE(device.ready()) << device.error();
+    TcpClient client;
+    openSession(client, device);
+    client.send(
+        "\xFF\xFE\x01"  // DONT ECHO
+        "ab");
+    client.readFor(300ms);
+    EXPECT_EQ(client.received(), "\xFF\xFC\x01") << "WONT ECHO once, then silence";
+    client.clearReceived();
+    client.send(
+        "\xFF\xFD\x01"  // DO ECHO
+        "c");
+    ASSERT_TRUE(client.readUntil("c", 2s));
+    EXPECT_EQ(client.received(),
+              "\xFF\xFB\x01"
+              "c");
+}
+
 TEST(DevsimTelnet, CustomOptionScriptIsSentVerbatim) {
     DevsimProcess device({"--telnet-options", "will:1,raw:fffb"});
     ASSERT_TRUE(device.ready()) << device.error();
@@ -254,8 +274,10 @@ TEST(DevsimTelnet, ExitClosesTheSession) {
     ASSERT_TRUE(device.ready()) << device.error();
     TcpClient client;
     openSession(client, device);
-    client.send("exit\r\n");
-    EXPECT_TRUE(client.readUntilClosed(2s));
+    // Typing on after exit must not turn the device's orderly close into a reset
+    // that could swallow its last words.
+    client.send("exit\r\nmore\r\n");
+    EXPECT_TRUE(client.readUntilClosed(3s));
     EXPECT_NE(client.received().find("Bye.\r\n"), std::string::npos);
 }
 

@@ -131,7 +131,7 @@ void TelnetSession::onReadable(TimePoint now) {
     char buffer[4096];
     ssize_t received = ::recv(m_fd, buffer, sizeof buffer, 0);
     if (received == 0) {
-        finish("closed by the client");
+        finish(m_drainDue ? m_closeReason : "closed by the client");
         return;
     }
     if (received < 0) {
@@ -181,35 +181,69 @@ void TelnetSession::handleEvent(const TelnetEvent& event) {
 }
 
 void TelnetSession::handleOption(unsigned char verb, unsigned char option) {
-    if (verb == WILL && option == TTYPE) {
-        if (!m_weDo[TTYPE]) {
-            m_weDo[TTYPE] = true;
-            sendCommand(DO, TTYPE);
+    switch (verb) {
+        case WILL:
+            clientWill(option);
+            break;
+        case WONT:
+            if (option == TTYPE) {
+                m_ttypeDone = true;
+            } else if (option == LOCATION) {
+                m_locationDone = true;
+            }
+            break;
+        case DO:
+            clientDo(option);
+            break;
+        default:
+            clientDont(option);
+            break;
+    }
+}
+
+// Replies follow RFC 854's loop rule: answer only what changes an option's state,
+// and refuse an unknown option only once.
+void TelnetSession::clientWill(unsigned char option) {
+    if (option != TTYPE && option != LOCATION) {
+        if (!m_weDo[option] && !m_refused[option]) {
+            m_refused[option] = true;
+            sendCommand(DONT, option);
         }
-        if (!m_ttypeAsked) {
-            m_ttypeAsked = true;
-            m_ttypeDone = false;
-            queue(std::string{char(IAC), char(SB), char(TTYPE), char(SEND), char(IAC), char(SE)});
+        return;
+    }
+    if (!m_weDo[option]) {
+        m_weDo[option] = true;
+        sendCommand(DO, option);
+    }
+    if (option == TTYPE && !m_ttypeAsked) {
+        m_ttypeAsked = true;
+        m_ttypeDone = false;
+        queue(std::string{char(IAC), char(SB), char(TTYPE), char(SEND), char(IAC), char(SE)});
+    }
+}
+
+void TelnetSession::clientDo(unsigned char option) {
+    if (option == ECHO || option == SGA) {
+        if (option == ECHO) {
+            m_console.setEcho(true);
         }
-    } else if (verb == WILL && option == LOCATION) {
-        if (!m_weDo[LOCATION]) {
-            m_weDo[LOCATION] = true;
-            sendCommand(DO, LOCATION);
+        if (!m_weWill[option]) {
+            m_weWill[option] = true;
+            sendCommand(WILL, option);
         }
-    } else if (verb == WONT && (option == TTYPE || option == LOCATION)) {
-        (option == TTYPE ? m_ttypeDone : m_locationDone) = true;
-    } else if ((verb == DO || verb == DONT) && option == ECHO) {
-        m_console.setEcho(verb == DO);
-        if (verb == DONT && m_weWill[ECHO]) {
-            m_weWill[ECHO] = false;
-            sendCommand(WONT, ECHO);
-        }
-    } else if (verb == DO && !m_weWill[option] && option != SGA && !m_refused[option]) {
+    } else if (!m_weWill[option] && !m_refused[option]) {
         m_refused[option] = true;
         sendCommand(WONT, option);
-    } else if (verb == WILL && !m_weDo[option] && !m_refused[option]) {
-        m_refused[option] = true;
-        sendCommand(DONT, option);
+    }
+}
+
+void TelnetSession::clientDont(unsigned char option) {
+    if (option == ECHO) {
+        m_console.setEcho(false);
+    }
+    if (m_weWill[option]) {
+        m_weWill[option] = false;
+        sendCommand(WONT, option);
     }
 }
 
@@ -278,10 +312,18 @@ void TelnetSession::flush() {
             m_outOffset = 0;
         }
     }
-    if (m_closing && !wantsWrite()) {
-        ::shutdown(m_fd, SHUT_WR);
-        finish("session ended by exit");
+    if (m_closing && !wantsWrite() && !m_drainDue) {
+        startDrain("session ended by exit");
     }
+}
+
+// Sends FIN and reads on until the client closes too (or a grace time passes), so the
+// close reaches the client as an orderly end rather than a reset that could destroy
+// output it has not read yet.
+void TelnetSession::startDrain(const char* reason) {
+    ::shutdown(m_fd, SHUT_WR);
+    m_closeReason = reason;
+    m_drainDue = Clock::now() + kDrainTime;
 }
 
 void TelnetSession::onWritable(TimePoint now) {
@@ -291,8 +333,17 @@ void TelnetSession::onWritable(TimePoint now) {
 }
 
 void TelnetSession::onTimer(TimePoint now) {
-    if (m_closeDue && now >= *m_closeDue) {
-        finish("closed by the device (close-after)");
+    if (m_drainDue && now >= *m_drainDue) {
+        finish(m_closeReason);
+        return;
+    }
+    if (m_closeDue && now >= *m_closeDue && !m_drainDue) {
+        // The device hangs up: what it had not sent yet is dropped, as on a real one.
+        m_out.clear();
+        m_outOffset = 0;
+        m_floodLeft = 0;
+        m_closing = true;
+        startDrain("closed by the device (close-after)");
         return;
     }
     maybeShowBanner(now);
@@ -300,6 +351,9 @@ void TelnetSession::onTimer(TimePoint now) {
 }
 
 std::optional<TimePoint> TelnetSession::nextDeadline() const {
+    if (m_drainDue) {
+        return m_drainDue;
+    }
     std::optional<TimePoint> next = m_closeDue;
     bool bannerWaits = !m_bannerShown && m_floodLeft == 0 && !m_closing;
     if (bannerWaits && (!next || m_bannerDue < *next)) {

@@ -37,7 +37,9 @@ public:
     TelnetSession& operator=(const TelnetSession&) = delete;
 
     int fd() const { return m_fd; }
-    bool wantsWrite() const { return m_outOffset < m_out.size() || m_floodLeft > 0; }
+    bool wantsWrite() const {
+        return !m_drainDue && (m_outOffset < m_out.size() || m_floodLeft > 0);
+    }
     bool finished() const { return m_finished; }
 
     void onReadable(TimePoint now);
@@ -47,9 +49,13 @@ public:
 
 private:
     static constexpr auto kBannerWait = Milliseconds(1000);
+    static constexpr auto kDrainTime = Milliseconds(2000);
 
     void handleEvent(const TelnetEvent& event);
     void handleOption(unsigned char verb, unsigned char option);
+    void clientWill(unsigned char option);
+    void clientDo(unsigned char option);
+    void clientDont(unsigned char option);
     void handleSubnegotiation(const std::string& data);
     void sendCommand(unsigned char verb, unsigned char option);
     void maybeShowBanner(TimePoint now);
@@ -57,6 +63,7 @@ private:
     void fillFlood();
     void flush();
     void finish(const char* why);
+    void startDrain(const char* reason);
 
     int m_fd;
     DeviceState& m_state;
@@ -69,6 +76,8 @@ private:
     std::uint64_t m_floodOffset = 0;
     TimePoint m_bannerDue;
     std::optional<TimePoint> m_closeDue;
+    std::optional<TimePoint> m_drainDue;  // set once we have sent FIN
+    const char* m_closeReason = "";
     std::array<bool, 256> m_weWill{};   // we offered WILL for this option
     std::array<bool, 256> m_weDo{};     // we asked DO for this option
     std::array<bool, 256> m_refused{};  // we already answered a request for it
