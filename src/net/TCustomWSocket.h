@@ -231,6 +231,8 @@ protected:
     LifeToken Life() const { return m_alive; }
     static bool Alive(const LifeToken& t) { return *t; }
     bool Destroying() const { return m_destroying; }
+    // The send queue: blocks of the block size, sent from the front.
+    const std::deque<std::unique_ptr<TBuffer>>& SendQueue() const { return m_bufList; }
 
     // Logging (nothing happens without a logger).
     virtual void DebugLog(TLogOption LogOption, const std::string& Msg);

@@ -306,6 +306,10 @@ int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockadd
         errno = err;
         return failWithErrno();
     }
+    if (n < len) {
+        // A partial send means the system is full as well.
+        AsyncSelect::NoteSendBlocked(s);
+    }
     return static_cast<int>(n);
 }
 
@@ -320,6 +324,10 @@ int WSocket_send(TSocket s, const void* buf, int len, int flags) {
         }
         errno = err;
         return failWithErrno();
+    }
+    if (n < len) {
+        // A partial send means the system is full as well.
+        AsyncSelect::NoteSendBlocked(s);
     }
     return static_cast<int>(n);
 }

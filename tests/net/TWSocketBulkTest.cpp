@@ -1,0 +1,229 @@
+// Large transfers through the send queue and the receive loop, and a socket
+// living in a worker thread.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "EventRecorder.h"
+#include "LoopbackPeer.h"
+#include "net/TWSocket.h"
+
+using namespace nettest;
+
+namespace {
+
+constexpr std::size_t kMiB = 1 << 20;
+
+std::vector<std::uint8_t> pattern(std::size_t n, std::uint64_t offset = 0) {
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        v[i] = PatternByte(offset + i);
+    }
+    return v;
+}
+
+std::uint64_t patternSum(std::size_t n) {
+    const std::vector<std::uint8_t> v = pattern(n);
+    return Fold(0, v.data(), v.size());
+}
+
+// Reads exactly n bytes (or until the peer goes away); optional pause per read.
+std::uint64_t readExactly(int fd, std::size_t n, std::uint64_t& sum, int pauseUs = 0) {
+    std::vector<char> buf(64 * 1024);
+    std::uint64_t total = 0;
+    while (total < n) {
+        const ssize_t r = ::recv(fd, buf.data(), std::min(buf.size(), n - total), 0);
+        if (r <= 0) {
+            break;
+        }
+        sum = Fold(sum, buf.data(), static_cast<std::size_t>(r));
+        total += static_cast<std::uint64_t>(r);
+        if (pauseUs > 0) {
+            ::usleep(static_cast<useconds_t>(pauseUs));
+        }
+    }
+    return total;
+}
+
+// Counts the write notifications the socket handles.
+struct ProbeSocket : TWSocket {
+    int writeEvents = 0;
+    void HandleWriteEvent(Word e) override {
+        ++writeEvents;
+        TWSocket::HandleWriteEvent(e);
+    }
+    using TCustomWSocket::QueueSendData;
+    using TCustomWSocket::SendQueue;
+};
+
+void prepare(TWSocket& s, const std::string& port) {
+    s.SetProto("tcp");
+    s.SetAddr("127.0.0.1");
+    s.SetPort(port);
+}
+
+TEST(TWSocketBulk, QueueSplitsIntoBlocks) {
+    ProbeSocket s;
+    const std::vector<std::uint8_t> data = pattern(5000);
+    s.QueueSendData(data.data(), 4000);
+    ASSERT_EQ(s.SendQueue().size(), 3u);
+    int len = 0;
+    EXPECT_NE(s.SendQueue()[0]->Peek(len), nullptr);
+    EXPECT_EQ(len, 1460);
+    s.SendQueue()[2]->Peek(len);
+    EXPECT_EQ(len, 1080);
+    EXPECT_EQ(s.BufferedByteCount(), 4000);
+    EXPECT_FALSE(s.AllSent());
+
+    ProbeSocket t;
+    t.QueueSendData(data.data(), 5000);
+    ASSERT_EQ(t.SendQueue().size(), 4u);
+    t.SendQueue()[3]->Peek(len);
+    EXPECT_EQ(len, 620);
+    t.QueueSendData(data.data(), 0);
+    t.QueueSendData(nullptr, 10);
+    EXPECT_EQ(t.BufferedByteCount(), 5000);
+}
+
+TEST(TWSocketBulk, SixtyFourMiBEachWay) {
+    const std::size_t total = 64 * kMiB;
+    const std::uint64_t expected = patternSum(total);
+    LoopbackServer server;
+    std::atomic<std::uint64_t> serverGot{0};
+    std::atomic<std::uint64_t> serverSum{0};
+    server.Serve([&](int fd) {
+        std::thread writer([fd, total] {
+            const std::vector<std::uint8_t> chunk = pattern(total);
+            WriteAll(fd, chunk.data(), chunk.size());
+        });
+        std::uint64_t sum = 0;
+        serverGot = readExactly(fd, total, sum);
+        serverSum = sum;
+        writer.join();
+    });
+
+    ProbeSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    std::uint64_t got = 0;
+    std::uint64_t sum = 0;
+    int readCount = 0;
+    std::vector<char> buf(64 * 1024);
+    s.OnDataAvailable = [&](TObject*, Word) {
+        const int n = s.Receive(buf.data(), static_cast<int>(buf.size()));
+        if (n > 0) {
+            sum = Fold(sum, buf.data(), static_cast<std::size_t>(n));
+            got += static_cast<std::uint64_t>(n);
+        }
+        readCount = s.ReadCount();
+    };
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    rec.events.clear();
+
+    const std::vector<std::uint8_t> data = pattern(total);
+    for (std::size_t off = 0; off < total; off += kMiB) {
+        ASSERT_EQ(s.Send(data.data() + off, kMiB), static_cast<int>(kMiB));
+    }
+    ASSERT_TRUE(PumpUntil([&] { return server.Done() && got == total && s.AllSent(); }, 60000))
+        << "client got " << got << ", server got " << serverGot.load();
+    PumpFor(30);
+    EXPECT_EQ(sum, expected);
+    EXPECT_EQ(serverSum.load(), expected);
+    EXPECT_EQ(rec.Count("sent:0"), 1) << "OnDataSent exactly once after the last byte";
+    EXPECT_EQ(s.BufferedByteCount(), 0);
+    EXPECT_EQ(readCount, static_cast<int>(total));
+    s.Close();
+}
+
+TEST(TWSocketBulk, SlowReaderForcesRepeatedWriteNotifications) {
+    const std::size_t total = 32 * kMiB;
+    LoopbackServer server;
+    std::atomic<std::uint64_t> serverSum{0};
+    std::atomic<std::uint64_t> serverGot{0};
+    server.Serve([&](int fd) {
+        std::uint64_t sum = 0;
+        serverGot = readExactly(fd, total, sum, 300);
+        serverSum = sum;
+    });
+    ProbeSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    rec.events.clear();
+    const int writesBefore = s.writeEvents;
+    const std::vector<std::uint8_t> data = pattern(total);
+    ASSERT_EQ(s.Send(data.data(), static_cast<int>(total)), static_cast<int>(total));
+    EXPECT_FALSE(s.AllSent());  // more than the system takes at once
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }, 60000));
+    EXPECT_TRUE(PumpUntil([&] { return server.Done(); }, 60000));
+    PumpFor(30);
+    EXPECT_GE(s.writeEvents - writesBefore, 3);
+    EXPECT_EQ(rec.Count("sent:0"), 1);
+    EXPECT_EQ(serverGot.load(), total);
+    EXPECT_EQ(serverSum.load(), Fold(0, data.data(), data.size()));
+    s.Close();
+}
+
+TEST(TWSocketBulk, WorkerThreadRunsItsOwnEvents) {
+    LoopbackServer server;
+    server.Serve([](int fd) { WriteAll(fd, "from the server", 15); });
+
+    QThread worker;
+    worker.start();
+    auto* context = new QObject;
+    context->moveToThread(&worker);
+    QObject::connect(&worker, &QThread::finished, context, &QObject::deleteLater);
+
+    std::atomic<bool> done{false};
+    std::thread::id creator;
+    std::vector<std::thread::id> hookThreads;
+    std::string got;
+    const std::string port = server.PortText();
+    QMetaObject::invokeMethod(
+        context,
+        [&] {
+            creator = std::this_thread::get_id();
+            auto* s = new TWSocket;
+            s->OnSessionConnected = [&](TObject*, Word) {
+                hookThreads.push_back(std::this_thread::get_id());
+            };
+            s->OnDataAvailable = [&, s](TObject*, Word) {
+                hookThreads.push_back(std::this_thread::get_id());
+                got += s->ReceiveStr();
+            };
+            s->OnSessionClosed = [&, s](TObject*, Word) {
+                hookThreads.push_back(std::this_thread::get_id());
+                s->FreeLater();
+                done = true;
+            };
+            prepare(*s, port);
+            s->Connect();
+        },
+        Qt::QueuedConnection);
+
+    // The main thread runs no event loop meanwhile.
+    for (int i = 0; i < 1000 && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    worker.quit();
+    ASSERT_TRUE(worker.wait(10000));
+    ASSERT_TRUE(done.load());
+    EXPECT_EQ(got, "from the server");
+    EXPECT_NE(creator, std::this_thread::get_id());
+    ASSERT_GE(hookThreads.size(), 3u);
+    for (const std::thread::id& id : hookThreads) {
+        EXPECT_EQ(id, creator);
+    }
+}
+
+}  // namespace
