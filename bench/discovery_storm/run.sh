@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# bench/discovery_storm/run.sh <release build dir>
+# 50 simulated devices in a lab, each answering a Search with 200 replies: 10,000 in all.
+# Needs root (the lab's network namespaces). System socket-buffer limits are left alone.
+set -euo pipefail
+build=${1:?"usage: run.sh <release build dir>"}
+top=$(cd "$(dirname "$0")/../.." && pwd)
+devices=${STORM_DEVICES:-50}
+per_device=${STORM_REPLIES:-200}
+rounds=${STORM_ROUNDS:-3}
+expected=$((devices * per_device))
+lab=bench_storm
+
+cmake --build "$build" --target discovery_storm_bench vandrel-devsim >/dev/null
+export VANDREL_DEVSIM="$build/tools/devsim/vandrel-devsim"
+"$top/scripts/lab" --name "$lab" down >/dev/null 2>&1 || true
+trap '"$top/scripts/lab" --name "$lab" down >/dev/null 2>&1 || true' EXIT
+"$top/scripts/lab" --name "$lab" up "$devices" --devsim-args "--reply-count $per_device" >/dev/null
+
+echo "discovery storm: $devices devices x $per_device replies = $expected replies per Search," \
+    "rmem_default=$(cat /proc/sys/net/core/rmem_default) rmem_max=$(cat /proc/sys/net/core/rmem_max)"
+out=$(QT_QPA_PLATFORM=offscreen timeout 300 \
+    "$top/scripts/lab" --name "$lab" run "$build/bench/discovery_storm/discovery_storm_bench" \
+    "$expected" "$rounds")
+echo "$out" | grep -v '^worst:'
+
+# Replies the simulators actually sent: every logged request queued per_device replies;
+# a failed send is logged.
+requests=0
+failed=0
+for log in /run/vandrel-lab/"$lab"/d*.log; do
+    requests=$((requests + $(grep -c 'request from' "$log" || true)))
+    failed=$((failed + $(grep -c 'failed' "$log" || true)))
+done
+sent=$(((requests * per_device - failed) / rounds))
+worst=$(echo "$out" | grep '^worst:')
+rows=$(sed -E 's/.*rows=([0-9]+).*/\1/' <<<"$worst")
+seconds=$(sed -E 's/.*seconds_to_last_row=([0-9.]+).*/\1/' <<<"$worst")
+stall=$(sed -E 's/.*max_stall_ms=([0-9.]+).*/\1/' <<<"$worst")
+echo "replies sent per Search: $sent; worst of $rounds rounds: rows listed $rows," \
+    "time to last row $seconds s, longest GUI stall $stall ms"
+printf '{"replies_sent": %d, "rows": %d, "seconds_to_last_row": %s, "max_gui_stall_ms": %s}\n' \
+    "$sent" "$rows" "$seconds" "$stall"
