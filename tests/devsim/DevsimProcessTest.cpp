@@ -105,6 +105,7 @@ TEST(DevsimDiscovery, FaultOptionsShapeTheReply) {
     EXPECT_EQ(split(oneReply({"--fields", "6"})).size(), 6u);
     EXPECT_EQ(split(oneReply({"--status", " not connected"}))[4], " not connected");
     EXPECT_EQ(oneReply({"--raw-reply", "02"}), "\x02");
+    EXPECT_EQ(oneReply({"--raw-reply", ""}), "") << "one empty datagram";
     auto custom = split(
         oneReply({"--device", "Pump 7", "--serial", "", "--ip", "10.0.0.9", "--mac", "aa-bb"}));
     EXPECT_EQ(custom,

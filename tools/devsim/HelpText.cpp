@@ -37,7 +37,8 @@ Faulty replies, for testing how Vandrel copes:
   --bad-end              last byte 0x03 instead of 0x04 (Vandrel shows "invalid string")
   --oversize             pad the S/N field with X until the reply is 2049 bytes
   --exact-2048           pad the S/N field with X until the reply is exactly 2048 bytes
-  --raw-reply HEX        send exactly these bytes as the reply, e.g. 0204 or 02
+  --raw-reply HEX        send exactly these bytes as the reply, e.g. 0204 or 02;
+                         an empty HEX sends an empty datagram
 
 Telnet console:
   --telnet-options LIST  option requests sent on connect, comma separated items
