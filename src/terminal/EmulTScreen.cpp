@@ -46,13 +46,45 @@ void EmulTScreen::WriteChar(std::uint8_t b) {
 }
 
 void EmulTScreen::Interpret(const char* data, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto b = static_cast<std::uint8_t>(data[i]);
-        if (b >= 32) {
-            Print(b);
-        } else {
-            ProcessChar(b);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
+    std::size_t i = 0;
+    while (i < n) {
+        if (bytes[i] < 32) {
+            ProcessChar(bytes[i++]);
+            continue;
         }
+        std::size_t j = i + 1;
+        while (j < n && bytes[j] >= 32) {
+            ++j;
+        }
+        PrintRun(bytes + i, j - i);
+        i = j;
+    }
+}
+
+// Prints like Print for each byte, a row at a time.
+void EmulTScreen::PrintRun(const std::uint8_t* chars, std::size_t n) {
+    const TEmulTCell style = MakeCell(0);
+    while (n > 0) {
+        const auto room = static_cast<std::size_t>(Columns() - m_col + 1);
+        const std::size_t k = std::min(n, room);
+        m_buffer.PutRun(m_col, m_row, style, chars, static_cast<int>(k));
+        chars += k;
+        n -= k;
+        if (k < room) {
+            m_col += static_cast<int>(k);
+            return;
+        }
+        m_col = Columns();
+        if (WrapLines) {
+            Advance();
+            continue;
+        }
+        if (n > 0) {
+            // The cursor sticks in the last column: only the final byte stays.
+            m_buffer.PutRun(m_col, m_row, style, chars + n - 1, 1);
+        }
+        return;
     }
 }
 

@@ -76,6 +76,7 @@ public:
 private:
     void Interpret(const char* data, std::size_t n);
     void Print(std::uint8_t b);
+    void PrintRun(const std::uint8_t* chars, std::size_t n);
     void LineFeed();
     void Advance();
 

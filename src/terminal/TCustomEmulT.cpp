@@ -21,6 +21,7 @@ QColor ToQColor(TColor c) {
 }
 
 constexpr int kPaintWatchMs = 100;
+constexpr qint64 kFrameMs = 40;
 
 }  // namespace
 
@@ -41,6 +42,8 @@ TCustomEmulT::TCustomEmulT(QWidget* parent) : QAbstractScrollArea(parent), m_scr
     verticalScrollBar()->setTracking(false);
     horizontalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setSingleStep(1);
+    m_flushTimer.setSingleShot(true);
+    connect(&m_flushTimer, &QTimer::timeout, this, [this] { FlushChanges(); });
     m_paintWatch.setSingleShot(true);
     m_paintWatch.setInterval(kPaintWatchMs);
     // A requested paint that never arrives (hidden or obscured window) must
@@ -364,14 +367,21 @@ void TCustomEmulT::ScheduleFlush() {
         return;
     }
     m_flushPosted = true;
-    QMetaObject::invokeMethod(
-        this, [this] { FlushChanges(); }, Qt::QueuedConnection);
+    // The first change after a quiet spell shows at once; a steady stream is
+    // shown at most once per frame, however many passes it takes.
+    const qint64 wait = m_sinceFlush.isValid() ? kFrameMs - m_sinceFlush.elapsed() : 0;
+    if (wait > 0) {
+        m_flushTimer.start(static_cast<int>(wait));
+    } else {
+        QMetaObject::invokeMethod(
+            this, [this] { FlushChanges(); }, Qt::QueuedConnection);
+    }
 }
 
-// Runs once per event-loop pass after changes. While a requested paint is
-// outstanding nothing new is requested: the changes keep accumulating in the
-// grid, and the paint event schedules the next flush. So pixels are only ever
-// moved when everything on screen is up to date.
+// Runs in an event-loop pass after changes, at most once per frame. While a
+// requested paint is outstanding nothing new is requested: the changes keep
+// accumulating in the grid, and the paint event schedules the next flush. So
+// pixels are only ever moved when everything on screen is up to date.
 void TCustomEmulT::FlushChanges() {
     m_flushPosted = false;
     if (m_paintPending) {
@@ -398,6 +408,7 @@ void TCustomEmulT::FlushChanges() {
         m_caretShown = CaretRect();
         vp->update();
         m_paintPending = true;
+        m_sinceFlush.restart();
         return;
     }
     bool requested = false;
@@ -420,6 +431,9 @@ void TCustomEmulT::FlushChanges() {
     });
     FlushCaret(dx, dy, requested);
     m_paintPending = requested;
+    if (requested) {
+        m_sinceFlush.restart();
+    }
 }
 
 void TCustomEmulT::FlushCaret(int dx, int dy, bool& requested) {
@@ -443,6 +457,7 @@ void TCustomEmulT::FlushCaret(int dx, int dy, bool& requested) {
 void TCustomEmulT::RepaintNow() {
     m_fullUpdate = true;
     m_paintPending = false;
+    m_sinceFlush.invalidate();
     FlushChanges();
     viewport()->repaint();
 }

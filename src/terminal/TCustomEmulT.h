@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QRawFont>
 #include <QTimer>
@@ -185,6 +186,8 @@ private:
     int m_pendingDx = 0;
     int m_pendingDy = 0;
     QRect m_caretShown;  // where a caret may be on screen
+    QTimer m_flushTimer;
+    QElapsedTimer m_sinceFlush;  // since the last flush that requested a paint
     QTimer m_paintWatch;
     long m_paintEvents = 0;
     bool m_inScrollBars = false;

@@ -11,7 +11,13 @@ void TEmulTBuffer::Allocate(int columns, int rows) {
     m_rows = std::max(rows, 1);
     m_top = 0;
     const auto count = static_cast<std::size_t>(m_columns) * static_cast<std::size_t>(m_rows);
-    m_cells.assign(count, TEmulTCell{});
+    m_chars.assign(count, 0);
+    m_styleOf.assign(count, 0);
+    m_styles.assign(1, TEmulTCell{});
+    m_styleIndex.clear();
+    m_styleIndex.emplace(StyleKey{0, 0, false}, 0);
+    m_lastKey = StyleKey{0, 0, false};
+    m_lastStyle = 0;
     m_tabStops.assign(static_cast<std::size_t>(m_columns), 0);
     for (int col = 1; col <= m_columns; col += 8) {
         m_tabStops[static_cast<std::size_t>(col - 1)] = 1;
@@ -25,7 +31,65 @@ TEmulTCell TEmulTBuffer::GetCell(int col, int row) const {
     if (col < 1 || col > m_columns || row < 1 || row > m_rows) {
         return TEmulTCell{};
     }
-    return m_cells[static_cast<std::size_t>(PhysicalRow(row)) * m_columns + (col - 1)];
+    const std::size_t at = static_cast<std::size_t>(PhysicalRow(row)) * m_columns + (col - 1);
+    TEmulTCell cell = m_styles[m_styleOf[at]];
+    cell.Character = m_chars[at];
+    return cell;
+}
+
+std::uint32_t TEmulTBuffer::StyleIndex(const TEmulTCell& cell) {
+    const StyleKey key = KeyOf(cell);
+    auto it = m_styleIndex.find(key);
+    const std::uint32_t index = it != m_styleIndex.end() ? it->second : AddStyle(cell);
+    m_lastKey = key;
+    m_lastStyle = index;
+    return index;
+}
+
+// Styles are never removed one by one; when the table has grown well past
+// what the grid can hold, it is rebuilt from the styles still in use.
+std::uint32_t TEmulTBuffer::AddStyle(const TEmulTCell& cell) {
+    if (m_styles.size() > 2 * m_styleOf.size() + 64) {
+        CollectStyles();
+    }
+    TEmulTCell style = cell;
+    style.Character = 0;
+    const auto index = static_cast<std::uint32_t>(m_styles.size());
+    m_styles.push_back(style);
+    m_styleIndex.emplace(KeyOf(style), index);
+    return index;
+}
+
+void TEmulTBuffer::CollectStyles() {
+    std::vector<TEmulTCell> kept(1, TEmulTCell{});
+    std::map<StyleKey, std::uint32_t> index{{StyleKey{0, 0, false}, 0}};
+    for (std::uint32_t& s : m_styleOf) {
+        const TEmulTCell& style = m_styles[s];
+        auto [it, added] = index.emplace(KeyOf(style), static_cast<std::uint32_t>(kept.size()));
+        if (added) {
+            kept.push_back(style);
+        }
+        s = it->second;
+    }
+    m_styles = std::move(kept);
+    m_styleIndex = std::move(index);
+    m_lastKey = StyleKey{0, 0, false};
+    m_lastStyle = 0;
+}
+
+void TEmulTBuffer::PutRun(int col, int row, const TEmulTCell& style, const std::uint8_t* chars,
+                          int n) {
+    if (col < 1 || col > m_columns || row < 1 || row > m_rows || n <= 0) {
+        return;
+    }
+    n = std::min(n, m_columns - col + 1);
+    const int phys = PhysicalRow(row);
+    const std::size_t at = static_cast<std::size_t>(phys) * m_columns + (col - 1);
+    std::copy(chars, chars + n, m_chars.begin() + static_cast<std::ptrdiff_t>(at));
+    const std::uint32_t s = StyleIndexFast(style);
+    std::fill_n(m_styleOf.begin() + static_cast<std::ptrdiff_t>(at), n, s);
+    MarkChanged(phys, col);
+    MarkChanged(phys, col + n - 1);
 }
 
 std::uint8_t TEmulTBuffer::GetTabStop(int col) const {
@@ -51,8 +115,9 @@ int TEmulTBuffer::NextTabStop(int col) const {
 }
 
 void TEmulTBuffer::ClearPhysicalRow(int phys) {
-    auto first = m_cells.begin() + static_cast<std::ptrdiff_t>(phys) * m_columns;
-    std::fill(first, first + m_columns, TEmulTCell{});
+    const auto first = static_cast<std::ptrdiff_t>(phys) * m_columns;
+    std::fill_n(m_chars.begin() + first, m_columns, 0);
+    std::fill_n(m_styleOf.begin() + first, m_columns, 0);
     // The view repaints the row uncovered by a pixel scroll from the grid.
     m_dirty[static_cast<std::size_t>(phys)] = kClean;
 }

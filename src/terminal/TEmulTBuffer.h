@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <tuple>
 #include <vector>
 
 // A colour as the terminal stores it: red in the low byte, then green, then blue.
@@ -21,7 +23,9 @@ struct TEmulTCell {
 //
 // The grid is one contiguous block, but row 1 does not have to start at the
 // block's first cell: a scroll rotates the first-row offset and clears the one
-// row that changed instead of moving the whole block. Every cell written with
+// row that changed instead of moving the whole block. A cell is stored as its
+// character and the index of its colours and underline in a table of styles,
+// which keeps the block (and a scroll's clear) small. Every cell written with
 // PutCell is remembered as changed until the view takes the changes with
 // TakeChanges; scrolls are counted so the view can move its pixels once.
 class TEmulTBuffer {
@@ -43,10 +47,15 @@ public:
             return;
         }
         const int phys = PhysicalRow(row);
-        m_cells[static_cast<std::size_t>(phys) * m_columns + (col - 1)] = cell;
+        const std::size_t at = static_cast<std::size_t>(phys) * m_columns + (col - 1);
+        m_chars[at] = cell.Character;
+        m_styleOf[at] = StyleIndexFast(cell);
         MarkChanged(phys, col);
     }
     TEmulTCell GetCell(int col, int row) const;
+    // Writes n cells of the given style from (col, row) on, one per character;
+    // the part that would pass the last column is dropped.
+    void PutRun(int col, int row, const TEmulTCell& style, const std::uint8_t* chars, int n);
 
     std::uint8_t GetTabStop(int col) const;
     void SetTabStop(int col, std::uint8_t value);
@@ -73,6 +82,7 @@ public:
     int TakeChanges(Sink&& sink);
 
 private:
+    using StyleKey = std::tuple<TColor, TColor, bool>;
     struct Dirty {
         std::uint16_t First;
         std::uint16_t Last;
@@ -82,6 +92,10 @@ private:
     int PhysicalRow(int row) const {
         const int p = m_top + row - 1;
         return p >= m_rows ? p - m_rows : p;
+    }
+    static StyleKey KeyOf(const TEmulTCell& c) { return {c.Foreground, c.Background, c.Underline}; }
+    std::uint32_t StyleIndexFast(const TEmulTCell& cell) {
+        return KeyOf(cell) == m_lastKey ? m_lastStyle : StyleIndex(cell);
     }
     void MarkChanged(int phys, int col) {
         Dirty& d = m_dirty[static_cast<std::size_t>(phys)];
@@ -94,11 +108,19 @@ private:
         m_changed = true;
     }
     void ClearPhysicalRow(int phys);
+    std::uint32_t StyleIndex(const TEmulTCell& cell);
+    std::uint32_t AddStyle(const TEmulTCell& cell);
+    void CollectStyles();
 
     int m_columns = 0;
     int m_rows = 0;
-    int m_top = 0;  // physical index of row 1
-    std::vector<TEmulTCell> m_cells;
+    int m_top = 0;                         // physical index of row 1
+    std::vector<std::uint8_t> m_chars;     // per cell
+    std::vector<std::uint32_t> m_styleOf;  // per cell, index into m_styles
+    std::vector<TEmulTCell> m_styles;      // Character unused; [0] is all zero
+    std::map<StyleKey, std::uint32_t> m_styleIndex;
+    StyleKey m_lastKey{0, 0, false};
+    std::uint32_t m_lastStyle = 0;
     std::vector<std::uint8_t> m_tabStops;
     std::vector<Dirty> m_dirty;  // per physical row
     bool m_changed = false;

@@ -214,3 +214,44 @@ TEST_F(EmulTScreenTest, ClearEmptiesAndHomes) {
     EXPECT_EQ(RowText(1, 1, 3), "...");
     EXPECT_EQ(screen.Buffer().NextTabStop(2), 9);
 }
+
+// Whole blocks are printed a row at a time; the result must be exactly that
+// of interpreting the same bytes one by one.
+TEST(EmulTScreenBlocks, BlockWritesMatchByteByByte) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 40; ++round) {
+        EmulTScreen blocks;
+        EmulTScreen bytes;
+        for (EmulTScreen* s : {&blocks, &bytes}) {
+            s->SetColumns(2 + round % 9);
+            s->SetRows(2 + round % 4);
+            s->WrapLines = round % 2 == 0;
+        }
+        std::string text;
+        for (int i = 0; i < 400; ++i) {
+            const auto r = next() % 100;
+            text += r < 80   ? static_cast<char>('A' + r % 26)
+                    : r < 85 ? '\r'
+                    : r < 90 ? '\n'
+                    : r < 93 ? '\t'
+                    : r < 96 ? '\b'
+                             : static_cast<char>(next() % 256);
+        }
+        blocks.WriteStr(text);
+        for (const char c : text) {
+            bytes.ProcessChar(static_cast<std::uint8_t>(c));
+        }
+        ASSERT_EQ(blocks.CursorColumn(), bytes.CursorColumn()) << "round " << round;
+        ASSERT_EQ(blocks.CursorRow(), bytes.CursorRow()) << "round " << round;
+        for (int row = 1; row <= bytes.Rows(); ++row) {
+            for (int col = 1; col <= bytes.Columns(); ++col) {
+                ASSERT_EQ(blocks.Buffer().GetCell(col, row), bytes.Buffer().GetCell(col, row))
+                    << "round " << round << " cell " << col << "," << row;
+            }
+        }
+    }
+}

@@ -132,3 +132,37 @@ TEST(TEmulTBuffer, ChangesFollowTheRowsThroughScrolls) {
     b.ScrollUp();
     b.TakeChanges([&](const TEmulTBuffer::Span& s) { ADD_FAILURE() << "row " << s.Row; });
 }
+
+TEST(TEmulTBuffer, PutRunStopsAtTheLastColumn) {
+    TEmulTBuffer b(5, 2);
+    const std::uint8_t chars[] = {'v', 'w', 'x', 'y', 'z'};
+    b.PutRun(3, 2, Ch(0), chars, 5);
+    EXPECT_EQ(b.GetCell(3, 2).Character, 'v');
+    EXPECT_EQ(b.GetCell(5, 2).Character, 'x');
+    EXPECT_EQ(b.GetCell(1, 1).Character, 0);  // nothing spilled into the next row
+    std::vector<TEmulTBuffer::Span> spans;
+    b.TakeChanges([&](const TEmulTBuffer::Span& s) { spans.push_back(s); });
+    ASSERT_EQ(spans.size(), 1u);
+    EXPECT_EQ(spans[0].First, 3);
+    EXPECT_EQ(spans[0].Last, 5);
+}
+
+// Every cell keeps its own colours, however many different ones were used.
+TEST(TEmulTBuffer, CellsKeepTheirColoursThroughManyStyles) {
+    TEmulTBuffer b(4, 2);
+    TEmulTCell first = Ch('f');
+    first.Foreground = 0x123456;
+    first.Background = 0x654321;
+    first.Underline = true;
+    b.PutCell(4, 2, first);
+    for (TColor c = 1; c < 3000; ++c) {
+        TEmulTCell cell = Ch('x');
+        cell.Foreground = c;
+        cell.Background = c * 7;
+        b.PutCell(1 + static_cast<int>(c % 3), 1, cell);
+    }
+    EXPECT_EQ(b.GetCell(4, 2), first);
+    EXPECT_EQ(b.GetCell(1, 1).Foreground, 2999u % 3 == 0 ? 2999u : 2997u);
+    EXPECT_EQ(b.GetCell(3, 1).Background, 2999u * 7);
+    EXPECT_EQ(b.GetCell(4, 1), TEmulTCell{});
+}

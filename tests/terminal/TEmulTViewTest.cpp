@@ -27,9 +27,11 @@ protected:
         Settle();
     }
 
+    // Lets every pending change reach the screen (changes are shown at most
+    // once per frame).
     void Settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i) {
+            QTest::qWait(25);
         }
     }
 

@@ -1,0 +1,172 @@
+#include "terminal/TTnEmulT.h"
+
+#include <QApplication>
+
+#include "net/WSocketErrorText.h"
+
+// The connection class the terminal creates: it tells the terminal when it is destroyed,
+// by whoever destroys it, so the terminal never touches a freed connection.
+class TTnEmulT::OwnedCnx : public TTnCnx {
+public:
+    explicit OwnedCnx(TTnEmulT* owner) : m_owner(owner) {}
+    ~OwnedCnx() override {
+        if (m_owner) {
+            m_owner->ConnectionRemoved();
+        }
+    }
+    void Disown() { m_owner = nullptr; }
+
+private:
+    TTnEmulT* m_owner;
+};
+
+TTnEmulT::TTnEmulT(QWidget* parent) : TEmulT(parent) {
+    auto* cnx = new OwnedCnx(this);
+    cnx->OnDataAvailable = [this](TTnCnx*, const char* buf, int len) {
+        CnxDataAvailable(buf, len);
+    };
+    cnx->OnSessionClosed = [this](TTnCnx*, Word e) { CnxSessionClosed(e); };
+    cnx->OnSessionConnected = [this](TTnCnx*, Word e) { CnxSessionConnected(e); };
+    cnx->OnSendLoc = [this](TObject*) {
+        if (OnSendLoc) {
+            OnSendLoc(*this);
+        }
+    };
+    cnx->OnTermType = [this](TObject*) {
+        if (OnTermType) {
+            OnTermType(*this);
+        }
+    };
+    cnx->OnLocalEcho = [this](TObject*) {
+        if (OnLocalEcho) {
+            OnLocalEcho(*this);
+        }
+    };
+    m_cnx = cnx;
+    m_port = "telnet";
+}
+
+TTnEmulT::~TTnEmulT() {
+    if (m_cnx) {
+        auto* cnx = static_cast<OwnedCnx*>(m_cnx);
+        cnx->Disown();
+        m_cnx = nullptr;
+        delete cnx;
+    }
+}
+
+void TTnEmulT::Connect() {
+    if (m_hostName.empty()) {
+        return;
+    }
+    Clear();
+    if (!m_cnx) {
+        return;
+    }
+    m_cnx->SetPort(m_port);
+    m_cnx->SetHost(m_hostName);
+    m_cnx->Connect();
+    Display("Connecting to '" + m_hostName + "'\r\n");
+    setFocus(Qt::OtherFocusReason);
+}
+
+void TTnEmulT::Disconnect() {
+    if (m_cnx) {
+        m_cnx->Close();
+    }
+}
+
+int TTnEmulT::SendText(const std::string& Text) {
+    return m_cnx ? m_cnx->SendStr(Text) : 0;
+}
+
+void TTnEmulT::Display(const std::string& Text) {
+    WriteStr(Text);
+    RepaintNow();
+}
+
+std::string TTnEmulT::Location() const {
+    return m_cnx ? m_cnx->Location() : std::string();
+}
+
+void TTnEmulT::SetLocation(const std::string& value) {
+    if (m_cnx) {
+        m_cnx->SetLocation(value);
+    }
+}
+
+TNotifyEvent TTnEmulT::OnEndOfRecord() const {
+    return m_cnx ? m_cnx->OnEndOfRecord : TNotifyEvent();
+}
+
+void TTnEmulT::SetOnEndOfRecord(TNotifyEvent value) {
+    if (m_cnx) {
+        m_cnx->OnEndOfRecord = std::move(value);
+    }
+}
+
+void TTnEmulT::CnxDataAvailable(const char* Buffer, int Len) {
+    if (OnDataAvailable) {
+        int len = Len;
+        OnDataAvailable(*this, Buffer, len);
+    }
+    if (Len > 0) {
+        try {
+            WriteStr(std::string_view(Buffer, static_cast<std::size_t>(Len)));
+        } catch (...) {
+            // A log-file error: the rest of the block is neither logged nor shown.
+        }
+    }
+}
+
+void TTnEmulT::CnxSessionConnected(Word Error) {
+    if (Error != 0) {
+        Display("Connection failed: " + WSocketErrorText(Error) + "\r\n");
+        Beep();
+    } else {
+        Display("Connected\r\n");
+    }
+    m_error = Error;
+    if (OnSessionConnected) {
+        const TTnEmulTNotify hook = OnSessionConnected;  // the hook may destroy this terminal
+        hook(*this);
+    }
+}
+
+void TTnEmulT::CnxSessionClosed(Word Error) {
+    Display("\r\n*** Server has closed ***\r\n");
+    Beep();
+    m_error = Error;
+    if (OnSessionClosed) {
+        const TTnEmulTNotify hook = OnSessionClosed;
+        hook(*this);
+    }
+}
+
+void TTnEmulT::KeyPress(char& key) {
+    TEmulT::KeyPress(key);
+    if (m_upperLock && key >= 'a' && key <= 'z') {
+        key = static_cast<char>(key & ~0x20);
+    }
+    if (key == 0) {
+        return;
+    }
+    const char crlf[2] = {'\r', '\n'};
+    const bool isReturn = key == '\r';
+    const char* bytes = isReturn ? crlf : &key;
+    const int len = isReturn ? 2 : 1;
+    try {
+        if (m_localEcho) {
+            WriteStr(std::string_view(bytes, static_cast<std::size_t>(len)));
+        }
+        if (m_cnx) {
+            m_cnx->Send(bytes, len);
+        }
+    } catch (...) {
+        // Typing never fails loudly: a log error or a closed socket drops the key.
+    }
+}
+
+void TTnEmulT::Beep() {
+    QApplication::beep();
+}

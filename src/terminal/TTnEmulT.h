@@ -1,0 +1,92 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "telnet/TTnCnx.h"
+#include "terminal/TEmulT.h"
+
+class TTnEmulT;
+
+using TTnEmulTNotify = std::function<void(TTnEmulT& Sender)>;
+// Len is a copy: a hook may change it, the whole block is shown all the same.
+using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* Buffer, int& Len)>;
+
+// A terminal view that owns one telnet connection: Connect starts a session to
+// HostName:Port, the server's data is shown as it arrives, typed characters are sent, and
+// short status texts report connecting, connected, failed and closed.
+//
+// The connection's hooks arrive from its socket's events on the GUI thread. The session's
+// end is reported through OnSessionClosed after "*** Server has closed ***" is shown,
+// whatever the cause, the user's own Disconnect included.
+class TTnEmulT : public TEmulT {
+    Q_OBJECT
+
+public:
+    explicit TTnEmulT(QWidget* parent = nullptr);
+    ~TTnEmulT() override;
+
+    // Clears the view, starts the connection and shows "Connecting to '<HostName>'".
+    // Does nothing when HostName is empty; an exception of the socket layer passes to the
+    // caller after the view was cleared.
+    void Connect();
+    void Disconnect();
+    // Sends Text as it stands (no line-end translation, no echo); 0 without a connection.
+    int SendText(const std::string& Text);
+    // Writes Text and repaints the whole control at once. Log errors pass to the caller.
+    void Display(const std::string& Text);
+
+    // Code of the last connection report: 0 for a successful connect.
+    Word Error() const { return m_error; }
+    const std::string& HostName() const { return m_hostName; }
+    void SetHostName(const std::string& value) { m_hostName = value; }
+    // Service name or decimal port; "telnet" by default.
+    const std::string& Port() const { return m_port; }
+    void SetPort(const std::string& value) { m_port = value; }
+    int Tag() const { return m_tag; }
+    void SetTag(int value) { m_tag = value; }
+    // Typed a to z are sent as A to Z.
+    bool UpperLock() const { return m_upperLock; }
+    void SetUpperLock(bool value) { m_upperLock = value; }
+    // Typed characters are also written into the view.
+    bool LocalEcho() const { return m_localEcho; }
+    void SetLocalEcho(bool value) { m_localEcho = value; }
+    // The connection's Location; empty, and not writable, without a connection.
+    std::string Location() const;
+    void SetLocation(const std::string& value);
+    // The connection's OnEndOfRecord, passed straight through (its Sender is the connection).
+    TNotifyEvent OnEndOfRecord() const;
+    void SetOnEndOfRecord(TNotifyEvent value);
+
+    // The owned connection, or nullptr once it has been destroyed.
+    TTnCnx* Connection() const { return m_cnx; }
+
+    TTnEmulTNotify OnSessionClosed;
+    TTnEmulTNotify OnSessionConnected;
+    TTnEmulTNotify OnNamesClick;  // kept for owners that assign it; never invoked
+    TTnEmulTNotify OnSendLoc;
+    TTnEmulTNotify OnTermType;
+    TTnEmulTNotify OnLocalEcho;
+    TTnEmulTDataAvailable OnDataAvailable;
+
+protected:
+    void KeyPress(char& key) override;
+    // The system's beep for failed and closed sessions; a seam for tests.
+    virtual void Beep();
+
+private:
+    class OwnedCnx;
+
+    void CnxDataAvailable(const char* Buffer, int Len);
+    void CnxSessionConnected(Word Error);
+    void CnxSessionClosed(Word Error);
+    void ConnectionRemoved() { m_cnx = nullptr; }
+
+    TTnCnx* m_cnx = nullptr;
+    Word m_error = 0;
+    std::string m_hostName;
+    std::string m_port;
+    int m_tag = 0;
+    bool m_upperLock = false;
+    bool m_localEcho = false;
+};
