@@ -1,0 +1,402 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTest>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/SocketErrorCodes.h"
+#include "support/DevsimProcess.h"
+#include "telnet/EventPump.h"
+#include "telnet/InetdServer.h"
+#include "telnet/ScriptedPeer.h"
+#include "telnet/TelnetCodes.h"
+#include "terminal/EInOutError.h"
+#include "terminal/TTnEmulT.h"
+
+using namespace telnet;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// Counts the beeps instead of making them.
+class TestTerminal : public TTnEmulT {
+public:
+    int beeps = 0;
+
+protected:
+    void Beep() override { ++beeps; }
+};
+
+std::string rowText(const TTnEmulT& t, int row) {
+    std::string s;
+    for (int col = 1; col <= t.Columns(); ++col) {
+        const std::uint8_t c = t.Buffer().GetCell(col, row).Character;
+        s += c == 0 ? ' ' : static_cast<char>(c);
+    }
+    return s.substr(0, s.find_last_not_of(' ') + 1);
+}
+
+std::string screenText(const TTnEmulT& t) {
+    std::string s;
+    for (int row = 1; row <= t.Rows(); ++row) {
+        s += rowText(t, row) + "\n";
+    }
+    return s;
+}
+
+bool screenHas(const TTnEmulT& t, const std::string& needle) {
+    return screenText(t).find(needle) != std::string::npos;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TTnEmulTTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        term = std::make_unique<TestTerminal>();
+        term->resize(640, 400);
+        term->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(term.get()));
+        term->OnSessionConnected = [this](TTnEmulT& s) {
+            EXPECT_EQ(&s, term.get());
+            events.push_back("connected:" + std::to_string(s.Error()));
+        };
+        term->OnSessionClosed = [this](TTnEmulT& s) {
+            events.push_back("closed:" + std::to_string(s.Error()));
+        };
+        term->SetHostName("127.0.0.1");
+        term->SetPort(peer.portText());
+    }
+
+    void connect() {
+        term->Connect();
+        ASSERT_TRUE(pumpUntil([this] { return !events.empty(); }));
+        ASSERT_EQ(events.front(), "connected:0");
+        ASSERT_TRUE(pumpUntil([this] { return peer.acceptedCount() == 1; }));
+    }
+
+    bool peerGot(const Bytes& want, int ms = 5000) {
+        return pumpUntil([&] { return peer.received() == want; }, ms);
+    }
+
+    void type(int key, const QString& txt = QString()) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, txt);
+        QApplication::sendEvent(term->viewport(), &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, txt);
+        QApplication::sendEvent(term->viewport(), &release);
+    }
+
+    ScriptedPeer peer;
+    std::unique_ptr<TestTerminal> term;
+    std::vector<std::string> events;
+};
+
+}  // namespace
+
+TEST_F(TTnEmulTTest, Defaults) {
+    TTnEmulT fresh;
+    EXPECT_EQ(fresh.Port(), "telnet");
+    EXPECT_EQ(fresh.HostName(), "");
+    EXPECT_EQ(fresh.Location(), "TNCNX");
+    EXPECT_EQ(fresh.Error(), 0);
+    EXPECT_FALSE(fresh.UpperLock());
+    EXPECT_FALSE(fresh.LocalEcho());
+    ASSERT_NE(fresh.Connection(), nullptr);
+    EXPECT_FALSE(fresh.OnEndOfRecord());
+}
+
+TEST_F(TTnEmulTTest, ConnectClearsAndShowsTheStatusLines) {
+    term->WriteStr("old\r\ntext");
+    term->SetHostName("");
+    term->Connect();  // no host: nothing at all
+    EXPECT_EQ(rowText(*term, 1), "old");
+
+    term->SetHostName("127.0.0.1");
+    term->Connect();
+    EXPECT_EQ(rowText(*term, 1), "Connecting to '127.0.0.1'");
+    EXPECT_EQ(rowText(*term, 2), "");
+    EXPECT_EQ(term->CursorColumn(), 1);
+    EXPECT_EQ(term->CursorRow(), 2);
+    EXPECT_TRUE(events.empty());  // the result comes from the event loop
+
+    ASSERT_TRUE(pumpUntil([this] { return !events.empty(); }));
+    EXPECT_EQ(events, std::vector<std::string>{"connected:0"});
+    EXPECT_EQ(rowText(*term, 2), "Connected");
+    EXPECT_EQ(term->CursorColumn(), 1);
+    EXPECT_EQ(term->CursorRow(), 3);
+    EXPECT_EQ(term->beeps, 0);
+}
+
+TEST_F(TTnEmulTTest, ReceivedDataGoesToTheHookFirstThenToTheView) {
+    std::vector<std::string> seen;
+    term->OnDataAvailable = [&](TTnEmulT& s, const char* buf, int& len) {
+        seen.emplace_back(buf, static_cast<std::size_t>(len));
+        EXPECT_EQ(rowText(s, 3), "");  // not shown yet
+        len = 1;                       // ignored: the whole block is shown
+    };
+    connect();
+    peer.send(Bytes{'a', 'b', 'c', kIac, kDo, kOptTerminalType, '\r', '\n', 'x', 0, 'y'});
+    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 4) == "xy"; }));
+    EXPECT_EQ(rowText(*term, 3), "abc");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], std::string("abc\r\nx\0y", 8));
+    EXPECT_TRUE(peerGot(Bytes{255, 251, 24}));
+}
+
+TEST_F(TTnEmulTTest, ServerCloseIsShownOnItsOwnLineWithABeep) {
+    connect();
+    peer.send("prompt> ");
+    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 3) == "prompt>"; }));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    EXPECT_EQ(events[1], "closed:0");
+    EXPECT_EQ(rowText(*term, 3), "prompt>");
+    EXPECT_EQ(rowText(*term, 4), "*** Server has closed ***");
+    EXPECT_EQ(term->CursorColumn(), 1);
+    EXPECT_EQ(term->CursorRow(), 5);
+    EXPECT_EQ(term->beeps, 1);
+}
+
+TEST_F(TTnEmulTTest, RefusedPortShowsTheFailureAndBeeps) {
+    term->SetPort(std::to_string(ScriptedPeer::unusedPort()));
+    Word errorSeen = 0;
+    term->OnSessionConnected = [&](TTnEmulT& s) { errorSeen = s.Error(); };
+    term->Connect();
+    ASSERT_TRUE(pumpUntil([&] { return errorSeen != 0; }));
+    EXPECT_EQ(errorSeen, vandrel::net::WSAECONNREFUSED);
+    EXPECT_EQ(rowText(*term, 1), "Connecting to '127.0.0.1'");
+    EXPECT_EQ(rowText(*term, 2), "Connection failed: Connection refused");
+    EXPECT_GE(term->beeps, 1);
+}
+
+TEST_F(TTnEmulTTest, TypedCharactersAreSent) {
+    connect();
+    type(Qt::Key_A, "a");
+    type(Qt::Key_Return, "\r");
+    type(Qt::Key_Backspace, "\b");
+    type(Qt::Key_Left);  // no character: not sent
+    type(Qt::Key_F1);
+    type(Qt::Key_Tab, "\t");  // WantTab is off
+    ASSERT_TRUE(peerGot(Bytes{'a', 13, 10, 8}));
+
+    peer.clearReceived();
+    term->SetUpperLock(true);
+    type(Qt::Key_A, "a");
+    type(Qt::Key_Z, "z");
+    type(Qt::Key_1, "1");
+    type(Qt::Key_A, QString(QChar(0xE4)));  // a-umlaut passes unchanged
+    ASSERT_TRUE(peerGot(Bytes{'A', 'Z', '1', 0xE4}));
+    EXPECT_EQ(rowText(*term, 3), "");  // no local echo by default
+}
+
+TEST_F(TTnEmulTTest, KeyPressHookCanReplaceOrCancel) {
+    term->SetLocalEcho(true);
+    term->OnKeyPress = [](TCustomEmulT&, char& key) {
+        if (key == 'q') {
+            key = 0;
+        } else if (key == 'r') {
+            key = 's';
+        }
+    };
+    connect();
+    type(Qt::Key_Q, "q");
+    type(Qt::Key_R, "r");
+    ASSERT_TRUE(peerGot(Bytes{'s'}));
+    EXPECT_EQ(rowText(*term, 3), "s");
+}
+
+TEST_F(TTnEmulTTest, LocalEchoWritesTypedKeysAndReturnMovesDown) {
+    term->SetLocalEcho(true);
+    connect();
+    type(Qt::Key_H, "h");
+    type(Qt::Key_I, "i");
+    type(Qt::Key_Return, "\r");
+    ASSERT_TRUE(peerGot(Bytes{'h', 'i', 13, 10}));
+    EXPECT_EQ(rowText(*term, 3), "hi");
+    EXPECT_EQ(term->CursorColumn(), 1);
+    EXPECT_EQ(term->CursorRow(), 4);
+}
+
+TEST_F(TTnEmulTTest, SendTextSendsBytesAsTheyStandWithoutEcho) {
+    term->SetLocalEcho(true);
+    connect();
+    EXPECT_EQ(term->SendText("#"), 1);
+    EXPECT_EQ(term->SendText("a\rb\n"), 4);
+    ASSERT_TRUE(peerGot(Bytes{35, 'a', 13, 'b', 10}));
+    EXPECT_EQ(rowText(*term, 3), "");
+    EXPECT_EQ(term->CursorRow(), 3);
+}
+
+TEST_F(TTnEmulTTest, TypingIntoAClosedSessionIsHarmless) {
+    connect();
+    term->Disconnect();
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    EXPECT_EQ(events[1], "closed:0");
+    EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
+    type(Qt::Key_X, "x");  // the socket refuses; the key is dropped
+    EXPECT_EQ(term->Connection()->Socket()->State(), wsClosed);
+}
+
+TEST_F(TTnEmulTTest, LocationAndEndOfRecordPassThrough) {
+    term->SetLocation("Rack 7");
+    EXPECT_EQ(term->Connection()->Location(), "Rack 7");
+    int sendLocs = 0;
+    term->OnSendLoc = [&](TTnEmulT& s) {
+        ++sendLocs;
+        s.SetLocation("Rack 8");  // read after the hook returns
+    };
+    int records = 0;
+    term->SetOnEndOfRecord([&](TObject* sender) {
+        EXPECT_EQ(sender, term->Connection());
+        ++records;
+    });
+    connect();
+    peer.send(Bytes{kIac, kDo, kOptSendLocation, kIac, kEor});
+    ASSERT_TRUE(peerGot(Bytes{255, 251, 23, 255, 250, 23, 'R', 'a', 'c', 'k', ' ', '8', 255, 240}));
+    ASSERT_TRUE(pumpUntil([&] { return records == 1; }));
+    EXPECT_EQ(sendLocs, 1);
+}
+
+TEST_F(TTnEmulTTest, WithoutAConnectionEverythingIsInert) {
+    term->WriteStr("kept?");
+    delete term->Connection();
+    EXPECT_EQ(term->Connection(), nullptr);
+    EXPECT_EQ(term->Location(), "");
+    term->SetLocation("x");
+    EXPECT_EQ(term->Location(), "");
+    term->SetOnEndOfRecord([](TObject*) {});
+    EXPECT_FALSE(term->OnEndOfRecord());
+    term->Connect();  // only clears
+    EXPECT_EQ(rowText(*term, 1), "");
+    term->Disconnect();
+    EXPECT_EQ(term->SendText("#"), 0);
+    type(Qt::Key_A, "a");
+    pumpFor(100);
+    EXPECT_EQ(peer.acceptedCount(), 0);
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(TTnEmulTTest, LoggingDuringASessionRecordsTheExactBytes) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("vandrel-tnemult-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto log = dir / "session.log";
+    std::filesystem::remove(log);
+    connect();
+    term->SetLogName(log.string());
+    term->SetLog(true);
+    const Bytes payload{'l', 'o', 'g', 0, '\r', '\n', kIac, kIac, 0x1b, '[', 'm', kIac, kWill, 3};
+    peer.send(payload);
+    ASSERT_TRUE(peerGot(Bytes{255, 253, 3}));
+    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 4).size() >= 3; }));
+    term->SetLocalEcho(true);
+    type(Qt::Key_K, "k");
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    term->SetLog(false);
+    std::string want = "<Open>log";
+    want += '\0';
+    want += "\r\n\xff\x1b[mk\r\n*** Server has closed ***\r\n<Close>";
+    EXPECT_EQ(readFile(log), want);
+    EXPECT_EQ(rowText(*term, 3), "log");  // the 0 byte shows nothing
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(TTnEmulTTest, LogErrorsOnReceivedDataAndKeysAreDropped) {
+    connect();
+    term->SetLogName("/dev/full");
+    term->SetLog(true);
+    peer.send("lost");
+    ASSERT_TRUE(pumpUntil([this] { return term->Connection()->Socket()->ReadCount() == 4; }));
+    pumpFor(50);
+    EXPECT_EQ(rowText(*term, 3), "");  // not logged, so not shown
+    term->SetLocalEcho(true);
+    type(Qt::Key_K, "k");  // echo fails, so the key is not sent either
+    pumpFor(100);
+    EXPECT_TRUE(peer.received().empty());
+    EXPECT_THROW(term->SetLog(false), EInOutError);
+    peer.send("back");
+    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 3) == "back"; }));
+}
+
+TEST_F(TTnEmulTTest, DestroyingTheTerminalEndsTheSession) {
+    connect();
+    term.reset();
+    ASSERT_TRUE(pumpUntil([this] { return peer.clientClosedByPeer(); }));
+}
+
+// Against the project's device simulator: banner, echo and the configuration dialogue.
+TEST_F(TTnEmulTTest, DeviceSimulatorSession) {
+    vandrel::test::DevsimProcess device;
+    ASSERT_TRUE(device.ready()) << device.error();
+    term->SetPort(std::to_string(device.telnetPort()));
+    term->SetLocation("Bench 3");
+    term->Connect();
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "\n>"); }, 10000)) << screenText(*term);
+    EXPECT_TRUE(screenHas(*term, "Terminal type: VT100"));
+    EXPECT_TRUE(screenHas(*term, "Location: Bench 3"));
+
+    for (const char* k : {"s", "h", "o", "w"}) {
+        type(Qt::Key_A, k);
+    }
+    type(Qt::Key_Return, "\r");
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "> show"); })) << screenText(*term);
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "IP address:"); }));
+
+    EXPECT_EQ(term->SendText("#"), 1);
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "IP configuration"); }))
+        << screenText(*term);
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "IP address ["); }));
+
+    if (const char* dir = std::getenv("VANDREL_SCREENSHOT_DIR")) {
+        term->grab().save(QString::fromLocal8Bit(dir) + "/tnemult-devsim.png");
+    }
+
+    term->SendText("\x03");  // leave the dialogue
+    term->SendText("exit\r\n");
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }, 5000)) << screenText(*term);
+    EXPECT_EQ(events[1], "closed:0");
+    EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
+    EXPECT_EQ(term->beeps, 1);
+}
+
+// Against Debian's telnetd (with its real login) started inetd-style on loopback.
+TEST_F(TTnEmulTTest, DebianTelnetdSession) {
+    if (::access("/usr/sbin/telnetd", X_OK) != 0 || ::geteuid() != 0) {
+        GTEST_SKIP() << "needs /usr/sbin/telnetd (package telnetd) and root for its login";
+    }
+    InetdServer server({"/usr/sbin/telnetd", "-h"});
+    term->SetPort(server.portText());
+    term->Connect();
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "login:"); }, 15000))
+        << screenText(*term);
+    EXPECT_EQ(events.front(), "connected:0");
+    for (const char* k : {"n", "o", "b", "o", "d", "y"}) {
+        type(Qt::Key_A, k);
+    }
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "login: nobody"); }))
+        << screenText(*term);
+    type(Qt::Key_Return, "\r");
+    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "Password:"); }, 10000))
+        << screenText(*term);
+    term->Disconnect();
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
