@@ -112,4 +112,6 @@ TEST(LabNetwork, DevicesCanBeStoppedAndRestartedWithOtherOptions) {
     }
     ASSERT_TRUE(Lab::startDevice(3, &output)) << output;
     EXPECT_EQ(broadcastAndCount()["198.18.0.13"], 3) << "start keeps the last options";
+    ASSERT_TRUE(Lab::restartDevice(3, {}, &output)) << output;
+    EXPECT_EQ(broadcastAndCount()["198.18.0.13"], 1) << "an empty list clears them";
 }

@@ -50,7 +50,8 @@ bool Lab::startDevice(int k, std::string* output) {
 }
 
 bool Lab::restartDevice(int k, const std::vector<std::string>& devsimArgs, std::string* output) {
-    std::vector<std::string> args = {"device", std::to_string(k), "restart"};
+    // "--" makes an empty list mean "no options of its own" rather than "as before".
+    std::vector<std::string> args = {"device", std::to_string(k), "restart", "--"};
     args.insert(args.end(), devsimArgs.begin(), devsimArgs.end());
     return labCommand(args, output);
 }

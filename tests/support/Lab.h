@@ -22,7 +22,8 @@ public:
     // Control of device k's simulator; each returns true on success and puts the
     // output of scripts/lab into *output when given. restartDevice() replaces the
     // device's own options (those of DEVICE_ARGS; DEVSIM_ARGS stay) with devsimArgs
-    // until the lab ends; startDevice() starts it again with the options it had last.
+    // until the lab ends (an empty list restores the device's plain defaults);
+    // startDevice() starts it again with the options it had last.
     static bool stopDevice(int k, std::string* output = nullptr);
     static bool startDevice(int k, std::string* output = nullptr);
     static bool restartDevice(int k, const std::vector<std::string>& devsimArgs,
