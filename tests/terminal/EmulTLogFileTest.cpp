@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "terminal/EInOutError.h"
@@ -222,4 +227,121 @@ TEST_F(LogFileTest, SecondWriterIsRefusedReadersAreNot) {
     third.WriteStr("4");
     third.SetLog(false);
     EXPECT_EQ(Read(path), "<Open>13<Close><Open>4<Close>");
+}
+
+namespace {
+
+// Runs body in a child process with a private mount namespace and returns
+// what it reports, or nothing when such a namespace cannot be had (not
+// root). Mounts made there vanish with the child.
+std::optional<std::string> InPrivateMounts(const std::function<std::string()>& body) {
+    int out[2];
+    if (::geteuid() != 0 || ::pipe(out) != 0) {
+        return std::nullopt;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        ::alarm(20);
+        std::string report = "no namespace";
+        if (::unshare(CLONE_NEWNS) == 0 &&
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+            report = body();
+        }
+        const ssize_t written = ::write(out[1], report.data(), report.size());
+        ::_exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string report;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(out[0], chunk, sizeof chunk)) > 0;) {
+        report.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (report == "no namespace") {
+        return std::nullopt;
+    }
+    return report;
+}
+
+// Logs text into name and reports what was shown, the error and the file.
+std::string LogAndReport(const std::string& name, const std::string& text) {
+    EmulTScreen screen;
+    screen.SetLogName(name);
+    screen.SetLog(true);
+    std::string report;
+    try {
+        screen.WriteStr(text);
+        report = "no error";
+    } catch (const EInOutError& e) {
+        report = e.what();
+    }
+    std::string shown;
+    for (int col = 1; col <= screen.Columns() && screen.Buffer().GetCell(col, 1).Character; ++col) {
+        shown += static_cast<char>(screen.Buffer().GetCell(col, 1).Character);
+    }
+    return report + "|" + shown + "|" + std::to_string(screen.CursorColumn());
+}
+
+}  // namespace
+
+TEST_F(LogFileTest, ReadOnlyMountedDirectory) {
+    const auto report = InPrivateMounts([&] {
+        if (::mount("vandrel-ro", dir.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
+            return std::string("mount failed");
+        }
+        return LogAndReport(path, "AB");
+    });
+    if (!report) {
+        GTEST_SKIP() << "needs root for a private read-only mount";
+    }
+    EXPECT_EQ(*report, "Read-only file system (" + path + ")||1");
+}
+
+// A disk that fills up in the middle of a block: the bytes that reached the
+// file are shown, the rest are not.
+TEST_F(LogFileTest, DiskFullInTheMiddleOfABlock) {
+    const std::string block(3 * 4096, 'x');
+    const auto report = InPrivateMounts([&] {
+        if (::mount("vandrel-tiny", dir.c_str(), "tmpfs", 0, "size=8k") != 0) {
+            return std::string("mount failed");
+        }
+        std::string r = LogAndReport(path, block);
+        r += "|" + std::to_string(fs::file_size(path));
+        return r;
+    });
+    if (!report) {
+        GTEST_SKIP() << "needs root for a private tmpfs";
+    }
+    // 8 KiB hold "<Open>" and 8186 bytes of the block; 80 columns show them.
+    EXPECT_EQ(*report,
+              "No space left on device (" + path + ")|" + std::string(80, 'x') + "|80|8192");
+}
+
+// The lock holds across processes too.
+TEST_F(LogFileTest, AnotherProcessCannotWriteTheLog) {
+    EmulTScreen first;
+    first.SetLogName(path);
+    first.SetLog(true);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(20);
+        const std::string r = LogAndReport(path, "2");
+        const ssize_t written = ::write(out[1], r.data(), r.size());
+        ::_exit(written > 0 ? 0 : 1);
+    }
+    ::close(out[1]);
+    char chunk[512];
+    const ssize_t n = ::read(out[0], chunk, sizeof chunk);
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(chunk, static_cast<std::size_t>(n)),
+              "Device or resource busy (" + path + ")||1");
+    first.SetLog(false);
+    EXPECT_EQ(Read(path), "<Open><Close>");
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "terminal/EInOutError.h"
 #include "terminal/TEmulT.h"
 
 namespace {
@@ -361,6 +362,43 @@ TEST_F(TEmulTViewTest, ColumnsAndRowsResetTheGrid) {
     EXPECT_EQ(view->size(), view->sizeHint());
     Settle();
     EXPECT_EQ(OnScreen(), Rendered());
+}
+
+TEST_F(TEmulTViewTest, WithoutScrollBarsTheViewStays) {
+    view->SetRows(64);
+    ShowCells(40, 20);
+    view->SetScrollBars(ssNone);
+    Settle();
+    EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    for (int i = 0; i < 40; ++i) {
+        view->WriteStr("x\r\n");
+    }
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 1);
+    EXPECT_EQ(view->OriginColumn(), 1);
+    view->SetBorderStyle(bsNone);
+    EXPECT_EQ(view->frameWidth(), 0);
+    view->SetScrollBars(ssVertical);
+    Settle();
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(OnScreen(), Rendered());
+}
+
+TEST_F(TEmulTViewTest, UnloggableBytesAreNotShown) {
+    view->WriteStr("ok");
+    view->SetLogName("/dev/full");
+    view->SetLog(true);
+    EXPECT_THROW(view->WriteStr("bad"), EInOutError);
+    EXPECT_THROW(view->WriteChar('!'), EInOutError);
+    EXPECT_THROW(view->SetLog(false), EInOutError);
+    EXPECT_FALSE(view->Log());
+    Settle();
+    EXPECT_EQ(view->CursorColumn(), 3);
+    EXPECT_EQ(view->Buffer().GetCell(3, 1).Character, 0);
+    EXPECT_GT(LitPixels(OnScreen(), 2, 1), 0);
+    EXPECT_EQ(LitPixels(OnScreen(), 3, 1), 0);
 }
 
 int main(int argc, char** argv) {
