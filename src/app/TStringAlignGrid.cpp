@@ -92,13 +92,18 @@ void TStringAlignGrid::MouseDown(QMouseEvent* event, QWidget* source) {
 }
 
 void TStringAlignGrid::mousePressEvent(QMouseEvent* event) {
-    QTableView::mousePressEvent(event);
+    // A press outside the cells leaves the selection as it is.
+    if (indexAt(event->position().toPoint()).isValid()) {
+        QTableView::mousePressEvent(event);
+    }
     MouseDown(event, viewport());
 }
 
 void TStringAlignGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press as well.
-    QTableView::mousePressEvent(event);
+    if (indexAt(event->position().toPoint()).isValid()) {
+        QTableView::mousePressEvent(event);
+    }
     MouseDown(event, viewport());
     if (OnDblClick) {
         RunGuarded([&] { OnDblClick(this); });

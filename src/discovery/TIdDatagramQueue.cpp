@@ -53,6 +53,12 @@ void TIdDatagramQueue::Reset() {
     m_aborted = false;
 }
 
+void TIdDatagramQueue::SetMaxBytes(std::size_t maxBytes) {
+    std::lock_guard lock(m_lock);
+    m_maxBytes = maxBytes;
+    m_space.notify_all();
+}
+
 std::size_t TIdDatagramQueue::Count() const {
     std::lock_guard lock(m_lock);
     return m_items.size();

@@ -42,6 +42,7 @@ public:
     // Drops every queued datagram and re-opens the queue, idle.
     void Reset();
     std::size_t Count() const;
+    void SetMaxBytes(std::size_t maxBytes);
 
 private:
     mutable std::mutex m_lock;

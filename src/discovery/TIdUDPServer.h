@@ -48,6 +48,10 @@ public:
     // Synchronizer to call it again.
     void SetDeliverySlice(std::chrono::milliseconds slice) { m_deliverySlice = slice; }
 
+    // Bytes of datagrams that may wait for delivery; when they are reached the listener stops
+    // receiving until the GUI thread catches up (64 MiB by default).
+    void SetMaxQueuedBytes(std::size_t bytes) { m_queue.SetMaxBytes(bytes); }
+
     TUDPReadEvent OnUDPRead;
 
     // The listener thread while active, else null.

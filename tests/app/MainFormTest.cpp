@@ -241,8 +241,12 @@ TEST_F(MainFormTest, HeaderClicksSortAscendingThenDescendingAndRestartOnAnotherC
     // Clicks in the data rows or below the last row never sort.
     QWidget* cells = form->sg->viewport();
     QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(10, 5));
+    EXPECT_EQ(form->sg->Row(), 1);
     QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(10, cells->height() - 3));
     EXPECT_EQ(Column(0), (Texts{"c", "b", "a"}));
+    // Below the last row: the selection stays on the row it was on.
+    EXPECT_EQ(form->sg->Row(), 1);
+    EXPECT_TRUE(form->sg->selectionModel()->isRowSelected(0, QModelIndex()));
     EXPECT_EQ(form->SortState().LastColumn(), 0);
     EXPECT_FALSE(form->SortState().LastAscending());
 }

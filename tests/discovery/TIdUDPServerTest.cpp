@@ -303,6 +303,32 @@ TEST(TIdUDPServer, DeactivationEndsQuicklyWhileRepliesPourInAndNothingIsDelivere
     EXPECT_EQ(received.Count(), 0u);
 }
 
+TEST(TIdUDPServer, DeactivationEndsQuicklyWhileTheListenerWaitsForTheGuiThread) {
+    FakeEventLoop loop;  // never pumped
+    TIdUDPServer server;
+    Received received;
+    Collect(server, received);
+    server.SetSynchronizer(loop.Synchronizer());
+    server.SetMaxQueuedBytes(1000);
+    server.SetActive(true);
+    Sender sender;
+    for (int i = 0; i < 40; ++i) {
+        sender.SendTo(server.Binding().Port(), std::string(200, 'q'));
+    }
+    // The queue holds a few; the listener is now blocked handing over the next one.
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (server.PendingCount() < 4 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(5ms);
+    }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_LE(server.PendingCount(), 5u);
+    const auto start = std::chrono::steady_clock::now();
+    server.SetActive(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    loop.PumpOnce();
+    EXPECT_EQ(received.Count(), 0u);
+}
+
 TEST(TIdUDPServer, HookErrorsLoseOnlyTheirDatagram) {
     FakeEventLoop loop;
     TIdUDPServer server;
