@@ -64,7 +64,10 @@ std::vector<Datagram> UdpProbe::receiveAll(milliseconds quiet, milliseconds tota
     std::vector<Datagram> result;
     auto end = Clock::now() + total;
     while (true) {
-        int wait = std::min(msLeft(end), static_cast<int>(quiet.count()));
+        int wait = msLeft(end);
+        if (!result.empty()) {
+            wait = std::min(wait, static_cast<int>(quiet.count()));
+        }
         pollfd p{m_fd, POLLIN, 0};
         if (wait <= 0 || ::poll(&p, 1, wait) <= 0) {
             return result;

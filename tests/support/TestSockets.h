@@ -27,7 +27,8 @@ public:
     bool ok() const { return m_fd >= 0; }
     std::uint16_t port() const { return m_port; }
     bool sendTo(const std::string& address, std::uint16_t port, const std::string& bytes);
-    // Everything that arrives until `quiet` passes without a datagram or `total` is over.
+    // Everything that arrives within `total`, ending early once `quiet` has passed
+    // without a datagram after the first one (a slow first answer is still waited for).
     std::vector<Datagram> receiveAll(milliseconds quiet, milliseconds total);
 
 private:
