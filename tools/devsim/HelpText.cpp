@@ -11,7 +11,9 @@ hardware, and in tests. Stop it with Ctrl-C.
 
 When ready it prints one line on standard output:
   vandrel-devsim: ready discovery=ADDR:PORT telnet=ADDR:PORT   (telnet=off with --refuse)
-Activity (requests, sessions) is logged on standard error.
+Activity (requests, sessions) is logged on standard error. Options take their value
+as the next word or after "=" (--status="NOT CONNECTED"); a later option overrides an
+earlier one. Port 23 needs root; without it use e.g. --telnet-port 2323.
 
 Where it listens:
   --bind ADDR            local IPv4 address for both sockets (default 0.0.0.0)
@@ -60,8 +62,13 @@ checked, then a summary and "Save these settings? (y/n)"), show, help, exit.
 Saved settings are kept until the simulator stops; the next discovery reply carries
 the new IP address.
 
-Example: a device on loopback that answers twice with a bad last byte:
+Examples:
+  vandrel-devsim --telnet-port 2323          a device on this computer; try it with
+                                             telnet localhost 2323
   vandrel-devsim --bind 127.0.0.1 --discovery-port 0 --telnet-port 0 --reply-count 2 --bad-end
+                                             a faulty device on free loopback ports
+Several devices at once, each with its own address, and Vandrel among them:
+  sudo scripts/run --lab 5       (or scripts/lab up 5; see scripts/lab --help)
 )HELP";
 }
 
