@@ -62,7 +62,9 @@ EmulTLogFile::~EmulTLogFile() {
 }
 
 int EmulTLogFile::OpenForAppend(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    // Non-blocking, so that a log named after a pipe or device reports an
+    // error instead of stopping the program when it cannot take more.
+    const int fd = ::open(name.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || !LockForWriting(fd)) {
         return -1;
     }
@@ -78,7 +80,7 @@ int EmulTLogFile::OpenForAppend(const std::string& name) {
 // Creates the file. An existing file that could not be opened for reading is
 // appended to rather than emptied, so an earlier session's log is never lost.
 int EmulTLogFile::OpenForRewrite(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0 || !LockForWriting(fd)) {
         return -1;
     }

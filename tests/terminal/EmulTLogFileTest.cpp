@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -176,6 +177,35 @@ TEST_F(LogFileTest, FullDeviceShowsNothing) {
     EXPECT_EQ(Shown(screen), "");
     EXPECT_EQ(Raised([&] { screen.SetLog(false); }).ErrorCode(), ENOSPC);
     EXPECT_FALSE(screen.Log());
+}
+
+// Names that are no plain file must not stop the program.
+TEST_F(LogFileTest, PipesAndDirectoriesFailInsteadOfBlocking) {
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EmulTScreen screen;
+    screen.SetLogName(fifo);
+    screen.SetLog(true);
+    const std::string line = std::string(78, 'p') + "\r\n";
+    int lines = 0;
+    try {
+        for (; lines < 10000; ++lines) {  // far more than any pipe holds
+            screen.WriteStr(line);
+        }
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode(), EAGAIN);
+    }
+    EXPECT_LT(lines, 10000);
+    try {
+        screen.SetLog(false);  // "<Close>" may or may not fit the full pipe
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode(), EAGAIN);
+    }
+    EXPECT_FALSE(screen.Log());
+
+    screen.SetLogName(dir.string());
+    screen.SetLog(true);
+    EXPECT_EQ(Raised([&] { screen.WriteChar('d'); }).ErrorCode(), EISDIR);
 }
 
 // A short write shows exactly the bytes that reached the file.
