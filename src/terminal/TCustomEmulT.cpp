@@ -455,10 +455,11 @@ void TCustomEmulT::FlushCaret(int dx, int dy, bool& requested) {
 }
 
 void TCustomEmulT::RepaintNow() {
-    m_fullUpdate = true;
-    m_paintPending = false;
-    m_sinceFlush.invalidate();
-    FlushChanges();
+    // Everything pending is drawn by this paint.
+    m_screen.Buffer().TakeChanges([](const TEmulTBuffer::Span&) {});
+    m_pendingDx = m_pendingDy = 0;
+    m_fullUpdate = false;
+    m_caretShown = CaretRect();
     viewport()->repaint();
 }
 

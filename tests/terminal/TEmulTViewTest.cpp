@@ -386,6 +386,20 @@ TEST_F(TEmulTViewTest, WithoutScrollBarsTheViewStays) {
     EXPECT_EQ(OnScreen(), Rendered());
 }
 
+TEST_F(TEmulTViewTest, RepaintNowPaintsAtOnce) {
+    view->SetRows(64);
+    ShowCells(40, 10);
+    const long before = view->PaintEvents();
+    for (int i = 0; i < 30; ++i) {
+        view->WriteStr("now " + std::to_string(i) + "\r\n");
+    }
+    view->RepaintNow();
+    EXPECT_EQ(view->PaintEvents(), before + 1);
+    EXPECT_EQ(OnScreen(), Rendered());  // before any event-loop pass
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+}
+
 TEST_F(TEmulTViewTest, UnloggableBytesAreNotShown) {
     view->WriteStr("ok");
     view->SetLogName("/dev/full");
