@@ -1,6 +1,7 @@
 #include "terminal/EmulTScreen.h"
 
 #include <algorithm>
+#include <cstring>
 
 EmulTScreen::EmulTScreen(EmulTScreenHost* host) : m_host(host), m_buffer(80, 24) {}
 
@@ -45,6 +46,30 @@ void EmulTScreen::WriteChar(std::uint8_t b) {
     WriteStr(std::string_view(&c, 1));
 }
 
+namespace {
+
+// The index of the first byte below 32 in bytes[from, n), or n. Eight bytes
+// are tested at a time: a word has a byte below 32 exactly when the word minus
+// 0x20 in every byte borrows into a byte whose top bit was clear.
+std::size_t PrintableEnd(const std::uint8_t* bytes, std::size_t from, std::size_t n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    std::size_t j = from;
+    while (j + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + j, sizeof word);
+        if (((word - 32 * kOnes) & ~word & (0x80 * kOnes)) != 0) {
+            break;
+        }
+        j += 8;
+    }
+    while (j < n && bytes[j] >= 32) {
+        ++j;
+    }
+    return j;
+}
+
+}  // namespace
+
 void EmulTScreen::Interpret(const char* data, std::size_t n) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
     std::size_t i = 0;
@@ -53,10 +78,7 @@ void EmulTScreen::Interpret(const char* data, std::size_t n) {
             ProcessChar(bytes[i++]);
             continue;
         }
-        std::size_t j = i + 1;
-        while (j < n && bytes[j] >= 32) {
-            ++j;
-        }
+        const std::size_t j = PrintableEnd(bytes, i + 1, n);
         PrintRun(bytes + i, j - i);
         i = j;
     }
