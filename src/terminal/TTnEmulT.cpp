@@ -47,6 +47,7 @@ TTnEmulT::TTnEmulT(QWidget* parent) : TEmulT(parent) {
 }
 
 TTnEmulT::~TTnEmulT() {
+    ShowReceived();  // so that an open log gets every received byte
     if (m_cnx) {
         auto* cnx = static_cast<OwnedCnx*>(m_cnx);
         cnx->Disown();
@@ -59,6 +60,7 @@ void TTnEmulT::Connect() {
     if (m_hostName.empty()) {
         return;
     }
+    ShowReceived();
     Clear();
     if (!m_cnx) {
         return;
@@ -81,6 +83,7 @@ int TTnEmulT::SendText(const std::string& Text) {
 }
 
 void TTnEmulT::Display(const std::string& Text) {
+    ShowReceived();
     WriteStr(Text);
     RepaintNow();
 }
@@ -110,12 +113,34 @@ void TTnEmulT::CnxDataAvailable(const char* Buffer, int Len) {
         int len = Len;
         OnDataAvailable(*this, Buffer, len);
     }
-    if (Len > 0) {
-        try {
-            WriteStr(std::string_view(Buffer, static_cast<std::size_t>(Len)));
-        } catch (...) {
-            // A log-file error: the rest of the block is neither logged nor shown.
-        }
+    if (Len <= 0) {
+        return;
+    }
+    m_received.append(Buffer, static_cast<std::size_t>(Len));
+    if (m_received.size() >= kMaxReceived) {
+        ShowReceived();
+    } else if (!m_showPosted) {
+        m_showPosted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_showPosted = false;
+                ShowReceived();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void TTnEmulT::ShowReceived() {
+    if (m_received.empty()) {
+        return;
+    }
+    m_showing.swap(m_received);
+    m_received.clear();
+    try {
+        WriteStr(m_showing);
+    } catch (...) {
+        // A log-file error: the rest of the data is neither logged nor shown.
     }
 }
 
@@ -155,6 +180,7 @@ void TTnEmulT::KeyPress(char& key) {
     const bool isReturn = key == '\r';
     const char* bytes = isReturn ? crlf : &key;
     const int len = isReturn ? 2 : 1;
+    ShowReceived();
     try {
         if (m_localEcho) {
             WriteStr(std::string_view(bytes, static_cast<std::size_t>(len)));

@@ -19,6 +19,12 @@ using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* B
 // The connection's hooks arrive from its socket's events on the GUI thread. The session's
 // end is reported through OnSessionClosed after "*** Server has closed ***" is shown,
 // whatever the cause, the user's own Disconnect included.
+//
+// Received data reaches OnDataAvailable at once, block by block. Writing it into the view
+// (and the session log) is gathered per event-loop pass, up to 64 KiB, so that a fast
+// server costs one log write per pass instead of one per 2 KiB block. Anything else that
+// writes into the view here (status texts, echoed keys, Connect's clearing, destruction)
+// first writes what is waiting, so the order of bytes in the view and the log is kept.
 class TTnEmulT : public TEmulT {
     Q_OBJECT
 
@@ -81,6 +87,10 @@ private:
     void CnxSessionConnected(Word Error);
     void CnxSessionClosed(Word Error);
     void ConnectionRemoved() { m_cnx = nullptr; }
+    // Writes the received data that waits for the view; log errors are dropped.
+    void ShowReceived();
+
+    static constexpr std::size_t kMaxReceived = 64 * 1024;
 
     TTnCnx* m_cnx = nullptr;
     Word m_error = 0;
@@ -89,4 +99,7 @@ private:
     int m_tag = 0;
     bool m_upperLock = false;
     bool m_localEcho = false;
+    std::string m_received;
+    std::string m_showing;
+    bool m_showPosted = false;
 };

@@ -168,6 +168,32 @@ TEST_F(TTnEmulTTest, ServerCloseIsShownOnItsOwnLineWithABeep) {
     EXPECT_EQ(term->beeps, 1);
 }
 
+TEST_F(TTnEmulTTest, DataJustBeforeTheCloseIsShownBeforeTheCloseText) {
+    connect();
+    peer.send("last words");
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    EXPECT_EQ(rowText(*term, 3), "last words");
+    EXPECT_EQ(rowText(*term, 4), "*** Server has closed ***");
+}
+
+TEST_F(TTnEmulTTest, ManyBlocksAreShownCompleteAndInOrder) {
+    term->SetRows(64);
+    connect();
+    std::string all;
+    for (int line = 1; line <= 5000; ++line) {
+        all += "line " + std::to_string(line) + std::string(60, '.') + "\r\n";
+    }
+    all += "end";
+    std::size_t shown = 0;
+    term->OnDataAvailable = [&](TTnEmulT&, const char*, int& len) { shown += len; };
+    peer.send(all);
+    ASSERT_TRUE(pumpUntil([&] { return rowText(*term, term->CursorRow()) == "end"; }));
+    EXPECT_EQ(shown, all.size());
+    EXPECT_EQ(rowText(*term, term->CursorRow() - 1), "line 5000" + std::string(60, '.'));
+    EXPECT_EQ(rowText(*term, term->CursorRow() - 63), "line 4938" + std::string(60, '.'));
+}
+
 TEST_F(TTnEmulTTest, RefusedPortShowsTheFailureAndBeeps) {
     term->SetPort(std::to_string(ScriptedPeer::unusedPort()));
     Word errorSeen = 0;
