@@ -37,9 +37,11 @@ enum TScrollCode {
 // in a fixed-pitch font inside a scroll area, written byte by byte at a cursor.
 //
 // Drawing is deferred: a write changes the grid and remembers what changed;
-// once per event-loop pass the view turns the accumulated scrolls into one
-// pixel move of the viewport and the changed cells into update rectangles, so
-// Qt paints all of them in one paint event. Nothing is painted outside a paint
+// in a later event-loop pass (the next one after a quiet spell, at most one
+// per 40 ms frame while output streams in) the view turns the accumulated
+// scrolls into one pixel move of the viewport, or one full repaint when they
+// exceed the window, and the changed cells into update rectangles, so Qt
+// paints all of them in one paint event. Nothing is painted outside a paint
 // event.
 class TCustomEmulT : public QAbstractScrollArea, private EmulTScreenHost {
     Q_OBJECT
