@@ -5,6 +5,8 @@
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "net/SocketErrorCodes.h"
@@ -181,20 +183,24 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
 }
 
 int TCustomWSocket::RcvdCount() {
-    const int n = PendingByteCount();
-    if (n < 0) {
+    unsigned long n = 0;
+    if (WSocket_ioctlsocket(m_hSocket, FIONREAD, &n) == SOCKET_ERROR) {
         ReportSocketError("ioctlSocket");
         return -1;
     }
-    return n;
+    return static_cast<int>(
+        std::min<unsigned long>(INT_MAX, n + static_cast<unsigned long>(m_rcvAheadLen)));
 }
 
 int TCustomWSocket::PendingByteCount() {
+    if (m_rcvAheadLen > 0) {
+        return m_rcvAheadLen;  // enough to know that the loop goes on
+    }
     unsigned long n = 0;
     if (WSocket_ioctlsocket(m_hSocket, FIONREAD, &n) == SOCKET_ERROR) {
         return -1;
     }
-    return static_cast<int>(n);
+    return static_cast<int>(std::min<unsigned long>(INT_MAX, n));
 }
 
 // ---------------------------------------------------------------- logging
@@ -352,11 +358,17 @@ void TCustomWSocket::HandleReadEvent(Word Error) {
             return;
         }
     }
+    m_readAheadOffered = false;
     ReceiveLoop(Error, m_options);
+    if (Alive(life)) {
+        OfferReadAhead();
+    }
 }
 
 void TCustomWSocket::HandleWriteEvent(Word Error) {
     const LifeToken life = Life();
+    m_sendBlocked = false;
+    m_writePosted = false;
     TryToSend();
     // A send that found the connection gone has closed it and reported
     // OnSessionClosed; nothing was sent, so OnDataSent must not follow.
@@ -505,15 +517,19 @@ void TCustomWSocket::ResetDefaults() {
     m_localPortResolved = false;
     m_protoAssigned = true;
     m_proto = IPPROTO_TCP;
-    m_protoStr = "tcp";
+    // Move-assigned: GCC 12 at -O3 warns falsely (-Wrestrict) on literal assignment.
+    m_protoStr = std::string("tcp");
     m_socketType = SOCK_STREAM;
-    m_localPortStr = "0";
-    m_localAddr = "0.0.0.0";
+    m_localPortStr = std::string("0");
+    m_localAddr = std::string("0.0.0.0");
     m_lingerOnOff = wsLingerOn;
     m_lingerTimeout = 0;
     m_hSocket = INVALID_SOCKET;
     m_selectEvent = 0;
     m_state = wsClosed;
+    DiscardReadAhead();
+    m_sendBlocked = false;
+    m_writePosted = false;
     m_allSent = true;
     m_paused = false;
     m_readCount = 0;

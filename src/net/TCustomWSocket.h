@@ -281,8 +281,11 @@ protected:
     // These report a failure and return false.
     bool ApplyLinger();
     bool ApplyKeepAlive();
-    // The library's readable byte count; -1 when the query fails.
+    // Bytes readable now (read-ahead plus the library's count); -1 when the
+    // library query fails.
     int PendingByteCount();
+    // Bytes read from the library ahead of the owner's Receive calls.
+    int ReadAheadCount() const { return m_rcvAheadLen; }
 
 private:
     struct LookupJob;
@@ -295,6 +298,12 @@ private:
     bool PrepareStreamSocket();
     bool PrepareDatagramSocket();
     bool RegisterEvents(long mask);
+    int ReceiveFromReadAhead(void* Buffer, int BufferSize);
+    void OfferReadAhead();
+    void DiscardReadAhead();
+    int SendGathered();
+    std::unique_ptr<TBuffer> NewBlock();
+    void RecycleFront();
     std::string Identity() const;
 
     std::shared_ptr<bool> m_alive;
@@ -326,6 +335,7 @@ private:
     int m_socketType = SOCK_STREAM;
 
     std::deque<std::unique_ptr<TBuffer>> m_bufList;
+    std::vector<std::unique_ptr<TBuffer>> m_spareBlocks;
     int m_bufSize = 1460;
 
     TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
@@ -359,6 +369,19 @@ private:
 
     std::string m_dnsResult;
     std::vector<std::string> m_dnsResultList;
+
+    // Small receives are served from one larger library receive; only for
+    // stream sockets, whose bytes carry no boundaries.
+    std::unique_ptr<char[]> m_rcvAhead;
+    int m_rcvAheadHead = 0;
+    int m_rcvAheadLen = 0;
+    bool m_readAheadOffered = false;
+    // Set while the library is full: sends wait for the write notification
+    // instead of asking the library again.
+    bool m_sendBlocked = false;
+    bool m_sentShort = false;
+    // Send has posted a write notification that has not been handled yet.
+    bool m_writePosted = false;
 
     int m_sndBufSize = 0;
     int m_rcvBufSize = 0;

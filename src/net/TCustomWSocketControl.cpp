@@ -216,6 +216,8 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
         }
     }
     m_hSocket = NewHSocket;
+    DiscardReadAhead();
+    m_sendBlocked = false;
     DupConnected();
 }
 

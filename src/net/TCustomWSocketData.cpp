@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "net/SocketErrorCodes.h"
 #include "net/TCustomWSocket.h"
@@ -17,6 +18,17 @@ namespace {
 // call re-arms the read notification, so the rest arrives with the next one;
 // a handler that never reads cannot hang the thread.
 constexpr int kMaxReceiveRounds = 4096;
+
+// Receives smaller than this are served from one library receive of
+// kReadAheadSize bytes; larger ones go to the library directly.
+constexpr int kReadAheadSize = 64 * 1024;
+constexpr int kReadAheadThreshold = 16 * 1024;
+
+// Most blocks gathered into one library send.
+constexpr int kMaxGather = 64;
+
+// Drained blocks kept for reuse, so a steady stream allocates nothing.
+constexpr std::size_t kMaxSpareBlocks = 64;
 
 bool connectionGone(int err) {
     return err == WSAECONNRESET || err == WSAENOTSOCK || err == WSAENOTCONN || err == WSAEINVAL ||
@@ -40,12 +52,18 @@ int TCustomWSocket::Send(const void* Data, int Len) {
     if (m_allSent) {
         return result;
     }
+    if (m_writePosted) {
+        // A write notification is already queued behind this call; it sends
+        // these bytes together with any that follow in the same pass.
+        return result;
+    }
     const LifeToken life = Life();
     TryToSend();
     if (!Alive(life)) {
         return result;
     }
     if (m_allSent && m_window && m_hSocket != INVALID_SOCKET) {
+        m_writePosted = true;
         m_window->PostMessage(MSG_SOCKET_EVENT, static_cast<std::uintptr_t>(m_hSocket), FD_WRITE);
     }
     return result;
@@ -64,7 +82,7 @@ void TCustomWSocket::QueueSendData(const void* Data, int Len) {
     }
     std::lock_guard lock(SocketLibrary::SendBufferLock());
     if (m_bufList.empty()) {
-        m_bufList.push_back(std::make_unique<TBuffer>(m_bufSize));
+        m_bufList.push_back(NewBlock());
     }
     m_bufferedByteCount = static_cast<int>(
         std::min<long long>(INT_MAX, static_cast<long long>(m_bufferedByteCount) + Len));
@@ -73,7 +91,7 @@ void TCustomWSocket::QueueSendData(const void* Data, int Len) {
     while (n < Len) {
         p += n;
         Len -= n;
-        m_bufList.push_back(std::make_unique<TBuffer>(m_bufSize));
+        m_bufList.push_back(NewBlock());
         n = m_bufList.back()->Write(p, Len);
     }
     m_allSent = false;
@@ -85,6 +103,9 @@ void TCustomWSocket::TryToSend() {
         m_allSent = true;
         return;
     }
+    if (m_sendBlocked) {
+        return;  // the library is full; the write notification resumes
+    }
     const LifeToken life = Life();
     for (;;) {
         TBuffer* block = m_bufList.front().get();
@@ -95,10 +116,11 @@ void TCustomWSocket::TryToSend() {
                 m_allSent = true;
                 return;
             }
-            m_bufList.pop_front();
+            RecycleFront();
             continue;
         }
-        const int count = RawSend(data, len);
+        const bool gather = m_socketType == SOCK_STREAM && m_bufList.size() > 1;
+        const int count = gather ? SendGathered() : RawSend(data, len);
         // OnSendData may have destroyed the socket or discarded the queue.
         if (!Alive(life) || m_bufList.empty() || m_bufList.front().get() != block) {
             return;
@@ -123,16 +145,90 @@ void TCustomWSocket::TryToSend() {
                 }
                 return;
             }
-            if (err != WSAEWOULDBLOCK) {
+            if (err == WSAEWOULDBLOCK) {
+                m_sendBlocked = true;
+            } else {
                 ReportSocketError("TryToSend failed");
             }
             return;
         }
-        block->Remove(count);
-        if (count < len) {
+        if (!gather) {
+            block->Remove(count);
+            if (count < len) {
+                m_sendBlocked = true;
+                return;
+            }
+            continue;
+        }
+        // Consume the gathered count block by block.
+        int left = count;
+        while (left > 0) {
+            TBuffer* front = m_bufList.front().get();
+            const int taken = front->Remove(left);
+            left -= taken;
+            int rest = 0;
+            front->Peek(rest);
+            if (rest > 0) {
+                break;
+            }
+            if (m_bufList.size() == 1) {
+                break;
+            }
+            RecycleFront();
+        }
+        if (left == 0 && m_sentShort) {
+            m_sendBlocked = true;
             return;
         }
     }
+}
+
+std::unique_ptr<TBuffer> TCustomWSocket::NewBlock() {
+    if (!m_spareBlocks.empty()) {
+        std::unique_ptr<TBuffer> b = std::move(m_spareBlocks.back());
+        m_spareBlocks.pop_back();
+        return b;
+    }
+    return std::make_unique<TBuffer>(m_bufSize);
+}
+
+// Removes the drained front block, keeping it for reuse.
+void TCustomWSocket::RecycleFront() {
+    std::unique_ptr<TBuffer> b = std::move(m_bufList.front());
+    m_bufList.pop_front();
+    if (m_spareBlocks.size() < kMaxSpareBlocks && b->Size() == m_bufSize) {
+        int len = 0;
+        if (b->Peek(len) == nullptr) {
+            m_spareBlocks.push_back(std::move(b));
+        }
+    }
+}
+
+// Offers the queued blocks to the library in one call, as RawSend does for
+// one block; OnSendData gets the total.
+int TCustomWSocket::SendGathered() {
+    iovec iov[kMaxGather];
+    int n = 0;
+    std::size_t offered = 0;
+    for (const auto& b : m_bufList) {
+        if (n == kMaxGather) {
+            break;
+        }
+        int len = 0;
+        const std::uint8_t* p = b->Peek(len);
+        if (len > 0) {
+            iov[n].iov_base = const_cast<std::uint8_t*>(p);
+            iov[n].iov_len = static_cast<std::size_t>(len);
+            offered += iov[n].iov_len;
+            ++n;
+        }
+    }
+    const int result = WSocket_sendv(m_hSocket, iov, n, m_sendFlags);
+    m_sentShort = result >= 0 && static_cast<std::size_t>(result) < offered;
+    if (result > 0 && OnSendData) {
+        OnSendData(this, result);
+    }
+    return result;
 }
 
 int TCustomWSocket::RawSend(const void* Data, int Len) {
@@ -175,7 +271,57 @@ void TCustomWSocket::Flush() {
 }
 
 int TCustomWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
-    return WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
+    if (m_socketType != SOCK_STREAM || Flags != 0) {
+        return WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
+    }
+    if (m_rcvAheadLen > 0) {
+        return ReceiveFromReadAhead(Buffer, BufferSize);
+    }
+    if (BufferSize <= 0 || BufferSize >= kReadAheadThreshold || Buffer == nullptr) {
+        return WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
+    }
+    if (!m_rcvAhead) {
+        m_rcvAhead.reset(new char[kReadAheadSize]);
+    }
+    const int n = WSocket_recv(m_hSocket, m_rcvAhead.get(), kReadAheadSize, 0);
+    if (n <= 0) {
+        return n;
+    }
+    m_rcvAheadHead = 0;
+    m_rcvAheadLen = n;
+    return ReceiveFromReadAhead(Buffer, BufferSize);
+}
+
+int TCustomWSocket::ReceiveFromReadAhead(void* Buffer, int BufferSize) {
+    const int n = std::min(std::max(BufferSize, 0), m_rcvAheadLen);
+    if (n > 0 && Buffer != nullptr) {
+        std::memcpy(Buffer, m_rcvAhead.get() + m_rcvAheadHead, static_cast<std::size_t>(n));
+        m_rcvAheadHead += n;
+        m_rcvAheadLen -= n;
+    }
+    if (m_rcvAheadLen == 0) {
+        m_rcvAheadHead = 0;
+    } else if (m_selectEventActive == 0) {
+        // Received outside a read notification: like a library receive, this
+        // re-enables the notification while data is left.
+        OfferReadAhead();
+    }
+    return Buffer != nullptr ? n : 0;
+}
+
+// Posts a read notification for bytes held in the read-ahead, which the
+// library no longer signals; once until the next read notification.
+void TCustomWSocket::OfferReadAhead() {
+    if (m_rcvAheadLen > 0 && !m_readAheadOffered && m_window && m_hSocket != INVALID_SOCKET) {
+        m_readAheadOffered = true;
+        m_window->PostMessage(MSG_SOCKET_EVENT, static_cast<std::uintptr_t>(m_hSocket), FD_READ);
+    }
+}
+
+void TCustomWSocket::DiscardReadAhead() {
+    m_rcvAheadHead = 0;
+    m_rcvAheadLen = 0;
+    m_readAheadOffered = false;
 }
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize) {

@@ -332,6 +332,30 @@ int WSocket_send(TSocket s, const void* buf, int len, int flags) {
     return static_cast<int>(n);
 }
 
+int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
+    ensureStarted();
+    msghdr msg{};
+    msg.msg_iov = const_cast<iovec*>(iov);
+    msg.msg_iovlen = static_cast<std::size_t>(std::max(iovcnt, 0));
+    std::size_t len = 0;
+    for (int i = 0; i < iovcnt; ++i) {
+        len += iov[i].iov_len;
+    }
+    const ssize_t n = ::sendmsg(s, &msg, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+        const int err = errno;
+        if (err == EAGAIN || err == EWOULDBLOCK) {
+            AsyncSelect::NoteSendBlocked(s);
+        }
+        errno = err;
+        return failWithErrno();
+    }
+    if (static_cast<std::size_t>(n) < len) {
+        AsyncSelect::NoteSendBlocked(s);
+    }
+    return static_cast<int>(n);
+}
+
 int WSocket_recv(TSocket s, void* buf, int len, int flags) {
     ensureStarted();
     const ssize_t n = ::recv(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_DONTWAIT);

@@ -13,6 +13,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <cstdint>
 #include <mutex>
@@ -92,6 +93,8 @@ int WSocket_getsockopt(TSocket s, int level, int optname, void* optval, int* opt
 int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockaddr* to, int tolen);
 int WSocket_send(TSocket s, const void* buf, int len, int flags);
 int WSocket_recv(TSocket s, void* buf, int len, int flags);
+// One send of several pieces in order (a gathering send); as WSocket_send.
+int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags);
 int WSocket_recvfrom(TSocket s, void* buf, int len, int flags, sockaddr* from, int* fromlen);
 std::uint16_t WSocket_ntohs(std::uint16_t netshort);
 std::uint16_t WSocket_htons(std::uint16_t hostshort);

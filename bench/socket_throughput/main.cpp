@@ -1,0 +1,234 @@
+// Loopback throughput of TWSocket against a plain blocking read loop (the
+// limit) and QTcpSocket, and the memory a large queued send costs.
+// Last line of output: one JSON object.
+#include <malloc.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "BlockingPeer.h"
+#include "net/TWSocket.h"
+
+using bench::BlockingPeer;
+
+namespace {
+
+constexpr std::size_t kMiB = 1 << 20;
+constexpr std::size_t kTotal = 256 * kMiB;
+constexpr int kBlock = 1460;
+constexpr std::size_t kHighWater = 256 * 1024;
+constexpr int kRuns = 3;
+
+using Clock = std::chrono::steady_clock;
+
+double mbps(std::size_t bytes, Clock::time_point start) {
+    const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+    return static_cast<double>(bytes) / kMiB / secs;
+}
+
+// Runs the event loop until done() is set by a hook, at most 120 s.
+void runUntil(QEventLoop& loop) {
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void prepare(TWSocket& s, std::uint16_t port) {
+    s.SetProto("tcp");
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(port));
+}
+
+double twsocketRecv(int receiveSize) {
+    BlockingPeer source(BlockingPeer::Role::Source, kTotal);
+    TWSocket s;
+    QEventLoop loop;
+    std::vector<char> buf(static_cast<std::size_t>(receiveSize));
+    std::size_t got = 0;
+    Clock::time_point start;
+    s.OnSessionConnected = [&](TObject*, Word) { start = Clock::now(); };
+    s.OnDataAvailable = [&](TObject*, Word) {
+        const int n = s.Receive(buf.data(), receiveSize);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+        }
+    };
+    s.OnSessionClosed = [&](TObject*, Word) { loop.quit(); };
+    prepare(s, source.Port());
+    s.Connect();
+    runUntil(loop);
+    const double r = mbps(got, start);
+    source.Join();
+    return got == kTotal ? r : 0.0;
+}
+
+double twsocketSend() {
+    BlockingPeer sink(BlockingPeer::Role::Sink, kTotal);
+    TWSocket s;
+    QEventLoop loop;
+    std::vector<char> block(kBlock, 's');
+    std::size_t queued = 0;
+    Clock::time_point start;
+    auto pump = [&] {
+        while (queued < kTotal && static_cast<std::size_t>(s.BufferedByteCount()) < kHighWater) {
+            const int n = static_cast<int>(std::min<std::size_t>(kBlock, kTotal - queued));
+            s.Send(block.data(), n);
+            queued += static_cast<std::size_t>(n);
+        }
+        if (queued >= kTotal && s.AllSent()) {
+            loop.quit();
+        }
+    };
+    s.OnSessionConnected = [&](TObject*, Word) { start = Clock::now(); };
+    s.OnDataSent = [&](TObject*, Word) { pump(); };
+    prepare(s, sink.Port());
+    s.Connect();
+    runUntil(loop);
+    const std::size_t moved = sink.Join();
+    const double r = mbps(moved, start);
+    s.Close();
+    return moved == kTotal ? r : 0.0;
+}
+
+double qtRecv() {
+    BlockingPeer source(BlockingPeer::Role::Source, kTotal);
+    QTcpSocket sock;
+    QEventLoop loop;
+    std::vector<char> buf(64 * 1024);
+    std::size_t got = 0;
+    Clock::time_point start;
+    QObject::connect(&sock, &QTcpSocket::connected, [&] { start = Clock::now(); });
+    QObject::connect(&sock, &QTcpSocket::readyRead, [&] {
+        for (;;) {
+            const qint64 n = sock.read(buf.data(), static_cast<qint64>(buf.size()));
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+    });
+    QObject::connect(&sock, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    sock.connectToHost(QHostAddress::LocalHost, source.Port());
+    runUntil(loop);
+    const double r = mbps(got, start);
+    source.Join();
+    return got == kTotal ? r : 0.0;
+}
+
+double qtSend() {
+    BlockingPeer sink(BlockingPeer::Role::Sink, kTotal);
+    QTcpSocket sock;
+    QEventLoop loop;
+    std::vector<char> block(kBlock, 'q');
+    std::size_t queued = 0;
+    Clock::time_point start;
+    auto pump = [&] {
+        while (queued < kTotal && static_cast<std::size_t>(sock.bytesToWrite()) < kHighWater) {
+            const qint64 n = static_cast<qint64>(std::min<std::size_t>(kBlock, kTotal - queued));
+            sock.write(block.data(), n);
+            queued += static_cast<std::size_t>(n);
+        }
+        if (queued >= kTotal && sock.bytesToWrite() == 0) {
+            loop.quit();
+        }
+    };
+    QObject::connect(&sock, &QTcpSocket::connected, [&] {
+        start = Clock::now();
+        pump();
+    });
+    QObject::connect(&sock, &QTcpSocket::bytesWritten, [&](qint64) { pump(); });
+    sock.connectToHost(QHostAddress::LocalHost, sink.Port());
+    runUntil(loop);
+    const std::size_t moved = sink.Join();
+    return moved == kTotal ? mbps(moved, start) : 0.0;
+}
+
+std::size_t heapInUse() {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+// Heap growth per byte waiting in the send queue of a 64 MiB send to a peer
+// that does not read.
+double queueMemoryRatio() {
+    BlockingPeer hold(BlockingPeer::Role::Hold, 0);
+    TWSocket s;
+    QEventLoop loop;
+    s.OnDataSent = [&](TObject*, Word) { loop.quit(); };
+    prepare(s, hold.Port());
+    s.Connect();
+    runUntil(loop);
+    const std::vector<char> data(64 * kMiB, 'm');
+    const std::size_t before = heapInUse();
+    s.Send(data.data(), static_cast<int>(data.size()));
+    const std::size_t after = heapInUse();
+    const auto queued = static_cast<double>(s.BufferedByteCount());
+    std::printf("queued %.1f MiB of 64 MiB (the system holds the rest), heap +%.1f MiB\n",
+                queued / kMiB, static_cast<double>(after - before) / kMiB);
+    s.Abort();
+    hold.Release();
+    return queued > 0 ? static_cast<double>(after - before) / queued : 0.0;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double measure(const char* name, const std::function<double()>& run) {
+    std::vector<double> runs;
+    for (int i = 0; i < kRuns; ++i) {
+        runs.push_back(run());
+    }
+    const double m = median(runs);
+    std::printf("%-34s %8.0f MB/s (median of %d: %.0f %.0f %.0f)\n", name, m, kRuns, runs[0],
+                runs[1], runs[2]);
+    std::fflush(stdout);
+    return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    // "--only recv2k|recv64k|send|qtrecv|qtsend": one case, for profiling.
+    if (argc == 3 && std::string(argv[1]) == "--only") {
+        const std::string c = argv[2];
+        const double r = c == "recv2k"    ? twsocketRecv(2048)
+                         : c == "recv64k" ? twsocketRecv(64 * 1024)
+                         : c == "send"    ? twsocketSend()
+                         : c == "qtrecv"  ? qtRecv()
+                         : c == "qtsend"  ? qtSend()
+                                          : -1.0;
+        std::printf("%s %.0f MB/s\n", c.c_str(), r);
+        return r < 0 ? 2 : 0;
+    }
+    std::printf("256 MiB over loopback, MB = 2^20 bytes\n");
+    const double limit =
+        measure("blocking read() loop (limit)", [] { return bench::PlainReadLoopMBps(kTotal); });
+    const double recv2k =
+        measure("TWSocket receive, 2048 per event", [] { return twsocketRecv(2048); });
+    const double recv64k =
+        measure("TWSocket receive, 64 KiB per event", [] { return twsocketRecv(64 * 1024); });
+    const double qtR = measure("QTcpSocket receive", qtRecv);
+    const double send = measure("TWSocket Send, 1460-byte blocks", twsocketSend);
+    const double qtS = measure("QTcpSocket write, 1460-byte blocks", qtSend);
+    const double ratio = queueMemoryRatio();
+    std::printf("receive vs QTcpSocket: %.2f (2 KiB), %.2f (64 KiB); send vs QTcpSocket: %.2f\n",
+                recv2k / qtR, recv64k / qtR, send / qtS);
+    std::printf("queue memory per queued byte: %.3f\n", ratio);
+    std::printf(
+        "{\"recv_mb_s_2k\": %.0f, \"recv_mb_s_64k\": %.0f, \"send_mb_s\": %.0f, "
+        "\"qt_recv_mb_s\": %.0f, \"qt_send_mb_s\": %.0f, \"limit_recv_mb_s\": %.0f, "
+        "\"queue_memory_ratio\": %.3f}\n",
+        recv2k, recv64k, send, qtR, qtS, limit, ratio);
+    return 0;
+}
