@@ -418,10 +418,17 @@ void TCustomWSocket::StartLookup(unsigned msg, std::function<void(LookupJob&)> w
     m_lookup = job;
     m_dnsLookupHandle = job->handle;
     TSocketWindow::Poster post = m_window->MakePoster();
+    // The lookup in progress counts as a user of the library.
+    SocketLibrary::AddSocketUser();
     std::thread([job, work = std::move(work), post, msg] {
-        work(*job);
+        try {
+            work(*job);
+        } catch (...) {
+            job->error = WSANO_RECOVERY;
+        }
         post(msg, static_cast<std::uintptr_t>(job->handle),
              static_cast<std::intptr_t>((job->error & 0xFFFF) << 16));
+        SocketLibrary::RemoveSocketUser();
     }).detach();
 }
 

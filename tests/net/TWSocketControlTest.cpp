@@ -1,0 +1,304 @@
+// Listening, accepting, pausing, lookups and address queries, and the
+// receive/send paths that batch system calls.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "EventRecorder.h"
+#include "LoopbackPeer.h"
+#include "net/TWSocket.h"
+
+using namespace nettest;
+using Events = std::vector<std::string>;
+
+namespace {
+
+void prepare(TWSocket& s, const std::string& port, const std::string& proto = "tcp") {
+    s.SetProto(proto);
+    s.SetAddr("127.0.0.1");
+    s.SetPort(port);
+}
+
+// A listening TWSocket that adopts each accepted handle in a TWSocket of its own.
+struct Listener {
+    TWSocket server;
+    std::vector<std::unique_ptr<TWSocket>> accepted;
+    std::string received;
+
+    Listener() {
+        prepare(server, "0");
+        server.OnSessionAvailable = [this](TObject*, Word) {
+            auto client = std::make_unique<TWSocket>();
+            TWSocket* c = client.get();
+            c->OnDataAvailable = [this, c](TObject*, Word) { received += c->ReceiveStr(); };
+            c->Dup(server.Accept());
+            accepted.push_back(std::move(client));
+        };
+        server.Listen();
+    }
+};
+
+TEST(TWSocketControl, ListenAcceptAndDup) {
+    Listener l;
+    ASSERT_EQ(l.server.State(), wsListening);
+    const std::string port = l.server.BoundPort();
+    ASSERT_NE(port, "error");
+    EXPECT_EQ(l.server.BoundAddr(), "127.0.0.1");
+
+    TWSocket client;
+    EventRecorder rec;
+    rec.Attach(client);
+    std::string reply;
+    client.OnDataAvailable = [&](TObject*, Word) { reply += client.ReceiveStr(); };
+    prepare(client, port);
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return !l.accepted.empty() && rec.Has("sent:0"); }));
+    EXPECT_EQ(l.accepted[0]->State(), wsConnected);
+    EXPECT_EQ(l.accepted[0]->PeerPort(), client.BoundPort());
+
+    client.SendStr("hello");
+    l.accepted[0]->SendStr("world");
+    ASSERT_TRUE(PumpUntil([&] { return l.received == "hello" && reply == "world"; }));
+    client.Close();
+    ASSERT_TRUE(PumpUntil([&] { return l.accepted[0]->State() == wsClosed; }));
+}
+
+TEST(TWSocketControl, ListenAndAcceptRefusals) {
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    s.OnError = nullptr;
+    try {
+        s.Listen();
+        FAIL() << "no report";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Invalid argument (#10022 in listen: port not assigned)");
+    }
+    try {
+        s.Accept();
+        FAIL() << "no report";
+    } catch (const ESocketException& e) {
+        EXPECT_STREQ(e.what(), "Invalid argument (#10022 in not a listening socket)");
+    }
+}
+
+TEST(TWSocketControl, AcceptOnAConnectedSocketIsRefused) {
+    Listener l;
+    TWSocket client;
+    EventRecorder rec;
+    rec.Attach(client);
+    prepare(client, l.server.BoundPort());
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    rec.events.clear();
+    EXPECT_EQ(client.Accept(), INVALID_SOCKET);
+    EXPECT_EQ(client.LastError(), 10022);
+    EXPECT_EQ(rec.events, (Events{"error"}));
+    EXPECT_EQ(client.State(), wsConnected);
+    client.Close();
+}
+
+TEST(TWSocketControl, PausedSocketFiresNothingUntilResumed) {
+    Listener l;
+    TWSocket client;
+    EventRecorder rec;
+    rec.Attach(client);
+    prepare(client, l.server.BoundPort());
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return !l.accepted.empty() && rec.Has("sent:0"); }));
+    TWSocket& peer = *l.accepted[0];
+    peer.Pause();
+    client.SendStr("while paused");
+    PumpFor(100);
+    EXPECT_EQ(l.received, "");
+    peer.Resume();
+    ASSERT_TRUE(PumpUntil([&] { return l.received == "while paused"; }));
+    client.Close();
+}
+
+TEST(TWSocketControl, DatagramListenReceivesFromAnyone) {
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    std::string got;
+    std::string from;
+    s.OnDataAvailable = [&](TObject*, Word) {
+        char buf[64];
+        sockaddr_in sin{};
+        int len = sizeof sin;
+        const int n = s.ReceiveFrom(buf, sizeof buf, reinterpret_cast<sockaddr*>(&sin), len);
+        if (n > 0) {
+            got.append(buf, static_cast<std::size_t>(n));
+            from = inet_ntoa(sin.sin_addr);
+        }
+    };
+    prepare(s, "0", "udp");
+    s.Listen();
+    EXPECT_EQ(rec.events, (Events{"wsClosed->wsBound", "wsBound->wsListening",
+                                  "wsListening->wsConnected", "connected:0"}));
+    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(s.BoundPort())));
+    ::sendto(udp, "datagram", 8, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ASSERT_TRUE(PumpUntil([&] { return got == "datagram"; }));
+    EXPECT_EQ(from, "127.0.0.1");
+    EXPECT_EQ(s.ReadCount(), 8);
+    ::close(udp);
+    s.Close();
+}
+
+TEST(TWSocketControl, DottedLookupCompletesBeforeReturning) {
+    TWSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+    s.DnsLookup(" 127.0.0.1 ");
+    ASSERT_EQ(done, (std::vector<int>{0}));
+    EXPECT_EQ(s.DnsResult(), "127.0.0.1");
+    EXPECT_EQ(s.DnsResultList(), (std::vector<std::string>{"127.0.0.1"}));
+}
+
+TEST(TWSocketControl, NameLookupCompletesThroughTheLoop) {
+    TWSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+    s.DnsLookup("localhost");
+    EXPECT_TRUE(done.empty());
+    s.DnsLookup("localhost");  // replaces the first without an event
+    ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
+    PumpFor(100);
+    EXPECT_EQ(done, (std::vector<int>{0}));
+    EXPECT_EQ(s.DnsResult(), "127.0.0.1");
+}
+
+TEST(TWSocketControl, CancelledLookupReportsInterrupted) {
+    TWSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+    s.DnsLookup("localhost");
+    s.CancelLookup();
+    EXPECT_EQ(done, (std::vector<int>{10004}));
+    PumpFor(100);
+    EXPECT_EQ(done.size(), 1u);
+}
+
+TEST(TWSocketControl, EmptyLookupIsReported) {
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+    s.DnsLookup("");
+    EXPECT_EQ(rec.errors, 1);
+    EXPECT_EQ(done, (std::vector<int>{10022}));
+}
+
+TEST(TWSocketControl, BlockingReverseLookupOfLoopback) {
+    TWSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+    s.ReverseDnsLookupBlocking("127.0.0.1");
+    ASSERT_EQ(done, (std::vector<int>{0}));
+    EXPECT_FALSE(s.DnsResult().empty());
+    EXPECT_EQ(s.DnsResultList().front(), s.DnsResult());
+}
+
+TEST(TWSocketControl, AddressQueriesWhenNotConnected) {
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    EXPECT_EQ(s.GetPeerAddr(), "error");
+    EXPECT_EQ(s.GetPeerPort(), "error");
+    EXPECT_EQ(s.BoundAddr(), "error");
+    sockaddr_in sin{};
+    EXPECT_EQ(s.GetPeerName(reinterpret_cast<sockaddr*>(&sin), sizeof sin), -1);
+    EXPECT_EQ(rec.errors, 0);
+}
+
+TEST(TWSocketControl, ReceiveOutsideTheHandlerReoffersTheRest) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        std::string data(100, 'r');
+        WriteAll(fd, data.data(), data.size());
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    int calls = 0;
+    std::string got;
+    s.OnDataAvailable = [&](TObject*, Word) {
+        if (++calls == 1) {
+            s.SetLastError(-1);  // not now
+            return;
+        }
+        got += s.ReceiveStr();
+    };
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
+    PumpFor(30);
+    ASSERT_EQ(calls, 1);
+    char buf[10];
+    ASSERT_EQ(s.Receive(buf, sizeof buf), 10);
+    EXPECT_EQ(s.RcvdCount(), 90);
+    ASSERT_TRUE(PumpUntil([&] { return got.size() == 90; })) << got.size();
+    EXPECT_EQ(s.ReadCount(), 100);
+    s.Close();
+}
+
+TEST(TWSocketControl, SendsOfOnePassLeaveTogether) {
+    LoopbackServer server;
+    std::atomic<std::uint64_t> serverGot{0};
+    server.Serve([&](int fd) {
+        std::uint64_t sum = 0;
+        serverGot = ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    int sentBytes = 0;
+    s.OnSendData = [&](TObject*, int n) { sentBytes += n; };
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    rec.events.clear();
+    const std::string chunk(3000, 'c');
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(s.SendStr(chunk), 3000);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    PumpFor(30);
+    EXPECT_EQ(rec.Count("sent:0"), 1);
+    EXPECT_EQ(sentBytes, 30000);
+    s.Flush();
+    s.Shutdown(1);
+    ASSERT_TRUE(PumpUntil([&] { return server.Done(); }));
+    EXPECT_EQ(serverGot.load(), 30000u);
+    s.Close();
+}
+
+TEST(TWSocketControl, MultiThreadedPumpRunsPendingEvents) {
+    TWSocket s;
+    s.SetMultiThreaded(true);
+    bool closed = false;
+    LoopbackServer server;
+    server.Serve([](int) {});
+    s.OnSessionClosed = [&](TObject*, Word) { closed = true; };
+    prepare(s, server.PortText());
+    s.Connect();
+    s.CloseLater();
+    for (int i = 0; i < 200 && !closed; ++i) {
+        s.PumpMessages();
+        ::usleep(1000);
+    }
+    EXPECT_TRUE(closed);
+}
+
+}  // namespace
