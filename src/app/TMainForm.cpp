@@ -20,6 +20,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     CreateDiscovery();
     ConnectHandlers();
     FormCreate(this);
+    // After the placeholder page is gone: that removal is no tab change of a session.
+    ConnectSessionHandlers();
 }
 
 TMainForm::~TMainForm() {
@@ -46,7 +48,7 @@ void TMainForm::FormShow(QObject*) {
     discovery::GetLocalInterfaces(interfaces);
     lb_localMask->setText(
         QString::fromLatin1(discovery::NetmaskFromInterfaceList(interfaces, localIP)));
-    // The log file dialogs are set up with session logging.
+    SetLogFileDialogs();
     IdUDPServer->SetActive(true);
 }
 
@@ -98,14 +100,7 @@ void TMainForm::Exit1Click(QObject*) {
 // The information dialog is not part of the program yet.
 void TMainForm::mpInfoClick(QObject*) {}
 
-// Session tabs, logging and printing are built by later parts; their commands do nothing yet.
-void TMainForm::btnConnectClick(QObject*) {}
-void TMainForm::btnCloseClick(QObject*) {}
-void TMainForm::btnConfigurationClick(QObject*) {}
-void TMainForm::btnLogClick(QObject*) {}
-void TMainForm::mpOpenClick(QObject*) {}
+// Printing is built by a later part; its command does nothing yet.
 void TMainForm::mpPrintTableClick(QObject*) {}
-void TMainForm::TabNotebookChange(QObject*, int, bool&) {}
-void TMainForm::Timer_TabTimer(QObject*) {}
 
 }  // namespace vandrel::app

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/DeviceTable.h"
+#include "app/LogFileName.h"
 
 class QAction;
 class QFileDialog;
@@ -16,6 +17,7 @@ class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
+class TTnEmulT;
 
 namespace vandrel::discovery {
 class TIdSocketHandle;
@@ -103,6 +105,18 @@ public:
     void MarkSessionConnected(QObject* Sender);
     void ResetDeviceStatus(const std::string& ip);
 
+    // Session tabs (TMainFormSessions.cpp). A session tab is a page captioned with the
+    // device's IP whose only child is the session's terminal; the page owns the terminal.
+    bool OpenSession(const std::string& ip);
+    void RemoveSessionTab(QObject* Sender);
+    // The terminal of page index, or nullptr (no such page, or a page without one).
+    TTnEmulT* SessionTerminal(int index) const;
+
+    // Session logging (TMainFormLogging.cpp). The default name is read from the clock at
+    // the moment of the call; SetClock replaces the computer's clock (empty: restore it).
+    std::string DefaultLogFileName(const std::string& host) const;
+    void SetClock(LocalClock clock);
+
     // Status bar: panel 0 (100 px) and panel 1 (500 px), and whether a hint covers them.
     QString PanelText(int panel) const;
     void SetPanelText(int panel, const QString& text);
@@ -124,10 +138,17 @@ private:
     void CreateStatusBar();
     void ConnectHandlers();
     void CreateDiscovery();
+    void ConnectSessionHandlers();
+    void SetLogFileDialogs();
+    void SetLogStatus(bool logging, const std::string& name);
+    int SessionPageIndex(const TTnEmulT* terminal) const;
+    // Takes page index out of the notebook and deletes it, later when deferDelete is set.
+    void RemoveSessionPage(int index, bool deferDelete);
 
     QLabel* m_panels[2] = {nullptr, nullptr};
     HeaderSortState m_sortState;
     bool m_hintHookInstalled = false;
+    LocalClock m_clock = SystemLocalDateTime;
 };
 
 }  // namespace vandrel::app

@@ -90,10 +90,6 @@ void TMainForm::AddDeviceRow(std::string payload) {
     app::AddDeviceRow(sg->Grid(), std::move(payload));
 }
 
-void TMainForm::MarkSessionConnected(QObject*) {
-    app::MarkSessionConnected(sg->Grid());
-}
-
 void TMainForm::ResetDeviceStatus(const std::string& ip) {
     if (app::ResetDeviceStatus(sg->Grid(), ip)) {
         SetPanelText(0, QString());

@@ -1,0 +1,172 @@
+// Session tabs: Connect, Close, Configuration and the terminals' connected and closed
+// notifications.
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/DeviceTable.h"
+#include "app/SessionRows.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "app/VandrelApplication.h"
+#include "terminal/TTnEmulT.h"
+
+namespace vandrel::app {
+
+namespace {
+
+constexpr TColor kBlack = 0x000000;
+constexpr TColor kWhite = 0xFFFFFF;
+constexpr int kSessionRows = 64;
+
+}  // namespace
+
+void TMainForm::ConnectSessionHandlers() {
+    // Qt reports the change after it happened; the refresh waits 200 ms either way.
+    connect(TabNotebook, &QTabWidget::currentChanged, this, [this](int index) {
+        RunGuarded([&] {
+            bool allowChange = true;
+            TabNotebookChange(TabNotebook, index, allowChange);
+        });
+    });
+}
+
+void TMainForm::btnConnectClick(QObject*) {
+    const int row = sg->Row();
+    if (!CanConnectRow(sg->Grid(), row)) {
+        return;
+    }
+    OpenSession(sg->Cells(ColIP, row));
+    SetPanelText(0, QStringLiteral("Not Logging"));
+    SetPanelText(1, QString());
+}
+
+bool TMainForm::OpenSession(const std::string& ip) {
+    auto* page = new QWidget();
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    const int index = TabNotebook->addTab(page, QString::fromLatin1(ip));
+    TabNotebook->setCurrentIndex(index);
+
+    TTnEmulT* terminal = nullptr;
+    try {
+        terminal = new TTnEmulT(page);
+    } catch (...) {
+        // Reported by the caller's error report; no tab stays behind without a terminal.
+        RemoveSessionPage(TabNotebook->indexOf(page), false);
+        throw;
+    }
+    try {
+        layout->addWidget(terminal);  // fills the page
+        terminal->SetFontColor(kBlack);
+        terminal->SetColor(kWhite);
+        terminal->move(0, 0);
+        terminal->SetRows(kSessionRows);
+        terminal->SetLogName(SessionLogName(ip));
+        terminal->SetLog(false);
+        terminal->OnSessionConnected = [this](TTnEmulT& Sender) {
+            RunGuarded([&] { MarkSessionConnected(&Sender); });
+        };
+        terminal->OnSessionClosed = [this](TTnEmulT& Sender) {
+            RunGuarded([&] { RemoveSessionTab(&Sender); });
+        };
+        terminal->Disconnect();
+        terminal->SetHostName(ip);
+        terminal->Connect();
+        return true;
+    } catch (...) {
+        // A host the socket layer rejects at once: no message, and no empty tab either.
+        delete terminal;
+        RemoveSessionPage(TabNotebook->indexOf(page), false);
+        return false;
+    }
+}
+
+void TMainForm::MarkSessionConnected(QObject* Sender) {
+    if (auto* terminal = qobject_cast<TTnEmulT*>(Sender)) {
+        // The session's own device row, wherever the selection has moved meanwhile.
+        MarkDeviceConnected(sg->Grid(), terminal->HostName());
+        return;
+    }
+    // Without a session to ask, only the selection is left to go by.
+    app::MarkSessionConnected(sg->Grid());
+}
+
+void TMainForm::RemoveSessionTab(QObject* Sender) {
+    auto* terminal = qobject_cast<TTnEmulT*>(Sender);
+    if (terminal == nullptr) {
+        return;
+    }
+    const std::string ip = terminal->HostName();
+    // The tab that holds this terminal, not the first one with the same caption: two
+    // sessions to one device close independently.
+    const int index = SessionPageIndex(terminal);
+    if (index < 0) {
+        return;
+    }
+    terminal->OnSessionConnected = nullptr;
+    terminal->OnSessionClosed = nullptr;
+    // This runs inside the terminal's own notification: the terminal, its connection and
+    // socket go only after the socket layer has finished delivering it.
+    RemoveSessionPage(index, true);
+    ResetDeviceStatus(ip);
+}
+
+void TMainForm::btnCloseClick(QObject*) {
+    const int index = TabNotebook->currentIndex();
+    if (index < 0) {
+        return;
+    }
+    const std::string ip = TabNotebook->tabText(index).toLatin1().toStdString();
+    if (TTnEmulT* terminal = SessionTerminal(index)) {
+        terminal->OnSessionConnected = nullptr;
+        terminal->OnSessionClosed = nullptr;
+    }
+    RemoveSessionPage(index, false);
+    ResetDeviceStatus(ip);
+}
+
+void TMainForm::btnConfigurationClick(QObject*) {
+    TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex());
+    if (terminal == nullptr) {
+        return;
+    }
+    terminal->setFocus(Qt::OtherFocusReason);
+    terminal->SendText("#");
+}
+
+TTnEmulT* TMainForm::SessionTerminal(int index) const {
+    QWidget* page = index >= 0 ? TabNotebook->widget(index) : nullptr;
+    if (page == nullptr) {
+        return nullptr;
+    }
+    return page->findChild<TTnEmulT*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+int TMainForm::SessionPageIndex(const TTnEmulT* terminal) const {
+    for (int i = 0; i < TabNotebook->count(); ++i) {
+        if (SessionTerminal(i) == terminal) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void TMainForm::RemoveSessionPage(int index, bool deferDelete) {
+    QWidget* page = TabNotebook->widget(index);
+    if (page == nullptr) {
+        return;
+    }
+    // Deleting the active page makes the first remaining page active.
+    if (index == TabNotebook->currentIndex() && TabNotebook->count() > 1) {
+        TabNotebook->setCurrentIndex(index == 0 ? 1 : 0);
+    }
+    TabNotebook->removeTab(index);
+    page->hide();
+    if (deferDelete) {
+        page->deleteLater();
+    } else {
+        delete page;
+    }
+}
+
+}  // namespace vandrel::app
