@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "net/ESocketException.h"
 #include "net/SocketErrorCodes.h"
 #include "support/DevsimProcess.h"
 #include "telnet/EventPump.h"
@@ -123,7 +124,11 @@ TEST_F(TTnEmulTTest, ConnectClearsAndShowsTheStatusLines) {
     EXPECT_EQ(rowText(*term, 1), "old");
 
     term->SetHostName("127.0.0.1");
+    term->clearFocus();
+    const long paintsBefore = term->PaintEvents();
     term->Connect();
+    EXPECT_GT(term->PaintEvents(), paintsBefore);  // the status text is painted at once
+    EXPECT_EQ(term->window()->focusWidget(), term.get());
     EXPECT_EQ(rowText(*term, 1), "Connecting to '127.0.0.1'");
     EXPECT_EQ(rowText(*term, 2), "");
     EXPECT_EQ(term->CursorColumn(), 1);
@@ -204,6 +209,20 @@ TEST_F(TTnEmulTTest, RefusedPortShowsTheFailureAndBeeps) {
     EXPECT_EQ(rowText(*term, 1), "Connecting to '127.0.0.1'");
     EXPECT_EQ(rowText(*term, 2), "Connection failed: Connection refused");
     EXPECT_GE(term->beeps, 1);
+}
+
+TEST_F(TTnEmulTTest, ConnectFailingInTheSocketLayerPassesTheException) {
+    term->WriteStr("old");
+    term->SetPort("no-such-service");
+    EXPECT_THROW(term->Connect(), ESocketException);
+    EXPECT_EQ(screenText(*term), std::string(static_cast<std::size_t>(term->Rows()), '\n'));
+    pumpFor(50);
+    EXPECT_TRUE(events.empty());
+
+    // The service name of the default port resolves from the system's service database.
+    term->SetPort("telnet");
+    EXPECT_NO_THROW(term->Connect());
+    term->Disconnect();
 }
 
 TEST_F(TTnEmulTTest, TypedCharactersAreSent) {
