@@ -139,7 +139,7 @@ void TCustomWSocket::SetReqVerLow(std::uint8_t value) {
         return;
     }
     if (SocketLibrary::IsLoaded()) {
-        ReportSocketError("SetReqVerLow: WinSock version can't be changed now");
+        ReportLastError("SetReqVerLow: WinSock version can't be changed now");
         return;
     }
     SocketLibrary::StoreReqVerLow(value);
@@ -150,7 +150,7 @@ void TCustomWSocket::SetReqVerHigh(std::uint8_t value) {
         return;
     }
     if (SocketLibrary::IsLoaded()) {
-        ReportSocketError("SetReqVerHigh: WinSock version can't be changed now");
+        ReportLastError("SetReqVerHigh: WinSock version can't be changed now");
         return;
     }
     SocketLibrary::StoreReqVerHigh(value);
@@ -476,6 +476,14 @@ void TCustomWSocket::ReportError(const std::string& Msg) {
         return;
     }
     throw ESocketException(Msg);
+}
+
+// As ReportSocketError, but the code is only quoted: it may be left over from
+// an unrelated call, so it must not close this connection.
+void TCustomWSocket::ReportLastError(const std::string& Operation) {
+    const int code = WSocket_WSAGetLastError();
+    m_lastError = code;
+    ReportError(WSocketErrorText(code) + " (#" + std::to_string(code) + " in " + Operation + ")");
 }
 
 void TCustomWSocket::ReportSocketError(const std::string& Operation) {

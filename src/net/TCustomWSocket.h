@@ -298,6 +298,7 @@ private:
     bool PrepareStreamSocket();
     bool PrepareDatagramSocket();
     bool RegisterEvents(long mask);
+    void ReportLastError(const std::string& Operation);
     int ReceiveFromReadAhead(void* Buffer, int BufferSize);
     void OfferReadAhead();
     void DiscardReadAhead();

@@ -62,6 +62,21 @@ TEST(SocketLibrary, VersionRequestIsFixedWhileLoaded) {
     EXPECT_EQ(s.ReqVerHigh(), high);
 }
 
+TEST(SocketLibrary, RefusedVersionChangeLeavesTheConnectionAlone) {
+    TWSocket s;
+    s.SetAddr("127.0.0.1");
+    s.SetPort("9");
+    s.OnError = [](TObject*) {};
+    s.Connect();  // refused later; the socket is open now
+    ASSERT_NE(s.State(), wsClosed);
+    WSocket_WSASetLastError(10054);  // left over from some other call
+    s.SetReqVerLow(s.ReqVerLow() + 1);
+    EXPECT_EQ(s.LastError(), 10054);
+    EXPECT_NE(s.State(), wsClosed);
+    EXPECT_NE(s.HSocket(), INVALID_SOCKET);
+    s.Abort();
+}
+
 TEST(SocketLibrary, RefusedVersionFailsTheFirstOperation) {
     ASSERT_FALSE(SocketLibrary::IsLoaded());
     {
