@@ -60,6 +60,39 @@ double mbPerSecond(double seconds) {
     return kStreamBytes / 1e6 / seconds;
 }
 
+// Once with the client's output counted, to be sure it receives the whole stream.
+bool checkTelnetClient(const std::vector<std::uint8_t>& stream, std::size_t dataBytes) {
+    FloodServer server(stream);
+    const ClientRunResult check = runTelnetClient(server.port(), true);
+    server.wait(std::chrono::seconds(10));
+    std::printf("telnet client check: wrote %llu bytes for %zu data bytes\n",
+                static_cast<unsigned long long>(check.bytesWritten), dataBytes);
+    if (!check.ok || check.bytesWritten < dataBytes) {
+        std::printf("telnet client did not receive the whole stream\n");
+        return false;
+    }
+    return true;
+}
+
+// Best of the rounds: the machine is shared, so the fastest run is the least disturbed.
+void report(std::size_t streamBytes, std::size_t dataBytes, const std::vector<double>& client,
+            const std::vector<double>& plain, const std::vector<double>& logged) {
+    const double tClient = *std::min_element(client.begin(), client.end());
+    const double tPlain = *std::min_element(plain.begin(), plain.end());
+    const double tLogged = *std::min_element(logged.begin(), logged.end());
+    std::printf("stream: %zu bytes (%zu data bytes), best of %d rounds\n", streamBytes, dataBytes,
+                kRounds);
+    std::printf("Vandrel terminal:         %8.1f MB/s\n", mbPerSecond(tPlain));
+    std::printf("Vandrel terminal logging: %8.1f MB/s\n", mbPerSecond(tLogged));
+    std::printf("telnet client:            %8.1f MB/s\n", mbPerSecond(tClient));
+    std::printf("ratio (Vandrel / telnet client): %.2f\n", tClient / tPlain);
+    std::printf("logging ratio (time with / without): %.2f\n", tLogged / tPlain);
+    std::printf(
+        "{\"vandrel_mb_s\": %.1f, \"telnet_client_mb_s\": %.1f, \"ratio\": %.2f, "
+        "\"logging_ratio\": %.2f}\n",
+        mbPerSecond(tPlain), mbPerSecond(tClient), tClient / tPlain, tLogged / tPlain);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,17 +115,8 @@ int main(int argc, char** argv) {
                                  ("vandrel-bench-" + std::to_string(::getpid()) + ".log"))
                                     .string();
 
-    // Once with the client's output counted, to be sure it received everything.
-    {
-        FloodServer server(stream);
-        const ClientRunResult check = runTelnetClient(server.port(), true);
-        server.wait(std::chrono::seconds(10));
-        std::printf("telnet client check: wrote %llu bytes for %zu data bytes\n",
-                    static_cast<unsigned long long>(check.bytesWritten), dataBytes);
-        if (!check.ok || check.bytesWritten < dataBytes) {
-            std::printf("telnet client did not receive the whole stream\n");
-            return 1;
-        }
+    if (!checkTelnetClient(stream, dataBytes)) {
+        return 1;
     }
 
     std::vector<double> client, plain, logged;
@@ -125,20 +149,6 @@ int main(int argc, char** argv) {
         std::filesystem::remove(logName);
     }
 
-    // Best of the rounds: the machine is shared, so the fastest run is the least disturbed.
-    const double tClient = *std::min_element(client.begin(), client.end());
-    const double tPlain = *std::min_element(plain.begin(), plain.end());
-    const double tLogged = *std::min_element(logged.begin(), logged.end());
-    std::printf("stream: %zu bytes (%zu data bytes), best of %d rounds\n", stream.size(), dataBytes,
-                kRounds);
-    std::printf("Vandrel terminal:         %8.1f MB/s\n", mbPerSecond(tPlain));
-    std::printf("Vandrel terminal logging: %8.1f MB/s\n", mbPerSecond(tLogged));
-    std::printf("telnet client:            %8.1f MB/s\n", mbPerSecond(tClient));
-    std::printf("ratio (Vandrel / telnet client): %.2f\n", tClient / tPlain);
-    std::printf("logging ratio (time with / without): %.2f\n", tLogged / tPlain);
-    std::printf(
-        "{\"vandrel_mb_s\": %.1f, \"telnet_client_mb_s\": %.1f, \"ratio\": %.2f, "
-        "\"logging_ratio\": %.2f}\n",
-        mbPerSecond(tPlain), mbPerSecond(tClient), tClient / tPlain, tLogged / tPlain);
+    report(stream.size(), dataBytes, client, plain, logged);
     return 0;
 }
