@@ -1,0 +1,337 @@
+// Session tabs and logging end to end: the main window runs in the lab's app namespace
+// (198.18.0.2) and opens telnet sessions to simulated devices 198.18.0.11 .. .15.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/DeviceTable.h"
+#include "app/FileDialogs.h"
+#include "app/MessageDlg.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "discovery/TIdUDPServer.h"
+#include "support/Lab.h"
+#include "terminal/TTnEmulT.h"
+
+using namespace vandrel::app;
+using vandrel::test::Lab;
+
+namespace {
+
+constexpr int kDevices = 5;
+constexpr int kWaitMs = 8000;
+
+std::string ScreenText(const TTnEmulT& t) {
+    std::string text;
+    for (int row = 1; row <= t.Rows(); ++row) {
+        std::string line;
+        for (int col = 1; col <= t.Columns(); ++col) {
+            const std::uint8_t c = t.Buffer().GetCell(col, row).Character;
+            line += c == 0 ? ' ' : static_cast<char>(c);
+        }
+        text += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+    }
+    return text;
+}
+
+bool Shows(const TTnEmulT* t, const std::string& needle) {
+    return t != nullptr && ScreenText(*t).find(needle) != std::string::npos;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class SessionLab : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Lab::active()) << "start this test through ctest: it needs its lab";
+        ASSERT_TRUE(dir.isValid());
+        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
+            messages.push_back(text);
+            return type == TMsgDlgType::mtError ? TModalResult::mrOk : confirmAnswer;
+        });
+        FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
+        form = std::make_unique<TMainForm>();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        QTest::mouseClick(form->btnSearch, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->RowCount() == kDevices + 1; }, 5000));
+        QTest::qWait(200);
+        ASSERT_EQ(form->sg->RowCount(), kDevices + 1);
+    }
+    void TearDown() override {
+        form.reset();
+        FileDialogSeam::Reset();
+        MessageDlgSeam::Reset();
+    }
+
+    int RowOf(int device) const {
+        for (int r = 1; r < form->sg->RowCount(); ++r) {
+            if (form->sg->Cells(ColIP, r) == Lab::deviceAddress(device)) {
+                return r;
+            }
+        }
+        return -1;
+    }
+    std::string StatusOf(int device) const { return form->sg->Cells(ColStatus, RowOf(device)); }
+
+    void Connect(int device) {
+        form->sg->SetRow(RowOf(device));
+        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+    }
+
+    TTnEmulT* Active() const { return form->SessionTerminal(form->TabNotebook->currentIndex()); }
+
+    // Connected, and the device's banner is on screen (option negotiation is over).
+    bool WaitForBanner(const TTnEmulT* t) {
+        return QTest::qWaitFor([&] { return Shows(t, "Type # to change"); }, kWaitMs);
+    }
+
+    void Save(QWidget* widget, const char* name) {
+        widget->grab().save(QStringLiteral(VANDREL_BINARY_DIR "/") + QLatin1String(name));
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TMainForm> form;
+    std::vector<QString> messages;
+    TModalResult confirmAnswer = TModalResult::mrYes;
+    std::optional<QString> fileAnswer;
+};
+
+}  // namespace
+
+TEST_F(SessionLab, ConnectConfigureAndClose) {
+    const std::string record = dir.filePath("received").toStdString();
+    ASSERT_TRUE(Lab::restartDevice(1, {"--record", record}));
+    const std::string ip = Lab::deviceAddress(1);
+    form->SetPanelText(0, QStringLiteral("x"));
+    Connect(1);
+    ASSERT_EQ(form->TabNotebook->count(), 1);
+    EXPECT_EQ(form->TabNotebook->tabText(0).toStdString(), ip);
+    EXPECT_EQ(StatusOf(1), "not connected") << "changes only when the attempt ends";
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_EQ(form->PanelText(1), "");
+    QPointer<TTnEmulT> t = Active();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->HostName(), ip);
+    EXPECT_EQ(t->LogName(), "198_18_0_11");
+    EXPECT_FALSE(t->Log());
+    EXPECT_EQ(t->Rows(), 64);
+    EXPECT_EQ(t->FontColor(), 0x000000u);
+    EXPECT_EQ(t->Color(), 0xFFFFFFu);
+    EXPECT_EQ(t->Port(), "telnet");
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(1) == "connected"; }, kWaitMs));
+    ASSERT_TRUE(WaitForBanner(t));
+    EXPECT_TRUE(Shows(t, "Connecting to '" + ip + "'\nConnected\n")) << ScreenText(*t);
+
+    QTest::qWait(200);
+    const std::size_t before = ReadFile(record).size();
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "IP address ["); }, kWaitMs))
+        << ScreenText(*t);
+    EXPECT_TRUE(Shows(t, "IP configuration (press Enter"));
+    EXPECT_EQ(ReadFile(record).substr(before), "#") << "exactly one byte, no line end";
+    Save(form.get(), "session-tab.png");
+
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_TRUE(t.isNull());
+    EXPECT_EQ(StatusOf(1), "not connected");
+    EXPECT_TRUE(messages.empty());
+    Lab::restartDevice(1, {});
+}
+
+TEST_F(SessionLab, TheDeviceClosingRemovesItsTab) {
+    ASSERT_TRUE(Lab::restartDevice(2, {"--close-after", "1"}));
+    Connect(2);
+    QPointer<TTnEmulT> t = Active();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kWaitMs));
+    EXPECT_EQ(StatusOf(2), "not connected");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, 1000)) << "the terminal is deleted";
+    EXPECT_TRUE(messages.empty());
+    Lab::restartDevice(2, {});
+
+    // The row is free again: a new session opens.
+    Connect(2);
+    ASSERT_EQ(form->TabNotebook->count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kWaitMs));
+}
+
+TEST_F(SessionLab, ARefusingDeviceLeavesNoTab) {
+    ASSERT_TRUE(Lab::restartDevice(3, {"--refuse"}));
+    form->sg->SetCells(ColStatus, RowOf(3), "NOT CONNECTED");  // letter case does not matter
+    Connect(3);
+    EXPECT_EQ(form->TabNotebook->count(), 1);  // until the attempt ends
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kWaitMs));
+    EXPECT_EQ(StatusOf(3), "not connected");
+    EXPECT_TRUE(messages.empty());
+    // Configuration and Logging after it find nothing to act on.
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_TRUE(messages.empty());
+    Lab::restartDevice(3, {});
+}
+
+TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
+    Connect(4);
+    Connect(4);  // before the first attempt ends the row still reads "not connected"
+    ASSERT_EQ(form->TabNotebook->count(), 2);
+    QPointer<TTnEmulT> first = form->SessionTerminal(0);
+    QPointer<TTnEmulT> second = form->SessionTerminal(1);
+    ASSERT_TRUE(WaitForBanner(first));
+    ASSERT_TRUE(WaitForBanner(second));
+
+    // The device ends the first session; the second one stays and still works.
+    first->SendText("exit\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, kWaitMs));
+    EXPECT_EQ(form->SessionTerminal(0), second.data());
+    EXPECT_EQ(StatusOf(4), "not connected");
+    form->TabNotebook->setCurrentIndex(0);
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Shows(second, "IP address ["); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 1000));
+
+    // And the other way round: Close on one leaves the other connected.
+    Connect(4);
+    ASSERT_EQ(form->TabNotebook->count(), 2);
+    QPointer<TTnEmulT> third = form->SessionTerminal(1);
+    ASSERT_TRUE(WaitForBanner(third));
+    form->TabNotebook->setCurrentIndex(0);
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_TRUE(second.isNull());
+    ASSERT_EQ(form->TabNotebook->count(), 1);
+    third->SendText("help\r\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Shows(third, "close the session"); }, kWaitMs));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SessionLab, TheSessionsOwnRowTurnsConnectedWhenTheSelectionMoved) {
+    Connect(5);
+    form->sg->SetRow(RowOf(1));  // the technician looks at another device meanwhile
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(5) == "connected"; }, kWaitMs));
+    QTest::qWait(100);
+    EXPECT_EQ(StatusOf(1), "not connected");
+
+    // Connect and Close follow the selection: Close resets the session's own row.
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_EQ(StatusOf(5), "not connected");
+    // Connect on a row that is in use does nothing.
+    form->sg->SetCells(ColStatus, RowOf(2), "connected");
+    Connect(2);
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+}
+
+TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
+    form->SetClock([] { return LocalDateTime{2026, 12, 8, 9, 5}; });
+    const QString file = dir.filePath("device one.txt");
+    Connect(1);
+    TTnEmulT* t = Active();
+    ASSERT_TRUE(WaitForBanner(t));
+
+    fileAnswer = file;
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_TRUE(t->Log());
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    EXPECT_EQ(form->PanelText(1), file);
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "IP address ["); }, kWaitMs));
+    t->SendText("\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "Netmask ["); }, kWaitMs));
+    Save(form->StatusBar, "status-bar-logging.png");
+    Save(form.get(), "session-logging.png");
+
+    confirmAnswer = TModalResult::mrNo;
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_TRUE(t->Log());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Close Log File ?\r" + file);
+    confirmAnswer = TModalResult::mrYes;
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_FALSE(t->Log());
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+
+    const std::string log = ReadFile(file.toStdString());
+    EXPECT_EQ(log.rfind("<Open>", 0), 0u);
+    EXPECT_NE(log.find("IP configuration (press Enter"), std::string::npos) << log;
+    EXPECT_NE(log.find("Netmask ["), std::string::npos);
+    EXPECT_EQ(log.size() - log.rfind("<Close>"), 7u);
+    EXPECT_EQ(log.find("<Open>", 1), std::string::npos);
+
+    // Logging again appends a second period; closing the tab ends it with "<Close>".
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_TRUE(t->Log());
+    t->SendText("\x1b");  // anything; the device echoes or ignores it
+    QTest::qWait(200);
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    const std::string twice = ReadFile(file.toStdString());
+    EXPECT_NE(twice.find("<Close><Open>"), std::string::npos);
+    EXPECT_EQ(twice.size() - twice.rfind("<Close>"), 7u);
+}
+
+TEST_F(SessionLab, FiveDevicesLikeATechnician) {
+    for (int k = 1; k <= kDevices; ++k) {
+        Connect(k);
+    }
+    ASSERT_EQ(form->TabNotebook->count(), kDevices);
+    for (int k = 1; k <= kDevices; ++k) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(k) == "connected"; }, kWaitMs)) << k;
+        ASSERT_TRUE(WaitForBanner(form->SessionTerminal(k - 1))) << k;
+    }
+    // Tabs switch with the status bar following: log the third session only.
+    form->TabNotebook->setCurrentIndex(2);
+    fileAnswer = dir.filePath("third.txt");
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    TTnEmulT* third = form->SessionTerminal(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(third, "IP address ["); }, kWaitMs));
+    form->TabNotebook->setCurrentIndex(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Not Logging"; }, 1000));
+    form->TabNotebook->setCurrentIndex(2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Logging"; }, 1000));
+
+    // The simulators go away one by one, and so do their tabs.
+    for (int k = 1; k <= kDevices; ++k) {
+        ASSERT_TRUE(Lab::stopDevice(k));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form->TabNotebook->count() == kDevices - k; }, kWaitMs))
+            << "device " << k;
+        EXPECT_EQ(StatusOf(k), "not connected");
+    }
+    for (int k = 1; k <= kDevices; ++k) {
+        Lab::startDevice(k);
+    }
+    const std::string log = ReadFile(dir.filePath("third.txt").toStdString());
+    EXPECT_NE(log.find("IP configuration"), std::string::npos);
+    EXPECT_EQ(log.size() - log.rfind("<Close>"), 7u);
+    EXPECT_TRUE(messages.empty());
+
+    form->Exit1->trigger();
+    EXPECT_FALSE(form->isVisible());
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,437 @@
+// Session tabs and logging control on the offscreen platform, without any network: the
+// sessions here are terminals that never connect, so only the window's own rules run.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "app/DeviceTable.h"
+#include "app/EditorLauncher.h"
+#include "app/FileDialogs.h"
+#include "app/MessageDlg.h"
+#include "app/SessionRows.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "discovery/TIdUDPServer.h"
+#include "terminal/TTnEmulT.h"
+
+using namespace vandrel::app;
+
+namespace {
+
+struct ShownMessage {
+    TMsgDlgType type;
+    QString text;
+};
+
+std::string ReadFile(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// A shown main window on an ephemeral discovery port, with message boxes and file dialogs
+// answered by the test.
+class SessionTabsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
+            messages.push_back({type, text});
+            return type == TMsgDlgType::mtError ? TModalResult::mrOk : confirmAnswer;
+        });
+        FileDialogSeam::SetHandler([this](QFileDialog& dialog) -> std::optional<QString> {
+            dialogs.push_back(&dialog);
+            offered.push_back(dialog.selectedFiles().value(0));
+            if (fileAnswers.empty()) {
+                return std::nullopt;
+            }
+            std::optional<QString> answer = fileAnswers.front();
+            fileAnswers.pop_front();
+            return answer;
+        });
+        form = std::make_unique<TMainForm>();
+        form->IdUDPServer->SetDefaultPort(0);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override {
+        form.reset();
+        FileDialogSeam::Reset();
+        MessageDlgSeam::Reset();
+        EditorLauncher::Reset();
+    }
+
+    // A session tab as Connect builds it, but with a terminal that never connects.
+    TTnEmulT* AddIdleSession(const std::string& ip) {
+        auto* page = new QWidget();
+        auto* layout = new QVBoxLayout(page);
+        auto* terminal = new TTnEmulT(page);
+        layout->addWidget(terminal);
+        terminal->SetHostName(ip);
+        terminal->SetLogName(SessionLogName(ip));
+        form->TabNotebook->setCurrentIndex(
+            form->TabNotebook->addTab(page, QString::fromStdString(ip)));
+        return terminal;
+    }
+
+    void AddRow(const std::string& device, const std::string& ip, const std::string& status) {
+        form->AddDeviceRow(device + "\x1Fsn\x1F" + ip + "\x1Fmac\x1F" + status);
+    }
+
+    QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TMainForm> form;
+    std::vector<ShownMessage> messages;
+    TModalResult confirmAnswer = TModalResult::mrYes;
+    std::vector<QFileDialog*> dialogs;
+    std::vector<QString> offered;
+    std::deque<std::optional<QString>> fileAnswers;
+};
+
+}  // namespace
+
+TEST_F(SessionTabsTest, ConnectIgnoresRowsThatMayNotConnect) {
+    AddRow("", "10.0.0.1", "not connected");
+    AddRow("VD", "", "not connected");
+    AddRow("VD", "10.0.0.3", "connected");
+    AddRow("VD", "10.0.0.4", " not connected");
+    form->SetPanelText(0, QStringLiteral("keep"));
+    for (int row = 0; row <= 4; ++row) {
+        form->sg->SetRow(row);
+        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+        EXPECT_EQ(form->TabNotebook->count(), 0) << "row " << row;
+    }
+    EXPECT_EQ(form->PanelText(0), "keep");  // nothing at all happened
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SessionTabsTest, CommandsWithoutATabDoNothing) {
+    form->SetPanelText(0, QStringLiteral("keep"));
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    form->mpLogging->trigger();
+    form->Timer_TabTimer(form->Timer_Tab);
+    EXPECT_EQ(form->PanelText(0), "keep");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(dialogs.empty());
+}
+
+TEST_F(SessionTabsTest, ATabWithoutTerminalIsLeftAloneByConfigurationAndLogging) {
+    form->TabNotebook->addTab(new QWidget(), QStringLiteral("10.0.0.9"));
+    form->SetPanelText(0, QStringLiteral("keep"));
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    form->Timer_TabTimer(form->Timer_Tab);
+    EXPECT_EQ(form->PanelText(0), "keep");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(dialogs.empty());
+    // Close still removes it.
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+}
+
+TEST_F(SessionTabsTest, CloseRemovesTheActiveTabAndTheFirstTabBecomesActive) {
+    AddRow("A", "10.0.0.1", "connected");
+    AddRow("B", "10.0.0.2", "connected");
+    AddRow("C", "10.0.0.3", "connected");
+    AddIdleSession("10.0.0.1");
+    QPointer<TTnEmulT> middle = AddIdleSession("10.0.0.2");
+    AddIdleSession("10.0.0.3");
+    form->TabNotebook->setCurrentIndex(1);
+    form->SetPanelText(0, QStringLiteral("Logging"));
+
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_TRUE(middle.isNull()) << "Close ends the session at once";
+    ASSERT_EQ(form->TabNotebook->count(), 2);
+    EXPECT_EQ(form->TabNotebook->currentIndex(), 0);
+    EXPECT_EQ(form->TabNotebook->tabText(0), "10.0.0.1");
+    EXPECT_EQ(form->TabNotebook->tabText(1), "10.0.0.3");
+    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "not connected");
+    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
+    EXPECT_EQ(form->PanelText(0), "");
+
+    // Closing the first tab makes the next one (now the first) active.
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    ASSERT_EQ(form->TabNotebook->count(), 1);
+    EXPECT_EQ(form->TabNotebook->tabText(0), "10.0.0.3");
+    EXPECT_EQ(form->TabNotebook->currentIndex(), 0);
+
+    // After the last tab the status bar keeps what Close wrote, also after the refresh.
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(form->TabNotebook->currentIndex(), -1);
+    form->SetPanelText(0, QStringLiteral("after close"));
+    QTest::qWait(300);
+    EXPECT_FALSE(form->Timer_Tab->isActive());
+    EXPECT_EQ(form->PanelText(0), "after close");
+    for (int row = 1; row <= 3; ++row) {
+        EXPECT_EQ(form->sg->Cells(ColStatus, row), "not connected");
+    }
+}
+
+TEST_F(SessionTabsTest, ARemoteCloseRemovesTheReportingSessionsTabAndDeletesItLater) {
+    AddRow("A", "10.0.0.7", "connected");
+    AddRow("B", "10.0.0.7", "connected");
+    QPointer<TTnEmulT> first = AddIdleSession("10.0.0.7");
+    QPointer<TTnEmulT> second = AddIdleSession("10.0.0.7");
+
+    form->RemoveSessionTab(second);
+    ASSERT_EQ(form->TabNotebook->count(), 1);
+    EXPECT_EQ(form->SessionTerminal(0), first.data()) << "the other session's tab must stay";
+    EXPECT_FALSE(second.isNull()) << "deleted while its own notification still runs";
+    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "not connected");  // first row with the IP
+    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "connected");
+
+    // A second report from the same terminal before it is gone changes nothing.
+    form->sg->SetCells(ColStatus, 1, "connected");
+    form->RemoveSessionTab(second);
+    EXPECT_EQ(form->TabNotebook->count(), 1);
+    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
+
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(second.isNull());
+    EXPECT_FALSE(first.isNull());
+
+    form->RemoveSessionTab(first);
+    form->RemoveSessionTab(nullptr);  // not a terminal: nothing
+    form->RemoveSessionTab(form->sg);
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+}
+
+TEST_F(SessionTabsTest, ConnectedMarksTheSessionsRowWhereverTheSelectionIs) {
+    AddRow("A", "10.0.0.1", "not connected");
+    AddRow("B", "10.0.0.2", "not connected");
+    TTnEmulT* session = AddIdleSession("10.0.0.1");
+    form->sg->SetRow(2);
+    form->MarkSessionConnected(session);
+    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
+    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "not connected");
+    // A session whose device is no longer listed marks nothing.
+    TTnEmulT* gone = AddIdleSession("10.0.0.99");
+    form->MarkSessionConnected(gone);
+    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "not connected");
+}
+
+TEST_F(SessionTabsTest, DefaultLogFileNameReadsTheClockAtEachCall) {
+    LocalDateTime now{2026, 12, 8, 9, 5};
+    form->SetClock([&] { return now; });
+    EXPECT_EQ(form->DefaultLogFileName("192.168.1.20"), "192_168_1_20-20261208_ 9 5");
+    now = {2026, 12, 8, 14, 35};
+    EXPECT_EQ(form->DefaultLogFileName("192.168.1.20"), "192_168_1_20-20261208_1435");
+    form->SetClock({});
+    EXPECT_EQ(form->DefaultLogFileName("h").rfind("h-20", 0), 0u);
+}
+
+TEST_F(SessionTabsTest, LogFileDialogsAreSetUpWhenShown) {
+    for (QFileDialog* dialog : {form->SaveDialog, form->OpenDialog}) {
+        EXPECT_EQ(dialog->windowTitle(), "Save Log Files");
+        EXPECT_EQ(dialog->nameFilters(), (QStringList{"Log Files (*.txt)", "All Files (*.*)"}));
+        EXPECT_EQ(dialog->defaultSuffix(), "txt");
+    }
+    EXPECT_EQ(form->SaveDialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(form->SaveDialog->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_TRUE(form->SaveDialog->isSizeGripEnabled());
+    EXPECT_EQ(form->OpenDialog->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(form->OpenDialog->fileMode(), QFileDialog::ExistingFile);
+}
+
+TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
+    form->SetClock([] { return LocalDateTime{2026, 12, 8, 7, 3}; });
+    TTnEmulT* session = AddIdleSession("10.0.0.7");
+    const QString file = Path("session one.txt");
+
+    // Cancelled: logging stays off with its name; the status bar says so.
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], form->SaveDialog);
+    // The name offered, completed by the dialog's default extension.
+    EXPECT_TRUE(offered[0].endsWith("/10_0_0_7-20261208_ 7 3.txt")) << offered[0].toStdString();
+    EXPECT_FALSE(session->Log());
+    EXPECT_EQ(session->LogName(), "10_0_0_7");
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+
+    fileAnswers.push_back(file);
+    form->mpLogging->trigger();
+    EXPECT_TRUE(session->Log());
+    EXPECT_EQ(session->LogName(), file.toStdString());
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    EXPECT_EQ(form->PanelText(1), file);
+    session->Display("abc\r\n");
+
+    confirmAnswer = TModalResult::mrNo;
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(messages[0].text, "Close Log File ?\r" + file);
+    EXPECT_TRUE(session->Log());
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    EXPECT_EQ(form->PanelText(1), file);
+
+    confirmAnswer = TModalResult::mrYes;
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_FALSE(session->Log());
+    EXPECT_EQ(session->LogName(), file.toStdString());
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_EQ(form->PanelText(1), "");
+    EXPECT_EQ(ReadFile(file), "<Open>abc\r\n<Close>");
+    EXPECT_EQ(dialogs.size(), 2u);  // no dialog while logging was on
+}
+
+TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
+    TTnEmulT* session = AddIdleSession("10.0.0.7");
+    form->SetPanelText(0, QStringLiteral("Not Logging"));
+    const QString missing = Path("no such dir/x.txt");
+    fileAnswers.push_back(missing);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
+    EXPECT_TRUE(messages[0].text.contains(missing)) << messages[0].text.toStdString();
+    EXPECT_FALSE(session->Log());
+    EXPECT_EQ(session->LogName(), "10_0_0_7");
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    // The session still shows what arrives.
+    session->Display("still here");
+    EXPECT_EQ(session->CursorColumn(), 11);
+
+    // One file, two sessions: the second cannot log into the first one's file.
+    TTnEmulT* other = AddIdleSession("10.0.0.8");
+    const QString shared = Path("shared.txt");
+    form->TabNotebook->setCurrentIndex(0);
+    fileAnswers.push_back(shared);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_TRUE(session->Log());
+    form->TabNotebook->setCurrentIndex(1);
+    fileAnswers.push_back(shared);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_FALSE(other->Log());
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].type, TMsgDlgType::mtError);
+}
+
+TEST_F(SessionTabsTest, StatusBarFollowsATabChangeAfter200ms) {
+    TTnEmulT* logging = AddIdleSession("10.0.0.1");
+    AddIdleSession("10.0.0.2");
+    logging->SetLogName(Path("one.txt").toStdString());
+    logging->SetLog(true);
+    form->TabNotebook->setCurrentIndex(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Logging"; }, 1000));
+    EXPECT_EQ(form->PanelText(1), Path("one.txt"));
+
+    QElapsedTimer clock;
+    clock.start();
+    form->TabNotebook->setCurrentIndex(1);
+    EXPECT_TRUE(form->Timer_Tab->isActive());
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Not Logging"; }, 1000));
+    EXPECT_GE(clock.elapsed(), 190);
+    EXPECT_EQ(form->PanelText(1), "");
+    EXPECT_FALSE(form->Timer_Tab->isActive());
+    logging->SetLog(false);
+}
+
+TEST_F(SessionTabsTest, OpenStartsTheEditorWithThePathAsOneArgument) {
+    const QString script = Path("editor.sh");
+    const QString output = Path("editor-args.txt");
+    {
+        std::ofstream out(script.toStdString());
+        out << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" << output.toStdString() << "'\n";
+    }
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+    EditorLauncher::SetProgram(script);
+    const QString log = Path("it's a log; $(echo x).txt");
+    fileAnswers.push_back(log);
+    form->mpOpen->trigger();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], form->OpenDialog);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return ReadFile(output).find('\n') != std::string::npos; }, 5000));
+    QTest::qWait(100);
+    EXPECT_EQ(ReadFile(output), "1\n" + log.toStdString() + "\n");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
+    fileAnswers.push_back(std::nullopt);  // cancelled: nothing is started
+    EditorLauncher::SetProgram(QStringLiteral("vandrel-no-such-editor"));
+    form->mpOpen->trigger();
+    EXPECT_TRUE(messages.empty());
+
+    fileAnswers.push_back(Path("x.txt"));
+    form->mpOpen->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(messages[0].text, "Shell error (2)");
+
+    // Present but not executable.
+    const QString plain = Path("not-a-program");
+    std::ofstream(plain.toStdString()) << "text\n";
+    EditorLauncher::SetProgram(plain);
+    fileAnswers.push_back(Path("x.txt"));
+    form->mpOpen->trigger();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, "Shell error (5)");
+}
+
+TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
+    FileDialogSeam::Reset();
+    AddIdleSession("10.0.0.7");
+    QString title;
+    // Played by the technician: type a name without extension and press Save.
+    QTimer::singleShot(100, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        title = dialog->windowTitle();
+        dialog->setDirectory(dir.path());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        EXPECT_TRUE(name->text().startsWith("10_0_0_7-")) << name->text().toStdString();
+        name->setText(QStringLiteral("typed"));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_EQ(title, "Save Log Files");
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    EXPECT_EQ(form->PanelText(1).toStdString(), Path("typed.txt").toStdString());
+    EXPECT_TRUE(QFile::exists(Path("typed.txt")));
+
+    // The open dialog carries the same title; cancelling it starts nothing.
+    title.clear();
+    EditorLauncher::SetProgram(QStringLiteral("vandrel-no-such-editor"));
+    QTimer::singleShot(100, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        title = dialog->windowTitle();
+        dialog->reject();
+    });
+    form->mpOpen->trigger();
+    EXPECT_EQ(title, "Save Log Files");
+    EXPECT_TRUE(messages.empty());
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
