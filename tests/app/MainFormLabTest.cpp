@@ -110,13 +110,16 @@ TEST_F(MainFormLab, SecondSearchClearsFirstAndTheSortStateSurvives) {
 
 TEST_F(MainFormLab, BadFrameShowsInvalidStringAndTheOthersStillArrive) {
     ASSERT_TRUE(Lab::restartDevice(7, {"--bad-end"}));
+    // Device 8 answers late, so its reply comes while the box is open.
+    ASSERT_TRUE(Lab::restartDevice(8, {"--delay", "100"}));
     int boxes = 0;
-    int rowsWhileBoxOpen = -1;
+    int rowsAtOpen = -1;
+    int rowsBeforeClose = -1;
     QString text;
     QString caption;
     // The test plays the technician: it reads the modal box and presses OK.
     QTimer closer;
-    closer.setInterval(20);
+    closer.setInterval(10);
     QObject::connect(&closer, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr) {
@@ -125,23 +128,28 @@ TEST_F(MainFormLab, BadFrameShowsInvalidStringAndTheOthersStillArrive) {
         ++boxes;
         text = box->text();
         caption = box->windowTitle();
-        QTest::qWait(200);  // replies keep coming while the box is open
-        rowsWhileBoxOpen = DeviceRows();
-        box->button(QMessageBox::Ok) != nullptr ? box->button(QMessageBox::Ok)->click()
-                                                : box->buttons().front()->click();
+        rowsAtOpen = DeviceRows();
+        QTest::qWait(300);  // replies keep coming while the box is open
+        rowsBeforeClose = DeviceRows();
+        box->buttons().front()->click();
     });
     closer.start();
     const int rows = SearchAndSettle(kDevices - 1);
     closer.stop();
     Lab::restartDevice(7, {});
+    Lab::restartDevice(8, {});
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(text, "invalid string");
     EXPECT_EQ(caption, "Fehler");
     EXPECT_EQ(rows, kDevices - 1);
-    EXPECT_LT(rowsWhileBoxOpen, kDevices - 1) << "rows were added while the box was open";
+    EXPECT_LT(rowsAtOpen, kDevices - 1);
+    EXPECT_EQ(rowsBeforeClose, rowsAtOpen) << "rows were added while the box was open";
+    bool lateDeviceListed = false;
     for (int r = 1; r <= rows; ++r) {
         EXPECT_NE(form->sg->Cells(ColIP, r), Lab::deviceAddress(7));
+        lateDeviceListed = lateDeviceListed || form->sg->Cells(ColIP, r) == Lab::deviceAddress(8);
     }
+    EXPECT_TRUE(lateDeviceListed);
 }
 
 int main(int argc, char** argv) {
