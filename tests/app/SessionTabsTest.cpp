@@ -124,6 +124,27 @@ TEST_F(SessionTabsTest, ConnectIgnoresRowsThatMayNotConnect) {
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(SessionTabsTest, AnAddressTheSocketLayerRejectsLeavesNoTabAndNoMessage) {
+    // Both fail inside Connect, before any name lookup or packet.
+    AddRow("VD", "10.0.0.999", "not connected");
+    AddRow("VD", std::string(300, '1'), "not connected");
+    for (int row = 1; row <= 2; ++row) {
+        form->sg->SetRow(row);
+        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+        QTest::qWait(50);
+        EXPECT_EQ(form->TabNotebook->count(), 0) << "row " << row;
+        EXPECT_EQ(form->sg->Cells(ColStatus, row), "not connected");
+    }
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_FALSE(form->OpenSession("10.0.0.999"));
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_TRUE(messages.empty());
+    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(dialogs.empty());
+}
+
 TEST_F(SessionTabsTest, CommandsWithoutATabDoNothing) {
     form->SetPanelText(0, QStringLiteral("keep"));
     QTest::mouseClick(form->btnClose, Qt::LeftButton);
