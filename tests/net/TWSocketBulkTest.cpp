@@ -4,7 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -177,52 +178,51 @@ TEST(TWSocketBulk, SlowReaderForcesRepeatedWriteNotifications) {
 TEST(TWSocketBulk, WorkerThreadRunsItsOwnEvents) {
     LoopbackServer server;
     server.Serve([](int fd) { WriteAll(fd, "from the server", 15); });
+    const std::string port = server.PortText();
 
-    QThread worker;
-    worker.start();
-    auto* context = new QObject;
-    context->moveToThread(&worker);
-    QObject::connect(&worker, &QThread::finished, context, &QObject::deleteLater);
-
-    std::atomic<bool> done{false};
-    std::thread::id creator;
+    // The worker runs an event loop of its own; the main thread runs none
+    // meanwhile. Results travel back through join().
+    std::thread::id workerId;
     std::vector<std::thread::id> hookThreads;
     std::string got;
-    const std::string port = server.PortText();
-    QMetaObject::invokeMethod(
-        context,
-        [&] {
-            creator = std::this_thread::get_id();
-            auto* s = new TWSocket;
-            s->OnSessionConnected = [&](TObject*, Word) {
-                hookThreads.push_back(std::this_thread::get_id());
-            };
-            s->OnDataAvailable = [&, s](TObject*, Word) {
-                hookThreads.push_back(std::this_thread::get_id());
-                got += s->ReceiveStr();
-            };
-            s->OnSessionClosed = [&, s](TObject*, Word) {
-                hookThreads.push_back(std::this_thread::get_id());
-                s->FreeLater();
-                done = true;
-            };
-            prepare(*s, port);
-            s->Connect();
-        },
-        Qt::QueuedConnection);
-
-    // The main thread runs no event loop meanwhile.
-    for (int i = 0; i < 1000 && !done; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    worker.quit();
-    ASSERT_TRUE(worker.wait(10000));
-    ASSERT_TRUE(done.load());
+    bool done = false;
+    std::thread worker([&] {
+        workerId = std::this_thread::get_id();
+        QEventLoop loop;
+        auto* s = new TWSocket;
+        s->OnSessionConnected = [&](TObject*, Word) {
+            hookThreads.push_back(std::this_thread::get_id());
+        };
+        s->OnDataAvailable = [&, s](TObject*, Word) {
+            hookThreads.push_back(std::this_thread::get_id());
+            got += s->ReceiveStr();
+        };
+        s->OnSessionClosed = [&, s](TObject*, Word) {
+            hookThreads.push_back(std::this_thread::get_id());
+            done = true;
+            s->FreeLater();
+        };
+        bool released = false;
+        prepare(*s, port);
+        s->Connect();
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done && !released) {
+                released = true;
+                QTimer::singleShot(20, &loop, &QEventLoop::quit);  // let FreeLater run
+            }
+        });
+        poll.start(5);
+        loop.exec();
+    });
+    worker.join();
+    ASSERT_TRUE(done);
     EXPECT_EQ(got, "from the server");
-    EXPECT_NE(creator, std::this_thread::get_id());
+    EXPECT_NE(workerId, std::this_thread::get_id());
     ASSERT_GE(hookThreads.size(), 3u);
     for (const std::thread::id& id : hookThreads) {
-        EXPECT_EQ(id, creator);
+        EXPECT_EQ(id, workerId);
     }
 }
 
