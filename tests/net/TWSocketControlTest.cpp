@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include "EventRecorder.h"
 #include "LoopbackPeer.h"
+#include "net/TSocketWindow.h"
 #include "net/TWSocket.h"
 
 using namespace nettest;
@@ -299,6 +301,70 @@ TEST(TWSocketControl, MultiThreadedPumpRunsPendingEvents) {
         ::usleep(1000);
     }
     EXPECT_TRUE(closed);
+}
+
+}  // namespace
+
+namespace {
+
+int intOption(TSocket h, int level, int name) {
+    int v = 0;
+    socklen_t len = sizeof v;
+    ::getsockopt(h, level, name, &v, &len);
+    return v;
+}
+
+TEST(TWSocketControl, ConnectAppliesSocketOptions) {
+    for (bool custom : {false, true}) {
+        SCOPED_TRACE(custom ? "custom keep-alive, no delay" : "defaults");
+        LoopbackServer server;
+        server.Serve([](int) {});
+        TWSocket s;
+        if (custom) {
+            s.SetKeepAliveOnOff(wsKeepAliveOnCustom);
+            s.SetKeepAliveTime(45000);
+            s.SetKeepAliveInterval(2500);
+            s.SetComponentOptions({wsoTcpNoDelay});
+            s.SetLingerOnOff(wsLingerOff);
+        }
+        prepare(s, server.PortText());
+        s.Connect();
+        const TSocket h = s.HSocket();
+        ASSERT_NE(h, INVALID_SOCKET);
+        EXPECT_NE(intOption(h, SOL_SOCKET, SO_REUSEADDR), 0);
+        EXPECT_EQ(intOption(h, SOL_SOCKET, SO_KEEPALIVE), 1);
+        EXPECT_EQ(intOption(h, IPPROTO_TCP, TCP_NODELAY) != 0, custom);
+        linger l{};
+        socklen_t len = sizeof l;
+        ::getsockopt(h, SOL_SOCKET, SO_LINGER, &l, &len);
+        EXPECT_EQ(l.l_onoff != 0, !custom);  // on with 0 s by default: a reset on close
+        EXPECT_EQ(l.l_linger, 0);
+        if (custom) {
+            EXPECT_EQ(intOption(h, IPPROTO_TCP, TCP_KEEPIDLE), 45);
+            EXPECT_EQ(intOption(h, IPPROTO_TCP, TCP_KEEPINTVL), 3);  // rounded up to seconds
+        }
+        s.Abort();
+    }
+}
+
+TEST(TWSocketControl, PostedTestExceptionReachesBgException) {
+    LoopbackServer server;
+    server.Serve([](int fd) {
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    std::string caught;
+    s.OnBgException = [&](TObject*, const std::exception& e, bool&) { caught = e.what(); };
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    s.Handle()->PostMessage(MSG_TEST_EXCEPTION, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !caught.empty(); }));
+    EXPECT_EQ(caught, "Test exception in WSocket");
+    EXPECT_EQ(s.State(), wsClosed);  // aborted by default
 }
 
 }  // namespace
