@@ -303,6 +303,9 @@ private:
     void OfferReadAhead();
     void DiscardReadAhead();
     int SendGathered();
+    void SendFailed(int err);
+    void ConsumeGathered(int count);
+    bool CreateSocket();
     std::unique_ptr<TBuffer> NewBlock();
     void RecycleFront();
     std::string Identity() const;

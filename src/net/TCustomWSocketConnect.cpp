@@ -32,25 +32,7 @@ void TCustomWSocket::Connect() {
         return;
     }
     DiscardSendQueue();
-    if (m_hSocket != INVALID_SOCKET) {
-        // Left over from a Connect that failed part-way.
-        WSocket_closesocket(m_hSocket);
-    }
-    m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
-    if (m_hSocket == INVALID_SOCKET) {
-        ReportSocketError("Connect (socket)");
-        return;
-    }
-    int optlen = sizeof m_sndBufSize;
-    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_SNDBUF, &m_sndBufSize, &optlen) ==
-        SOCKET_ERROR) {
-        ReportSocketError("getsockopt(SO_SNDBUF)");
-        return;
-    }
-    optlen = sizeof m_rcvBufSize;
-    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &m_rcvBufSize, &optlen) ==
-        SOCKET_ERROR) {
-        ReportSocketError("getsockopt(SO_RCVBUF)");
+    if (!CreateSocket()) {
         return;
     }
     const LifeToken life = Life();
@@ -89,6 +71,31 @@ void TCustomWSocket::Connect() {
         }
     }
     EnterState(wsConnecting);
+}
+
+bool TCustomWSocket::CreateSocket() {
+    if (m_hSocket != INVALID_SOCKET) {
+        // Left over from a Connect that failed part-way.
+        WSocket_closesocket(m_hSocket);
+    }
+    m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
+    if (m_hSocket == INVALID_SOCKET) {
+        ReportSocketError("Connect (socket)");
+        return false;
+    }
+    int optlen = sizeof m_sndBufSize;
+    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_SNDBUF, &m_sndBufSize, &optlen) ==
+        SOCKET_ERROR) {
+        ReportSocketError("getsockopt(SO_SNDBUF)");
+        return false;
+    }
+    optlen = sizeof m_rcvBufSize;
+    if (CountedGetsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &m_rcvBufSize, &optlen) ==
+        SOCKET_ERROR) {
+        ReportSocketError("getsockopt(SO_RCVBUF)");
+        return false;
+    }
+    return true;
 }
 
 bool TCustomWSocket::ResolveForConnect() {

@@ -132,24 +132,7 @@ void TCustomWSocket::TryToSend() {
             return;
         }
         if (count < 0) {
-            const int err = WSocket_WSAGetLastError();
-            if (connectionGone(err)) {
-                if (CheckLogOptions(loWsockErr)) {
-                    DebugLog(loWsockErr,
-                             Name() + " Winsock Send failed - " + WSocketErrorMessage(err));
-                }
-                m_closeInvoked = true;
-                Close();
-                if (Alive(life)) {
-                    TriggerSessionClosed(static_cast<Word>(err));
-                }
-                return;
-            }
-            if (err == WSAEWOULDBLOCK) {
-                m_sendBlocked = true;
-            } else {
-                ReportSocketError("TryToSend failed");
-            }
+            SendFailed(WSocket_WSAGetLastError());
             return;
         }
         if (!gather) {
@@ -160,26 +143,47 @@ void TCustomWSocket::TryToSend() {
             }
             continue;
         }
-        // Consume the gathered count block by block.
-        int left = count;
-        while (left > 0) {
-            TBuffer* front = m_bufList.front().get();
-            const int taken = front->Remove(left);
-            left -= taken;
-            int rest = 0;
-            front->Peek(rest);
-            if (rest > 0) {
-                break;
-            }
-            if (m_bufList.size() == 1) {
-                break;
-            }
-            RecycleFront();
-        }
-        if (left == 0 && m_sentShort) {
+        ConsumeGathered(count);
+        if (m_sentShort) {
             m_sendBlocked = true;
             return;
         }
+    }
+}
+
+// A send error: a vanished connection closes it (OnSessionClosed with the
+// code, no report); would-block waits for the write notification.
+void TCustomWSocket::SendFailed(int err) {
+    if (connectionGone(err)) {
+        if (CheckLogOptions(loWsockErr)) {
+            DebugLog(loWsockErr, Name() + " Winsock Send failed - " + WSocketErrorMessage(err));
+        }
+        const LifeToken life = Life();
+        m_closeInvoked = true;
+        Close();
+        if (Alive(life)) {
+            TriggerSessionClosed(static_cast<Word>(err));
+        }
+        return;
+    }
+    if (err == WSAEWOULDBLOCK) {
+        m_sendBlocked = true;
+        return;
+    }
+    ReportSocketError("TryToSend failed");
+}
+
+// Consumes a gathered send's count from the front blocks.
+void TCustomWSocket::ConsumeGathered(int count) {
+    while (count > 0) {
+        TBuffer* front = m_bufList.front().get();
+        count -= front->Remove(count);
+        int rest = 0;
+        front->Peek(rest);
+        if (rest > 0 || m_bufList.size() == 1) {
+            return;
+        }
+        RecycleFront();
     }
 }
 
