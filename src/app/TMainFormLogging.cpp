@@ -2,6 +2,7 @@
 // files in the text editor.
 #include <QFile>
 #include <QFileDialog>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -49,10 +50,12 @@ std::string TMainForm::DefaultLogFileName(const std::string& host) const {
 }
 
 void TMainForm::btnLogClick(QObject*) {
-    TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex());
+    // The session may end while a dialog is open, and its terminal go with it.
+    QPointer<TTnEmulT> terminal = SessionTerminal(TabNotebook->currentIndex());
     if (terminal == nullptr) {
         return;
     }
+    const auto sessionEnded = [&] { return terminal == nullptr || SessionPageIndex(terminal) < 0; };
     const std::string host = terminal->HostName();
     std::string name = terminal->LogName();
     bool logging = terminal->Log();
@@ -63,13 +66,20 @@ void TMainForm::btnLogClick(QObject*) {
         }
     } else {
         SaveDialog->selectFile(QString::fromLatin1(DefaultLogFileName(host)));
-        if (const std::optional<QString> chosen = RunFileDialog(SaveDialog)) {
+        const std::optional<QString> chosen = RunFileDialog(SaveDialog);
+        if (sessionEnded()) {
+            return;
+        }
+        if (chosen) {
             name = ToFileName(*chosen);
             if (const int error = ProbeLogFile(name)) {
                 throw EInOutError(error, name);
             }
             logging = true;
         }
+    }
+    if (sessionEnded()) {
+        return;
     }
     terminal->SetLogName(name);
     try {

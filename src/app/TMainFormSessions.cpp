@@ -21,6 +21,8 @@ constexpr int kSessionRows = 64;
 }  // namespace
 
 void TMainForm::ConnectSessionHandlers() {
+    // Also set when the window is shown; set here too so that a failed show leaves them usable.
+    SetLogFileDialogs();
     // Qt reports the change after it happened; the refresh waits 200 ms either way.
     connect(TabNotebook, &QTabWidget::currentChanged, this, [this](int index) {
         RunGuarded([&] {

@@ -351,6 +351,38 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     EXPECT_EQ(messages[1].type, TMsgDlgType::mtError);
 }
 
+TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
+    QPointer<TTnEmulT> session = AddIdleSession("10.0.0.7");
+    const QString file = Path("late.txt");
+    FileDialogSeam::SetHandler([&](QFileDialog&) -> std::optional<QString> {
+        form->RemoveSessionTab(session);  // the device closed meanwhile
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return file;
+    });
+    form->SetPanelText(0, QStringLiteral("keep"));
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_TRUE(session.isNull());
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_TRUE(messages.empty());
+
+    // The same with the confirmation box, before the terminal is deleted.
+    QPointer<TTnEmulT> logging = AddIdleSession("10.0.0.8");
+    logging->SetLogName(file.toStdString());
+    logging->SetLog(true);
+    MessageDlgSeam::SetHandler([&](TMsgDlgType, const QString&) {
+        form->RemoveSessionTab(logging);
+        return TModalResult::mrYes;
+    });
+    form->SetPanelText(0, QStringLiteral("keep"));
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    EXPECT_EQ(form->PanelText(0), "keep");
+    ASSERT_FALSE(logging.isNull());
+    EXPECT_TRUE(logging->Log()) << "ends with the terminal, not here";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(logging.isNull());
+    EXPECT_EQ(ReadFile(file), "<Open><Close>");
+}
+
 TEST_F(SessionTabsTest, StatusBarFollowsATabChangeAfter200ms) {
     TTnEmulT* logging = AddIdleSession("10.0.0.1");
     AddIdleSession("10.0.0.2");
