@@ -197,12 +197,18 @@ public:
     virtual void DrainUntilClosed();
     virtual void Listen();
     virtual TSocket Accept();
+    // One receive: up to BufferSize bytes, 0 when the peer has closed, -1 with
+    // LastError set (10035 when nothing is there). Small receives on stream
+    // sockets are served from one larger system read, so RcvdCount counts
+    // those bytes too.
     virtual int Receive(void* Buffer, int BufferSize);
     virtual std::string ReceiveStr();
     virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr* From, int& FromLen);
     // Queues Len bytes and starts sending; returns Len (0 for Len <= 0), or -1
     // when not connected and OnError is assigned. OnDataSent follows from the
-    // event loop once the queue is empty.
+    // event loop once the queue is empty. Bytes of further Sends made before
+    // the event loop runs again leave together with a single system call, and
+    // they share one OnDataSent.
     virtual int Send(const void* Data, int Len);
     virtual int SendTo(const sockaddr* Dest, int DestLen, const void* Data, int Len);
     virtual int SendStr(const std::string& Str);

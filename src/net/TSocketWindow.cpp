@@ -167,8 +167,10 @@ int SocketMessageTarget::Select(TSocket s, unsigned msg, long mask) {
     QObject::connect(m_read, &QSocketNotifier::activated, this, [this] { OnReadable(); });
     m_write = new QSocketNotifier(s, QSocketNotifier::Write, this);
     QObject::connect(m_write, &QSocketNotifier::activated, this, [this] { OnWritable(); });
-    // A connected handle gets its first FD_WRITE as soon as it is writable.
-    ArmWrite(m_connectPending || (connected && (mask & FD_WRITE)));
+    // A connected (or datagram) handle gets its first FD_WRITE as soon as it
+    // is writable.
+    const bool canWrite = connected || (type != SOCK_STREAM && !m_listening);
+    ArmWrite(m_connectPending || (canWrite && (mask & FD_WRITE)));
     ArmRead(!m_connectPending && (mask & (FD_READ | FD_ACCEPT | FD_CLOSE)));
     return 0;
 }
