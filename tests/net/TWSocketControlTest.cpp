@@ -210,6 +210,17 @@ TEST(TWSocketControl, BlockingReverseLookupOfLoopback) {
     EXPECT_EQ(s.DnsResultList().front(), s.DnsResult());
 }
 
+TEST(TWSocketControl, ReverseLookupCompletesThroughTheLoop) {
+    TWSocket s;
+    std::vector<int> done;
+    s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+    s.ReverseDnsLookup("127.0.0.1");
+    EXPECT_TRUE(done.empty());
+    ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
+    EXPECT_EQ(done, (std::vector<int>{0}));
+    EXPECT_FALSE(s.DnsResult().empty());
+}
+
 TEST(TWSocketControl, AddressQueriesWhenNotConnected) {
     TWSocket s;
     EventRecorder rec;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <regex>
 #include <stdexcept>
 
 #include "EventRecorder.h"
@@ -483,6 +484,31 @@ TEST(TWSocketEvents, LoggerLinesOfTheConnectRoad) {
     s.Connect();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines[0], "5:TWSocket will connect to 127.0.0.1:" + server.PortText());
+    s.Abort();
+}
+
+TEST(TWSocketEvents, LoggerDumpLines) {
+    LoopbackServer server;
+    server.Serve([](int) {});
+    TIcsLogger log;
+    std::vector<std::string> lines;
+    log.SetOnIcsLogEvent([&](TObject*, TLogOption o, const std::string& m) {
+        lines.push_back(std::to_string(o) + ":" + m);
+    });
+    log.SetLogOptions({loDestEvent, loWsockDump});
+    TWSocket s;
+    EventRecorder rec;
+    rec.Attach(s);
+    s.SetIcsLogger(&log);
+    prepare(s, server.PortText());
+    s.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    const std::string h = std::to_string(s.HSocket());
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "12:AsyncSelect CtrlSocket" + h + ", 16 FD_CONNECT");
+    EXPECT_EQ(lines[1], "12:AsyncSelect CtrlSocket" + h + ", 2 FD_WRITE");
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex("6:[0-9A-F]{8} TriggerDataSent " + h)))
+        << lines[2];
     s.Abort();
 }
 
