@@ -77,9 +77,15 @@ public:
     void SetWrapLines(bool value) { m_screen.WrapLines = value; }
     bool Log() const { return m_screen.Log(); }
     // Switching off throws EInOutError when the log could not be closed cleanly.
-    void SetLog(bool value) { m_screen.SetLog(value); }
+    void SetLog(bool value) {
+        BeforeLogChange();
+        m_screen.SetLog(value);
+    }
     const std::string& LogName() const { return m_screen.LogName(); }
-    void SetLogName(std::string name) { m_screen.SetLogName(std::move(name)); }
+    void SetLogName(std::string name) {
+        BeforeLogChange();
+        m_screen.SetLogName(std::move(name));
+    }
 
     // Background of the control and of newly written cells.
     TColor Color() const { return m_screen.Color; }
@@ -130,6 +136,9 @@ protected:
     // WantTab). The default runs OnKeyPress; derived terminals call it first
     // and then act on the possibly changed character unless it became 0.
     virtual void KeyPress(char& key);
+    // Runs before Log or LogName changes, so that a derived terminal can first write
+    // what it holds back: bytes that arrived while logging was on belong in that log.
+    virtual void BeforeLogChange() {}
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

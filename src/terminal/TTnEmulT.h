@@ -77,6 +77,7 @@ public:
 
 protected:
     void KeyPress(char& key) override;
+    void BeforeLogChange() override { ShowReceived(); }
     // The system's beep for failed and closed sessions; a seam for tests.
     virtual void Beep();
 

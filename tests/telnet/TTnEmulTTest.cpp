@@ -445,3 +445,24 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST_F(TTnEmulTTest, SwitchingLoggingOffFirstLogsWhatArrivedBefore) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("vandrel-tnemult-off-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto log = dir / "session.log";
+    std::filesystem::remove(log);
+    connect();
+    term->SetLogName(log.string());
+    term->SetLog(true);
+    int blocks = 0;
+    term->OnDataAvailable = [&](TTnEmulT& s, const char*, int&) {
+        if (++blocks == 2) {
+            s.SetLog(false);  // the first block arrived while logging was on
+        }
+    };
+    peer.send(std::string(2048, 'a') + std::string(100, 'b'));
+    ASSERT_TRUE(pumpUntil([&] { return blocks == 2; }));
+    EXPECT_EQ(readFile(log), "<Open>" + std::string(2048, 'a') + "<Close>");
+    std::filesystem::remove_all(dir);
+}
