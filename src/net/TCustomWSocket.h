@@ -2,10 +2,11 @@
 
 // Non-blocking TCP/UDP socket whose results arrive as events.
 //
-// Threading: a socket belongs to the thread that created it. Its message
-// target (TSocketWindow) lives in that thread; every hook runs there, from
-// that thread's Qt event loop, never from inside the call that started the
-// operation (Send's completion, CloseLater and FreeLater are posted).
+// Threading: a socket belongs to the thread that created it, which must run
+// a Qt event loop (a QThread, or a QEventLoop of its own). Its message target
+// (TSocketWindow) lives in that thread; every hook runs there, from that
+// thread's event loop, never from inside the call that started the operation
+// (Send's completion, CloseLater and FreeLater are posted).
 //
 // Hooks: the On... members are std::function values, invoked synchronously
 // and only when assigned, for example

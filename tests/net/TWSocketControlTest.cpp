@@ -122,6 +122,28 @@ TEST(TWSocketControl, PausedSocketFiresNothingUntilResumed) {
     client.Close();
 }
 
+TEST(TWSocketControl, DetachAndAttachKeepTheConnection) {
+    Listener l;
+    TWSocket client;
+    EventRecorder rec;
+    rec.Attach(client);
+    std::string reply;
+    client.OnDataAvailable = [&](TObject*, Word) { reply += client.ReceiveStr(); };
+    prepare(client, l.server.BoundPort());
+    client.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return !l.accepted.empty() && rec.Has("sent:0"); }));
+    client.OnError = nullptr;
+    EXPECT_THROW(client.AttachToThread(), ESocketException);  // not detached yet
+    client.DetachFromThread();
+    EXPECT_EQ(client.Handle(), nullptr);
+    l.accepted[0]->SendStr("while detached");
+    PumpFor(50);
+    EXPECT_EQ(reply, "");
+    client.AttachToThread();
+    ASSERT_TRUE(PumpUntil([&] { return reply == "while detached"; }));
+    client.Close();
+}
+
 TEST(TWSocketControl, DatagramListenReceivesFromAnyone) {
     TWSocket s;
     EventRecorder rec;
