@@ -3,5 +3,5 @@
 # read loop and QTcpSocket over loopback. Last line: one JSON object.
 set -euo pipefail
 build=${1:?"usage: run.sh <release build dir>"}
-cmake --build "$build" --target socket_throughput_bench >/dev/null
+cmake --build "$build" --target socket_throughput_bench -j2 >/dev/null
 exec timeout 900 "$build/bench/socket_throughput/socket_throughput_bench"
