@@ -26,7 +26,7 @@ constexpr std::size_t kMiB = 1 << 20;
 constexpr std::size_t kTotal = 256 * kMiB;
 constexpr int kBlock = 1460;
 constexpr std::size_t kHighWater = 256 * 1024;
-constexpr int kRuns = 3;
+constexpr int kRuns = 5;
 
 using Clock = std::chrono::steady_clock;
 
@@ -183,16 +183,34 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-double measure(const char* name, const std::function<double()>& run) {
-    std::vector<double> runs;
+struct Case {
+    const char* name;
+    std::function<double()> run;
+    std::vector<double> results;
+};
+
+// Runs the cases round-robin, so that a change of load on the machine hits
+// every case alike; prints and returns the median of each.
+std::vector<double> measureInterleaved(std::vector<Case>& cases) {
     for (int i = 0; i < kRuns; ++i) {
-        runs.push_back(run());
+        for (Case& c : cases) {
+            c.results.push_back(c.run());
+        }
     }
-    const double m = median(runs);
-    std::printf("%-34s %8.0f MB/s (median of %d: %.0f %.0f %.0f)\n", name, m, kRuns, runs[0],
-                runs[1], runs[2]);
+    std::vector<double> medians;
+    for (Case& c : cases) {
+        const double m = median(c.results);
+        char all[128] = {};
+        std::size_t used = 0;
+        for (double r : c.results) {
+            used +=
+                static_cast<std::size_t>(std::snprintf(all + used, sizeof all - used, " %.0f", r));
+        }
+        std::printf("%-34s %8.0f MB/s (median of %d:%s)\n", c.name, m, kRuns, all);
+        medians.push_back(m);
+    }
     std::fflush(stdout);
-    return m;
+    return medians;
 }
 
 }  // namespace
@@ -212,15 +230,21 @@ int main(int argc, char** argv) {
         return r < 0 ? 2 : 0;
     }
     std::printf("256 MiB over loopback, MB = 2^20 bytes\n");
-    const double limit =
-        measure("blocking read() loop (limit)", [] { return bench::PlainReadLoopMBps(kTotal); });
-    const double recv2k =
-        measure("TWSocket receive, 2048 per event", [] { return twsocketRecv(2048); });
-    const double recv64k =
-        measure("TWSocket receive, 64 KiB per event", [] { return twsocketRecv(64 * 1024); });
-    const double qtR = measure("QTcpSocket receive", qtRecv);
-    const double send = measure("TWSocket Send, 1460-byte blocks", twsocketSend);
-    const double qtS = measure("QTcpSocket write, 1460-byte blocks", qtSend);
+    std::vector<Case> cases = {
+        {"blocking read() loop (limit)", [] { return bench::PlainReadLoopMBps(kTotal); }, {}},
+        {"TWSocket receive, 2048 per event", [] { return twsocketRecv(2048); }, {}},
+        {"TWSocket receive, 64 KiB per event", [] { return twsocketRecv(64 * 1024); }, {}},
+        {"QTcpSocket receive", qtRecv, {}},
+        {"TWSocket Send, 1460-byte blocks", twsocketSend, {}},
+        {"QTcpSocket write, 1460-byte blocks", qtSend, {}},
+    };
+    const std::vector<double> m = measureInterleaved(cases);
+    const double limit = m[0];
+    const double recv2k = m[1];
+    const double recv64k = m[2];
+    const double qtR = m[3];
+    const double send = m[4];
+    const double qtS = m[5];
     const double ratio = queueMemoryRatio();
     std::printf("receive vs QTcpSocket: %.2f (2 KiB), %.2f (64 KiB); send vs QTcpSocket: %.2f\n",
                 recv2k / qtR, recv64k / qtR, send / qtS);
