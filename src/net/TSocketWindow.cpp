@@ -285,19 +285,40 @@ void SocketMessageTarget::ConnectFailed(int error) {
     Post(FD_CONNECT, error);
 }
 
+namespace {
+
+// Taken around creating a message on another thread and around reading it on
+// the target's: the queue hand-over inside Qt is then matched by a lock that
+// thread checkers can see.
+std::mutex& crossThreadLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+}  // namespace
+
 bool SocketMessageTarget::event(QEvent* e) {
-    const int type = e->type();
-    if (type <= static_cast<int>(QEvent::User) || type >= static_cast<int>(QEvent::MaxUser)) {
+    TMessage msg;
+    {
+        std::lock_guard guard(crossThreadLock());
+        msg.Msg = static_cast<unsigned>(e->type());
+        const bool ours = msg.Msg > static_cast<unsigned>(QEvent::User) &&
+                          msg.Msg < static_cast<unsigned>(QEvent::MaxUser);
+        if (ours) {
+            auto* me = static_cast<MessageEvent*>(e);
+            msg.WParam = me->m_wParam;
+            msg.LParam = me->m_lParam;
+        }
+        if (!ours) {
+            msg.Msg = 0;
+        }
+    }
+    if (msg.Msg == 0) {
         return QObject::event(e);
     }
     if (!m_handler) {
         return true;
     }
-    auto* me = static_cast<MessageEvent*>(e);
-    TMessage msg;
-    msg.Msg = static_cast<unsigned>(type);
-    msg.WParam = me->m_wParam;
-    msg.LParam = me->m_lParam;
     ++m_dispatching;
     // The handler may destroy the socket; this object then only gets orphaned.
     TSocketWindow::Handler handler = m_handler;
@@ -310,11 +331,10 @@ bool SocketMessageTarget::event(QEvent* e) {
 
 // Lets other threads post to a target that may be destroyed meanwhile.
 struct PostBox {
-    std::mutex lock;
-    SocketMessageTarget* target = nullptr;
+    SocketMessageTarget* target = nullptr;  // guarded by crossThreadLock()
 
     void Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
-        std::lock_guard guard(lock);
+        std::lock_guard guard(crossThreadLock());
         if (target) {
             QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam));
         }
@@ -330,7 +350,7 @@ TSocketWindow::TSocketWindow(Handler handler)
 
 TSocketWindow::~TSocketWindow() {
     {
-        std::lock_guard guard(m_postBox->lock);
+        std::lock_guard guard(crossThreadLock());
         m_postBox->target = nullptr;
     }
     m_target->Orphan();
