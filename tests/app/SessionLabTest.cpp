@@ -290,10 +290,16 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
 }
 
 TEST_F(SessionLab, FiveDevicesLikeATechnician) {
-    for (int k = 1; k <= kDevices; ++k) {
+    for (int k = 1; k < kDevices; ++k) {
         Connect(k);
     }
+    // The last one by a double click on its row.
+    const QModelIndex last = form->sg->model()->index(RowOf(kDevices) - 1, ColDevice);
+    QTest::mouseDClick(form->sg->viewport(), Qt::LeftButton, {},
+                       form->sg->visualRect(last).center());
+    EXPECT_EQ(form->sg->Row(), RowOf(kDevices));
     ASSERT_EQ(form->TabNotebook->count(), kDevices);
+    EXPECT_EQ(form->TabNotebook->tabText(kDevices - 1).toStdString(), Lab::deviceAddress(kDevices));
     for (int k = 1; k <= kDevices; ++k) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(k) == "connected"; }, kWaitMs)) << k;
         ASSERT_TRUE(WaitForBanner(form->SessionTerminal(k - 1))) << k;
