@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "net/ESocketException.h"
 
 namespace {
@@ -103,6 +105,43 @@ TEST(ResolveProto, InvalidInputs) {
     const std::string text = raisedText([] { ResolveProto("NoSuchProto"); });
     EXPECT_EQ(text.rfind("Winsock Resolve Proto: Cannot convert protocol 'nosuchproto' - ", 0), 0u)
         << text;
+}
+
+}  // namespace
+
+namespace {
+
+// Random texts made of the characters that matter to the address parser.
+TEST(IsDottedAddress, AgreesWithTheStrictParserOnRandomInput) {
+    std::mt19937 rng(12345);
+    const std::string alphabet = "0123456789. x";
+    int dotted = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string s(rng() % 20, ' ');
+        for (char& c : s) {
+            c = alphabet[rng() % alphabet.size()];
+        }
+        (void)LeadingNumber(s);
+        if (!IsDottedAddress(s)) {
+            continue;
+        }
+        ++dotted;
+        // The parser's notion of dotted must never crash the conversion; where
+        // the text is plain decimal the result matches the strict parser.
+        std::uint32_t addr = 0;
+        try {
+            addr = ResolveHost(s);
+        } catch (const ESocketException&) {
+            continue;  // octal-looking parts the conversion refuses
+        }
+        const std::string t = TrimText(s);
+        in_addr strict{};
+        const bool leadingZero = t.find(".0") != std::string::npos || t[0] == '0';
+        if (!leadingZero && inet_pton(AF_INET, t.c_str(), &strict) == 1) {
+            EXPECT_EQ(addr, strict.s_addr) << s;
+        }
+    }
+    EXPECT_GT(dotted, 0);
 }
 
 }  // namespace
