@@ -27,6 +27,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 TMainForm::~TMainForm() {
     // End the listener before any control it reports to goes away.
     IdUDPServer.reset();
+    // Session pages destroyed with the notebook are no tab change for this window any more.
+    disconnect(TabNotebook, nullptr, this, nullptr);
 }
 
 void TMainForm::FormCreate(QObject*) {
