@@ -11,9 +11,13 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/socket.h>
+
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
+#include "discovery/TIdSocketHandle.h"
+#include "discovery/TIdUDPServer.h"
 
 using vandrel::app::TMainForm;
 
@@ -87,9 +91,23 @@ int main(int argc, char** argv) {
     TMainForm form;
     form.show();
     Wait(300);
-    if (!form.IdUDPServer) {
+    if (!form.IdUDPServer->Active()) {
+        std::printf("the endpoint did not start\n");
         return 1;
     }
+    // A technician's PC keeps the system's default limit (net.core.rmem_max = 212992), which
+    // caps the endpoint's larger request; apply that cap here whatever this machine allows.
+    // STORM_RCVBUF=system keeps what the endpoint got on this machine.
+    const int handle = form.IdUDPServer->Binding().Handle();
+    const char* limit = std::getenv("STORM_RCVBUF");
+    if (limit == nullptr || std::string(limit) != "system") {
+        const int bytes = limit != nullptr ? std::atoi(limit) : 212992;
+        ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    }
+    int effective = 0;
+    socklen_t length = sizeof effective;
+    ::getsockopt(handle, SOL_SOCKET, SO_RCVBUF, &effective, &length);
+    std::printf("endpoint receive buffer: %d bytes\n", effective);
     Round worst;
     worst.rows = expected;
     for (int i = 1; i <= rounds; ++i) {

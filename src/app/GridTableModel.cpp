@@ -2,6 +2,8 @@
 
 #include "app/UiFonts.h"
 
+#include <algorithm>
+
 namespace vandrel::app {
 
 GridTableModel::GridTableModel(StringGrid& grid, QObject* parent)
@@ -50,16 +52,46 @@ QVariant GridTableModel::headerData(int section, Qt::Orientation orientation, in
     return {};
 }
 
-void GridTableModel::RowCountChanged(int, int newCount) {
-    const int rows = newCount - m_grid.FixedRows();
+void GridTableModel::PostFlush() {
+    if (!m_flushPosted) {
+        m_flushPosted = true;
+        QMetaObject::invokeMethod(this, &GridTableModel::Flush, Qt::QueuedConnection);
+    }
+}
+
+void GridTableModel::Flush() {
+    m_flushPosted = false;
+    const int rows = m_grid.RowCount() - m_grid.FixedRows();
     if (rows > m_knownRows) {
         beginInsertRows(QModelIndex(), m_knownRows, rows - 1);
         m_knownRows = rows;
         endInsertRows();
+    }
+    if (m_dirtyFirst >= 0) {
+        const int last = std::min(m_dirtyLast, m_knownRows - 1);
+        const int first = m_dirtyFirst;
+        m_dirtyFirst = m_dirtyLast = -1;
+        if (first <= last) {
+            emit dataChanged(index(first, 0), index(last, m_grid.ColCount() - 1),
+                             {Qt::DisplayRole});
+        }
+    }
+}
+
+void GridTableModel::RowCountChanged(int, int newCount) {
+    const int rows = newCount - m_grid.FixedRows();
+    if (rows > m_knownRows) {
+        PostFlush();
     } else if (rows < m_knownRows) {
         beginRemoveRows(QModelIndex(), rows, m_knownRows - 1);
         m_knownRows = rows;
         endRemoveRows();
+        if (m_dirtyLast >= m_knownRows) {
+            m_dirtyLast = m_knownRows - 1;
+        }
+        if (m_dirtyFirst > m_dirtyLast) {
+            m_dirtyFirst = m_dirtyLast = -1;
+        }
     }
 }
 
@@ -68,11 +100,17 @@ void GridTableModel::CellChanged(int col, int row) {
         emit headerDataChanged(Qt::Horizontal, col, col);
         return;
     }
-    const QModelIndex cell = index(row - m_grid.FixedRows(), col);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    const int viewRow = row - m_grid.FixedRows();
+    if (viewRow >= m_knownRows) {
+        return;  // shown when its insertion is passed on
+    }
+    m_dirtyFirst = m_dirtyFirst < 0 ? viewRow : std::min(m_dirtyFirst, viewRow);
+    m_dirtyLast = std::max(m_dirtyLast, viewRow);
+    PostFlush();
 }
 
 void GridTableModel::RowsReordered() {
+    Flush();
     if (m_knownRows > 0) {
         emit dataChanged(index(0, 0), index(m_knownRows - 1, m_grid.ColCount() - 1),
                          {Qt::DisplayRole});
@@ -80,6 +118,7 @@ void GridTableModel::RowsReordered() {
 }
 
 void GridTableModel::CurrentRowChanged(int row) {
+    Flush();
     emit gridRowChanged(row);
 }
 

@@ -7,7 +7,9 @@
 namespace vandrel::app {
 
 // Shows a StringGrid in a QTableView: the grid's fixed row 0 is the horizontal header, its
-// rows 1.. are the view's rows 0... Follows every change of the grid as it happens.
+// rows 1.. are the view's rows 0... New rows and changed cells are passed on to the views
+// once per event-loop pass, so a burst of thousands of rows costs one notification each pass;
+// removals, reorders and current-row changes are passed on at once.
 class GridTableModel : public QAbstractTableModel, public StringGridListener {
     Q_OBJECT
 public:
@@ -24,6 +26,9 @@ public:
     void RowsReordered() override;
     void CurrentRowChanged(int row) override;
 
+    // Passes pending row insertions and cell changes on to the views now.
+    void Flush();
+
 signals:
     // The grid's current row moved (grid row numbers).
     void gridRowChanged(int row);
@@ -32,6 +37,12 @@ private:
     StringGrid& m_grid;
     // The number of rows the views know of; it changes only between begin/end notifications.
     int m_knownRows;
+    // Changed cells of rows the views know: rows [m_dirtyFirst, m_dirtyLast] (view rows).
+    int m_dirtyFirst = -1;
+    int m_dirtyLast = -1;
+    bool m_flushPosted = false;
+
+    void PostFlush();
 };
 
 }  // namespace vandrel::app

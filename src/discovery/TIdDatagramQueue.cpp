@@ -9,21 +9,39 @@ constexpr std::size_t kEntryOverhead = 64;
 
 TIdDatagramQueue::TIdDatagramQueue(std::size_t maxBytes) : m_maxBytes(maxBytes) {}
 
-TIdDatagramQueue::PushResult TIdDatagramQueue::Push(TIdDatagram&& datagram) {
-    const std::size_t cost = datagram.Data.size() + kEntryOverhead;
-    std::unique_lock lock(m_lock);
-    m_space.wait(lock,
-                 [&] { return m_aborted || m_items.empty() || m_bytes + cost <= m_maxBytes; });
-    if (m_aborted) {
-        return PushResult::Aborted;
+void TIdDatagramQueue::SetMaxBytes(std::size_t maxBytes) {
+    std::lock_guard lock(m_lock);
+    m_maxBytes = maxBytes;
+    m_space.notify_all();
+}
+
+bool TIdDatagramQueue::Push(TIdDatagram&& datagram) {
+    std::vector<TIdDatagram> batch;
+    batch.push_back(std::move(datagram));
+    return PushBatch(batch);
+}
+
+bool TIdDatagramQueue::PushBatch(std::vector<TIdDatagram>& batch) {
+    for (TIdDatagram& datagram : batch) {
+        const std::size_t cost = datagram.Data.size() + kEntryOverhead;
+        bool first = false;
+        {
+            std::unique_lock lock(m_lock);
+            m_space.wait(
+                lock, [&] { return m_aborted || m_items.empty() || m_bytes + cost <= m_maxBytes; });
+            if (m_aborted) {
+                return false;
+            }
+            m_items.push_back(std::move(datagram));
+            m_bytes += cost;
+            first = !m_busy;
+            m_busy = true;
+        }
+        if (first && m_drainRequest) {
+            m_drainRequest();
+        }
     }
-    m_items.push_back(std::move(datagram));
-    m_bytes += cost;
-    if (m_busy) {
-        return PushResult::Queued;
-    }
-    m_busy = true;
-    return PushResult::QueuedFirst;
+    return true;
 }
 
 bool TIdDatagramQueue::Pop(TIdDatagram& datagram) {
@@ -51,12 +69,6 @@ void TIdDatagramQueue::Reset() {
     m_bytes = 0;
     m_busy = false;
     m_aborted = false;
-}
-
-void TIdDatagramQueue::SetMaxBytes(std::size_t maxBytes) {
-    std::lock_guard lock(m_lock);
-    m_maxBytes = maxBytes;
-    m_space.notify_all();
 }
 
 std::size_t TIdDatagramQueue::Count() const {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <netinet/in.h>
+
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
-#include <string>
 #include <vector>
 
 namespace vandrel::discovery {
@@ -15,7 +17,7 @@ class TIdSocketHandle;
 // One received datagram waiting for delivery on the GUI thread.
 struct TIdDatagram {
     TIdSocketHandle* Binding = nullptr;
-    std::string PeerIP;
+    in_addr PeerAddress{};
     int PeerPort = 0;
     std::vector<std::uint8_t> Data;
 };
@@ -25,16 +27,19 @@ struct TIdDatagram {
 // the GUI thread pops one datagram at a time. Bounded: when full, Push blocks the listener
 // (later datagrams then wait in the system queue, as with a direct hand-over).
 //
-// It also tracks whether a drain of the GUI side is pending, so the listener posts exactly
-// one drain request per idle-to-busy change.
+// The queue is idle when the GUI side has found it empty; the push that makes it busy again
+// calls the drain request, so exactly one drain is asked for per idle-to-busy change.
 class TIdDatagramQueue {
 public:
-    enum class PushResult { Queued, QueuedFirst, Aborted };
-
     explicit TIdDatagramQueue(std::size_t maxBytes = 64u << 20);
 
-    // QueuedFirst: the queue was idle and the caller must request a drain.
-    PushResult Push(TIdDatagram&& datagram);
+    // Called on the pushing thread, outside the queue's lock.
+    void SetDrainRequest(std::function<void()> request) { m_drainRequest = std::move(request); }
+    void SetMaxBytes(std::size_t maxBytes);
+
+    // False when the queue was aborted; the datagram (and the rest of a batch) is dropped.
+    bool Push(TIdDatagram&& datagram);
+    bool PushBatch(std::vector<TIdDatagram>& batch);
     // Takes the oldest datagram; when none is left, marks the queue idle and returns false.
     bool Pop(TIdDatagram& datagram);
     // Wakes a blocked Push and makes further pushes fail until Reset.
@@ -42,7 +47,6 @@ public:
     // Drops every queued datagram and re-opens the queue, idle.
     void Reset();
     std::size_t Count() const;
-    void SetMaxBytes(std::size_t maxBytes);
 
 private:
     mutable std::mutex m_lock;
@@ -52,6 +56,7 @@ private:
     std::size_t m_maxBytes;
     bool m_busy = false;
     bool m_aborted = false;
+    std::function<void()> m_drainRequest;
 };
 
 }  // namespace vandrel::discovery

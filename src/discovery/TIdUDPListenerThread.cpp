@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <typeinfo>
 
@@ -19,15 +20,16 @@
 namespace vandrel::discovery {
 
 namespace {
-// Datagrams taken from one socket per wake-up before the others get their turn.
-constexpr int kBurstPerSocket = 256;
+// Longest time one binding is drained before the wait runs again and the others get a turn.
+constexpr auto kSocketTurn = std::chrono::milliseconds(100);
 }  // namespace
 
 TIdUDPListenerThread::TIdUDPListenerThread(std::vector<TIdSocketHandle*> bindings, int bufferSize,
                                            TDeliver deliver)
     : m_bindings(std::move(bindings)),
       m_bufferSize(bufferSize > 0 ? bufferSize : 1),
-      m_deliver(std::move(deliver)) {
+      m_deliver(std::move(deliver)),
+      m_buffer(BatchSize * static_cast<std::size_t>(m_bufferSize)) {
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
@@ -111,37 +113,57 @@ void TIdUDPListenerThread::Run() {
         if ((fds[i].revents & (POLLIN | POLLERR)) == 0) {
             continue;
         }
-        for (int n = 0; n < kBurstPerSocket && !Stopped(); ++n) {
+        // Drain the socket: the system's default receive buffer holds only a few hundred
+        // small datagrams, so a burst of replies must be taken out as fast as it comes.
+        const auto start = std::chrono::steady_clock::now();
+        while (!Stopped() && std::chrono::steady_clock::now() - start < kSocketTurn) {
             try {
-                ReceiveFrom(*m_bindings[i]);
-            } catch (const EIdSocketError& error) {
-                if (error.LastError() == net::WSAEWOULDBLOCK) {
+                if (ReceiveBatch(*m_bindings[i]) == 0) {
                     break;
                 }
-                // Any other failure loses this one datagram only.
             } catch (...) {
+                // A failed receive or deliver loses only its own datagrams.
+                break;
             }
         }
     }
 }
 
-void TIdUDPListenerThread::ReceiveFrom(TIdSocketHandle& binding) {
-    m_buffer.SetSize(static_cast<std::size_t>(m_bufferSize));
-    sockaddr_in from{};
-    iovec io{m_buffer.Memory(), m_buffer.Size()};
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    const ssize_t received = ::recvmsg(binding.Handle(), &message, MSG_DONTWAIT);
-    TIdStack::CheckForSocketError(static_cast<int>(received));
-    if ((message.msg_flags & MSG_TRUNC) != 0) {
-        throw EIdSocketError(net::WSAEMSGSIZE);
+std::size_t TIdUDPListenerThread::ReceiveBatch(TIdSocketHandle& binding) {
+    const auto slot = static_cast<std::size_t>(m_bufferSize);
+    mmsghdr messages[BatchSize] = {};
+    iovec io[BatchSize];
+    sockaddr_in from[BatchSize];
+    for (std::size_t k = 0; k < BatchSize; ++k) {
+        io[k] = {m_buffer.data() + k * slot, slot};
+        messages[k].msg_hdr.msg_name = &from[k];
+        messages[k].msg_hdr.msg_namelen = sizeof from[k];
+        messages[k].msg_hdr.msg_iov = &io[k];
+        messages[k].msg_hdr.msg_iovlen = 1;
     }
-    m_buffer.SetSize(static_cast<std::size_t>(received));
-    m_buffer.SetPosition(0);
-    m_deliver(binding, TIdStack::ToDotted(from.sin_addr), ntohs(from.sin_port), m_buffer);
+    const int received = ::recvmmsg(binding.Handle(), messages, BatchSize, MSG_DONTWAIT, nullptr);
+    if (received < 0) {
+        const int error = TIdStack::WSGetLastError();
+        if (error == net::WSAEWOULDBLOCK || error == net::WSAEINTR) {
+            return 0;
+        }
+        throw EIdSocketError(error);
+    }
+    TIdReceived datagrams[BatchSize];
+    std::size_t count = 0;
+    for (int k = 0; k < received; ++k) {
+        // Longer than the buffer: cut off by the system, so it is lost.
+        if ((messages[k].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+            continue;
+        }
+        datagrams[count++] = {from[k].sin_addr, ntohs(from[k].sin_port),
+                              m_buffer.data() + static_cast<std::size_t>(k) * slot,
+                              messages[k].msg_len};
+    }
+    if (count > 0) {
+        m_deliver(binding, datagrams, count);
+    }
+    return static_cast<std::size_t>(received);
 }
 
 }  // namespace vandrel::discovery

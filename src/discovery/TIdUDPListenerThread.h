@@ -1,29 +1,40 @@
 #pragma once
 
+#include <netinet/in.h>
+
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "discovery/TMemoryStream.h"
-
 namespace vandrel::discovery {
 
 class TIdSocketHandle;
 
+// One datagram of a receive batch. Data points into the listener's buffer and is valid
+// until the deliver call returns.
+struct TIdReceived {
+    in_addr PeerAddress{};
+    int PeerPort = 0;
+    const std::uint8_t* Data = nullptr;
+    std::size_t Size = 0;
+};
+
 // The endpoint's receiving thread. It waits up to WaitTime ms for any binding to become
-// readable, receives each datagram into one reused buffer of BufferSize bytes and passes it to
-// the deliver function together with the binding and the sender. A datagram longer than
-// BufferSize is lost. Errors of a single datagram are discarded; any other error ends the
-// thread and is kept in ErrorClass / ErrorMessage.
+// readable, then drains it: datagrams are received in batches into one reused buffer of
+// BatchSize slots of BufferSize bytes and passed to the deliver function with the binding.
+// A datagram longer than BufferSize is lost. Errors of a single receive are discarded; any
+// other error ends the thread and is kept in ErrorClass / ErrorMessage.
 class TIdUDPListenerThread {
 public:
-    using TDeliver = std::function<void(TIdSocketHandle& binding, const std::string& peerIP,
-                                        int peerPort, TMemoryStream& data)>;
+    using TDeliver = std::function<void(TIdSocketHandle& binding, const TIdReceived* datagrams,
+                                        std::size_t count)>;
 
     static constexpr int WaitTime = 1000;
     static constexpr std::size_t MaxBindings = 64;
+    static constexpr std::size_t BatchSize = 64;
 
     TIdUDPListenerThread(std::vector<TIdSocketHandle*> bindings, int bufferSize, TDeliver deliver);
     // Stops and joins the thread.
@@ -45,12 +56,14 @@ public:
 private:
     void Execute();
     void Run();
-    void ReceiveFrom(TIdSocketHandle& binding);
+    // Receives and delivers up to BatchSize datagrams; returns how many were received, 0
+    // when none was waiting.
+    std::size_t ReceiveBatch(TIdSocketHandle& binding);
 
     std::vector<TIdSocketHandle*> m_bindings;
     int m_bufferSize;
     TDeliver m_deliver;
-    TMemoryStream m_buffer;
+    std::vector<std::uint8_t> m_buffer;
     int m_wakeFd = -1;
     mutable std::mutex m_lock;
     bool m_stopped = false;

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "discovery/TIdSocketHandle.h"
+#include "discovery/TIdStack.h"
 #include "discovery/TIdUDPListenerThread.h"
 
 namespace vandrel::discovery {
@@ -15,7 +16,9 @@ namespace {
 constexpr int kReceiveBufferRequest = 4 << 20;
 }  // namespace
 
-TIdUDPServer::TIdUDPServer() : m_self(std::make_shared<TIdUDPServer*>(this)) {}
+TIdUDPServer::TIdUDPServer() : m_self(std::make_shared<TIdUDPServer*>(this)) {
+    m_queue.SetDrainRequest([this] { PostDelivery(); });
+}
 
 TIdUDPServer::~TIdUDPServer() {
     m_self.reset();
@@ -52,8 +55,9 @@ void TIdUDPServer::Activate() {
     m_queue.Reset();
     m_thread = std::make_unique<TIdUDPListenerThread>(
         std::move(handles), BufferSize(),
-        [this](TIdSocketHandle& binding, const std::string& peerIP, int peerPort,
-               TMemoryStream& data) { Received(binding, peerIP, peerPort, data); });
+        [this](TIdSocketHandle& binding, const TIdReceived* datagrams, std::size_t count) {
+            Received(binding, datagrams, count);
+        });
     m_thread->Start();
     MarkActive(true);
     BroadcastEnabledChanged();
@@ -90,18 +94,28 @@ void TIdUDPServer::BroadcastEnabledChanged() {
     }
 }
 
-void TIdUDPServer::Received(TIdSocketHandle& binding, const std::string& peerIP, int peerPort,
-                            TMemoryStream& data) {
+void TIdUDPServer::Received(TIdSocketHandle& binding, const TIdReceived* datagrams,
+                            std::size_t count) {
     if (m_threadedEvent || !m_synchronizer) {
-        binding.SetPeer(peerIP, peerPort);
-        ReadStep(binding, data);
+        for (std::size_t k = 0; k < count; ++k) {
+            binding.SetPeer(TIdStack::ToDotted(datagrams[k].PeerAddress), datagrams[k].PeerPort);
+            m_threadBuffer.Assign(datagrams[k].Data, datagrams[k].Size);
+            try {
+                ReadStep(binding, m_threadBuffer);
+            } catch (...) {
+                // A failing read hook loses only its own datagram.
+            }
+        }
         return;
     }
-    TIdDatagram datagram{&binding, peerIP, peerPort,
-                         std::vector<std::uint8_t>(data.Memory(), data.Memory() + data.Size())};
-    if (m_queue.Push(std::move(datagram)) == TIdDatagramQueue::PushResult::QueuedFirst) {
-        PostDelivery();
+    std::vector<TIdDatagram> batch(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        batch[k].Binding = &binding;
+        batch[k].PeerAddress = datagrams[k].PeerAddress;
+        batch[k].PeerPort = datagrams[k].PeerPort;
+        batch[k].Data.assign(datagrams[k].Data, datagrams[k].Data + datagrams[k].Size);
     }
+    m_queue.PushBatch(batch);
 }
 
 void TIdUDPServer::PostDelivery() {
@@ -121,7 +135,7 @@ void TIdUDPServer::DeliverQueued() {
     const auto deadline = std::chrono::steady_clock::now() + m_deliverySlice;
     TIdDatagram datagram;
     while (m_queue.Pop(datagram)) {
-        datagram.Binding->SetPeer(datagram.PeerIP, datagram.PeerPort);
+        datagram.Binding->SetPeer(TIdStack::ToDotted(datagram.PeerAddress), datagram.PeerPort);
         m_readBuffer.Assign(datagram.Data.data(), datagram.Data.size());
         try {
             ReadStep(*datagram.Binding, m_readBuffer);

@@ -13,6 +13,7 @@ namespace vandrel::discovery {
 
 class TIdSocketHandle;
 class TIdUDPListenerThread;
+struct TIdReceived;
 
 // The discovery endpoint: binds its Bindings (one on DefaultPort and all local addresses
 // when none are given), receives on a listener thread and delivers every datagram to
@@ -67,8 +68,7 @@ protected:
     void BroadcastEnabledChanged() override;
 
 private:
-    void Received(TIdSocketHandle& binding, const std::string& peerIP, int peerPort,
-                  TMemoryStream& data);
+    void Received(TIdSocketHandle& binding, const TIdReceived* datagrams, std::size_t count);
     void ReadStep(TIdSocketHandle& binding, TMemoryStream& data);
     void PostDelivery();
     void CloseBindings();
@@ -81,6 +81,8 @@ private:
     std::unique_ptr<TIdUDPListenerThread> m_thread;
     TIdDatagramQueue m_queue;
     TMemoryStream m_readBuffer;
+    // The read buffer of deliveries on the listener thread.
+    TMemoryStream m_threadBuffer;
     bool m_delivering = false;
     // Posted deliveries hold a weak reference, so one that arrives after destruction is void.
     std::shared_ptr<TIdUDPServer*> m_self;

@@ -84,7 +84,13 @@ protected:
     }
 
     bool WaitForRows(int rowCount) {
-        return QTest::qWaitFor([&] { return form->sg->RowCount() == rowCount; }, 3000);
+        // The view learns of new rows once per event-loop pass; wait for both.
+        return QTest::qWaitFor(
+            [&] {
+                return form->sg->RowCount() == rowCount &&
+                       form->sg->model()->rowCount() == rowCount - 1;
+            },
+            3000);
     }
 
     std::vector<std::string> Column(int col) const {

@@ -19,39 +19,76 @@ TIdDatagram Datagram(std::size_t size, std::uint8_t fill) {
 
 TEST(TIdDatagramQueue, AsksForOneDrainPerIdleToBusyChange) {
     TIdDatagramQueue queue;
-    EXPECT_EQ(queue.Push(Datagram(1, 1)), TIdDatagramQueue::PushResult::QueuedFirst);
-    EXPECT_EQ(queue.Push(Datagram(1, 2)), TIdDatagramQueue::PushResult::Queued);
+    int requests = 0;
+    queue.SetDrainRequest([&] { ++requests; });
+    EXPECT_TRUE(queue.Push(Datagram(1, 1)));
+    EXPECT_TRUE(queue.Push(Datagram(1, 2)));
+    EXPECT_EQ(requests, 1);
     TIdDatagram out;
     ASSERT_TRUE(queue.Pop(out));
     EXPECT_EQ(out.Data[0], 1);
     // Still busy until a pop finds the queue empty.
-    EXPECT_EQ(queue.Push(Datagram(1, 3)), TIdDatagramQueue::PushResult::Queued);
+    EXPECT_TRUE(queue.Push(Datagram(1, 3)));
+    EXPECT_EQ(requests, 1);
     ASSERT_TRUE(queue.Pop(out));
     EXPECT_EQ(out.Data[0], 2);
     ASSERT_TRUE(queue.Pop(out));
     EXPECT_EQ(out.Data[0], 3);
     EXPECT_FALSE(queue.Pop(out));
-    EXPECT_EQ(queue.Push(Datagram(1, 4)), TIdDatagramQueue::PushResult::QueuedFirst);
+    std::vector<TIdDatagram> batch;
+    batch.push_back(Datagram(1, 4));
+    batch.push_back(Datagram(1, 5));
+    EXPECT_TRUE(queue.PushBatch(batch));
+    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(queue.Count(), 2u);
+}
+
+TEST(TIdDatagramQueue, ABatchLargerThanTheLimitFlowsThroughADrainingConsumer) {
+    // The drain must be requested before the pusher waits for space, or both would wait.
+    TIdDatagramQueue queue(1000);
+    std::atomic<int> popped{0};
+    std::atomic<bool> drain{false};
+    queue.SetDrainRequest([&] { drain = true; });
+    std::thread consumer([&] {
+        const auto end = std::chrono::steady_clock::now() + 3s;
+        TIdDatagram out;
+        while (popped < 5 && std::chrono::steady_clock::now() < end) {
+            if (drain.exchange(false)) {
+                while (queue.Pop(out)) {
+                    ++popped;
+                    std::this_thread::sleep_for(1ms);
+                }
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    std::vector<TIdDatagram> batch;
+    for (std::uint8_t i = 0; i < 5; ++i) {
+        batch.push_back(Datagram(800, i));
+    }
+    EXPECT_TRUE(queue.PushBatch(batch));
+    consumer.join();
+    EXPECT_EQ(popped, 5);
 }
 
 TEST(TIdDatagramQueue, FullQueueBlocksThePusherUntilSpaceOrAbort) {
     TIdDatagramQueue queue(1000);
     queue.Push(Datagram(800, 0));  // always accepted into an empty queue
     std::atomic<int> result{-1};
-    std::thread pusher([&] { result = static_cast<int>(queue.Push(Datagram(800, 1))); });
+    std::thread pusher([&] { result = queue.Push(Datagram(800, 1)) ? 1 : 0; });
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(result, -1);
     TIdDatagram out;
     ASSERT_TRUE(queue.Pop(out));
     pusher.join();
-    EXPECT_EQ(result, static_cast<int>(TIdDatagramQueue::PushResult::Queued));
+    EXPECT_EQ(result, 1);
 
-    std::thread blocked([&] { result = static_cast<int>(queue.Push(Datagram(800, 2))); });
+    std::thread blocked([&] { result = queue.Push(Datagram(800, 2)) ? 1 : 0; });
     std::this_thread::sleep_for(50ms);
     queue.Abort();
     blocked.join();
-    EXPECT_EQ(result, static_cast<int>(TIdDatagramQueue::PushResult::Aborted));
+    EXPECT_EQ(result, 0);
     queue.Reset();
     EXPECT_EQ(queue.Count(), 0u);
-    EXPECT_EQ(queue.Push(Datagram(1, 3)), TIdDatagramQueue::PushResult::QueuedFirst);
+    EXPECT_TRUE(queue.Push(Datagram(1, 3)));
 }
