@@ -28,6 +28,26 @@ constexpr qint64 kFrameMs = 40;
 QFont TCustomEmulT::DefaultFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(9);
+    if (QFontInfo(font).fixedPitch()) {
+        return font;
+    }
+    // The desktop's monospace family may carry double-width glyphs, which makes
+    // fontconfig call it dual-spaced; prefer a family whose every cell is one width.
+    const QStringList families = QFontDatabase::families();
+    for (const char* name :
+         {"DejaVu Sans Mono", "Liberation Mono", "Noto Mono", "Nimbus Mono PS"}) {
+        const QString family = QString::fromLatin1(name);
+        if (families.contains(family) && QFontDatabase::isFixedPitch(family)) {
+            font.setFamily(family);
+            return font;
+        }
+    }
+    for (const QString& family : families) {
+        if (QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family)) {
+            font.setFamily(family);
+            break;
+        }
+    }
     return font;
 }
 
@@ -180,7 +200,15 @@ void TCustomEmulT::ApplyAutoSize() {
 void TCustomEmulT::MeasureFont() {
     const QFontMetrics fm(font());
     m_lineHeight = std::max(1, fm.height());
-    m_charWidth = std::max(1, fm.maxWidth());
+    // The widest glyph the terminal can show: a Unicode font's maxWidth() counts wide
+    // symbols that no byte ever maps to and would spread the cells apart.
+    int widest = 1;
+    for (int b = 32; b < 256; ++b) {
+        if (b < 127 || b >= 160) {
+            widest = std::max(widest, fm.horizontalAdvance(QChar(b)));
+        }
+    }
+    m_charWidth = widest;
     m_ascent = fm.ascent();
     // Glyphs are placed on the cell grid one by one; fractional advances of
     // the font would otherwise let a long run drift out of its cells.

@@ -93,6 +93,8 @@ TEST_F(TEmulTViewTest, Defaults) {
     EXPECT_EQ(fresh.Font().pointSize(), 9);
     EXPECT_TRUE(QFontInfo(fresh.Font()).fixedPitch());
     EXPECT_EQ(fresh.LineHeight(), QFontMetrics(fresh.Font()).height());
+    // Cells are as wide as the font's Latin-1 glyphs, not its widest symbol.
+    EXPECT_EQ(fresh.CharWidth(), QFontMetrics(fresh.Font()).horizontalAdvance(QLatin1Char('M')));
     EXPECT_EQ(fresh.sizeHint(), QSize(80 * fresh.CharWidth() + 2 * fresh.frameWidth(),
                                       24 * fresh.LineHeight() + 2 * fresh.frameWidth()));
 }
@@ -264,18 +266,20 @@ TEST_F(TEmulTViewTest, MovedPixelsMatchAFullRepaint) {
 }
 
 TEST_F(TEmulTViewTest, CaretShapesAndFocus) {
+    // A line height that is no multiple of 8 shows whether the underline truncates.
     QFont font = TCustomEmulT::DefaultFont();
-    for (int px = 8; px < 40 && view->LineHeight() != 16; ++px) {
+    for (int px = 12; px < 60 && (view->LineHeight() < 16 || view->LineHeight() % 8 == 0); ++px) {
         font.setPixelSize(px);
         view->SetFont(font);
     }
-    ASSERT_EQ(view->LineHeight(), 16);
+    const int height = view->LineHeight();
+    ASSERT_GE(height, 16);
     view->SetCaret(tcUnderline);
-    EXPECT_EQ(view->CaretHeight(), 2);
+    EXPECT_EQ(view->CaretHeight(), height / 8);
     view->SetCaret(tcNone);
     EXPECT_EQ(view->CaretHeight(), 0);
     view->SetCaret(tcBlock);
-    EXPECT_EQ(view->CaretHeight(), 16);
+    EXPECT_EQ(view->CaretHeight(), height);
 
     // Drawn only while the control has the focus.
     view->WriteStr("\r\n");
