@@ -299,6 +299,10 @@ private:
     void DispatchSocketEvent(TMessage& Msg);
     void LookupDone(TMessage& Msg);
     void StartLookup(unsigned msg, std::function<void(LookupJob&)> work);
+    // A lookup refused before it started: the error, then OnDnsLookupDone(10022).
+    void RejectLookup(const char* text);
+    // Forgets the previous lookup's handle, job and results.
+    void ClearLookup();
     void ListenOnResolved();
     bool ListenByType();
     bool ResolveForConnect();

@@ -432,19 +432,27 @@ void TCustomWSocket::StartLookup(unsigned msg, std::function<void(LookupJob&)> w
     }).detach();
 }
 
-void TCustomWSocket::DnsLookup(const std::string& HostName) {
-    if (HostName.empty()) {
-        const LifeToken life = Life();
-        ReportError("DNS lookup: invalid host name.");
-        if (Alive(life)) {
-            TriggerDnsLookupDone(WSAEINVAL);
-        }
-        return;
+void TCustomWSocket::RejectLookup(const char* text) {
+    const LifeToken life = Life();
+    ReportError(text);
+    if (Alive(life)) {
+        TriggerDnsLookupDone(WSAEINVAL);
     }
+}
+
+void TCustomWSocket::ClearLookup() {
     m_dnsLookupHandle = 0;
     m_lookup.reset();
     m_dnsResult.clear();
     m_dnsResultList.clear();
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (HostName.empty()) {
+        RejectLookup("DNS lookup: invalid host name.");
+        return;
+    }
+    ClearLookup();
     if (IsDottedAddress(HostName)) {
         const std::uint32_t addr = WSocket_inet_addr(TrimText(HostName).c_str());
         if (addr != INADDR_NONE) {
@@ -472,17 +480,10 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
     if (HostAddr.empty() || HostAddr.size() > 256) {
-        const LifeToken life = Life();
-        ReportError("Reverse DNS Lookup: Invalid host name.");
-        if (Alive(life)) {
-            TriggerDnsLookupDone(WSAEINVAL);
-        }
+        RejectLookup("Reverse DNS Lookup: Invalid host name.");
         return;
     }
-    m_dnsLookupHandle = 0;
-    m_lookup.reset();
-    m_dnsResult.clear();
-    m_dnsResultList.clear();
+    ClearLookup();
     const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
     if (!m_window) {
         ReportError("Reverse DNS Lookup: Window not assigned");
@@ -499,18 +500,11 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 }
 
 void TCustomWSocket::ReverseDnsLookupBlocking(const std::string& HostAddr) {
-    const LifeToken life = Life();
     if (HostAddr.empty() || HostAddr.size() > 256) {
-        ReportError("Reverse DNS Lookup: Invalid host name.");
-        if (Alive(life)) {
-            TriggerDnsLookupDone(WSAEINVAL);
-        }
+        RejectLookup("Reverse DNS Lookup: Invalid host name.");
         return;
     }
-    m_dnsLookupHandle = 0;
-    m_lookup.reset();
-    m_dnsResult.clear();
-    m_dnsResultList.clear();
+    ClearLookup();
     const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
     hostent* h = WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
     if (!h) {

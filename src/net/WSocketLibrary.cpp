@@ -293,55 +293,12 @@ int WSocket_getsockopt(TSocket s, int level, int optname, void* optval, int* opt
     return 0;
 }
 
-int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockaddr* to, int tolen) {
-    ensureStarted();
-    const ssize_t n =
-        ::sendto(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT,
-                 to, static_cast<socklen_t>(tolen));
-    if (n < 0) {
-        const int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK) {
-            AsyncSelect::NoteSendBlocked(s);
-        }
-        errno = err;
-        return failWithErrno();
-    }
-    if (n < len) {
-        // A partial send means the system is full as well.
-        AsyncSelect::NoteSendBlocked(s);
-    }
-    return static_cast<int>(n);
-}
+namespace {
 
-int WSocket_send(TSocket s, const void* buf, int len, int flags) {
-    ensureStarted();
-    const ssize_t n =
-        ::send(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-        const int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK) {
-            AsyncSelect::NoteSendBlocked(s);
-        }
-        errno = err;
-        return failWithErrno();
-    }
-    if (n < len) {
-        // A partial send means the system is full as well.
-        AsyncSelect::NoteSendBlocked(s);
-    }
-    return static_cast<int>(n);
-}
-
-int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
-    ensureStarted();
-    msghdr msg{};
-    msg.msg_iov = const_cast<iovec*>(iov);
-    msg.msg_iovlen = static_cast<std::size_t>(std::max(iovcnt, 0));
-    std::size_t len = 0;
-    for (int i = 0; i < iovcnt; ++i) {
-        len += iov[i].iov_len;
-    }
-    const ssize_t n = ::sendmsg(s, &msg, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+// The result of a send of len bytes: a send that would block, or took only part of the
+// bytes, tells the notification side that the system is full, so that a write
+// notification follows once there is room again.
+int sendResult(TSocket s, ssize_t n, std::size_t len) {
     if (n < 0) {
         const int err = errno;
         if (err == EAGAIN || err == EWOULDBLOCK) {
@@ -354,6 +311,36 @@ int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
         AsyncSelect::NoteSendBlocked(s);
     }
     return static_cast<int>(n);
+}
+
+}  // namespace
+
+int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockaddr* to, int tolen) {
+    ensureStarted();
+    const ssize_t n =
+        ::sendto(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT,
+                 to, static_cast<socklen_t>(tolen));
+    return sendResult(s, n, static_cast<std::size_t>(std::max(len, 0)));
+}
+
+int WSocket_send(TSocket s, const void* buf, int len, int flags) {
+    ensureStarted();
+    const ssize_t n =
+        ::send(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+    return sendResult(s, n, static_cast<std::size_t>(std::max(len, 0)));
+}
+
+int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
+    ensureStarted();
+    msghdr msg{};
+    msg.msg_iov = const_cast<iovec*>(iov);
+    msg.msg_iovlen = static_cast<std::size_t>(std::max(iovcnt, 0));
+    std::size_t len = 0;
+    for (int i = 0; i < iovcnt; ++i) {
+        len += iov[i].iov_len;
+    }
+    const ssize_t n = ::sendmsg(s, &msg, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+    return sendResult(s, n, len);
 }
 
 int WSocket_recv(TSocket s, void* buf, int len, int flags) {

@@ -1,19 +1,11 @@
 #include "ConfigDialogue.h"
 
 #include "Ipv4.h"
+#include "Text.h"
 
 namespace devsim {
 
 namespace {
-
-std::string trimmed(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 bool isNetworkOrBroadcast(std::uint32_t address, std::uint32_t mask) {
     if (mask >= 0xFFFFFFFEu) {

@@ -1,18 +1,11 @@
 #include "DeviceConsole.h"
 
 #include "Ipv4.h"
+#include "Text.h"
 
 namespace devsim {
 
 namespace {
-
-std::string trimmed(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 const char* kHelp =
     "Commands:\r\n"
