@@ -61,6 +61,13 @@ void LoopbackServer::Serve(std::function<void(int fd)> session) {
     });
 }
 
+void LoopbackServer::ServeSink() {
+    Serve([](int fd) {
+        std::uint64_t sum = 0;
+        ReadToEnd(fd, sum);
+    });
+}
+
 void LoopbackServer::Join() {
     if (m_thread.joinable()) {
         m_thread.join();

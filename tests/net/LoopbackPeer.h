@@ -23,6 +23,8 @@ public:
     std::uint16_t Port() const { return m_port; }
     std::string PortText() const { return std::to_string(m_port); }
     void Serve(std::function<void(int fd)> session);
+    // Serves a session that reads and discards everything until the client ends.
+    void ServeSink();
     void Join();
     // Set once the session has returned.
     bool Done() const { return m_done.load(); }

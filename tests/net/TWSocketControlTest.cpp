@@ -382,10 +382,7 @@ TEST(TWSocketControl, ConnectAppliesSocketOptions) {
 
 TEST(TWSocketControl, PostedTestExceptionReachesBgException) {
     LoopbackServer server;
-    server.Serve([](int fd) {
-        std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
-    });
+    server.ServeSink();
     TWSocket s;
     EventRecorder rec;
     rec.Attach(s);

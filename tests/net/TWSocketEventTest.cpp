@@ -56,10 +56,7 @@ std::string patternText(std::size_t n) {
 
 TEST(TWSocketEvents, ConnectThenLocalClose) {
     LoopbackServer server;
-    server.Serve([](int fd) {
-        std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
-    });
+    server.ServeSink();
     TWSocket s;
     EventRecorder rec;
     rec.Attach(s);
@@ -203,10 +200,7 @@ TEST(TWSocketEvents, CloseInsideOnSessionClosedFiresNoSecondEvent) {
         if (remote) {
             serveBytesThenClose(server, "bye");
         } else {
-            server.Serve([](int fd) {
-                std::uint64_t sum = 0;
-                ReadToEnd(fd, sum);
-            });
+            server.ServeSink();
         }
         TWSocket s;
         EventRecorder rec;
@@ -261,10 +255,7 @@ TEST(TWSocketEvents, SendOnClosedSocket) {
 
 TEST(TWSocketEvents, ZeroLengthSendStillReportsDataSent) {
     LoopbackServer server;
-    server.Serve([](int fd) {
-        std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
-    });
+    server.ServeSink();
     TWSocket s;
     EventRecorder rec;
     rec.Attach(s);
@@ -304,10 +295,7 @@ TEST(TWSocketEvents, HookExceptionGoesToBgExceptionAndAborts) {
     for (bool keep : {false, true}) {
         SCOPED_TRACE(keep ? "CanClose cleared" : "default");
         LoopbackServer server;
-        server.Serve([](int fd) {
-            std::uint64_t sum = 0;
-            ReadToEnd(fd, sum);
-        });
+        server.ServeSink();
         TWSocket s;
         EventRecorder rec;
         rec.Attach(s);
@@ -368,10 +356,7 @@ TEST(TWSocketEvents, HandlerEndsLoopWithMinusOne) {
 
 TEST(TWSocketEvents, ReceiveStrWithNothingReadable) {
     LoopbackServer server;
-    server.Serve([](int fd) {
-        std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
-    });
+    server.ServeSink();
     TWSocket s;
     EventRecorder rec;
     rec.Attach(s);
@@ -455,10 +440,7 @@ TEST(TWSocketEvents, FreeLaterReleasesAfterTheHook) {
 
 TEST(TWSocketEvents, CloseLaterClosesFromTheLoop) {
     LoopbackServer server;
-    server.Serve([](int fd) {
-        std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
-    });
+    server.ServeSink();
     TWSocket s;
     EventRecorder rec;
     rec.Attach(s);
