@@ -283,7 +283,7 @@ TEST(TIdUDPServer, DeactivationEndsQuicklyWhileRepliesPourInAndNothingIsDelivere
         server.SetSynchronizer(loop.Synchronizer());
         server.SetActive(true);
         const int port = server.Binding().Port();
-        flood = std::thread([&] {
+        flood = std::thread([&flooding, port] {
             Sender sender;
             const auto end = std::chrono::steady_clock::now() + 5s;
             while (flooding && std::chrono::steady_clock::now() < end) {
