@@ -1,5 +1,7 @@
 #include "telnet/InetdServer.h"
 
+#include "telnet/LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,17 +14,11 @@
 #include <stdexcept>
 
 InetdServer::InetdServer(std::vector<std::string> argv) : m_argv(std::move(argv)) {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        ::listen(m_listenFd, 4) != 0) {
+    m_listenFd = bindLoopback(m_port);
+    if (::listen(m_listenFd, 4) != 0) {
+        ::close(m_listenFd);
         throw std::runtime_error("InetdServer: cannot listen on 127.0.0.1");
     }
-    m_port = ntohs(addr.sin_port);
     m_thread = std::thread([this] { run(); });
 }
 

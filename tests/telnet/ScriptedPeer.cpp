@@ -1,5 +1,7 @@
 #include "telnet/ScriptedPeer.h"
 
+#include "telnet/LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -10,30 +12,8 @@
 
 #include <stdexcept>
 
-namespace {
-
-int listenOnLoopback(std::uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error("socket");
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind");
-    }
-    port = ntohs(addr.sin_port);
-    return fd;
-}
-
-}  // namespace
-
 ScriptedPeer::ScriptedPeer() {
-    m_listenFd = listenOnLoopback(m_port);
+    m_listenFd = bindLoopback(m_port);
     ::listen(m_listenFd, 4);
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error("pipe");
@@ -54,7 +34,7 @@ ScriptedPeer::~ScriptedPeer() {
 
 std::uint16_t ScriptedPeer::unusedPort() {
     std::uint16_t port = 0;
-    ::close(listenOnLoopback(port));  // bound, never listened, closed: connects are refused
+    ::close(bindLoopback(port));  // bound, never listened, closed: connects are refused
     return port;
 }
 
