@@ -16,8 +16,8 @@
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
+#include "discovery/TUDPSocketHandle.h"
 
 using vandrel::app::TMainForm;
 
@@ -91,14 +91,14 @@ int main(int argc, char** argv) {
     TMainForm form;
     form.show();
     Wait(300);
-    if (!form.IdUDPServer->Active()) {
+    if (!form.UDPServer->Active()) {
         std::printf("the endpoint did not start\n");
         return 1;
     }
     // A technician's PC keeps the system's default limit (net.core.rmem_max = 212992), which
     // caps the endpoint's larger request; apply that cap here whatever this machine allows.
     // STORM_RCVBUF=system keeps what the endpoint got on this machine.
-    const int handle = form.IdUDPServer->Binding().Handle();
+    const int handle = form.UDPServer->Binding().Handle();
     const char* limit = std::getenv("STORM_RCVBUF");
     if (limit == nullptr || std::string(limit) != "system") {
         const int bytes = limit != nullptr ? std::atoi(limit) : 212992;

@@ -11,7 +11,7 @@
 #include "app/VandrelApplication.h"
 #include "discovery/GetLocalInterfaces.h"
 #include "discovery/LocalAddress.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
 
 namespace vandrel::app {
 
@@ -26,13 +26,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
 TMainForm::~TMainForm() {
     // End the listener before any control it reports to goes away.
-    IdUDPServer.reset();
+    UDPServer.reset();
     // Session pages destroyed with the notebook are no tab change for this window any more.
     disconnect(TabNotebook, nullptr, this, nullptr);
 }
 
 void TMainForm::FormCreate(QObject*) {
-    IdUDPServer->SetDefaultPort(DiscoveryPort);
+    UDPServer->SetDefaultPort(DiscoveryPort);
     // The form's placeholder page; sessions add their own pages.
     while (TabNotebook->count() > 0) {
         QWidget* page = TabNotebook->widget(0);
@@ -51,7 +51,7 @@ void TMainForm::FormShow(QObject*) {
     lb_localMask->setText(
         QString::fromLatin1(discovery::NetmaskFromInterfaceList(interfaces, localIP)));
     SetLogFileDialogs();
-    IdUDPServer->SetActive(true);
+    UDPServer->SetActive(true);
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

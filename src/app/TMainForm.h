@@ -20,8 +20,8 @@ class QTimer;
 class TTnEmulT;
 
 namespace vandrel::discovery {
-class TIdSocketHandle;
-class TIdUDPServer;
+class TUDPSocketHandle;
+class TUDPServer;
 class TMemoryStream;
 }  // namespace vandrel::discovery
 
@@ -74,7 +74,7 @@ public:
     QTimer* Timer_Tab = nullptr;
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;
-    std::unique_ptr<discovery::TIdUDPServer> IdUDPServer;
+    std::unique_ptr<discovery::TUDPServer> UDPServer;
 
     // Published handlers.
     void FormCreate(QObject* Sender);
@@ -93,8 +93,8 @@ public:
     int sgCompareCol(QObject* Sender, int Col, int Row1, int Row2);
     void sgMouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
                      int Y);
-    void IdUDPServerUDPRead(discovery::TIdUDPServer& Sender, discovery::TMemoryStream& AData,
-                            discovery::TIdSocketHandle& ABinding);
+    void UDPServerUDPRead(discovery::TUDPServer& Sender, discovery::TMemoryStream& AData,
+                          discovery::TUDPSocketHandle& ABinding);
     // The application's hint hook: a non-empty hint shows in the status bar's simple-text
     // mode, an empty one brings the two panels back.
     void ApplicationHint(const QString& hint);

@@ -9,9 +9,9 @@
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdUDPServer.h"
 #include "discovery/TMemoryStream.h"
+#include "discovery/TUDPServer.h"
+#include "discovery/TUDPSocketHandle.h"
 
 namespace vandrel::app {
 
@@ -28,15 +28,14 @@ void Bind(Sender* sender, Signal signal, TMainForm* form, Handler handler) {
 }  // namespace
 
 void TMainForm::CreateDiscovery() {
-    IdUDPServer = std::make_unique<discovery::TIdUDPServer>();
-    // Datagrams reach IdUDPServerUDPRead on the GUI thread, one at a time, in arrival order.
-    IdUDPServer->SetSynchronizer([this](std::function<void()> call) {
+    UDPServer = std::make_unique<discovery::TUDPServer>();
+    // Datagrams reach UDPServerUDPRead on the GUI thread, one at a time, in arrival order.
+    UDPServer->SetSynchronizer([this](std::function<void()> call) {
         QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
     });
-    IdUDPServer->OnUDPRead = [this](discovery::TIdUDPServer& Sender,
-                                    discovery::TMemoryStream& AData,
-                                    discovery::TIdSocketHandle& ABinding) {
-        IdUDPServerUDPRead(Sender, AData, ABinding);
+    UDPServer->OnUDPRead = [this](discovery::TUDPServer& Sender, discovery::TMemoryStream& AData,
+                                  discovery::TUDPSocketHandle& ABinding) {
+        UDPServerUDPRead(Sender, AData, ABinding);
     };
 }
 
@@ -63,11 +62,11 @@ void TMainForm::ConnectHandlers() {
 
 void TMainForm::btnSearchClick(QObject*) {
     ClearDeviceTable();
-    IdUDPServer->Broadcast(std::string(1, DiscoveryRequest), DiscoveryPort);
+    UDPServer->Broadcast(std::string(1, DiscoveryRequest), DiscoveryPort);
 }
 
-void TMainForm::IdUDPServerUDPRead(discovery::TIdUDPServer&, discovery::TMemoryStream& AData,
-                                   discovery::TIdSocketHandle&) {
+void TMainForm::UDPServerUDPRead(discovery::TUDPServer&, discovery::TMemoryStream& AData,
+                                 discovery::TUDPSocketHandle&) {
     const std::size_t size = AData.Size();
     if (size > MaxReplySize) {
         return;

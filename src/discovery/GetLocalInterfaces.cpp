@@ -3,7 +3,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 
-#include "discovery/TIdStack.h"
+#include "discovery/TSocketStack.h"
 
 namespace vandrel::discovery {
 
@@ -45,9 +45,9 @@ bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces) {
 std::string FormatInterfaceList(const std::vector<TInterfaceInfo>& interfaces) {
     std::string text;
     for (const TInterfaceInfo& info : interfaces) {
-        text += " IP=" + TIdStack::ToDotted(info.Address) + ",";
-        text += " Mask=" + TIdStack::ToDotted(info.Netmask) + ",";
-        text += " Broadcast=" + TIdStack::ToDotted(info.Broadcast) + ",";
+        text += " IP=" + TSocketStack::ToDotted(info.Address) + ",";
+        text += " Mask=" + TSocketStack::ToDotted(info.Netmask) + ",";
+        text += " Broadcast=" + TSocketStack::ToDotted(info.Broadcast) + ",";
         text += (info.Flags & IFF_UP_BIT) != 0 ? " Interface UP," : " Interface DOWN,";
         text += (info.Flags & IFF_BROADCAST_BIT) != 0 ? " Broadcasts supported,"
                                                       : " Broadcasts NOT supported,";

@@ -2,7 +2,7 @@
 
 #include <strings.h>
 
-#include "discovery/TIdStack.h"
+#include "discovery/TSocketStack.h"
 
 namespace vandrel::discovery {
 
@@ -45,21 +45,21 @@ std::string ChooseLocalAddress(const std::vector<std::string>& hostAddresses,
                                const std::vector<TInterfaceInfo>& interfaces) {
     for (const std::string& address : hostAddresses) {
         for (const TInterfaceInfo& info : interfaces) {
-            if (IsUsableNetwork(info) && TIdStack::ToDotted(info.Address) == address) {
+            if (IsUsableNetwork(info) && TSocketStack::ToDotted(info.Address) == address) {
                 return address;
             }
         }
     }
     for (const TInterfaceInfo& info : interfaces) {
         if (IsUsableNetwork(info)) {
-            return TIdStack::ToDotted(info.Address);
+            return TSocketStack::ToDotted(info.Address);
         }
     }
     return hostAddresses.empty() ? std::string() : hostAddresses.front();
 }
 
 std::string LocalAddress() {
-    const std::vector<std::string> hostAddresses = TIdStack::Instance().HostAddresses();
+    const std::vector<std::string> hostAddresses = TSocketStack::Instance().HostAddresses();
     std::vector<TInterfaceInfo> interfaces;
     QueryLocalInterfaces(interfaces);
     return ChooseLocalAddress(hostAddresses, interfaces);

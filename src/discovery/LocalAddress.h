@@ -14,7 +14,7 @@ namespace vandrel::discovery {
 std::string ChooseLocalAddress(const std::vector<std::string>& hostAddresses,
                                const std::vector<TInterfaceInfo>& interfaces);
 
-// Looks up the host name (raising EIdSocketError when that fails) and chooses among its
+// Looks up the host name (raising EUDPSocketError when that fails) and chooses among its
 // addresses and the local interfaces.
 std::string LocalAddress();
 

@@ -58,7 +58,7 @@ TCustomWSocket::~TCustomWSocket() {
 
 // ---------------------------------------------------------------- properties
 
-void TCustomWSocket::SetIcsLogger(TIcsLogger* logger) {
+void TCustomWSocket::SetSocketLogger(TSocketLogger* logger) {
     if (m_logger == logger) {
         return;
     }

@@ -40,9 +40,9 @@
 
 #include "net/ESocketException.h"
 #include "net/TBuffer.h"
-#include "net/TIcsLogger.h"
 #include "net/TObject.h"
 #include "net/TSet.h"
+#include "net/TSocketLogger.h"
 #include "net/WSocketLibrary.h"
 
 class TSocketWindow;
@@ -104,8 +104,8 @@ public:
     ~TCustomWSocket() override;
 
     // ---- properties ----
-    TIcsLogger* IcsLogger() const { return m_logger; }
-    virtual void SetIcsLogger(TIcsLogger* logger);
+    TSocketLogger* SocketLogger() const { return m_logger; }
+    virtual void SetSocketLogger(TSocketLogger* logger);
     const std::string& Addr() const { return m_addrStr; }
     void SetAddr(const std::string& value);
     const std::string& Port() const { return m_portStr; }
@@ -325,7 +325,7 @@ private:
     bool m_destroying = false;
     std::unique_ptr<TSocketWindow> m_window;
     std::thread::id m_threadId;
-    TIcsLogger* m_logger = nullptr;
+    TSocketLogger* m_logger = nullptr;
 
     int m_sendFlags = 0;
     TSocket m_hSocket = INVALID_SOCKET;

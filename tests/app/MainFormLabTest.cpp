@@ -18,7 +18,7 @@
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
 #include "support/Lab.h"
 
 using namespace vandrel::app;
@@ -35,7 +35,7 @@ protected:
         form = std::make_unique<TMainForm>();
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        ASSERT_TRUE(form->IdUDPServer->Active());
+        ASSERT_TRUE(form->UDPServer->Active());
     }
     void TearDown() override { form.reset(); }
 

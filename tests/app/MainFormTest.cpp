@@ -31,8 +31,8 @@
 #include "app/TStringAlignGrid.h"
 #include "app/UiFonts.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
+#include "discovery/TUDPSocketHandle.h"
 
 using namespace vandrel::app;
 
@@ -53,7 +53,7 @@ protected:
             return type == TMsgDlgType::mtError ? TModalResult::mrOk : TModalResult::mrYes;
         });
         form = std::make_unique<TMainForm>();
-        form->IdUDPServer->SetDefaultPort(0);
+        form->UDPServer->SetDefaultPort(0);
     }
     void TearDown() override {
         form.reset();
@@ -63,8 +63,8 @@ protected:
     void Show() {
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        ASSERT_TRUE(form->IdUDPServer->Active());
-        port = form->IdUDPServer->Binding().Port();
+        ASSERT_TRUE(form->UDPServer->Active());
+        port = form->UDPServer->Binding().Port();
     }
 
     void SendReply(const std::string& bytes) {
@@ -141,8 +141,8 @@ TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
     EXPECT_EQ(form->Splitter1->handleWidth(), 3);
     EXPECT_EQ(form->TabNotebook->count(), 0);  // placeholder page removed
     EXPECT_EQ(form->TabNotebook->currentIndex(), -1);
-    EXPECT_EQ(form->IdUDPServer->DefaultPort(), 0);  // set by the test after creation
-    EXPECT_FALSE(form->IdUDPServer->Active());
+    EXPECT_EQ(form->UDPServer->DefaultPort(), 0);  // set by the test after creation
+    EXPECT_FALSE(form->UDPServer->Active());
 
     EXPECT_EQ(form->mpFile->title(), "&File");
     std::vector<QString> items;
@@ -166,7 +166,7 @@ TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
 
 TEST_F(MainFormTest, FormCreateSetsTheDiscoveryPort) {
     TMainForm fresh;
-    EXPECT_EQ(fresh.IdUDPServer->DefaultPort(), 33300);
+    EXPECT_EQ(fresh.UDPServer->DefaultPort(), 33300);
 }
 
 TEST_F(MainFormTest, ShowClearsTheTableAndShowsAddressAndMask) {
@@ -336,13 +336,13 @@ TEST_F(MainFormTest, TakenPortIsReportedWhenShownAndTheWindowGoesOn) {
     ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
     socklen_t length = sizeof any;
     ::getsockname(blocker, reinterpret_cast<sockaddr*>(&any), &length);
-    form->IdUDPServer->SetDefaultPort(ntohs(any.sin_port));
+    form->UDPServer->SetDefaultPort(ntohs(any.sin_port));
 
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Could not bind socket. Address and port are already in use.");
-    EXPECT_FALSE(form->IdUDPServer->Active());
+    EXPECT_FALSE(form->UDPServer->Active());
     EXPECT_NE(form->lb_localMask->text(), "?");  // the failure is the last step of showing
     ClickHeader(1);
     EXPECT_TRUE(form->SortState().LastAscending());

@@ -24,7 +24,7 @@
 #include "app/MessageDlg.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
 #include "support/Lab.h"
 #include "terminal/TTnEmulT.h"
 

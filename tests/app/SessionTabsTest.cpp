@@ -28,7 +28,7 @@
 #include "app/SessionRows.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
@@ -68,7 +68,7 @@ protected:
             return answer;
         });
         form = std::make_unique<TMainForm>();
-        form->IdUDPServer->SetDefaultPort(0);
+        form->UDPServer->SetDefaultPort(0);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }

@@ -9,8 +9,8 @@
 
 #include "discovery/GetLocalInterfaces.h"
 #include "discovery/LocalAddress.h"
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
+#include "discovery/TUDPSocketHandle.h"
 #include "support/Lab.h"
 
 using namespace vandrel::discovery;
@@ -29,9 +29,9 @@ TEST(DiscoveryLab, BroadcastReachesTheDevicesAndComesBackToUsOnce) {
     ASSERT_TRUE(vandrel::test::Lab::active());
     std::mutex lock;
     std::vector<Datagram> received;
-    TIdUDPServer server;
+    TUDPServer server;
     server.SetDefaultPort(33300);
-    server.OnUDPRead = [&](TIdUDPServer&, TMemoryStream& data, TIdSocketHandle& binding) {
+    server.OnUDPRead = [&](TUDPServer&, TMemoryStream& data, TUDPSocketHandle& binding) {
         std::string bytes(data.Size(), '\0');
         data.Read(bytes.data(), bytes.size());
         std::lock_guard guard(lock);
@@ -72,7 +72,7 @@ TEST(DiscoveryLab, BroadcastReachesTheDevicesAndComesBackToUsOnce) {
 }
 
 TEST(DiscoveryLab, LocalAddressAndNetmaskAreTheLabSubnets) {
-    TIdUDPServer component;  // the socket stack lives while a component does
+    TUDPServer component;  // the socket stack lives while a component does
     const std::string ip = LocalAddress();
     EXPECT_EQ(ip, "198.18.0.2");
     std::string text;

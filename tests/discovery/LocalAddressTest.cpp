@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "discovery/GetLocalInterfaces.h"
-#include "discovery/TIdStack.h"
+#include "discovery/TSocketStack.h"
 
 using namespace vandrel::discovery;
 
@@ -12,9 +12,9 @@ namespace {
 TInterfaceInfo Interface(const char* ip, const char* mask, const char* broadcast,
                          std::uint32_t flags) {
     TInterfaceInfo info;
-    TIdStack::FromDotted(ip, info.Address);
-    TIdStack::FromDotted(mask, info.Netmask);
-    TIdStack::FromDotted(broadcast, info.Broadcast);
+    TSocketStack::FromDotted(ip, info.Address);
+    TSocketStack::FromDotted(mask, info.Netmask);
+    TSocketStack::FromDotted(broadcast, info.Broadcast);
     info.Flags = flags;
     return info;
 }

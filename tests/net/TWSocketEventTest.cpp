@@ -454,14 +454,14 @@ TEST(TWSocketEvents, CloseLaterClosesFromTheLoop) {
 TEST(TWSocketEvents, LoggerLinesOfTheConnectRoad) {
     LoopbackServer server;
     server.Serve([](int) {});
-    TIcsLogger log;
+    TSocketLogger log;
     std::vector<std::string> lines;
-    log.SetOnIcsLogEvent([&](TObject*, TLogOption o, const std::string& m) {
+    log.SetOnSocketLogEvent([&](TObject*, TLogOption o, const std::string& m) {
         lines.push_back(std::to_string(o) + ":" + m);
     });
     log.SetLogOptions({loDestEvent, loWsockInfo});
     TWSocket s;
-    s.SetIcsLogger(&log);
+    s.SetSocketLogger(&log);
     prepare(s, server.PortText());
     s.Connect();
     ASSERT_FALSE(lines.empty());
@@ -472,16 +472,16 @@ TEST(TWSocketEvents, LoggerLinesOfTheConnectRoad) {
 TEST(TWSocketEvents, LoggerDumpLines) {
     LoopbackServer server;
     server.Serve([](int) {});
-    TIcsLogger log;
+    TSocketLogger log;
     std::vector<std::string> lines;
-    log.SetOnIcsLogEvent([&](TObject*, TLogOption o, const std::string& m) {
+    log.SetOnSocketLogEvent([&](TObject*, TLogOption o, const std::string& m) {
         lines.push_back(std::to_string(o) + ":" + m);
     });
     log.SetLogOptions({loDestEvent, loWsockDump});
     TWSocket s;
     EventRecorder rec;
     rec.Attach(s);
-    s.SetIcsLogger(&log);
+    s.SetSocketLogger(&log);
     prepare(s, server.PortText());
     s.Connect();
     ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
@@ -497,11 +497,11 @@ TEST(TWSocketEvents, LoggerDumpLines) {
 TEST(TWSocketEvents, DestroyedLoggerIsForgotten) {
     TWSocket s;
     {
-        TIcsLogger log;
-        s.SetIcsLogger(&log);
-        EXPECT_EQ(s.IcsLogger(), &log);
+        TSocketLogger log;
+        s.SetSocketLogger(&log);
+        EXPECT_EQ(s.SocketLogger(), &log);
     }
-    EXPECT_EQ(s.IcsLogger(), nullptr);
+    EXPECT_EQ(s.SocketLogger(), nullptr);
 }
 
 TEST(TWSocketEvents, SendFlagsRefuseUnknownValues) {

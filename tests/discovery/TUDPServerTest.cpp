@@ -1,4 +1,4 @@
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "discovery/IdExceptions.h"
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdStack.h"
-#include "discovery/TIdUDPListenerThread.h"
+#include "discovery/TSocketStack.h"
+#include "discovery/TUDPListenerThread.h"
+#include "discovery/TUDPSocketHandle.h"
+#include "discovery/UDPErrors.h"
 
 using namespace vandrel::discovery;
 using namespace std::chrono_literals;
@@ -29,7 +29,7 @@ namespace {
 // Stands in for the GUI thread's event loop: posted calls run when the test pumps.
 class FakeEventLoop {
 public:
-    TIdUDPServer::TSynchronizer Synchronizer() {
+    TUDPServer::TSynchronizer Synchronizer() {
         return [this](std::function<void()> call) {
             std::lock_guard lock(m_lock);
             m_calls.push_back(std::move(call));
@@ -101,8 +101,8 @@ struct Received {
     }
 };
 
-void Collect(TIdUDPServer& server, Received& into) {
-    server.OnUDPRead = [&into](TIdUDPServer&, TMemoryStream& data, TIdSocketHandle& binding) {
+void Collect(TUDPServer& server, Received& into) {
+    server.OnUDPRead = [&into](TUDPServer&, TMemoryStream& data, TUDPSocketHandle& binding) {
         std::string bytes(data.Size(), '\0');
         EXPECT_EQ(data.Position(), 0u);
         data.Read(bytes.data(), bytes.size());
@@ -121,8 +121,8 @@ int BoundPort(int fd) {
 
 }  // namespace
 
-TEST(TIdUDPServer, ActivationBindsDefaultPortOnAllAddressesAndIsIdempotent) {
-    TIdUDPServer server;
+TEST(TUDPServer, ActivationBindsDefaultPortOnAllAddressesAndIsIdempotent) {
+    TUDPServer server;
     EXPECT_FALSE(server.Active());
     server.SetActive(false);  // deactivating an inactive endpoint does nothing
     EXPECT_EQ(server.Thread(), nullptr);
@@ -130,11 +130,11 @@ TEST(TIdUDPServer, ActivationBindsDefaultPortOnAllAddressesAndIsIdempotent) {
     server.SetActive(true);
     ASSERT_TRUE(server.Active());
     ASSERT_EQ(server.Bindings().size(), 1u);
-    TIdSocketHandle& binding = *server.Bindings().front();
+    TUDPSocketHandle& binding = *server.Bindings().front();
     EXPECT_EQ(binding.IP(), "0.0.0.0");
     EXPECT_NE(binding.Port(), 0);
     const int handle = binding.Handle();
-    TIdUDPListenerThread* thread = server.Thread();
+    TUDPListenerThread* thread = server.Thread();
 
     server.SetActive(true);  // a second activation must not rebind or start a second thread
     EXPECT_EQ(binding.Handle(), handle);
@@ -151,38 +151,38 @@ TEST(TIdUDPServer, ActivationBindsDefaultPortOnAllAddressesAndIsIdempotent) {
     EXPECT_TRUE(binding.HandleAllocated());
 }
 
-TEST(TIdUDPServer, PortInUseGivesTheBindTextAndLeavesTheEndpointInactive) {
+TEST(TUDPServer, PortInUseGivesTheBindTextAndLeavesTheEndpointInactive) {
     Sender blocker;
     sockaddr_in any{};
     any.sin_family = AF_INET;
     ASSERT_EQ(::bind(blocker.Fd(), reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
 
-    TIdUDPServer server;
+    TUDPServer server;
     server.SetDefaultPort(BoundPort(blocker.Fd()));
     try {
         server.SetActive(true);
         FAIL() << "bind to a taken port succeeded";
-    } catch (const EIdSocketError&) {
+    } catch (const EUDPSocketError&) {
         FAIL() << "raised a plain socket error instead of the bind text";
-    } catch (const EIdException& error) {
+    } catch (const EUDPError& error) {
         EXPECT_STREQ(error.what(), "Could not bind socket. Address and port are already in use.");
     }
     EXPECT_FALSE(server.Active());
     EXPECT_FALSE(server.Bindings().front()->HandleAllocated());
     // A send activates again and meets the same error.
-    EXPECT_THROW(server.Send("127.0.0.1", 9, "x"), EIdException);
+    EXPECT_THROW(server.Send("127.0.0.1", 9, "x"), EUDPError);
     EXPECT_FALSE(server.Active());
 }
 
-TEST(TIdUDPServer, PortRangeBranch) {
-    TIdUDPServer server;
-    TIdSocketHandle& binding = server.AddBinding();
+TEST(TUDPServer, PortRangeBranch) {
+    TUDPServer server;
+    TUDPSocketHandle& binding = server.AddBinding();
     binding.SetClientPortMin(40010);
     binding.SetClientPortMax(40005);
     try {
         server.SetActive(true);
         FAIL();
-    } catch (const EIdException& error) {
+    } catch (const EUDPError& error) {
         EXPECT_STREQ(error.what(), "Invalid Port Range (40010 - 40005)");
     }
 
@@ -197,16 +197,16 @@ TEST(TIdUDPServer, PortRangeBranch) {
     try {
         server.SetActive(true);
         FAIL();
-    } catch (const EIdException& error) {
+    } catch (const EUDPError& error) {
         EXPECT_EQ(std::string(error.what()), "Can not bind in port range (" +
                                                  std::to_string(taken) + " - " +
                                                  std::to_string(taken) + ")");
     }
 }
 
-TEST(TIdUDPServer, DeliversUpToBufferSizeAndDropsLongerDatagrams) {
+TEST(TUDPServer, DeliversUpToBufferSizeAndDropsLongerDatagrams) {
     FakeEventLoop loop;
-    TIdUDPServer server;
+    TUDPServer server;
     Received received;
     Collect(server, received);
     server.SetSynchronizer(loop.Synchronizer());
@@ -226,15 +226,15 @@ TEST(TIdUDPServer, DeliversUpToBufferSizeAndDropsLongerDatagrams) {
     EXPECT_EQ(received.peers[2], "127.0.0.1:" + std::to_string(BoundPort(sender.Fd())));
 }
 
-TEST(TIdUDPServer, KeepsArrivalOrderAndDeliversNothingWhileTheHookIsBusy) {
+TEST(TUDPServer, KeepsArrivalOrderAndDeliversNothingWhileTheHookIsBusy) {
     FakeEventLoop loop;
-    TIdUDPServer server;
+    TUDPServer server;
     server.SetSynchronizer(loop.Synchronizer());
     std::vector<int> order;
     bool inHook = false;
     bool reentered = false;
     std::atomic<bool> firstSeen{false};
-    server.OnUDPRead = [&](TIdUDPServer& sender, TMemoryStream& data, TIdSocketHandle&) {
+    server.OnUDPRead = [&](TUDPServer& sender, TMemoryStream& data, TUDPSocketHandle&) {
         reentered = reentered || inHook;
         inHook = true;
         std::string text(data.Size(), '\0');
@@ -272,13 +272,13 @@ TEST(TIdUDPServer, KeepsArrivalOrderAndDeliversNothingWhileTheHookIsBusy) {
     }
 }
 
-TEST(TIdUDPServer, DeactivationEndsQuicklyWhileRepliesPourInAndNothingIsDelivered) {
+TEST(TUDPServer, DeactivationEndsQuicklyWhileRepliesPourInAndNothingIsDelivered) {
     FakeEventLoop loop;  // never pumped: the GUI thread is "busy"
     Received received;
     std::atomic<bool> flooding{true};
     std::thread flood;
     {
-        TIdUDPServer server;
+        TUDPServer server;
         Collect(server, received);
         server.SetSynchronizer(loop.Synchronizer());
         server.SetActive(true);
@@ -303,9 +303,9 @@ TEST(TIdUDPServer, DeactivationEndsQuicklyWhileRepliesPourInAndNothingIsDelivere
     EXPECT_EQ(received.Count(), 0u);
 }
 
-TEST(TIdUDPServer, DeactivationEndsQuicklyWhileTheListenerWaitsForTheGuiThread) {
+TEST(TUDPServer, DeactivationEndsQuicklyWhileTheListenerWaitsForTheGuiThread) {
     FakeEventLoop loop;  // never pumped
-    TIdUDPServer server;
+    TUDPServer server;
     Received received;
     Collect(server, received);
     server.SetSynchronizer(loop.Synchronizer());
@@ -329,12 +329,12 @@ TEST(TIdUDPServer, DeactivationEndsQuicklyWhileTheListenerWaitsForTheGuiThread) 
     EXPECT_EQ(received.Count(), 0u);
 }
 
-TEST(TIdUDPServer, HookErrorsLoseOnlyTheirDatagram) {
+TEST(TUDPServer, HookErrorsLoseOnlyTheirDatagram) {
     FakeEventLoop loop;
-    TIdUDPServer server;
+    TUDPServer server;
     server.SetSynchronizer(loop.Synchronizer());
     std::vector<std::string> seen;
-    server.OnUDPRead = [&](TIdUDPServer&, TMemoryStream& data, TIdSocketHandle&) {
+    server.OnUDPRead = [&](TUDPServer&, TMemoryStream& data, TUDPSocketHandle&) {
         std::string text(data.Size(), '\0');
         data.Read(text.data(), text.size());
         seen.push_back(text);
@@ -350,13 +350,13 @@ TEST(TIdUDPServer, HookErrorsLoseOnlyTheirDatagram) {
     EXPECT_EQ(seen, (std::vector<std::string>{"bad", "good"}));
 }
 
-TEST(TIdUDPServer, SendResolvesLocalhostAndReportsOversizedDatagrams) {
-    TIdUDPServer target;
+TEST(TUDPServer, SendResolvesLocalhostAndReportsOversizedDatagrams) {
+    TUDPServer target;
     Received received;
     Collect(target, received);  // no synchronizer: delivered on the listener thread
     target.SetActive(true);
 
-    TIdUDPServer server;  // inactive: Send activates it
+    TUDPServer server;  // inactive: Send activates it
     server.Send("LocalHost", target.Binding().Port(), "hello");
     EXPECT_TRUE(server.Active());
     const auto end = std::chrono::steady_clock::now() + 3s;
@@ -371,13 +371,13 @@ TEST(TIdUDPServer, SendResolvesLocalhostAndReportsOversizedDatagrams) {
     try {
         server.SendBuffer("127.0.0.1", target.Binding().Port(), huge.data(), huge.size());
         FAIL();
-    } catch (const EIdException& error) {
+    } catch (const EUDPError& error) {
         EXPECT_STREQ(error.what(), "Package Size Too Big.");
     }
 }
 
-TEST(TIdUDPServer, BroadcastFlagIsOffUnlessSwitchedOn) {
-    TIdUDPServer server;
+TEST(TUDPServer, BroadcastFlagIsOffUnlessSwitchedOn) {
+    TUDPServer server;
     server.SetActive(true);
     const auto flag = [&] {
         int value = 123;
@@ -394,38 +394,38 @@ TEST(TIdUDPServer, BroadcastFlagIsOffUnlessSwitchedOn) {
     EXPECT_EQ(flag(), 0);
 }
 
-TEST(TIdStack, SharedStackLivesWhileAnyComponentDoes) {
-    const int before = TIdStack::UserCount();
+TEST(TSocketStack, SharedStackLivesWhileAnyComponentDoes) {
+    const int before = TSocketStack::UserCount();
     {
-        TIdUDPServer a;
+        TUDPServer a;
         {
-            TIdUDPServer b;
-            EXPECT_EQ(TIdStack::UserCount(), before + 2);
+            TUDPServer b;
+            EXPECT_EQ(TSocketStack::UserCount(), before + 2);
         }
-        EXPECT_EQ(TIdStack::UserCount(), before + 1);
-        EXPECT_NO_THROW(TIdStack::Instance());
+        EXPECT_EQ(TSocketStack::UserCount(), before + 1);
+        EXPECT_NO_THROW(TSocketStack::Instance());
     }
-    EXPECT_EQ(TIdStack::UserCount(), before);
+    EXPECT_EQ(TSocketStack::UserCount(), before);
 }
 
-TEST(TIdStack, RecognisesDottedAddressesOnly) {
-    EXPECT_TRUE(TIdStack::IsIP("0.0.0.0"));
-    EXPECT_TRUE(TIdStack::IsIP("255.255.255.255"));
-    EXPECT_TRUE(TIdStack::IsIP("010.1.1.1"));
-    EXPECT_FALSE(TIdStack::IsIP("256.1.1.1"));
-    EXPECT_FALSE(TIdStack::IsIP("1.1.1"));
-    EXPECT_FALSE(TIdStack::IsIP("1.1.1.1.1"));
-    EXPECT_FALSE(TIdStack::IsIP("1..1.1"));
-    EXPECT_FALSE(TIdStack::IsIP("1.1.1.1 "));
-    EXPECT_FALSE(TIdStack::IsIP("1111.1.1.1"));
-    EXPECT_FALSE(TIdStack::IsIP(""));
+TEST(TSocketStack, RecognisesDottedAddressesOnly) {
+    EXPECT_TRUE(TSocketStack::IsIP("0.0.0.0"));
+    EXPECT_TRUE(TSocketStack::IsIP("255.255.255.255"));
+    EXPECT_TRUE(TSocketStack::IsIP("010.1.1.1"));
+    EXPECT_FALSE(TSocketStack::IsIP("256.1.1.1"));
+    EXPECT_FALSE(TSocketStack::IsIP("1.1.1"));
+    EXPECT_FALSE(TSocketStack::IsIP("1.1.1.1.1"));
+    EXPECT_FALSE(TSocketStack::IsIP("1..1.1"));
+    EXPECT_FALSE(TSocketStack::IsIP("1.1.1.1 "));
+    EXPECT_FALSE(TSocketStack::IsIP("1111.1.1.1"));
+    EXPECT_FALSE(TSocketStack::IsIP(""));
 }
 
-TEST(IdSocketError, MessagesUseTheEndpointTable) {
-    EXPECT_STREQ(EIdSocketError(10048).what(), "Socket Error # 10048\r\nAddress already in use.");
-    EXPECT_STREQ(EIdSocketError(10035).what(), "Socket Error # 10035\r\nOperation would block. ");
-    EXPECT_STREQ(EIdSocketError(11001).what(), "Socket Error # 11001\r\nHost not found.");
-    EXPECT_STREQ(EIdSocketError(10067).what(), "Socket Error # 10067\r\n");
-    EXPECT_EQ(EIdSocketError(10040).LastError(), 10040);
-    EXPECT_EQ(IdSocketErrorText(10066), "Directory not empty");
+TEST(UDPSocketError, MessagesUseTheEndpointTable) {
+    EXPECT_STREQ(EUDPSocketError(10048).what(), "Socket Error # 10048\r\nAddress already in use.");
+    EXPECT_STREQ(EUDPSocketError(10035).what(), "Socket Error # 10035\r\nOperation would block. ");
+    EXPECT_STREQ(EUDPSocketError(11001).what(), "Socket Error # 11001\r\nHost not found.");
+    EXPECT_STREQ(EUDPSocketError(10067).what(), "Socket Error # 10067\r\n");
+    EXPECT_EQ(EUDPSocketError(10040).LastError(), 10040);
+    EXPECT_EQ(UDPSocketErrorText(10066), "Directory not empty");
 }

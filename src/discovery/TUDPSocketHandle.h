@@ -8,12 +8,12 @@ namespace vandrel::discovery {
 // One socket binding of the endpoint: the local address and port to bind, an optional port
 // range tried when Port is 0, the socket itself, and the sender of the last datagram
 // delivered through it. Owned by the endpoint's Bindings collection.
-class TIdSocketHandle {
+class TUDPSocketHandle {
 public:
-    TIdSocketHandle() = default;
-    ~TIdSocketHandle();
-    TIdSocketHandle(const TIdSocketHandle&) = delete;
-    TIdSocketHandle& operator=(const TIdSocketHandle&) = delete;
+    TUDPSocketHandle() = default;
+    ~TUDPSocketHandle();
+    TUDPSocketHandle(const TUDPSocketHandle&) = delete;
+    TUDPSocketHandle& operator=(const TUDPSocketHandle&) = delete;
 
     const std::string& IP() const { return m_ip; }
     void SetIP(std::string ip) { m_ip = std::move(ip); }

@@ -1,4 +1,4 @@
-#include "net/TIcsLogger.h"
+#include "net/TSocketLogger.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,8 +14,8 @@
 namespace {
 
 std::mutex g_debugOutputLock;
-TIcsLogger::DebugOutput& debugOutput() {
-    static TIcsLogger::DebugOutput out;
+TSocketLogger::DebugOutput& debugOutput() {
+    static TSocketLogger::DebugOutput out;
     return out;
 }
 
@@ -39,9 +39,9 @@ std::string cannotText(const char* pattern, const std::string& name) {
 
 }  // namespace
 
-TIcsLogger::TIcsLogger() = default;
+TSocketLogger::TSocketLogger() = default;
 
-TIcsLogger::~TIcsLogger() {
+TSocketLogger::~TSocketLogger() {
     std::map<const void*, std::function<void()>> notify;
     {
         std::lock_guard lock(m_lock);
@@ -54,29 +54,29 @@ TIcsLogger::~TIcsLogger() {
     CloseLogFile();
 }
 
-void TIcsLogger::SetDebugOutput(DebugOutput out) {
+void TSocketLogger::SetDebugOutput(DebugOutput out) {
     std::lock_guard lock(g_debugOutputLock);
     debugOutput() = std::move(out);
 }
 
-void TIcsLogger::AddFreeNotification(const void* key, std::function<void()> notify) {
+void TSocketLogger::AddFreeNotification(const void* key, std::function<void()> notify) {
     std::lock_guard lock(m_lock);
     if (!m_destroying) {
         m_freeNotifications[key] = std::move(notify);
     }
 }
 
-void TIcsLogger::RemoveFreeNotification(const void* key) {
+void TSocketLogger::RemoveFreeNotification(const void* key) {
     std::lock_guard lock(m_lock);
     m_freeNotifications.erase(key);
 }
 
-void TIcsLogger::SetLogOptions(TLogOptions options) {
+void TSocketLogger::SetLogOptions(TLogOptions options) {
     std::lock_guard lock(m_lock);
     m_logOptions = options;
 }
 
-void TIcsLogger::SetLogFileName(const std::string& name) {
+void TSocketLogger::SetLogFileName(const std::string& name) {
     std::lock_guard lock(m_lock);
     if (name == m_logFileName) {
         return;
@@ -85,17 +85,17 @@ void TIcsLogger::SetLogFileName(const std::string& name) {
     CloseLogFile();
 }
 
-void TIcsLogger::SetLogFileOption(TLogFileOption option) {
+void TSocketLogger::SetLogFileOption(TLogFileOption option) {
     std::lock_guard lock(m_lock);
     m_logFileOption = option;
 }
 
-void TIcsLogger::SetOnIcsLogEvent(TIcsLogEvent hook) {
+void TSocketLogger::SetOnSocketLogEvent(TSocketLogEvent hook) {
     std::lock_guard lock(m_lock);
-    m_onIcsLogEvent = std::move(hook);
+    m_onSocketLogEvent = std::move(hook);
 }
 
-std::string TIcsLogger::TimeStamp() {
+std::string TSocketLogger::TimeStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t t = system_clock::to_time_t(now);
@@ -108,15 +108,15 @@ std::string TIcsLogger::TimeStamp() {
     return buf;
 }
 
-void TIcsLogger::DoDebugLog(TObject* Sender, TLogOption LogOption, const std::string& Msg) {
+void TSocketLogger::DoDebugLog(TObject* Sender, TLogOption LogOption, const std::string& Msg) {
     std::lock_guard lock(m_lock);
     if (m_destroying) {
         return;
     }
     const bool stamp = m_logOptions.contains(loAddStamp);
     auto text = [&] { return stamp ? TimeStamp() + " " + Msg : Msg; };
-    if (m_logOptions.contains(loDestEvent) && m_onIcsLogEvent) {
-        m_onIcsLogEvent(Sender, LogOption, text());
+    if (m_logOptions.contains(loDestEvent) && m_onSocketLogEvent) {
+        m_onSocketLogEvent(Sender, LogOption, text());
     }
     if (m_logOptions.contains(loDestOutDebug)) {
         writeDebugOutput(text());
@@ -126,7 +126,7 @@ void TIcsLogger::DoDebugLog(TObject* Sender, TLogOption LogOption, const std::st
     }
 }
 
-void TIcsLogger::CloseLogFile() {
+void TSocketLogger::CloseLogFile() {
     std::lock_guard lock(m_lock);
     if (m_logFd >= 0) {
         ::close(m_logFd);  // releases the advisory lock too
@@ -134,7 +134,7 @@ void TIcsLogger::CloseLogFile() {
     }
 }
 
-void TIcsLogger::OpenLogFile() {
+void TSocketLogger::OpenLogFile() {
     CloseLogFile();
     if (m_logFileName.empty()) {
         throw ELoggerException("File name empty");
@@ -162,7 +162,7 @@ void TIcsLogger::OpenLogFile() {
     m_logFd = fd;
 }
 
-void TIcsLogger::WriteToLogFile(const std::string& text) {
+void TSocketLogger::WriteToLogFile(const std::string& text) {
     if (m_logFd < 0) {
         OpenLogFile();
     }

@@ -6,16 +6,16 @@
 namespace vandrel::discovery {
 
 // Base of every error the discovery endpoint raises; what() is the text shown to the user.
-class EIdException : public std::runtime_error {
+class EUDPError : public std::runtime_error {
 public:
-    explicit EIdException(const std::string& message) : std::runtime_error(message) {}
+    explicit EUDPError(const std::string& message) : std::runtime_error(message) {}
 };
 
 // A failed socket call: carries the socket error number (10004..11001) and the text
 // "Socket Error # <n>\r\n<text for n>".
-class EIdSocketError : public EIdException {
+class EUDPSocketError : public EUDPError {
 public:
-    explicit EIdSocketError(int lastError);
+    explicit EUDPSocketError(int lastError);
     int LastError() const { return m_lastError; }
 
 private:
@@ -24,7 +24,7 @@ private:
 
 // The endpoint's own text for a socket error number; empty for numbers it does not know.
 // This table is the discovery endpoint's and differs from the socket layer's.
-std::string IdSocketErrorText(int lastError);
+std::string UDPSocketErrorText(int lastError);
 
 // Fixed texts of the endpoint's errors.
 inline constexpr const char* RSCannotAllocateSocket = "Cannot allocate socket.";

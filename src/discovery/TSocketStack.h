@@ -10,27 +10,27 @@ namespace vandrel::discovery {
 // The socket stack shared by every component of the endpoint family. It exists from the
 // creation of the first component to the destruction of the last; the count of users is
 // kept under a process-wide lock. All socket errors leave it as socket error numbers.
-class TIdStack {
+class TSocketStack {
 public:
     // Counted access: each component calls Acquire once when created and Release once when
     // destroyed. Instance is valid only while the count is above zero.
     static void Acquire();
     static void Release();
     static int UserCount();
-    static TIdStack& Instance();
+    static TSocketStack& Instance();
 
     // The socket error number of the calling thread's last failed call.
     static int WSGetLastError();
-    // Raises EIdSocketError with WSGetLastError when result is negative; returns result.
+    // Raises EUDPSocketError with WSGetLastError when result is negative; returns result.
     static int CheckForSocketError(int result);
 
     // True for four dot-separated decimal numbers, each 0 to 255.
     static bool IsIP(const std::string& text);
     // "LOCALHOST" (any case) -> 127.0.0.1, a dotted address unchanged, anything else the first
-    // IPv4 address of a name lookup; a failed lookup raises EIdSocketError.
+    // IPv4 address of a name lookup; a failed lookup raises EUDPSocketError.
     std::string ResolveHost(const std::string& host) const;
     // IPv4 addresses of this computer's host name, in the resolver's order. A failed lookup
-    // raises EIdSocketError.
+    // raises EUDPSocketError.
     std::vector<std::string> HostAddresses() const;
 
     static std::string ToDotted(in_addr address);
@@ -38,7 +38,7 @@ public:
     static bool FromDotted(const std::string& text, in_addr& address);
 
 private:
-    TIdStack() = default;
+    TSocketStack() = default;
 };
 
 }  // namespace vandrel::discovery

@@ -12,11 +12,11 @@
 
 namespace vandrel::discovery {
 
-class TIdSocketHandle;
+class TUDPSocketHandle;
 
 // One received datagram waiting for delivery on the GUI thread.
-struct TIdDatagram {
-    TIdSocketHandle* Binding = nullptr;
+struct UDPDatagram {
+    TUDPSocketHandle* Binding = nullptr;
     in_addr PeerAddress{};
     int PeerPort = 0;
     std::vector<std::uint8_t> Data;
@@ -29,19 +29,19 @@ struct TIdDatagram {
 //
 // The queue is idle when the GUI side has found it empty; the push that makes it busy again
 // calls the drain request, so exactly one drain is asked for per idle-to-busy change.
-class TIdDatagramQueue {
+class UDPDatagramQueue {
 public:
-    explicit TIdDatagramQueue(std::size_t maxBytes = 64u << 20);
+    explicit UDPDatagramQueue(std::size_t maxBytes = 64u << 20);
 
     // Called on the pushing thread, outside the queue's lock.
     void SetDrainRequest(std::function<void()> request) { m_drainRequest = std::move(request); }
     void SetMaxBytes(std::size_t maxBytes);
 
     // False when the queue was aborted; the datagram (and the rest of a batch) is dropped.
-    bool Push(TIdDatagram&& datagram);
-    bool PushBatch(std::vector<TIdDatagram>& batch);
+    bool Push(UDPDatagram&& datagram);
+    bool PushBatch(std::vector<UDPDatagram>& batch);
     // Takes the oldest datagram; when none is left, marks the queue idle and returns false.
-    bool Pop(TIdDatagram& datagram);
+    bool Pop(UDPDatagram& datagram);
     // Wakes a blocked Push and makes further pushes fail until Reset.
     void Abort();
     // Drops every queued datagram and re-opens the queue, idle.
@@ -51,7 +51,7 @@ public:
 private:
     mutable std::mutex m_lock;
     std::condition_variable m_space;
-    std::deque<TIdDatagram> m_items;
+    std::deque<UDPDatagram> m_items;
     std::size_t m_bytes = 0;
     std::size_t m_maxBytes;
     bool m_busy = false;

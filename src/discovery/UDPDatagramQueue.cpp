@@ -1,4 +1,4 @@
-#include "discovery/TIdDatagramQueue.h"
+#include "discovery/UDPDatagramQueue.h"
 
 namespace vandrel::discovery {
 
@@ -7,22 +7,22 @@ namespace {
 constexpr std::size_t kEntryOverhead = 64;
 }  // namespace
 
-TIdDatagramQueue::TIdDatagramQueue(std::size_t maxBytes) : m_maxBytes(maxBytes) {}
+UDPDatagramQueue::UDPDatagramQueue(std::size_t maxBytes) : m_maxBytes(maxBytes) {}
 
-void TIdDatagramQueue::SetMaxBytes(std::size_t maxBytes) {
+void UDPDatagramQueue::SetMaxBytes(std::size_t maxBytes) {
     std::lock_guard lock(m_lock);
     m_maxBytes = maxBytes;
     m_space.notify_all();
 }
 
-bool TIdDatagramQueue::Push(TIdDatagram&& datagram) {
-    std::vector<TIdDatagram> batch;
+bool UDPDatagramQueue::Push(UDPDatagram&& datagram) {
+    std::vector<UDPDatagram> batch;
     batch.push_back(std::move(datagram));
     return PushBatch(batch);
 }
 
-bool TIdDatagramQueue::PushBatch(std::vector<TIdDatagram>& batch) {
-    for (TIdDatagram& datagram : batch) {
+bool UDPDatagramQueue::PushBatch(std::vector<UDPDatagram>& batch) {
+    for (UDPDatagram& datagram : batch) {
         const std::size_t cost = datagram.Data.size() + kEntryOverhead;
         bool first = false;
         {
@@ -44,7 +44,7 @@ bool TIdDatagramQueue::PushBatch(std::vector<TIdDatagram>& batch) {
     return true;
 }
 
-bool TIdDatagramQueue::Pop(TIdDatagram& datagram) {
+bool UDPDatagramQueue::Pop(UDPDatagram& datagram) {
     std::lock_guard lock(m_lock);
     if (m_items.empty()) {
         m_busy = false;
@@ -57,13 +57,13 @@ bool TIdDatagramQueue::Pop(TIdDatagram& datagram) {
     return true;
 }
 
-void TIdDatagramQueue::Abort() {
+void UDPDatagramQueue::Abort() {
     std::lock_guard lock(m_lock);
     m_aborted = true;
     m_space.notify_all();
 }
 
-void TIdDatagramQueue::Reset() {
+void UDPDatagramQueue::Reset() {
     std::lock_guard lock(m_lock);
     m_items.clear();
     m_bytes = 0;
@@ -71,7 +71,7 @@ void TIdDatagramQueue::Reset() {
     m_aborted = false;
 }
 
-std::size_t TIdDatagramQueue::Count() const {
+std::size_t UDPDatagramQueue::Count() const {
     std::lock_guard lock(m_lock);
     return m_items.size();
 }

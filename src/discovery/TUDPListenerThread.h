@@ -11,11 +11,11 @@
 
 namespace vandrel::discovery {
 
-class TIdSocketHandle;
+class TUDPSocketHandle;
 
 // One datagram of a receive batch. Data points into the listener's buffer and is valid
 // until the deliver call returns.
-struct TIdReceived {
+struct ReceivedDatagram {
     in_addr PeerAddress{};
     int PeerPort = 0;
     const std::uint8_t* Data = nullptr;
@@ -27,20 +27,20 @@ struct TIdReceived {
 // BatchSize slots of BufferSize bytes and passed to the deliver function with the binding.
 // A datagram longer than BufferSize is lost. Errors of a single receive are discarded; any
 // other error ends the thread and is kept in ErrorClass / ErrorMessage.
-class TIdUDPListenerThread {
+class TUDPListenerThread {
 public:
-    using TDeliver = std::function<void(TIdSocketHandle& binding, const TIdReceived* datagrams,
-                                        std::size_t count)>;
+    using TDeliver = std::function<void(TUDPSocketHandle& binding,
+                                        const ReceivedDatagram* datagrams, std::size_t count)>;
 
     static constexpr int WaitTime = 1000;
     static constexpr std::size_t MaxBindings = 64;
     static constexpr std::size_t BatchSize = 64;
 
-    TIdUDPListenerThread(std::vector<TIdSocketHandle*> bindings, int bufferSize, TDeliver deliver);
+    TUDPListenerThread(std::vector<TUDPSocketHandle*> bindings, int bufferSize, TDeliver deliver);
     // Stops and joins the thread.
-    ~TIdUDPListenerThread();
-    TIdUDPListenerThread(const TIdUDPListenerThread&) = delete;
-    TIdUDPListenerThread& operator=(const TIdUDPListenerThread&) = delete;
+    ~TUDPListenerThread();
+    TUDPListenerThread(const TUDPListenerThread&) = delete;
+    TUDPListenerThread& operator=(const TUDPListenerThread&) = delete;
 
     void Start();
     // Sets the stop and terminate flags under the thread's lock and wakes the wait at once.
@@ -58,9 +58,9 @@ private:
     void Run();
     // Receives and delivers up to BatchSize datagrams; returns how many were received, 0
     // when none was waiting.
-    std::size_t ReceiveBatch(TIdSocketHandle& binding);
+    std::size_t ReceiveBatch(TUDPSocketHandle& binding);
 
-    std::vector<TIdSocketHandle*> m_bindings;
+    std::vector<TUDPSocketHandle*> m_bindings;
     int m_bufferSize;
     TDeliver m_deliver;
     std::vector<std::uint8_t> m_buffer;

@@ -1,4 +1,4 @@
-#include "discovery/TIdStack.h"
+#include "discovery/TSocketStack.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "discovery/IdExceptions.h"
+#include "discovery/UDPErrors.h"
 #include "net/NativeError.h"
 #include "net/SocketErrorCodes.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 std::mutex g_stackLock;
 int g_stackUsers = 0;
-std::unique_ptr<TIdStack> g_stack;
+std::unique_ptr<TSocketStack> g_stack;
 
 std::vector<std::string> LookupIPv4(const std::string& name) {
     addrinfo hints{};
@@ -31,7 +31,7 @@ std::vector<std::string> LookupIPv4(const std::string& name) {
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
     if (rc != 0) {
         const int mapped = socketErrorFromGai(rc);
-        throw EIdSocketError(mapped != 0 ? mapped : net::WSAHOST_NOT_FOUND);
+        throw EUDPSocketError(mapped != 0 ? mapped : net::WSAHOST_NOT_FOUND);
     }
     std::vector<std::string> addresses;
     for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
@@ -39,7 +39,7 @@ std::vector<std::string> LookupIPv4(const std::string& name) {
             continue;
         }
         const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        std::string dotted = TIdStack::ToDotted(sin->sin_addr);
+        std::string dotted = TSocketStack::ToDotted(sin->sin_addr);
         // The resolver lists an address once per socket type; keep the first of each.
         if (std::find(addresses.begin(), addresses.end(), dotted) == addresses.end()) {
             addresses.push_back(std::move(dotted));
@@ -47,57 +47,57 @@ std::vector<std::string> LookupIPv4(const std::string& name) {
     }
     ::freeaddrinfo(result);
     if (addresses.empty()) {
-        throw EIdSocketError(net::WSAHOST_NOT_FOUND);
+        throw EUDPSocketError(net::WSAHOST_NOT_FOUND);
     }
     return addresses;
 }
 
 }  // namespace
 
-void TIdStack::Acquire() {
+void TSocketStack::Acquire() {
     std::lock_guard lock(g_stackLock);
     if (g_stackUsers++ == 0) {
-        g_stack.reset(new TIdStack());
+        g_stack.reset(new TSocketStack());
     }
 }
 
-void TIdStack::Release() {
+void TSocketStack::Release() {
     std::lock_guard lock(g_stackLock);
     if (g_stackUsers > 0 && --g_stackUsers == 0) {
         g_stack.reset();
     }
 }
 
-int TIdStack::UserCount() {
+int TSocketStack::UserCount() {
     std::lock_guard lock(g_stackLock);
     return g_stackUsers;
 }
 
-TIdStack& TIdStack::Instance() {
+TSocketStack& TSocketStack::Instance() {
     std::lock_guard lock(g_stackLock);
     if (!g_stack) {
-        throw EIdException(RSWinsockInitializationError);
+        throw EUDPError(RSWinsockInitializationError);
     }
     return *g_stack;
 }
 
-int TIdStack::WSGetLastError() {
+int TSocketStack::WSGetLastError() {
     return socketErrorFromErrno(errno);
 }
 
-int TIdStack::CheckForSocketError(int result) {
+int TSocketStack::CheckForSocketError(int result) {
     if (result < 0) {
-        throw EIdSocketError(WSGetLastError());
+        throw EUDPSocketError(WSGetLastError());
     }
     return result;
 }
 
-bool TIdStack::IsIP(const std::string& text) {
+bool TSocketStack::IsIP(const std::string& text) {
     in_addr ignored{};
     return FromDotted(text, ignored);
 }
 
-std::string TIdStack::ResolveHost(const std::string& host) const {
+std::string TSocketStack::ResolveHost(const std::string& host) const {
     std::string upper = host;
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -110,21 +110,21 @@ std::string TIdStack::ResolveHost(const std::string& host) const {
     return LookupIPv4(host).front();
 }
 
-std::vector<std::string> TIdStack::HostAddresses() const {
+std::vector<std::string> TSocketStack::HostAddresses() const {
     char name[250] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
-        throw EIdSocketError(WSGetLastError());
+        throw EUDPSocketError(WSGetLastError());
     }
     return LookupIPv4(name);
 }
 
-std::string TIdStack::ToDotted(in_addr address) {
+std::string TSocketStack::ToDotted(in_addr address) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address, text, sizeof text);
     return text;
 }
 
-bool TIdStack::FromDotted(const std::string& text, in_addr& address) {
+bool TSocketStack::FromDotted(const std::string& text, in_addr& address) {
     std::uint32_t host = 0;
     int parts = 0;
     std::size_t i = 0;

@@ -1,4 +1,4 @@
-#include "discovery/TIdUDPListenerThread.h"
+#include "discovery/TUDPListenerThread.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <typeinfo>
 
-#include "discovery/IdExceptions.h"
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdStack.h"
+#include "discovery/TSocketStack.h"
+#include "discovery/TUDPSocketHandle.h"
+#include "discovery/UDPErrors.h"
 #include "net/SocketErrorCodes.h"
 
 namespace vandrel::discovery {
@@ -24,8 +24,8 @@ namespace {
 constexpr auto kSocketTurn = std::chrono::milliseconds(100);
 }  // namespace
 
-TIdUDPListenerThread::TIdUDPListenerThread(std::vector<TIdSocketHandle*> bindings, int bufferSize,
-                                           TDeliver deliver)
+TUDPListenerThread::TUDPListenerThread(std::vector<TUDPSocketHandle*> bindings, int bufferSize,
+                                       TDeliver deliver)
     : m_bindings(std::move(bindings)),
       m_bufferSize(bufferSize > 0 ? bufferSize : 1),
       m_deliver(std::move(deliver)),
@@ -33,7 +33,7 @@ TIdUDPListenerThread::TIdUDPListenerThread(std::vector<TIdSocketHandle*> binding
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-TIdUDPListenerThread::~TIdUDPListenerThread() {
+TUDPListenerThread::~TUDPListenerThread() {
     Stop();
     WaitFor();
     if (m_wakeFd >= 0) {
@@ -41,11 +41,11 @@ TIdUDPListenerThread::~TIdUDPListenerThread() {
     }
 }
 
-void TIdUDPListenerThread::Start() {
+void TUDPListenerThread::Start() {
     m_thread = std::thread([this] { Execute(); });
 }
 
-void TIdUDPListenerThread::Stop() {
+void TUDPListenerThread::Stop() {
     {
         std::lock_guard lock(m_lock);
         m_stopped = true;
@@ -57,33 +57,33 @@ void TIdUDPListenerThread::Stop() {
     }
 }
 
-void TIdUDPListenerThread::WaitFor() {
+void TUDPListenerThread::WaitFor() {
     if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
         m_thread.join();
     }
 }
 
-bool TIdUDPListenerThread::Stopped() const {
+bool TUDPListenerThread::Stopped() const {
     std::lock_guard lock(m_lock);
     return m_stopped;
 }
 
-bool TIdUDPListenerThread::Terminated() const {
+bool TUDPListenerThread::Terminated() const {
     std::lock_guard lock(m_lock);
     return m_terminated;
 }
 
-std::string TIdUDPListenerThread::ErrorClass() const {
+std::string TUDPListenerThread::ErrorClass() const {
     std::lock_guard lock(m_lock);
     return m_errorClass;
 }
 
-std::string TIdUDPListenerThread::ErrorMessage() const {
+std::string TUDPListenerThread::ErrorMessage() const {
     std::lock_guard lock(m_lock);
     return m_errorMessage;
 }
 
-void TIdUDPListenerThread::Execute() {
+void TUDPListenerThread::Execute() {
     try {
         while (!Stopped()) {
             Run();
@@ -96,13 +96,13 @@ void TIdUDPListenerThread::Execute() {
     }
 }
 
-void TIdUDPListenerThread::Run() {
+void TUDPListenerThread::Run() {
     if (m_bindings.size() > MaxBindings) {
-        throw EIdException(RSSetSizeExceeded);
+        throw EUDPError(RSSetSizeExceeded);
     }
     std::vector<pollfd> fds;
     fds.reserve(m_bindings.size() + 1);
-    for (TIdSocketHandle* binding : m_bindings) {
+    for (TUDPSocketHandle* binding : m_bindings) {
         fds.push_back({binding->Handle(), POLLIN, 0});
     }
     fds.push_back({m_wakeFd, POLLIN, 0});
@@ -129,7 +129,7 @@ void TIdUDPListenerThread::Run() {
     }
 }
 
-std::size_t TIdUDPListenerThread::ReceiveBatch(TIdSocketHandle& binding) {
+std::size_t TUDPListenerThread::ReceiveBatch(TUDPSocketHandle& binding) {
     const auto slot = static_cast<std::size_t>(m_bufferSize);
     mmsghdr messages[BatchSize] = {};
     iovec io[BatchSize];
@@ -143,13 +143,13 @@ std::size_t TIdUDPListenerThread::ReceiveBatch(TIdSocketHandle& binding) {
     }
     const int received = ::recvmmsg(binding.Handle(), messages, BatchSize, MSG_DONTWAIT, nullptr);
     if (received < 0) {
-        const int error = TIdStack::WSGetLastError();
+        const int error = TSocketStack::WSGetLastError();
         if (error == net::WSAEWOULDBLOCK || error == net::WSAEINTR) {
             return 0;
         }
-        throw EIdSocketError(error);
+        throw EUDPSocketError(error);
     }
-    TIdReceived datagrams[BatchSize];
+    ReceivedDatagram datagrams[BatchSize];
     std::size_t count = 0;
     for (int k = 0; k < received; ++k) {
         // Longer than the buffer: cut off by the system, so it is lost.

@@ -5,15 +5,15 @@
 #include <memory>
 #include <vector>
 
-#include "discovery/TIdDatagramQueue.h"
-#include "discovery/TIdUDPBase.h"
 #include "discovery/TMemoryStream.h"
+#include "discovery/TUDPBase.h"
+#include "discovery/UDPDatagramQueue.h"
 
 namespace vandrel::discovery {
 
-class TIdSocketHandle;
-class TIdUDPListenerThread;
-struct TIdReceived;
+class TUDPSocketHandle;
+class TUDPListenerThread;
+struct ReceivedDatagram;
 
 // The discovery endpoint: binds its Bindings (one on DefaultPort and all local addresses
 // when none are given), receives on a listener thread and delivers every datagram to
@@ -25,20 +25,20 @@ struct TIdReceived;
 // message box), a nested DeliverQueued delivers nothing, so later datagrams wait until it
 // returns. With ThreadedEvent True, or without a Synchronizer, OnUDPRead runs on the
 // listener thread. Exceptions raised by OnUDPRead are discarded.
-class TIdUDPServer : public TIdUDPBase {
+class TUDPServer : public TUDPBase {
 public:
     using TUDPReadEvent =
-        std::function<void(TIdUDPServer& Sender, TMemoryStream& AData, TIdSocketHandle& ABinding)>;
+        std::function<void(TUDPServer& Sender, TMemoryStream& AData, TUDPSocketHandle& ABinding)>;
     // Must run the given call later on the GUI thread, never inside the call to itself. It
     // is invoked from the listener thread.
     using TSynchronizer = std::function<void(std::function<void()>)>;
 
-    TIdUDPServer();
-    ~TIdUDPServer() override;
+    TUDPServer();
+    ~TUDPServer() override;
 
-    std::vector<std::unique_ptr<TIdSocketHandle>>& Bindings() { return m_bindings; }
+    std::vector<std::unique_ptr<TUDPSocketHandle>>& Bindings() { return m_bindings; }
     // Appends a binding whose Port is DefaultPort.
-    TIdSocketHandle& AddBinding();
+    TUDPSocketHandle& AddBinding();
 
     int DefaultPort() const { return m_defaultPort; }
     void SetDefaultPort(int port) { m_defaultPort = port; }
@@ -56,7 +56,7 @@ public:
     TUDPReadEvent OnUDPRead;
 
     // The listener thread while active, else null.
-    TIdUDPListenerThread* Thread() const { return m_thread.get(); }
+    TUDPListenerThread* Thread() const { return m_thread.get(); }
     // Delivers queued datagrams on the calling thread (the GUI thread).
     void DeliverQueued();
     // Datagrams received but not yet delivered.
@@ -68,24 +68,24 @@ protected:
     void BroadcastEnabledChanged() override;
 
 private:
-    void Received(TIdSocketHandle& binding, const TIdReceived* datagrams, std::size_t count);
-    void ReadStep(TIdSocketHandle& binding, TMemoryStream& data);
+    void Received(TUDPSocketHandle& binding, const ReceivedDatagram* datagrams, std::size_t count);
+    void ReadStep(TUDPSocketHandle& binding, TMemoryStream& data);
     void PostDelivery();
     void CloseBindings();
 
-    std::vector<std::unique_ptr<TIdSocketHandle>> m_bindings;
+    std::vector<std::unique_ptr<TUDPSocketHandle>> m_bindings;
     int m_defaultPort = 0;
     bool m_threadedEvent = false;
     TSynchronizer m_synchronizer;
     std::chrono::milliseconds m_deliverySlice{8};
-    std::unique_ptr<TIdUDPListenerThread> m_thread;
-    TIdDatagramQueue m_queue;
+    std::unique_ptr<TUDPListenerThread> m_thread;
+    UDPDatagramQueue m_queue;
     TMemoryStream m_readBuffer;
     // The read buffer of deliveries on the listener thread.
     TMemoryStream m_threadBuffer;
     bool m_delivering = false;
     // Posted deliveries hold a weak reference, so one that arrives after destruction is void.
-    std::shared_ptr<TIdUDPServer*> m_self;
+    std::shared_ptr<TUDPServer*> m_self;
 };
 
 }  // namespace vandrel::discovery

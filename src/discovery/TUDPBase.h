@@ -5,20 +5,20 @@
 
 namespace vandrel::discovery {
 
-class TIdSocketHandle;
+class TUDPSocketHandle;
 
 // What every UDP component of the endpoint family shares: the Active switch, the buffer size,
 // the broadcast setting, the current binding and sending. Creating a component acquires the
 // shared socket stack, destroying it releases the stack.
-class TIdUDPBase {
+class TUDPBase {
 public:
     static constexpr int DefaultBufferSize = 8192;
     static constexpr const char* BroadcastAddress = "255.255.255.255";
 
-    TIdUDPBase();
-    virtual ~TIdUDPBase();
-    TIdUDPBase(const TIdUDPBase&) = delete;
-    TIdUDPBase& operator=(const TIdUDPBase&) = delete;
+    TUDPBase();
+    virtual ~TUDPBase();
+    TUDPBase(const TUDPBase&) = delete;
+    TUDPBase& operator=(const TUDPBase&) = delete;
 
     bool Active() const { return m_active; }
     // Activating an active or deactivating an inactive component does nothing.
@@ -30,7 +30,7 @@ public:
     void SetBroadcastEnabled(bool enabled);
 
     // The binding used for sending; activates the component first when inactive.
-    TIdSocketHandle& Binding();
+    TUDPSocketHandle& Binding();
 
     // data to 255.255.255.255:port with SO_BROADCAST switched on only for this send. When
     // the send raises, broadcast stays on.
@@ -40,7 +40,7 @@ public:
     // "Package Size Too Big.", a socket error, or "Not all bytes sent.".
     void SendBuffer(const std::string& host, int port, const void* buffer, std::size_t count);
     // On the given binding, or on the current one (activating first) when none is given.
-    void SetBroadcastFlag(bool enabled, TIdSocketHandle* binding = nullptr);
+    void SetBroadcastFlag(bool enabled, TUDPSocketHandle* binding = nullptr);
 
 protected:
     virtual void Activate() = 0;
@@ -48,15 +48,15 @@ protected:
     // Applies BroadcastEnabled to every binding.
     virtual void BroadcastEnabledChanged();
 
-    void SetCurrentBinding(TIdSocketHandle* binding) { m_binding = binding; }
-    TIdSocketHandle* CurrentBinding() const { return m_binding; }
+    void SetCurrentBinding(TUDPSocketHandle* binding) { m_binding = binding; }
+    TUDPSocketHandle* CurrentBinding() const { return m_binding; }
     void MarkActive(bool active) { m_active = active; }
 
 private:
     bool m_active = false;
     int m_bufferSize = DefaultBufferSize;
     bool m_broadcastEnabled = false;
-    TIdSocketHandle* m_binding = nullptr;
+    TUDPSocketHandle* m_binding = nullptr;
 };
 
 }  // namespace vandrel::discovery

@@ -1,4 +1,4 @@
-#include "discovery/TIdDatagramQueue.h"
+#include "discovery/UDPDatagramQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -10,21 +10,21 @@ using namespace vandrel::discovery;
 using namespace std::chrono_literals;
 
 namespace {
-TIdDatagram Datagram(std::size_t size, std::uint8_t fill) {
-    TIdDatagram datagram;
+UDPDatagram Datagram(std::size_t size, std::uint8_t fill) {
+    UDPDatagram datagram;
     datagram.Data.assign(size, fill);
     return datagram;
 }
 }  // namespace
 
-TEST(TIdDatagramQueue, AsksForOneDrainPerIdleToBusyChange) {
-    TIdDatagramQueue queue;
+TEST(UDPDatagramQueue, AsksForOneDrainPerIdleToBusyChange) {
+    UDPDatagramQueue queue;
     int requests = 0;
     queue.SetDrainRequest([&] { ++requests; });
     EXPECT_TRUE(queue.Push(Datagram(1, 1)));
     EXPECT_TRUE(queue.Push(Datagram(1, 2)));
     EXPECT_EQ(requests, 1);
-    TIdDatagram out;
+    UDPDatagram out;
     ASSERT_TRUE(queue.Pop(out));
     EXPECT_EQ(out.Data[0], 1);
     // Still busy until a pop finds the queue empty.
@@ -35,7 +35,7 @@ TEST(TIdDatagramQueue, AsksForOneDrainPerIdleToBusyChange) {
     ASSERT_TRUE(queue.Pop(out));
     EXPECT_EQ(out.Data[0], 3);
     EXPECT_FALSE(queue.Pop(out));
-    std::vector<TIdDatagram> batch;
+    std::vector<UDPDatagram> batch;
     batch.push_back(Datagram(1, 4));
     batch.push_back(Datagram(1, 5));
     EXPECT_TRUE(queue.PushBatch(batch));
@@ -43,15 +43,15 @@ TEST(TIdDatagramQueue, AsksForOneDrainPerIdleToBusyChange) {
     EXPECT_EQ(queue.Count(), 2u);
 }
 
-TEST(TIdDatagramQueue, ABatchLargerThanTheLimitFlowsThroughADrainingConsumer) {
+TEST(UDPDatagramQueue, ABatchLargerThanTheLimitFlowsThroughADrainingConsumer) {
     // The drain must be requested before the pusher waits for space, or both would wait.
-    TIdDatagramQueue queue(1000);
+    UDPDatagramQueue queue(1000);
     std::atomic<int> popped{0};
     std::atomic<bool> drain{false};
     queue.SetDrainRequest([&] { drain = true; });
     std::thread consumer([&] {
         const auto end = std::chrono::steady_clock::now() + 3s;
-        TIdDatagram out;
+        UDPDatagram out;
         while (popped < 5 && std::chrono::steady_clock::now() < end) {
             if (drain.exchange(false)) {
                 while (queue.Pop(out)) {
@@ -62,7 +62,7 @@ TEST(TIdDatagramQueue, ABatchLargerThanTheLimitFlowsThroughADrainingConsumer) {
             std::this_thread::sleep_for(1ms);
         }
     });
-    std::vector<TIdDatagram> batch;
+    std::vector<UDPDatagram> batch;
     for (std::uint8_t i = 0; i < 5; ++i) {
         batch.push_back(Datagram(800, i));
     }
@@ -71,14 +71,14 @@ TEST(TIdDatagramQueue, ABatchLargerThanTheLimitFlowsThroughADrainingConsumer) {
     EXPECT_EQ(popped, 5);
 }
 
-TEST(TIdDatagramQueue, FullQueueBlocksThePusherUntilSpaceOrAbort) {
-    TIdDatagramQueue queue(1000);
+TEST(UDPDatagramQueue, FullQueueBlocksThePusherUntilSpaceOrAbort) {
+    UDPDatagramQueue queue(1000);
     queue.Push(Datagram(800, 0));  // always accepted into an empty queue
     std::atomic<int> result{-1};
     std::thread pusher([&] { result = queue.Push(Datagram(800, 1)) ? 1 : 0; });
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(result, -1);
-    TIdDatagram out;
+    UDPDatagram out;
     ASSERT_TRUE(queue.Pop(out));
     pusher.join();
     EXPECT_EQ(result, 1);

@@ -1,12 +1,12 @@
-#include "discovery/TIdUDPServer.h"
+#include "discovery/TUDPServer.h"
 
 #include <sys/socket.h>
 
 #include <chrono>
 
-#include "discovery/TIdSocketHandle.h"
-#include "discovery/TIdStack.h"
-#include "discovery/TIdUDPListenerThread.h"
+#include "discovery/TSocketStack.h"
+#include "discovery/TUDPListenerThread.h"
+#include "discovery/TUDPSocketHandle.h"
 
 namespace vandrel::discovery {
 
@@ -16,23 +16,23 @@ namespace {
 constexpr int kReceiveBufferRequest = 4 << 20;
 }  // namespace
 
-TIdUDPServer::TIdUDPServer() : m_self(std::make_shared<TIdUDPServer*>(this)) {
+TUDPServer::TUDPServer() : m_self(std::make_shared<TUDPServer*>(this)) {
     m_queue.SetDrainRequest([this] { PostDelivery(); });
 }
 
-TIdUDPServer::~TIdUDPServer() {
+TUDPServer::~TUDPServer() {
     m_self.reset();
     SetActive(false);
 }
 
-TIdSocketHandle& TIdUDPServer::AddBinding() {
-    auto binding = std::make_unique<TIdSocketHandle>();
+TUDPSocketHandle& TUDPServer::AddBinding() {
+    auto binding = std::make_unique<TUDPSocketHandle>();
     binding->SetPort(m_defaultPort);
     m_bindings.push_back(std::move(binding));
     return *m_bindings.back();
 }
 
-void TIdUDPServer::Activate() {
+void TUDPServer::Activate() {
     if (m_bindings.empty()) {
         AddBinding();
     }
@@ -48,14 +48,14 @@ void TIdUDPServer::Activate() {
         throw;
     }
     SetCurrentBinding(m_bindings.front().get());
-    std::vector<TIdSocketHandle*> handles;
+    std::vector<TUDPSocketHandle*> handles;
     for (auto& binding : m_bindings) {
         handles.push_back(binding.get());
     }
     m_queue.Reset();
-    m_thread = std::make_unique<TIdUDPListenerThread>(
+    m_thread = std::make_unique<TUDPListenerThread>(
         std::move(handles), BufferSize(),
-        [this](TIdSocketHandle& binding, const TIdReceived* datagrams, std::size_t count) {
+        [this](TUDPSocketHandle& binding, const ReceivedDatagram* datagrams, std::size_t count) {
             Received(binding, datagrams, count);
         });
     m_thread->Start();
@@ -63,7 +63,7 @@ void TIdUDPServer::Activate() {
     BroadcastEnabledChanged();
 }
 
-void TIdUDPServer::Deactivate() {
+void TUDPServer::Deactivate() {
     if (CurrentBinding() == nullptr) {
         MarkActive(false);
         return;
@@ -80,13 +80,13 @@ void TIdUDPServer::Deactivate() {
     MarkActive(false);
 }
 
-void TIdUDPServer::CloseBindings() {
+void TUDPServer::CloseBindings() {
     for (auto& binding : m_bindings) {
         binding->CloseSocket();
     }
 }
 
-void TIdUDPServer::BroadcastEnabledChanged() {
+void TUDPServer::BroadcastEnabledChanged() {
     for (auto& binding : m_bindings) {
         if (binding->HandleAllocated()) {
             SetBroadcastFlag(BroadcastEnabled(), binding.get());
@@ -94,11 +94,12 @@ void TIdUDPServer::BroadcastEnabledChanged() {
     }
 }
 
-void TIdUDPServer::Received(TIdSocketHandle& binding, const TIdReceived* datagrams,
-                            std::size_t count) {
+void TUDPServer::Received(TUDPSocketHandle& binding, const ReceivedDatagram* datagrams,
+                          std::size_t count) {
     if (m_threadedEvent || !m_synchronizer) {
         for (std::size_t k = 0; k < count; ++k) {
-            binding.SetPeer(TIdStack::ToDotted(datagrams[k].PeerAddress), datagrams[k].PeerPort);
+            binding.SetPeer(TSocketStack::ToDotted(datagrams[k].PeerAddress),
+                            datagrams[k].PeerPort);
             m_threadBuffer.Assign(datagrams[k].Data, datagrams[k].Size);
             try {
                 ReadStep(binding, m_threadBuffer);
@@ -108,7 +109,7 @@ void TIdUDPServer::Received(TIdSocketHandle& binding, const TIdReceived* datagra
         }
         return;
     }
-    std::vector<TIdDatagram> batch(count);
+    std::vector<UDPDatagram> batch(count);
     for (std::size_t k = 0; k < count; ++k) {
         batch[k].Binding = &binding;
         batch[k].PeerAddress = datagrams[k].PeerAddress;
@@ -118,8 +119,8 @@ void TIdUDPServer::Received(TIdSocketHandle& binding, const TIdReceived* datagra
     m_queue.PushBatch(batch);
 }
 
-void TIdUDPServer::PostDelivery() {
-    std::weak_ptr<TIdUDPServer*> self = m_self;
+void TUDPServer::PostDelivery() {
+    std::weak_ptr<TUDPServer*> self = m_self;
     m_synchronizer([self] {
         if (const auto server = self.lock()) {
             (*server)->DeliverQueued();
@@ -127,15 +128,15 @@ void TIdUDPServer::PostDelivery() {
     });
 }
 
-void TIdUDPServer::DeliverQueued() {
+void TUDPServer::DeliverQueued() {
     if (m_delivering) {
         return;
     }
     m_delivering = true;
     const auto deadline = std::chrono::steady_clock::now() + m_deliverySlice;
-    TIdDatagram datagram;
+    UDPDatagram datagram;
     while (m_queue.Pop(datagram)) {
-        datagram.Binding->SetPeer(TIdStack::ToDotted(datagram.PeerAddress), datagram.PeerPort);
+        datagram.Binding->SetPeer(TSocketStack::ToDotted(datagram.PeerAddress), datagram.PeerPort);
         m_readBuffer.Assign(datagram.Data.data(), datagram.Data.size());
         try {
             ReadStep(*datagram.Binding, m_readBuffer);
@@ -152,7 +153,7 @@ void TIdUDPServer::DeliverQueued() {
     m_delivering = false;
 }
 
-void TIdUDPServer::ReadStep(TIdSocketHandle& binding, TMemoryStream& data) {
+void TUDPServer::ReadStep(TUDPSocketHandle& binding, TMemoryStream& data) {
     SetCurrentBinding(&binding);
     if (OnUDPRead) {
         OnUDPRead(*this, data, binding);

@@ -1,4 +1,4 @@
-#include "discovery/IdExceptions.h"
+#include "discovery/UDPErrors.h"
 
 #include <array>
 #include <cstdio>
@@ -51,15 +51,15 @@ constexpr std::array<std::pair<int, const char*>, 39> kErrorTexts{{
 }};
 
 std::string SocketErrorMessage(int lastError) {
-    return "Socket Error # " + std::to_string(lastError) + "\r\n" + IdSocketErrorText(lastError);
+    return "Socket Error # " + std::to_string(lastError) + "\r\n" + UDPSocketErrorText(lastError);
 }
 
 }  // namespace
 
-EIdSocketError::EIdSocketError(int lastError)
-    : EIdException(SocketErrorMessage(lastError)), m_lastError(lastError) {}
+EUDPSocketError::EUDPSocketError(int lastError)
+    : EUDPError(SocketErrorMessage(lastError)), m_lastError(lastError) {}
 
-std::string IdSocketErrorText(int lastError) {
+std::string UDPSocketErrorText(int lastError) {
     for (const auto& [number, text] : kErrorTexts) {
         if (number == lastError) {
             return text;

@@ -1,9 +1,9 @@
 #pragma once
 
 // Diagnostic sink for sockets: each message goes, in this order, to the
-// OnIcsLogEvent hook, the debug output (stderr unless replaced) and a log
+// OnSocketLogEvent hook, the debug output (stderr unless replaced) and a log
 // file. One caller at a time writes, under the logger's own re-entrant lock,
-// which is held while OnIcsLogEvent runs (the hook may log again). The log
+// which is held while OnSocketLogEvent runs (the hook may log again). The log
 // file is opened for reading and writing and locked exclusively (advisory
 // lock), so a second logger cannot write into it while it is open.
 
@@ -41,17 +41,17 @@ public:
     explicit ELoggerException(const std::string& msg) : std::runtime_error(msg) {}
 };
 
-using TIcsLogEvent =
+using TSocketLogEvent =
     std::function<void(TObject* Sender, TLogOption LogOption, const std::string& Msg)>;
 
-class TIcsLogger : public TObject {
+class TSocketLogger : public TObject {
 public:
-    TIcsLogger();
-    ~TIcsLogger() override;
+    TSocketLogger();
+    ~TSocketLogger() override;
 
     // Writes one message to every destination selected in LogOptions. Does not
     // filter by LogOption: callers ask first. Raises ELoggerException when the
-    // file cannot be opened (or has no name); an exception from OnIcsLogEvent
+    // file cannot be opened (or has no name); an exception from OnSocketLogEvent
     // skips the remaining destinations.
     void DoDebugLog(TObject* Sender, TLogOption LogOption, const std::string& Msg);
     void CloseLogFile();
@@ -63,8 +63,8 @@ public:
     void SetLogFileName(const std::string& name);
     TLogFileOption LogFileOption() const { return m_logFileOption; }
     void SetLogFileOption(TLogFileOption option);
-    const TIcsLogEvent& OnIcsLogEvent() const { return m_onIcsLogEvent; }
-    void SetOnIcsLogEvent(TIcsLogEvent hook);
+    const TSocketLogEvent& OnSocketLogEvent() const { return m_onSocketLogEvent; }
+    void SetOnSocketLogEvent(TSocketLogEvent hook);
 
     // "hh:nn:ss:zzz" of the current local time.
     static std::string TimeStamp();
@@ -84,7 +84,7 @@ private:
 
     mutable std::recursive_mutex m_lock;
     TLogOptions m_logOptions;
-    TIcsLogEvent m_onIcsLogEvent;
+    TSocketLogEvent m_onSocketLogEvent;
     std::string m_logFileName;
     int m_logFd = -1;
     TLogFileOption m_logFileOption = lfoAppend;

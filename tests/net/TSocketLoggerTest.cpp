@@ -1,4 +1,4 @@
-#include "net/TIcsLogger.h"
+#include "net/TSocketLogger.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TIcsLoggerTest : public ::testing::Test {
+class TSocketLoggerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
@@ -33,8 +33,8 @@ protected:
     fs::path m_dir;
 };
 
-TEST_F(TIcsLoggerTest, FileLinesWithStamp) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, FileLinesWithStamp) {
+    TSocketLogger log;
     log.SetLogFileName(path("a.log"));
     log.SetLogOptions({loDestFile, loAddStamp});
     log.DoDebugLog(nullptr, loWsockInfo, "first");
@@ -44,23 +44,23 @@ TEST_F(TIcsLoggerTest, FileLinesWithStamp) {
     EXPECT_TRUE(std::regex_match(contents(path("a.log")), line)) << contents(path("a.log"));
 }
 
-TEST_F(TIcsLoggerTest, EventOnlyWithoutHandlerIsSilent) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, EventOnlyWithoutHandlerIsSilent) {
+    TSocketLogger log;
     log.SetLogOptions({loDestEvent});
     EXPECT_NO_THROW(log.DoDebugLog(nullptr, loWsockErr, "nothing"));
 }
 
-TEST_F(TIcsLoggerTest, DestinationsInOrderOnlyFileGetsLineEnd) {
+TEST_F(TSocketLoggerTest, DestinationsInOrderOnlyFileGetsLineEnd) {
     std::vector<std::string> seen;
-    TIcsLogger::SetDebugOutput([&](const std::string& s) { seen.push_back("debug:" + s); });
-    TIcsLogger log;
+    TSocketLogger::SetDebugOutput([&](const std::string& s) { seen.push_back("debug:" + s); });
+    TSocketLogger log;
     log.SetLogFileName(path("b.log"));
-    log.SetOnIcsLogEvent([&](TObject*, TLogOption opt, const std::string& s) {
+    log.SetOnSocketLogEvent([&](TObject*, TLogOption opt, const std::string& s) {
         seen.push_back("event:" + s + ":" + std::to_string(opt));
     });
     log.SetLogOptions({loDestEvent, loDestOutDebug, loDestFile});
     log.DoDebugLog(nullptr, loWsockDump, "msg");
-    TIcsLogger::SetDebugOutput(nullptr);
+    TSocketLogger::SetDebugOutput(nullptr);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "event:msg:6");
     EXPECT_EQ(seen[1], "debug:msg");
@@ -68,26 +68,26 @@ TEST_F(TIcsLoggerTest, DestinationsInOrderOnlyFileGetsLineEnd) {
     EXPECT_EQ(contents(path("b.log")), "msg\r\n");
 }
 
-TEST_F(TIcsLoggerTest, EventHandlerExceptionSkipsLaterDestinations) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, EventHandlerExceptionSkipsLaterDestinations) {
+    TSocketLogger log;
     log.SetLogFileName(path("c.log"));
-    log.SetOnIcsLogEvent(
+    log.SetOnSocketLogEvent(
         [](TObject*, TLogOption, const std::string&) { throw std::runtime_error("hook failed"); });
     log.SetLogOptions({loDestEvent, loDestFile});
     EXPECT_THROW(log.DoDebugLog(nullptr, loWsockErr, "x"), std::runtime_error);
     EXPECT_FALSE(fs::exists(path("c.log")));
     // The lock was released: the next message goes through.
-    log.SetOnIcsLogEvent(nullptr);
+    log.SetOnSocketLogEvent(nullptr);
     log.DoDebugLog(nullptr, loWsockErr, "y");
     log.CloseLogFile();
     EXPECT_EQ(contents(path("c.log")), "y\r\n");
 }
 
-TEST_F(TIcsLoggerTest, HandlerMayLogAgainOnTheSameThread) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, HandlerMayLogAgainOnTheSameThread) {
+    TSocketLogger log;
     int depth = 0;
     std::vector<std::string> seen;
-    log.SetOnIcsLogEvent([&](TObject*, TLogOption, const std::string& s) {
+    log.SetOnSocketLogEvent([&](TObject*, TLogOption, const std::string& s) {
         seen.push_back(s);
         if (depth++ == 0) {
             log.DoDebugLog(nullptr, loWsockInfo, "nested");
@@ -98,9 +98,9 @@ TEST_F(TIcsLoggerTest, HandlerMayLogAgainOnTheSameThread) {
     EXPECT_EQ(seen, (std::vector<std::string>{"outer", "nested"}));
 }
 
-TEST_F(TIcsLoggerTest, OverwriteEmptiesOnOpenThenAppends) {
+TEST_F(TSocketLoggerTest, OverwriteEmptiesOnOpenThenAppends) {
     { std::ofstream(path("d.log")) << "old contents\r\n"; }
-    TIcsLogger log;
+    TSocketLogger log;
     log.SetLogFileName(path("d.log"));
     log.SetLogFileOption(lfoOverwrite);
     log.SetLogOptions({loDestFile});
@@ -110,9 +110,9 @@ TEST_F(TIcsLoggerTest, OverwriteEmptiesOnOpenThenAppends) {
     EXPECT_EQ(contents(path("d.log")), "one\r\ntwo\r\n");
 }
 
-TEST_F(TIcsLoggerTest, AppendKeepsExistingContents) {
+TEST_F(TSocketLoggerTest, AppendKeepsExistingContents) {
     { std::ofstream(path("e.log")) << "old\r\n"; }
-    TIcsLogger log;
+    TSocketLogger log;
     log.SetLogFileName(path("e.log"));
     log.SetLogOptions({loDestFile});
     log.DoDebugLog(nullptr, loWsockInfo, "new");
@@ -120,8 +120,8 @@ TEST_F(TIcsLoggerTest, AppendKeepsExistingContents) {
     EXPECT_EQ(contents(path("e.log")), "old\r\nnew\r\n");
 }
 
-TEST_F(TIcsLoggerTest, RenamingSwitchesFiles) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, RenamingSwitchesFiles) {
+    TSocketLogger log;
     log.SetLogFileName(path("f1.log"));
     log.SetLogOptions({loDestFile});
     log.DoDebugLog(nullptr, loWsockInfo, "a");
@@ -134,8 +134,8 @@ TEST_F(TIcsLoggerTest, RenamingSwitchesFiles) {
     EXPECT_EQ(contents(path("f2.log")), "c\r\n");
 }
 
-TEST_F(TIcsLoggerTest, EmptyFileNameRaisesEveryTime) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, EmptyFileNameRaisesEveryTime) {
+    TSocketLogger log;
     log.SetLogOptions({loDestFile});
     for (int i = 0; i < 2; ++i) {
         try {
@@ -147,10 +147,10 @@ TEST_F(TIcsLoggerTest, EmptyFileNameRaisesEveryTime) {
     }
 }
 
-TEST_F(TIcsLoggerTest, SecondWriterIsRefused) {
-    TIcsLogger first;
-    TIcsLogger second;
-    for (TIcsLogger* l : {&first, &second}) {
+TEST_F(TSocketLoggerTest, SecondWriterIsRefused) {
+    TSocketLogger first;
+    TSocketLogger second;
+    for (TSocketLogger* l : {&first, &second}) {
         l->SetLogFileName(path("g.log"));
         l->SetLogOptions({loDestFile});
     }
@@ -169,8 +169,8 @@ TEST_F(TIcsLoggerTest, SecondWriterIsRefused) {
     EXPECT_EQ(contents(path("g.log")), "mine\r\nnow\r\n");
 }
 
-TEST_F(TIcsLoggerTest, UncreatableFileNamesItsPath) {
-    TIcsLogger log;
+TEST_F(TSocketLoggerTest, UncreatableFileNamesItsPath) {
+    TSocketLogger log;
     const std::string bad = path("missing-dir/h.log");
     log.SetLogFileName(bad);
     log.SetLogOptions({loDestFile});
@@ -182,14 +182,14 @@ TEST_F(TIcsLoggerTest, UncreatableFileNamesItsPath) {
     }
 }
 
-TEST_F(TIcsLoggerTest, DestructionNotifiesReferrersAndDropsLateMessages) {
+TEST_F(TSocketLoggerTest, DestructionNotifiesReferrersAndDropsLateMessages) {
     bool notified = false;
     int events = 0;
     {
-        auto log = std::make_unique<TIcsLogger>();
+        auto log = std::make_unique<TSocketLogger>();
         log->SetLogOptions({loDestEvent});
-        log->SetOnIcsLogEvent([&](TObject*, TLogOption, const std::string&) { ++events; });
-        TIcsLogger* raw = log.get();
+        log->SetOnSocketLogEvent([&](TObject*, TLogOption, const std::string&) { ++events; });
+        TSocketLogger* raw = log.get();
         log->AddFreeNotification(&notified, [&notified, raw] {
             notified = true;
             raw->DoDebugLog(nullptr, loWsockInfo, "while being destroyed");
