@@ -3,7 +3,8 @@
 # vandrel_add_lab_test(<name> SOURCES <files...> [LIBS <targets...>] DEVICES <n>
 #                      [DEVSIM_ARGS "<options for every simulator>"]
 #                      [DEVICE_ARGS "<k>:<options for simulator k>" ...]
-#                      [TIMEOUT <seconds>] [GUI] [NO_GTEST_MAIN] [PROPERTIES <ctest properties...>])
+#                      [TIMEOUT <seconds>] [GUI] [QT_MAIN CORE|WIDGETS|APP] [NO_GTEST_MAIN]
+#                      [PROPERTIES <ctest properties...>])
 #
 # Builds the test like vandrel_add_test() and wraps it in three CTest tests:
 # <name>_lab_up brings up a lab of its own with <n> devices, <name> runs inside the
@@ -11,7 +12,7 @@
 # removes the lab, also when the test failed. Labels: lab. Without root the three are
 # skipped with the reason; with CI=true they fail instead of skipping.
 function(vandrel_add_lab_test name)
-    cmake_parse_arguments(L "GUI;NO_GTEST_MAIN" "DEVICES;TIMEOUT;DEVSIM_ARGS"
+    cmake_parse_arguments(L "GUI;NO_GTEST_MAIN" "DEVICES;TIMEOUT;DEVSIM_ARGS;QT_MAIN"
         "SOURCES;LIBS;DEVICE_ARGS;PROPERTIES" ${ARGN})
     if(NOT L_DEVICES MATCHES "^[0-9]+$")
         message(FATAL_ERROR "vandrel_add_lab_test(${name}): DEVICES <n> is required")
@@ -22,6 +23,9 @@ function(vandrel_add_lab_test name)
     endif()
     if(L_NO_GTEST_MAIN)
         list(APPEND flags NO_GTEST_MAIN)
+    endif()
+    if(L_QT_MAIN)
+        list(APPEND flags QT_MAIN ${L_QT_MAIN})
     endif()
     if(NOT L_TIMEOUT)
         set(L_TIMEOUT 120)

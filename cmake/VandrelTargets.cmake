@@ -25,15 +25,32 @@ function(vandrel_warnings target)
 endfunction()
 
 # vandrel_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>]
-#                  [TIMEOUT <seconds>] [GUI] [PROPERTIES <ctest properties...>])
-# One executable, one CTest test. GUI tests run on the offscreen platform. Tests
-# without GTest::gtest in LIBS get gtest_main linked in.
+#                  [TIMEOUT <seconds>] [GUI] [QT_MAIN CORE|WIDGETS|APP] [NO_GTEST_MAIN]
+#                  [PROPERTIES <ctest properties...>])
+# One executable, one CTest test. GUI tests run on the offscreen platform. The main is
+# GoogleTest's own, or with QT_MAIN the shared one of tests/support/QtTestMain.cpp, which
+# creates a QCoreApplication (CORE), a QApplication (WIDGETS) or the program's own
+# application object (APP) first; NO_GTEST_MAIN leaves the main to the test.
 function(vandrel_add_test name)
-    cmake_parse_arguments(T "GUI;NO_GTEST_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+    cmake_parse_arguments(T "GUI;NO_GTEST_MAIN" "TIMEOUT;QT_MAIN" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     vandrel_warnings(${name})
     target_link_libraries(${name} PRIVATE ${T_LIBS})
-    if(NOT T_NO_GTEST_MAIN)
+    if(T_QT_MAIN)
+        if(NOT T_QT_MAIN MATCHES "^(CORE|WIDGETS|APP)$")
+            message(FATAL_ERROR "vandrel_add_test(${name}): QT_MAIN is CORE, WIDGETS or APP")
+        endif()
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+        target_compile_definitions(${name} PRIVATE VANDREL_QT_MAIN_${T_QT_MAIN})
+        target_link_libraries(${name} PRIVATE GTest::gtest GTest::gmock)
+        if(T_QT_MAIN STREQUAL "CORE")
+            target_link_libraries(${name} PRIVATE Qt6::Core)
+        elseif(T_QT_MAIN STREQUAL "WIDGETS")
+            target_link_libraries(${name} PRIVATE Qt6::Widgets)
+        else()
+            target_link_libraries(${name} PRIVATE vandrel_app)
+        endif()
+    elseif(NOT T_NO_GTEST_MAIN)
         target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
     endif()
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)

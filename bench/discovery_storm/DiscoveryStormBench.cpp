@@ -19,6 +19,9 @@
 #include "discovery/TUDPServer.h"
 #include "discovery/TUDPSocketHandle.h"
 
+using namespace vandrel::discovery;
+using namespace vandrel::app;
+
 using vandrel::app::TMainForm;
 
 namespace {

@@ -10,7 +10,9 @@
 #include <stdexcept>
 #include <vector>
 
-namespace bench {
+#include "support/LoopbackListener.h"
+
+namespace vandrel::bench {
 
 namespace {
 
@@ -57,44 +59,36 @@ std::size_t readBytes(int fd, std::size_t bytes) {
 }  // namespace
 
 BlockingPeer::BlockingPeer(Role role, std::size_t bytes) : m_role(role), m_bytes(bytes) {
-    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sin;
-    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 ||
-        ::listen(m_listenFd, 1) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&sin), &len) != 0 ||
-        ::pipe(m_wakeFd) != 0) {
+    m_listenFd = test::listenLoopback(m_port, 1);
+    if (::pipe(m_wakeFd) != 0) {
         throw std::runtime_error("peer setup failed");
     }
-    m_port = ntohs(sin.sin_port);
-    m_thread = std::thread([this] { Run(); });
+    m_thread = std::thread([this] { run(); });
 }
 
 BlockingPeer::~BlockingPeer() {
-    Release();
-    Join();
+    release();
+    join();
     ::close(m_listenFd);
     ::close(m_wakeFd[0]);
     ::close(m_wakeFd[1]);
 }
 
-void BlockingPeer::Release() {
+void BlockingPeer::release() {
     if (m_wakeFd[1] >= 0) {
         const char b = 1;
         (void)!::write(m_wakeFd[1], &b, 1);
     }
 }
 
-std::size_t BlockingPeer::Join() {
+std::size_t BlockingPeer::join() {
     if (m_thread.joinable()) {
         m_thread.join();
     }
     return m_moved;
 }
 
-void BlockingPeer::Run() {
+void BlockingPeer::run() {
     pollfd p[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFd[0], POLLIN, 0}};
     if (::poll(p, 2, 30000) <= 0 || !(p[0].revents & POLLIN)) {
         return;
@@ -119,16 +113,16 @@ void BlockingPeer::Run() {
     ::close(fd);
 }
 
-double PlainReadLoopMBps(std::size_t bytes) {
+double plainReadLoopMBps(std::size_t bytes) {
     BlockingPeer source(BlockingPeer::Role::Source, bytes);
-    const int fd = connectLoopback(source.Port());
+    const int fd = connectLoopback(source.port());
     const auto start = std::chrono::steady_clock::now();
     const std::size_t got = readBytes(fd, bytes);
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ::close(fd);
-    source.Join();
+    source.join();
     return static_cast<double>(got) / (1 << 20) / secs;
 }
 
-}  // namespace bench
+}  // namespace vandrel::bench

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <thread>
 
-namespace bench {
+namespace vandrel::bench {
 
 // Listens on 127.0.0.1 (ephemeral port) and serves one connection in a thread.
 class BlockingPeer {
@@ -14,17 +14,17 @@ public:
     enum class Role { Source, Sink, Hold };
 
     // Source writes `bytes` then closes; Sink reads `bytes` (or to the end);
-    // Hold accepts and waits until Release().
+    // Hold accepts and waits until release().
     BlockingPeer(Role role, std::size_t bytes);
     ~BlockingPeer();
 
-    std::uint16_t Port() const { return m_port; }
-    void Release();
+    std::uint16_t port() const { return m_port; }
+    void release();
     // Waits for the session; returns the bytes moved.
-    std::size_t Join();
+    std::size_t join();
 
 private:
-    void Run();
+    void run();
 
     Role m_role;
     std::size_t m_bytes;
@@ -36,6 +36,6 @@ private:
 };
 
 // The limit: a blocking read() loop against a blocking writer; MB/s.
-double PlainReadLoopMBps(std::size_t bytes);
+double plainReadLoopMBps(std::size_t bytes);
 
-}  // namespace bench
+}  // namespace vandrel::bench

@@ -18,7 +18,9 @@
 #include "BlockingPeer.h"
 #include "net/TWSocket.h"
 
-using bench::BlockingPeer;
+using namespace vandrel::net;
+
+using vandrel::bench::BlockingPeer;
 
 namespace {
 
@@ -62,11 +64,11 @@ double twsocketRecv(int receiveSize) {
         }
     };
     s.OnSessionClosed = [&](TObject*, Word) { loop.quit(); };
-    prepare(s, source.Port());
+    prepare(s, source.port());
     s.Connect();
     runUntil(loop);
     const double r = mbps(got, start);
-    source.Join();
+    source.join();
     return got == kTotal ? r : 0.0;
 }
 
@@ -89,10 +91,10 @@ double twsocketSend() {
     };
     s.OnSessionConnected = [&](TObject*, Word) { start = Clock::now(); };
     s.OnDataSent = [&](TObject*, Word) { pump(); };
-    prepare(s, sink.Port());
+    prepare(s, sink.port());
     s.Connect();
     runUntil(loop);
-    const std::size_t moved = sink.Join();
+    const std::size_t moved = sink.join();
     const double r = mbps(moved, start);
     s.Close();
     return moved == kTotal ? r : 0.0;
@@ -116,10 +118,10 @@ double qtRecv() {
         }
     });
     QObject::connect(&sock, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
-    sock.connectToHost(QHostAddress::LocalHost, source.Port());
+    sock.connectToHost(QHostAddress::LocalHost, source.port());
     runUntil(loop);
     const double r = mbps(got, start);
-    source.Join();
+    source.join();
     return got == kTotal ? r : 0.0;
 }
 
@@ -145,9 +147,9 @@ double qtSend() {
         pump();
     });
     QObject::connect(&sock, &QTcpSocket::bytesWritten, [&](qint64) { pump(); });
-    sock.connectToHost(QHostAddress::LocalHost, sink.Port());
+    sock.connectToHost(QHostAddress::LocalHost, sink.port());
     runUntil(loop);
-    const std::size_t moved = sink.Join();
+    const std::size_t moved = sink.join();
     return moved == kTotal ? mbps(moved, start) : 0.0;
 }
 
@@ -163,7 +165,7 @@ double queueMemoryRatio() {
     TWSocket s;
     QEventLoop loop;
     s.OnDataSent = [&](TObject*, Word) { loop.quit(); };
-    prepare(s, hold.Port());
+    prepare(s, hold.port());
     s.Connect();
     runUntil(loop);
     const std::vector<char> data(64 * kMiB, 'm');
@@ -174,7 +176,7 @@ double queueMemoryRatio() {
     std::printf("queued %.1f MiB of 64 MiB (the system holds the rest), heap +%.1f MiB\n",
                 queued / kMiB, static_cast<double>(after - before) / kMiB);
     s.Abort();
-    hold.Release();
+    hold.release();
     return queued > 0 ? static_cast<double>(after - before) / queued : 0.0;
 }
 
@@ -231,7 +233,9 @@ int main(int argc, char** argv) {
     }
     std::printf("256 MiB over loopback, MB = 2^20 bytes\n");
     std::vector<Case> cases = {
-        {"blocking read() loop (limit)", [] { return bench::PlainReadLoopMBps(kTotal); }, {}},
+        {"blocking read() loop (limit)",
+         [] { return vandrel::bench::plainReadLoopMBps(kTotal); },
+         {}},
         {"TWSocket receive, 2048 per event", [] { return twsocketRecv(2048); }, {}},
         {"TWSocket receive, 64 KiB per event", [] { return twsocketRecv(64 * 1024); }, {}},
         {"QTcpSocket receive", qtRecv, {}},

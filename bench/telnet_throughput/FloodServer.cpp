@@ -1,6 +1,6 @@
 #include "FloodServer.h"
 
-#include "telnet/LoopbackListener.h"
+#include "support/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,12 +10,10 @@
 
 #include <stdexcept>
 
+namespace vandrel::bench {
+
 FloodServer::FloodServer(const std::vector<std::uint8_t>& stream) : m_stream(stream) {
-    m_listenFd = bindLoopback(m_port);
-    if (::listen(m_listenFd, 1) != 0) {
-        ::close(m_listenFd);
-        throw std::runtime_error("FloodServer: cannot listen on 127.0.0.1");
-    }
+    m_listenFd = test::listenLoopback(m_port, 1);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -109,3 +107,5 @@ std::vector<std::uint8_t> makeFloodStream(std::size_t totalBytes, std::size_t& d
     }
     return out;
 }
+
+}  // namespace vandrel::bench

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace vandrel::bench {
+
 // A one-shot telnet-like server on 127.0.0.1: accepts one client, sends a prepared stream
 // as fast as the client takes it while discarding what the client sends, then closes.
 class FloodServer {
@@ -38,3 +40,5 @@ private:
 // The benchmark's stream: a few option requests, then text lines of 78 bytes plus CR LF
 // with an IAC IAC pair after every 1000 bytes. dataBytes is what a client shows.
 std::vector<std::uint8_t> makeFloodStream(std::size_t totalBytes, std::size_t& dataBytes);
+
+}  // namespace vandrel::bench

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <vector>
 
+namespace vandrel::bench {
+
 namespace {
 
 constexpr const char* kClient = "/usr/bin/inetutils-telnet";
@@ -85,3 +87,5 @@ ClientRunResult runTelnetClient(std::uint16_t port, bool countOutput) {
     std::filesystem::remove_all(dirTemplate);
     return result;
 }
+
+}  // namespace vandrel::bench

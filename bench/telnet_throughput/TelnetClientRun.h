@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vandrel::bench {
+
 struct ClientRunResult {
     bool ok = false;
     double seconds = 0;
@@ -13,3 +15,5 @@ struct ClientRunResult {
 // input is a FIFO opened read-write, so it never sees end of input; its output goes to
 // /dev/null, or through a pipe that is counted.
 ClientRunResult runTelnetClient(std::uint16_t port, bool countOutput);
+
+}  // namespace vandrel::bench

@@ -17,6 +17,9 @@
 #include "TelnetClientRun.h"
 #include "terminal/TTnEmulT.h"
 
+using namespace vandrel::bench;
+using namespace vandrel::terminal;
+
 namespace {
 
 constexpr std::size_t kStreamBytes = 64u << 20;

@@ -16,6 +16,8 @@
 
 #include "terminal/TEmulT.h"
 
+using namespace vandrel::terminal;
+
 namespace {
 
 constexpr std::size_t kTotal = 64u << 20;

@@ -119,7 +119,7 @@ void GridTableModel::RowsReordered() {
 
 void GridTableModel::CurrentRowChanged(int row) {
     Flush();
-    emit gridRowChanged(row);
+    emit GridRowChanged(row);
 }
 
 }  // namespace vandrel::app

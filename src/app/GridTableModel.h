@@ -31,7 +31,7 @@ public:
 
 signals:
     // The grid's current row moved (grid row numbers).
-    void gridRowChanged(int row);
+    void GridRowChanged(int row);
 
 private:
     StringGrid& m_grid;

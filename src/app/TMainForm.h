@@ -17,7 +17,10 @@ class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
+
+namespace vandrel::terminal {
 class TTnEmulT;
+}  // namespace vandrel::terminal
 
 namespace vandrel::discovery {
 class TUDPSocketHandle;
@@ -110,7 +113,7 @@ public:
     bool OpenSession(const std::string& ip);
     void RemoveSessionTab(QObject* Sender);
     // The terminal of page index, or nullptr (no such page, or a page without one).
-    TTnEmulT* SessionTerminal(int index) const;
+    terminal::TTnEmulT* SessionTerminal(int index) const;
 
     // Session logging (TMainFormLogging.cpp). The default name is read from the clock at
     // the moment of the call; SetClock replaces the computer's clock (empty: restore it).
@@ -141,7 +144,7 @@ private:
     void ConnectSessionHandlers();
     void SetLogFileDialogs();
     void SetLogStatus(bool logging, const std::string& name);
-    int SessionPageIndex(const TTnEmulT* terminal) const;
+    int SessionPageIndex(const terminal::TTnEmulT* terminal) const;
     // Takes page index out of the notebook and deletes it, later when deferDelete is set.
     void RemoveSessionPage(int index, bool deferDelete);
 

@@ -16,6 +16,8 @@
 
 namespace vandrel::app {
 
+using namespace terminal;
+
 namespace {
 
 // Log names are file names: 8-bit in the file system's encoding.

@@ -12,6 +12,8 @@
 
 namespace vandrel::app {
 
+using namespace terminal;
+
 namespace {
 
 constexpr TColor kBlack = 0x000000;

@@ -29,7 +29,7 @@ TStringAlignGrid::TStringAlignGrid(int colCount, QWidget* parent)
     horizontalHeader()->setFont(GridHeaderFont());
     horizontalHeader()->viewport()->installEventFilter(this);
 
-    connect(m_model, &GridTableModel::gridRowChanged, this, &TStringAlignGrid::FollowGridRow);
+    connect(m_model, &GridTableModel::GridRowChanged, this, &TStringAlignGrid::FollowGridRow);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (current.isValid() && !m_followingView) {

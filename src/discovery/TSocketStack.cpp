@@ -30,7 +30,7 @@ std::vector<std::string> LookupIPv4(const std::string& name) {
     addrinfo* result = nullptr;
     const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &result);
     if (rc != 0) {
-        const int mapped = socketErrorFromGai(rc);
+        const int mapped = net::SocketErrorFromGai(rc);
         throw EUDPSocketError(mapped != 0 ? mapped : net::WSAHOST_NOT_FOUND);
     }
     std::vector<std::string> addresses;
@@ -82,7 +82,7 @@ TSocketStack& TSocketStack::Instance() {
 }
 
 int TSocketStack::WSGetLastError() {
-    return socketErrorFromErrno(errno);
+    return net::SocketErrorFromErrno(errno);
 }
 
 int TSocketStack::CheckForSocketError(int result) {

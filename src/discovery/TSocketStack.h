@@ -10,6 +10,8 @@ namespace vandrel::discovery {
 // The socket stack shared by every component of the endpoint family. It exists from the
 // creation of the first component to the destruction of the last; the count of users is
 // kept under a process-wide lock. All socket errors leave it as socket error numbers.
+// There is only one platform here, so the platform's stack (TSocketStackWindows) and its
+// base TSocketStack are this one class.
 class TSocketStack {
 public:
     // Counted access: each component calls Acquire once when created and Release once when

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace vandrel::net {
+
 // The socket layer's exception: nothing but a message. Raised by reports when
 // no OnError hook is assigned, and by the resolution functions.
 class ESocketException : public std::runtime_error {
@@ -10,3 +12,5 @@ public:
     explicit ESocketException(const std::string& msg) : std::runtime_error(msg) {}
     std::string Message() const { return what(); }
 };
+
+}  // namespace vandrel::net

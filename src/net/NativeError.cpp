@@ -6,9 +6,9 @@
 
 #include "net/SocketErrorCodes.h"
 
-using namespace vandrel::net;
+namespace vandrel::net {
 
-int socketErrorFromErrno(int err) {
+int SocketErrorFromErrno(int err) {
     switch (err) {
         case 0:
             return 0;
@@ -110,7 +110,7 @@ int socketErrorFromErrno(int err) {
     }
 }
 
-int socketErrorFromGai(int gaiErr) {
+int SocketErrorFromGai(int gaiErr) {
     switch (gaiErr) {
         case 0:
             return 0;
@@ -138,10 +138,12 @@ int socketErrorFromGai(int gaiErr) {
         case EAI_MEMORY:
             return WSAENOBUFS;
         case EAI_SYSTEM: {
-            const int mapped = socketErrorFromErrno(errno);
+            const int mapped = SocketErrorFromErrno(errno);
             return mapped != 0 ? mapped : WSANO_RECOVERY;
         }
         default:
             return WSANO_RECOVERY;
     }
 }
+
+}  // namespace vandrel::net

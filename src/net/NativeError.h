@@ -8,9 +8,14 @@
 // EINPROGRESS counts as would-block (10035), EPIPE as a reset (10054). An
 // errno with no counterpart of the same meaning is returned unchanged; such a
 // value is never mistaken for a socket error, whose numbers start at 10004.
-int socketErrorFromErrno(int err);
+
+namespace vandrel::net {
+
+int SocketErrorFromErrno(int err);
 
 // getaddrinfo()/getnameinfo() EAI_* result -> socket error number (11001 to
 // 11004 for resolver failures; a few argument errors map to their socket
 // counterpart). 0 stays 0. EAI_SYSTEM reads errno.
-int socketErrorFromGai(int gaiErr);
+int SocketErrorFromGai(int gaiErr);
+
+}  // namespace vandrel::net

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace vandrel::net {
+
 TBuffer::TBuffer(int size) {
     SetSize(size);
 }
@@ -57,3 +59,5 @@ int TBuffer::Remove(int len) {
     }
     return count;
 }
+
+}  // namespace vandrel::net

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace vandrel::net {
+
 // One fixed-size block of outgoing bytes. Linear, not a ring: bytes are
 // appended at the write position and taken from the read position; the space
 // in front of the read position is reused only once the block is drained,
@@ -38,3 +40,5 @@ private:
     int m_wrCount = 0;
     int m_rdCount = 0;
 };
+
+}  // namespace vandrel::net

@@ -14,7 +14,7 @@
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
-using namespace vandrel::net;
+namespace vandrel::net {
 
 TCustomWSocket::TCustomWSocket() : m_alive(std::make_shared<bool>(true)) {
     m_hSocket = INVALID_SOCKET;
@@ -207,7 +207,7 @@ int TCustomWSocket::PendingByteCount() {
 
 bool TCustomWSocket::CheckLogOptions(TLogOption LogOption) const {
     return m_logger && static_cast<int>(LogOption) <= 15 &&
-           m_logger->LogOptions().contains(LogOption);
+           m_logger->LogOptions().Contains(LogOption);
 }
 
 void TCustomWSocket::DebugLog(TLogOption LogOption, const std::string& Msg) {
@@ -386,7 +386,7 @@ void TCustomWSocket::HandleCloseEvent(Word Error) {
         return;
     }
     const LifeToken life = Life();
-    ReceiveLoop(0, m_options.without(wsoNoReceiveLoop));
+    ReceiveLoop(0, m_options.Without(wsoNoReceiveLoop));
     // A data handler that closed the socket has already reported the close.
     if (!Alive(life) || m_hSocket == INVALID_SOCKET) {
         return;
@@ -544,3 +544,5 @@ void TCustomWSocket::ResetDefaults() {
     m_closeInvoked = false;
     m_flushTimeout = 60;
 }
+
+}  // namespace vandrel::net

@@ -45,6 +45,8 @@
 #include "net/TSocketLogger.h"
 #include "net/WSocketLibrary.h"
 
+namespace vandrel::net {
+
 class TSocketWindow;
 
 using Word = std::uint16_t;
@@ -402,3 +404,5 @@ private:
     int m_rcvBufSize = 0;
     sockaddr_in m_sin{};
 };
+
+}  // namespace vandrel::net

@@ -9,7 +9,7 @@
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
-using namespace vandrel::net;
+namespace vandrel::net {
 
 void TCustomWSocket::Connect() {
     if (m_hSocket != INVALID_SOCKET && m_state != wsClosed) {
@@ -134,7 +134,7 @@ bool TCustomWSocket::PrepareStreamSocket() {
         ReportSocketError("setsockopt(SO_REUSEADDR)");
         return false;
     }
-    if (m_options.contains(wsoTcpNoDelay) &&
+    if (m_options.Contains(wsoTcpNoDelay) &&
         WSocket_setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == SOCKET_ERROR) {
         ReportSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
         return false;
@@ -357,3 +357,5 @@ void TCustomWSocket::Shutdown(int How) {
         WSocket_shutdown(m_hSocket, How);
     }
 }
+
+}  // namespace vandrel::net

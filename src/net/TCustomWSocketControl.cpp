@@ -14,7 +14,7 @@
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
-using namespace vandrel::net;
+namespace vandrel::net {
 
 // One asynchronous lookup, run on a worker; the socket reads the result when
 // the completion message with the matching handle arrives.
@@ -154,7 +154,7 @@ bool TCustomWSocket::ListenByType() {
             ReportSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
             return false;
         }
-    } else if (m_socketType == SOCK_RAW && m_options.contains(wsoSIO_RCVALL)) {
+    } else if (m_socketType == SOCK_RAW && m_options.Contains(wsoSIO_RCVALL)) {
         const std::uint32_t in = 1;
         std::uint32_t out = 0;
         std::uint32_t returned = 0;
@@ -542,3 +542,5 @@ void TCustomWSocket::LookupDone(TMessage& Msg) {
     }
     TriggerDnsLookupDone(error);
 }
+
+}  // namespace vandrel::net

@@ -10,7 +10,7 @@
 #include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 
-using namespace vandrel::net;
+namespace vandrel::net {
 
 namespace {
 
@@ -373,7 +373,7 @@ void TCustomWSocket::ReceiveLoop(Word Error, TWSocketOptions Options) {
                     }
                 }
             }
-            if (!Alive(life) || Options.contains(wsoNoReceiveLoop)) {
+            if (!Alive(life) || Options.Contains(wsoNoReceiveLoop)) {
                 return;
             }
             if (m_lastError != 0) {
@@ -395,3 +395,5 @@ void TCustomWSocket::ReceiveLoop(Word Error, TWSocketOptions Options) {
         // An exception inside the loop only ends it.
     }
 }
+
+}  // namespace vandrel::net

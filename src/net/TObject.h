@@ -2,6 +2,9 @@
 
 // Common base of the socket layer's components: every hook passes the object
 // that fired it as its Sender.
+
+namespace vandrel::net {
+
 class TObject {
 public:
     TObject() = default;
@@ -9,3 +12,5 @@ public:
     TObject& operator=(const TObject&) = delete;
     virtual ~TObject() = default;
 };
+
+}  // namespace vandrel::net

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+namespace vandrel::net {
+
 // A small set over an enumeration whose ordinals are below 32; bit n holds the
 // member of ordinal n.
 template <typename Enum>
@@ -14,26 +16,26 @@ public:
             m_bits |= bit(m);
         }
     }
-    static constexpr TSet fromBits(std::uint32_t bits) {
+    static constexpr TSet FromBits(std::uint32_t bits) {
         TSet s;
         s.m_bits = bits;
         return s;
     }
 
-    constexpr bool contains(Enum m) const { return (m_bits & bit(m)) != 0; }
-    constexpr bool empty() const { return m_bits == 0; }
-    constexpr std::uint32_t bits() const { return m_bits; }
-    constexpr TSet& include(Enum m) {
+    constexpr bool Contains(Enum m) const { return (m_bits & bit(m)) != 0; }
+    constexpr bool Empty() const { return m_bits == 0; }
+    constexpr std::uint32_t Bits() const { return m_bits; }
+    constexpr TSet& Include(Enum m) {
         m_bits |= bit(m);
         return *this;
     }
-    constexpr TSet& exclude(Enum m) {
+    constexpr TSet& Exclude(Enum m) {
         m_bits &= ~bit(m);
         return *this;
     }
-    constexpr TSet without(Enum m) const {
+    constexpr TSet Without(Enum m) const {
         TSet s = *this;
-        return s.exclude(m);
+        return s.Exclude(m);
     }
     constexpr bool operator==(const TSet&) const = default;
 
@@ -43,3 +45,5 @@ private:
     }
     std::uint32_t m_bits = 0;
 };
+
+}  // namespace vandrel::net

@@ -11,6 +11,8 @@
 #include <ctime>
 #include <iostream>
 
+namespace vandrel::net {
+
 namespace {
 
 std::mutex g_debugOutputLock;
@@ -113,15 +115,15 @@ void TSocketLogger::DoDebugLog(TObject* Sender, TLogOption LogOption, const std:
     if (m_destroying) {
         return;
     }
-    const bool stamp = m_logOptions.contains(loAddStamp);
+    const bool stamp = m_logOptions.Contains(loAddStamp);
     auto text = [&] { return stamp ? TimeStamp() + " " + Msg : Msg; };
-    if (m_logOptions.contains(loDestEvent) && m_onSocketLogEvent) {
+    if (m_logOptions.Contains(loDestEvent) && m_onSocketLogEvent) {
         m_onSocketLogEvent(Sender, LogOption, text());
     }
-    if (m_logOptions.contains(loDestOutDebug)) {
+    if (m_logOptions.Contains(loDestOutDebug)) {
         writeDebugOutput(text());
     }
-    if (m_logOptions.contains(loDestFile)) {
+    if (m_logOptions.Contains(loDestFile)) {
         WriteToLogFile(text() + "\r\n");
     }
 }
@@ -180,3 +182,5 @@ void TSocketLogger::WriteToLogFile(const std::string& text) {
         left -= static_cast<std::size_t>(n);
     }
 }
+
+}  // namespace vandrel::net

@@ -17,6 +17,8 @@
 #include "net/TObject.h"
 #include "net/TSet.h"
 
+namespace vandrel::net {
+
 enum TLogOption {
     loDestEvent,
     loDestFile,
@@ -91,3 +93,5 @@ private:
     bool m_destroying = false;
     std::map<const void*, std::function<void()>> m_freeNotifications;
 };
+
+}  // namespace vandrel::net

@@ -19,6 +19,8 @@
 #include "net/TCustomWSocket.h"
 #include "net/WSocketAsync.h"
 
+namespace vandrel::net {
+
 namespace {
 
 class MessageEvent : public QEvent {
@@ -203,7 +205,7 @@ void SocketMessageTarget::OnWritable() {
         socklen_t len = sizeof err;
         ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
         if (err != 0) {
-            Post(FD_CONNECT, socketErrorFromErrno(err));
+            Post(FD_CONNECT, SocketErrorFromErrno(err));
             return;
         }
         sockaddr_storage peer{};
@@ -250,7 +252,7 @@ void SocketMessageTarget::OnReadable() {
         return;
     }
     // End of stream or a failed connection: reported once; nothing follows it.
-    const int error = n == 0 ? 0 : socketErrorFromErrno(errno);
+    const int error = n == 0 ? 0 : SocketErrorFromErrno(errno);
     if (!m_closePosted && (m_mask & FD_CLOSE)) {
         m_closePosted = true;
         Post(FD_CLOSE, error);
@@ -399,21 +401,19 @@ int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long l
     return hWnd->m_target->Select(s, wMsg, lEvent);
 }
 
-namespace AsyncSelect {
-
-void NoteReceived(TSocket s) {
+void AsyncSelect::NoteReceived(TSocket s) {
     withTarget(s, [](SocketMessageTarget* t) { t->Received(); });
 }
 
-void NoteSendBlocked(TSocket s) {
+void AsyncSelect::NoteSendBlocked(TSocket s) {
     withTarget(s, [](SocketMessageTarget* t) { t->SendBlocked(); });
 }
 
-void NoteAccepted(TSocket s) {
+void AsyncSelect::NoteAccepted(TSocket s) {
     withTarget(s, [](SocketMessageTarget* t) { t->Accepted(); });
 }
 
-void NoteClosing(TSocket s) {
+void AsyncSelect::NoteClosing(TSocket s) {
     SocketMessageTarget* target = nullptr;
     {
         Registry& r = registry();
@@ -428,7 +428,7 @@ void NoteClosing(TSocket s) {
     target->Unselect();
 }
 
-bool NoteConnectFailed(TSocket s, int socketError) {
+bool AsyncSelect::NoteConnectFailed(TSocket s, int socketError) {
     Registry& r = registry();
     std::lock_guard guard(r.lock);
     auto it = r.targets.find(s);
@@ -439,4 +439,4 @@ bool NoteConnectFailed(TSocket s, int socketError) {
     return true;
 }
 
-}  // namespace AsyncSelect
+}  // namespace vandrel::net

@@ -21,6 +21,8 @@
 
 #include "net/WSocketLibrary.h"
 
+namespace vandrel::net {
+
 struct TMessage;
 class SocketMessageTarget;
 struct PostBox;
@@ -60,3 +62,5 @@ private:
 // message wMsg with wParam = s and lParam = bits | (error << 16). Makes the
 // handle non-blocking. lEvent 0 stops notifications. 0 or SOCKET_ERROR.
 int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long lEvent);
+
+}  // namespace vandrel::net

@@ -8,16 +8,19 @@
 
 #include "net/WSocketLibrary.h"
 
-namespace AsyncSelect {
+namespace vandrel::net {
 
-void NoteReceived(TSocket s);
-void NoteSendBlocked(TSocket s);
-void NoteAccepted(TSocket s);
-// Drops the registration (and its pending notifications) before the handle closes.
-void NoteClosing(TSocket s);
-// A non-blocking connect that failed at once (a refusal on loopback, for
-// instance) on a handle registered for FD_CONNECT: the failure is delivered as
-// a connect notification like any later one. Returns false when unregistered.
-bool NoteConnectFailed(TSocket s, int socketError);
+class AsyncSelect {
+public:
+    static void NoteReceived(TSocket s);
+    static void NoteSendBlocked(TSocket s);
+    static void NoteAccepted(TSocket s);
+    // Drops the registration (and its pending notifications) before the handle closes.
+    static void NoteClosing(TSocket s);
+    // A non-blocking connect that failed at once (a refusal on loopback, for
+    // instance) on a handle registered for FD_CONNECT: the failure is delivered as
+    // a connect notification like any later one. Returns false when unregistered.
+    static bool NoteConnectFailed(TSocket s, int socketError);
+};
 
-}  // namespace AsyncSelect
+}  // namespace vandrel::net

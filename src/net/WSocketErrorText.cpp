@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace vandrel::net {
+
 namespace {
 
 struct ErrorEntry {
@@ -95,3 +97,5 @@ std::string SystemErrorMessage(int code) {
     }
     return msg + " (#" + std::to_string(code) + ")";
 }
+
+}  // namespace vandrel::net

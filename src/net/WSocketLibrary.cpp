@@ -19,7 +19,7 @@
 #include "net/WSocketAsync.h"
 #include "net/WSocketErrorText.h"
 
-using namespace vandrel::net;
+namespace vandrel::net {
 
 namespace {
 
@@ -85,7 +85,7 @@ inline void ensureStarted() {
 
 // Stores the mapped errno and returns the library's failure value.
 inline int failWithErrno() {
-    t_lastError = socketErrorFromErrno(errno);
+    t_lastError = SocketErrorFromErrno(errno);
     return SOCKET_ERROR;
 }
 
@@ -135,61 +135,57 @@ struct HostRecord {
 
 }  // namespace
 
-namespace SocketLibrary {
-
-std::recursive_mutex& WindowClassLock() {
+std::recursive_mutex& SocketLibrary::WindowClassLock() {
     return lib().windowClassLock;
 }
-std::recursive_mutex& LibraryLock() {
+std::recursive_mutex& SocketLibrary::LibraryLock() {
     return lib().libraryLock;
 }
-std::recursive_mutex& SendBufferLock() {
+std::recursive_mutex& SocketLibrary::SendBufferLock() {
     return lib().sendBufferLock;
 }
 
-int SocketUserCount() {
+int SocketLibrary::SocketUserCount() {
     std::lock_guard lock(LibraryLock());
     return lib().userCount;
 }
 
-void AddSocketUser() {
+void SocketLibrary::AddSocketUser() {
     std::lock_guard lock(LibraryLock());
     ++lib().userCount;
 }
 
-void RemoveSocketUser() {
+void SocketLibrary::RemoveSocketUser() {
     std::lock_guard lock(LibraryLock());
     if (--lib().userCount < 1) {
         ReleaseSocketLibrary();
     }
 }
 
-bool IsLoaded() {
+bool SocketLibrary::IsLoaded() {
     return lib().loaded.load();
 }
-bool IsLoaded2() {
+bool SocketLibrary::IsLoaded2() {
     return lib().loaded2.load();
 }
 
-int StartupCount() {
+int SocketLibrary::StartupCount() {
     std::lock_guard lock(LibraryLock());
     return lib().startups;
 }
 
-std::uint8_t ReqVerLow() {
+std::uint8_t SocketLibrary::ReqVerLow() {
     return lib().reqVerLow.load();
 }
-std::uint8_t ReqVerHigh() {
+std::uint8_t SocketLibrary::ReqVerHigh() {
     return lib().reqVerHigh.load();
 }
-void StoreReqVerLow(std::uint8_t v) {
+void SocketLibrary::StoreReqVerLow(std::uint8_t v) {
     lib().reqVerLow.store(v);
 }
-void StoreReqVerHigh(std::uint8_t v) {
+void SocketLibrary::StoreReqVerHigh(std::uint8_t v) {
     lib().reqVerHigh.store(v);
 }
-
-}  // namespace SocketLibrary
 
 void LoadSocketEntry(const std::string& name) {
     std::lock_guard lock(SocketLibrary::LibraryLock());
@@ -448,7 +444,7 @@ int WSocket_connect(TSocket s, const sockaddr* name, int namelen) {
         return 0;
     }
     const int err = errno;
-    const int mapped = socketErrorFromErrno(err);
+    const int mapped = SocketErrorFromErrno(err);
     const bool outcome = err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH ||
                          err == EHOSTUNREACH || err == ECONNRESET;
     if (outcome && AsyncSelect::NoteConnectFailed(s, mapped)) {
@@ -596,3 +592,5 @@ std::string CountedInetNtoa(in_addr in) {
     CountedCall c;
     return WSocket_inet_ntoa(in);
 }
+
+}  // namespace vandrel::net

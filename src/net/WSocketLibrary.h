@@ -19,6 +19,8 @@
 #include <mutex>
 #include <string>
 
+namespace vandrel::net {
+
 using TSocket = int;
 inline constexpr TSocket INVALID_SOCKET = -1;
 inline constexpr int SOCKET_ERROR = -1;
@@ -48,31 +50,32 @@ inline constexpr long FD_ACCEPT = 8;
 inline constexpr long FD_CONNECT = 16;
 inline constexpr long FD_CLOSE = 32;
 
-namespace SocketLibrary {
+// The library's process-wide state: its locks, its user count and the version it is
+// started with.
+class SocketLibrary {
+public:
+    static std::recursive_mutex& WindowClassLock();
+    static std::recursive_mutex& LibraryLock();
+    // Guards the send queue of every socket; hooks run while it is held.
+    static std::recursive_mutex& SendBufferLock();
 
-std::recursive_mutex& WindowClassLock();
-std::recursive_mutex& LibraryLock();
-// Guards the send queue of every socket; hooks run while it is held.
-std::recursive_mutex& SendBufferLock();
+    // Live socket objects plus counted calls in progress (under LibraryLock).
+    static int SocketUserCount();
+    static void AddSocketUser();
+    // Lowers the count; releases the library when it falls below 1.
+    static void RemoveSocketUser();
 
-// Live socket objects plus counted calls in progress (under LibraryLock).
-int SocketUserCount();
-void AddSocketUser();
-// Lowers the count; releases the library when it falls below 1.
-void RemoveSocketUser();
+    static bool IsLoaded();
+    static bool IsLoaded2();
+    // How many times the library has been started since the process began.
+    static int StartupCount();
 
-bool IsLoaded();
-bool IsLoaded2();
-// How many times the library has been started since the process began.
-int StartupCount();
-
-std::uint8_t ReqVerLow();
-std::uint8_t ReqVerHigh();
-// Raw stores; the refusal while loaded lives in the socket's setters.
-void StoreReqVerLow(std::uint8_t v);
-void StoreReqVerHigh(std::uint8_t v);
-
-}  // namespace SocketLibrary
+    static std::uint8_t ReqVerLow();
+    static std::uint8_t ReqVerHigh();
+    // Raw stores; the refusal while loaded lives in the socket's setters.
+    static void StoreReqVerLow(std::uint8_t v);
+    static void StoreReqVerHigh(std::uint8_t v);
+};
 
 // Loads and starts the library when needed; an empty name only does that.
 // A name outside the entry table raises "Procedure <name> not found in ...".
@@ -126,3 +129,5 @@ int CountedWSAIoctl(TSocket s, std::uint32_t dwIoControlCode, const void* lpvInB
                     std::uint32_t cbInBuffer, void* lpvOutBuffer, std::uint32_t cbOutBuffer,
                     std::uint32_t* lpcbBytesReturned);
 std::string CountedInetNtoa(in_addr in);
+
+}  // namespace vandrel::net

@@ -13,6 +13,8 @@
 #include "net/WSocketErrorText.h"
 #include "net/WSocketLibrary.h"
 
+namespace vandrel::net {
+
 namespace {
 
 bool isDigit(char c) {
@@ -107,7 +109,7 @@ std::uint32_t ResolveHost(const std::string& s) {
     addrinfo* result = nullptr;
     const int rc = ::getaddrinfo(text.c_str(), nullptr, &hints, &result);
     if (rc != 0 || !result) {
-        const int err = rc != 0 ? socketErrorFromGai(rc) : socketErrorFromGai(EAI_NONAME);
+        const int err = rc != 0 ? SocketErrorFromGai(rc) : SocketErrorFromGai(EAI_NONAME);
         WSocket_WSASetLastError(err);
         throw ESocketException("Winsock Resolve Host: Cannot convert host address '" + s + "' - " +
                                WSocketErrorMessage(err));
@@ -163,3 +165,5 @@ int ResolveProto(const std::string& proto) {
     }
     return entry->p_proto;
 }
+
+}  // namespace vandrel::net

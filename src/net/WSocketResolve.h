@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vandrel::net {
+
 // Decimal digits after leading blanks (code 32 only); 0 when none. Wraps
 // silently on overflow.
 int LeadingNumber(const std::string& s);
@@ -27,3 +29,5 @@ int ResolveProto(const std::string& proto);
 
 // Removes control characters and blanks at both ends.
 std::string TrimText(const std::string& s);
+
+}  // namespace vandrel::net

@@ -2,6 +2,10 @@
 
 #include "net/SocketErrorCodes.h"
 
+namespace vandrel::telnet {
+
+using namespace net;
+
 // The socket class the connection creates: it tells its owner when it is destroyed, by
 // whoever destroys it, so the owner never touches a freed socket.
 class TTnCnx::OwnedSocket : public TWSocket {
@@ -21,7 +25,7 @@ private:
 namespace {
 
 // The Receive buffer size; the display buffer is one larger.
-constexpr int kReadSize = telnet::TelnetProtocol::kDisplaySize - 1;
+constexpr int kReadSize = TelnetProtocol::kDisplaySize - 1;
 
 }  // namespace
 
@@ -117,40 +121,42 @@ void TTnCnx::SocketDataAvailable(TObject* Sender, Word) {
             Display("\r\n**** ERROR: " + std::to_string(err) + " ****\r\n");
         }
     } else {
-        m_protocol.receive(buffer, static_cast<std::size_t>(n));
+        m_protocol.Receive(buffer, static_cast<std::size_t>(n));
     }
 }
 
-void TTnCnx::sendToServer(const std::uint8_t* data, std::size_t len) {
+void TTnCnx::SendToServer(const std::uint8_t* data, std::size_t len) {
     Send(data, static_cast<int>(len));
 }
 
-void TTnCnx::deliverData(const std::uint8_t* data, int len) {
+void TTnCnx::DeliverData(const std::uint8_t* data, int len) {
     if (OnDataAvailable) {
         OnDataAvailable(this, reinterpret_cast<const char*>(data), len);
     }
 }
 
-void TTnCnx::endOfRecord() {
+void TTnCnx::EndOfRecord() {
     if (OnEndOfRecord) {
         OnEndOfRecord(this);
     }
 }
 
-void TTnCnx::localEchoNegotiated() {
+void TTnCnx::LocalEchoNegotiated() {
     if (OnLocalEcho) {
         OnLocalEcho(this);
     }
 }
 
-void TTnCnx::sendLocRequested() {
+void TTnCnx::SendLocRequested() {
     if (OnSendLoc) {
         OnSendLoc(this);
     }
 }
 
-void TTnCnx::termTypeRequested() {
+void TTnCnx::TermTypeRequested() {
     if (OnTermType) {
         OnTermType(this);
     }
 }
+
+}  // namespace vandrel::telnet

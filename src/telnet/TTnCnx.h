@@ -9,10 +9,12 @@
 #include "net/TWSocket.h"
 #include "telnet/TelnetProtocol.h"
 
+namespace vandrel::telnet {
+
 class TTnCnx;
 
-using TTnSessionConnected = std::function<void(TTnCnx* Sender, Word Error)>;
-using TTnSessionClosed = std::function<void(TTnCnx* Sender, Word Error)>;
+using TTnSessionConnected = std::function<void(TTnCnx* Sender, net::Word Error)>;
+using TTnSessionClosed = std::function<void(TTnCnx* Sender, net::Word Error)>;
 // Buffer holds Len data bytes followed by a 0 byte; it is valid until the hook returns.
 using TTnDataAvailable = std::function<void(TTnCnx* Sender, const char* Buffer, int Len)>;
 using TTnDisplay = std::function<void(TTnCnx* Sender, const std::string& Str)>;
@@ -33,7 +35,7 @@ using TTnDisplay = std::function<void(TTnCnx* Sender, const std::string& Str)>;
 //
 // The socket may also be destroyed by someone else (FreeLater, delete): the connection then
 // forgets it, Connect and Close do nothing and Send returns -1.
-class TTnCnx : public TObject, private telnet::ProtocolSink {
+class TTnCnx : public net::TObject, private ProtocolSink {
 public:
     TTnCnx();
     ~TTnCnx() override;
@@ -44,17 +46,17 @@ public:
     const std::string& Host() const { return m_host; }
     void SetHost(const std::string& value) { m_host = value; }
     // Sent in the SEND-LOCATION subnegotiation; "TNCNX" by default.
-    const std::string& Location() const { return m_protocol.location(); }
-    void SetLocation(const std::string& value) { m_protocol.setLocation(value); }
+    const std::string& Location() const { return m_protocol.Location(); }
+    void SetLocation(const std::string& value) { m_protocol.SetLocation(value); }
     // Sent as the terminal type; "VT100" by default.
-    const std::string& TermType() const { return m_protocol.termType(); }
-    void SetTermType(const std::string& value) { m_protocol.setTermType(value); }
+    const std::string& TermType() const { return m_protocol.TermType(); }
+    void SetTermType(const std::string& value) { m_protocol.SetTermType(value); }
     // True once the server said it will not echo (WONT ECHO); false after WILL ECHO.
-    bool LocalEcho() const { return m_protocol.localEcho(); }
-    void SetLocalEcho(bool value) { m_protocol.setLocalEcho(value); }
+    bool LocalEcho() const { return m_protocol.LocalEcho(); }
+    void SetLocalEcho(bool value) { m_protocol.SetLocalEcho(value); }
 
     // The owned socket, or nullptr once it has been destroyed.
-    TWSocket* Socket() const { return m_socket; }
+    net::TWSocket* Socket() const { return m_socket; }
 
     // Closes an open socket, then connects to Host:Port. Socket exceptions pass to the
     // caller; the result arrives later through OnSessionConnected.
@@ -70,36 +72,38 @@ public:
     TTnDataAvailable OnDataAvailable;
     // Status texts: the remote close and receive errors.
     TTnDisplay OnDisplay;
-    TNotifyEvent OnEndOfRecord;
+    net::TNotifyEvent OnEndOfRecord;
     // After WILL SEND-LOCATION went out, before Location is read and sent.
-    TNotifyEvent OnSendLoc;
+    net::TNotifyEvent OnSendLoc;
     // When the server asks for the terminal type, before TermType is read.
-    TNotifyEvent OnTermType;
+    net::TNotifyEvent OnTermType;
     // After any WILL, WONT, DO or DONT for ECHO has been handled.
-    TNotifyEvent OnLocalEcho;
+    net::TNotifyEvent OnLocalEcho;
 
     // The protocol state, for inspection.
-    const telnet::TelnetProtocol& Protocol() const { return m_protocol; }
+    const TelnetProtocol& Protocol() const { return m_protocol; }
 
 private:
     class OwnedSocket;
 
     void Display(const std::string& Str);
-    void SocketSessionConnected(TObject* Sender, Word ErrCode);
-    void SocketSessionClosed(TObject* Sender, Word ErrCode);
-    void SocketDataAvailable(TObject* Sender, Word ErrCode);
+    void SocketSessionConnected(net::TObject* Sender, net::Word ErrCode);
+    void SocketSessionClosed(net::TObject* Sender, net::Word ErrCode);
+    void SocketDataAvailable(net::TObject* Sender, net::Word ErrCode);
     void SocketRemoved() { m_socket = nullptr; }
 
-    // telnet::ProtocolSink
-    void sendToServer(const std::uint8_t* data, std::size_t len) override;
-    void deliverData(const std::uint8_t* data, int len) override;
-    void endOfRecord() override;
-    void localEchoNegotiated() override;
-    void sendLocRequested() override;
-    void termTypeRequested() override;
+    // ProtocolSink
+    void SendToServer(const std::uint8_t* data, std::size_t len) override;
+    void DeliverData(const std::uint8_t* data, int len) override;
+    void EndOfRecord() override;
+    void LocalEchoNegotiated() override;
+    void SendLocRequested() override;
+    void TermTypeRequested() override;
 
     std::string m_port = "23";
     std::string m_host;
-    telnet::TelnetProtocol m_protocol{*this};
-    TWSocket* m_socket = nullptr;
+    TelnetProtocol m_protocol{*this};
+    net::TWSocket* m_socket = nullptr;
 };
+
+}  // namespace vandrel::telnet

@@ -6,7 +6,7 @@
 // Telnet command bytes (RFC 854) and the option numbers this client knows, with the fixed
 // answer table of the client. Upper-case names are avoided because system headers define
 // macros such as ECHO.
-namespace telnet {
+namespace vandrel::telnet {
 
 inline constexpr std::uint8_t kIac = 255;
 inline constexpr std::uint8_t kDont = 254;
@@ -52,33 +52,27 @@ struct OptionRule {
     std::array<OptionAnswer, 4> answers;
 };
 
-namespace detail {
 inline constexpr OptionAnswer kNoReply{0, OptionEffect::None};
 constexpr OptionAnswer reply(std::uint8_t verb, OptionEffect e = OptionEffect::None) {
     return OptionAnswer{verb, e};
 }
-}  // namespace detail
 
 // The client never starts a negotiation; every entry answers one the server started.
 // The same request always gets the same answer, so repeated requests are answered again.
 inline constexpr std::array<OptionRule, 6> kOptionTable{{
-    {kOptBinary, {detail::reply(kDo), detail::kNoReply, detail::kNoReply, detail::kNoReply}},
+    {kOptBinary, {reply(kDo), kNoReply, kNoReply, kNoReply}},
     {kOptEcho,
-     {detail::reply(kDo, OptionEffect::ServerEchoes), detail::reply(0, OptionEffect::ClientEchoes),
-      detail::reply(0, OptionEffect::EchoNotify), detail::reply(0, OptionEffect::EchoNotify)}},
-    {kOptSuppressGoAhead,
-     {detail::reply(kDo), detail::kNoReply, detail::kNoReply, detail::kNoReply}},
-    {kOptSendLocation,
-     {detail::kNoReply, detail::kNoReply, detail::reply(kWill, OptionEffect::SendLocation),
-      detail::kNoReply}},
-    {kOptTerminalType,
-     {detail::kNoReply, detail::kNoReply, detail::reply(kWill), detail::kNoReply}},
-    {kOptEndOfRecord, {detail::kNoReply, detail::kNoReply, detail::reply(kWill), detail::kNoReply}},
+     {reply(kDo, OptionEffect::ServerEchoes), reply(0, OptionEffect::ClientEchoes),
+      reply(0, OptionEffect::EchoNotify), reply(0, OptionEffect::EchoNotify)}},
+    {kOptSuppressGoAhead, {reply(kDo), kNoReply, kNoReply, kNoReply}},
+    {kOptSendLocation, {kNoReply, kNoReply, reply(kWill, OptionEffect::SendLocation), kNoReply}},
+    {kOptTerminalType, {kNoReply, kNoReply, reply(kWill), kNoReply}},
+    {kOptEndOfRecord, {kNoReply, kNoReply, reply(kWill), kNoReply}},
 }};
 
 // Every option not in the table is refused.
 inline constexpr OptionRule kUnknownOption{
-    0, {detail::reply(kDont), detail::reply(kWont), detail::reply(kWont), detail::reply(kWont)}};
+    0, {reply(kDont), reply(kWont), reply(kWont), reply(kWont)}};
 
 // verb must be one of WILL, WONT, DO, DONT.
 constexpr OptionAnswer optionAnswer(std::uint8_t verb, std::uint8_t option) {
@@ -91,4 +85,4 @@ constexpr OptionAnswer optionAnswer(std::uint8_t verb, std::uint8_t option) {
     return kUnknownOption.answers[index];
 }
 
-}  // namespace telnet
+}  // namespace vandrel::telnet

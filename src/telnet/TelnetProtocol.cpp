@@ -5,22 +5,22 @@
 
 #include "telnet/TelnetCodes.h"
 
-namespace telnet {
+namespace vandrel::telnet {
 
-void TelnetProtocol::receive(const std::uint8_t* data, std::size_t len) {
+void TelnetProtocol::Receive(const std::uint8_t* data, std::size_t len) {
     std::size_t i = 0;
     while (i < len) {
         if (m_state == ParserState::Data && data[i] != kIac) {
-            i += bufferRun(data + i, len - i);
+            i += BufferRun(data + i, len - i);
         } else {
-            processByte(data[i++]);
+            ProcessByte(data[i++]);
         }
     }
-    flushBuffer();
+    FlushBuffer();
 }
 
 // Copies plain data up to the next IAC in one go; the same result as byte by byte.
-std::size_t TelnetProtocol::bufferRun(const std::uint8_t* data, std::size_t len) {
+std::size_t TelnetProtocol::BufferRun(const std::uint8_t* data, std::size_t len) {
     const void* iac = std::memchr(data, kIac, len);
     std::size_t run =
         iac ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(iac) - data) : len;
@@ -31,12 +31,12 @@ std::size_t TelnetProtocol::bufferRun(const std::uint8_t* data, std::size_t len)
     std::memcpy(m_display.data() + m_count, data, run);
     m_count += static_cast<int>(run);
     if (m_count >= kDisplaySize) {
-        flushBuffer();
+        FlushBuffer();
     }
     return run;
 }
 
-void TelnetProtocol::processByte(std::uint8_t byte) {
+void TelnetProtocol::ProcessByte(std::uint8_t byte) {
     switch (m_state) {
         case ParserState::Option: {
             const std::uint8_t verb = m_verb;
@@ -44,7 +44,7 @@ void TelnetProtocol::processByte(std::uint8_t byte) {
             m_state = ParserState::Data;
             m_subLength = 0;
             m_subOverflow = false;
-            handleOption(verb, byte);
+            HandleOption(verb, byte);
             return;
         }
         case ParserState::Subnegotiation:
@@ -56,41 +56,41 @@ void TelnetProtocol::processByte(std::uint8_t byte) {
                 m_subLength = 0;
                 m_subOverflow = false;
                 if (!overflow) {
-                    handleSubnegotiation(sub.data(), sub.size());
+                    HandleSubnegotiation(sub.data(), sub.size());
                 }
             } else {
-                appendSubnegotiation(byte);
+                AppendSubnegotiation(byte);
             }
             return;
         case ParserState::Iac:
             m_state = ParserState::Data;
-            afterIac(byte);
+            AfterIac(byte);
             return;
         case ParserState::Data:
             if (byte == kIac) {
                 m_state = ParserState::Iac;
             } else {
-                bufferByte(byte);
+                BufferByte(byte);
             }
             return;
     }
 }
 
-void TelnetProtocol::afterIac(std::uint8_t byte) {
+void TelnetProtocol::AfterIac(std::uint8_t byte) {
     if (byte == kEor) {
-        m_sink.endOfRecord();
+        m_sink.EndOfRecord();
     } else if (byte == kSb) {
         m_state = ParserState::Subnegotiation;
     } else if (byte >= kWill && byte <= kDont) {
         m_verb = byte;
         m_state = ParserState::Option;
     } else if (byte == kIac) {
-        bufferByte(kIac);
+        BufferByte(kIac);
     }
     // Every other command (NOP, GA, DM, BRK, AYT, ...) is dropped without an answer.
 }
 
-void TelnetProtocol::appendSubnegotiation(std::uint8_t byte) {
+void TelnetProtocol::AppendSubnegotiation(std::uint8_t byte) {
     if (m_subLength < m_sub.size()) {
         m_sub[m_subLength++] = byte;
     } else {
@@ -98,46 +98,46 @@ void TelnetProtocol::appendSubnegotiation(std::uint8_t byte) {
     }
 }
 
-void TelnetProtocol::handleOption(std::uint8_t verb, std::uint8_t option) {
+void TelnetProtocol::HandleOption(std::uint8_t verb, std::uint8_t option) {
     const OptionAnswer answer = optionAnswer(verb, option);
     if (answer.reply != 0) {
-        sendCommand(answer.reply, option);
+        SendCommand(answer.reply, option);
     }
     switch (answer.effect) {
         case OptionEffect::None:
             break;
         case OptionEffect::ServerEchoes:
             m_localEcho = false;
-            m_sink.localEchoNegotiated();
+            m_sink.LocalEchoNegotiated();
             break;
         case OptionEffect::ClientEchoes:
             m_localEcho = true;
-            m_sink.localEchoNegotiated();
+            m_sink.LocalEchoNegotiated();
             break;
         case OptionEffect::EchoNotify:
-            m_sink.localEchoNegotiated();
+            m_sink.LocalEchoNegotiated();
             break;
         case OptionEffect::SendLocation:
-            m_sink.sendLocRequested();
-            sendFramed(kOptSendLocation, false, m_location);
+            m_sink.SendLocRequested();
+            SendFramed(kOptSendLocation, false, m_location);
             break;
     }
 }
 
-void TelnetProtocol::handleSubnegotiation(const std::uint8_t* data, std::size_t len) {
+void TelnetProtocol::HandleSubnegotiation(const std::uint8_t* data, std::size_t len) {
     if (len >= 2 && data[0] == kOptTerminalType && data[1] == kSubSend) {
-        m_sink.termTypeRequested();
-        sendFramed(kOptTerminalType, true, m_termType);
+        m_sink.TermTypeRequested();
+        SendFramed(kOptTerminalType, true, m_termType);
     }
 }
 
-void TelnetProtocol::sendCommand(std::uint8_t verb, std::uint8_t option) {
+void TelnetProtocol::SendCommand(std::uint8_t verb, std::uint8_t option) {
     const std::uint8_t msg[3] = {kIac, verb, option};
-    m_sink.sendToServer(msg, sizeof msg);
+    m_sink.SendToServer(msg, sizeof msg);
 }
 
 // IAC SB option [IS] text IAC SE; the text goes out as it stands, 255 not doubled.
-void TelnetProtocol::sendFramed(std::uint8_t option, bool withIs, const std::string& text) {
+void TelnetProtocol::SendFramed(std::uint8_t option, bool withIs, const std::string& text) {
     std::vector<std::uint8_t> msg;
     msg.reserve(text.size() + 6);
     msg.push_back(kIac);
@@ -149,10 +149,10 @@ void TelnetProtocol::sendFramed(std::uint8_t option, bool withIs, const std::str
     msg.insert(msg.end(), text.begin(), text.end());
     msg.push_back(kIac);
     msg.push_back(kSe);
-    m_sink.sendToServer(msg.data(), msg.size());
+    m_sink.SendToServer(msg.data(), msg.size());
 }
 
-void TelnetProtocol::flushBuffer() {
+void TelnetProtocol::FlushBuffer() {
     if (m_count <= 0) {
         return;
     }
@@ -163,7 +163,7 @@ void TelnetProtocol::flushBuffer() {
     std::memcpy(block.data(), m_display.data(), static_cast<std::size_t>(len));
     block[static_cast<std::size_t>(len)] = 0;
     m_count = 0;
-    m_sink.deliverData(block.data(), len);
+    m_sink.DeliverData(block.data(), len);
 }
 
-}  // namespace telnet
+}  // namespace vandrel::telnet

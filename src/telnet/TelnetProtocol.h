@@ -5,23 +5,23 @@
 #include <cstdint>
 #include <string>
 
-namespace telnet {
+namespace vandrel::telnet {
 
 // Everything the protocol needs from its owner. All calls happen synchronously inside
-// receive(); an owner may call its own send operations from any of them.
+// Receive(); an owner may call its own send operations from any of them.
 class ProtocolSink {
 public:
     virtual ~ProtocolSink() = default;
     // One message for the server, to go out in one send.
-    virtual void sendToServer(const std::uint8_t* data, std::size_t len) = 0;
+    virtual void SendToServer(const std::uint8_t* data, std::size_t len) = 0;
     // The data bytes of one batch; data[len] is 0. The block lives until the call returns.
-    virtual void deliverData(const std::uint8_t* data, int len) = 0;
-    virtual void endOfRecord() = 0;
-    virtual void localEchoNegotiated() = 0;
-    // Called after WILL SEND-LOCATION went out and before location() is read.
-    virtual void sendLocRequested() = 0;
-    // Called when the server asks for the terminal type, before termType() is read.
-    virtual void termTypeRequested() = 0;
+    virtual void DeliverData(const std::uint8_t* data, int len) = 0;
+    virtual void EndOfRecord() = 0;
+    virtual void LocalEchoNegotiated() = 0;
+    // Called after WILL SEND-LOCATION went out and before Location() is read.
+    virtual void SendLocRequested() = 0;
+    // Called when the server asks for the terminal type, before TermType() is read.
+    virtual void TermTypeRequested() = 0;
 };
 
 enum class ParserState : std::uint8_t { Data, Iac, Option, Subnegotiation };
@@ -42,35 +42,35 @@ public:
     TelnetProtocol& operator=(const TelnetProtocol&) = delete;
 
     // Parses one batch of received bytes, then delivers its data bytes once.
-    void receive(const std::uint8_t* data, std::size_t len);
-    void processByte(std::uint8_t byte);
-    void flushBuffer();
+    void Receive(const std::uint8_t* data, std::size_t len);
+    void ProcessByte(std::uint8_t byte);
+    void FlushBuffer();
 
-    const std::string& location() const { return m_location; }
-    void setLocation(std::string value) { m_location = std::move(value); }
-    const std::string& termType() const { return m_termType; }
-    void setTermType(std::string value) { m_termType = std::move(value); }
-    bool localEcho() const { return m_localEcho; }
-    void setLocalEcho(bool value) { m_localEcho = value; }
+    const std::string& Location() const { return m_location; }
+    void SetLocation(std::string value) { m_location = std::move(value); }
+    const std::string& TermType() const { return m_termType; }
+    void SetTermType(std::string value) { m_termType = std::move(value); }
+    bool LocalEcho() const { return m_localEcho; }
+    void SetLocalEcho(bool value) { m_localEcho = value; }
 
-    ParserState state() const { return m_state; }
-    std::size_t subnegotiationSize() const { return m_subLength; }
-    int bufferedCount() const { return m_count; }
+    ParserState State() const { return m_state; }
+    std::size_t SubnegotiationSize() const { return m_subLength; }
+    int BufferedCount() const { return m_count; }
 
 private:
-    void afterIac(std::uint8_t byte);
-    void handleOption(std::uint8_t verb, std::uint8_t option);
-    void handleSubnegotiation(const std::uint8_t* data, std::size_t len);
-    void appendSubnegotiation(std::uint8_t byte);
-    void sendCommand(std::uint8_t verb, std::uint8_t option);
-    void sendFramed(std::uint8_t option, bool withIs, const std::string& text);
-    void bufferByte(std::uint8_t byte) {
+    void AfterIac(std::uint8_t byte);
+    void HandleOption(std::uint8_t verb, std::uint8_t option);
+    void HandleSubnegotiation(const std::uint8_t* data, std::size_t len);
+    void AppendSubnegotiation(std::uint8_t byte);
+    void SendCommand(std::uint8_t verb, std::uint8_t option);
+    void SendFramed(std::uint8_t option, bool withIs, const std::string& text);
+    void BufferByte(std::uint8_t byte) {
         m_display[static_cast<std::size_t>(m_count++)] = byte;
         if (m_count >= kDisplaySize) {
-            flushBuffer();
+            FlushBuffer();
         }
     }
-    std::size_t bufferRun(const std::uint8_t* data, std::size_t len);
+    std::size_t BufferRun(const std::uint8_t* data, std::size_t len);
 
     ProtocolSink& m_sink;
     std::string m_location = "TNCNX";
@@ -87,4 +87,4 @@ private:
     std::array<std::uint8_t, kDisplaySize> m_display{};
 };
 
-}  // namespace telnet
+}  // namespace vandrel::telnet

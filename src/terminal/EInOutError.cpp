@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+namespace vandrel::terminal {
+
 namespace {
 
 std::string MessageFor(int errorCode, const std::string& fileName) {
@@ -14,3 +16,5 @@ EInOutError::EInOutError(int errorCode, std::string fileName)
     : std::runtime_error(MessageFor(errorCode, fileName)),
       m_errorCode(errorCode),
       m_fileName(std::move(fileName)) {}
+
+}  // namespace vandrel::terminal

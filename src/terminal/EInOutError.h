@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace vandrel::terminal {
+
 // The runtime's input/output error: a failed file operation, with the system's
 // error text for ErrorCode (an errno value) and the name of the file.
 class EInOutError : public std::runtime_error {
@@ -16,3 +18,5 @@ private:
     int m_errorCode;
     std::string m_fileName;
 };
+
+}  // namespace vandrel::terminal

@@ -11,6 +11,8 @@
 
 #include "terminal/EInOutError.h"
 
+namespace vandrel::terminal {
+
 namespace {
 
 constexpr std::string_view kOpenMarker = "<Open>";
@@ -163,3 +165,5 @@ std::size_t EmulTLogFile::WriteAll(const char* data, std::size_t n) {
 void EmulTLogFile::RaiseError() const {
     throw EInOutError(m_lastError != 0 ? m_lastError : EIO, m_name);
 }
+
+}  // namespace vandrel::terminal

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace vandrel::terminal {
+
 // The session log file of one terminal view: every byte written to the view
 // while logging, between the markers "<Open>" and "<Close>".
 //
@@ -49,3 +51,5 @@ private:
     int m_pendingError = 0;  // "<Open>" failed: the next Write fails with it
     int m_lastError = 0;
 };
+
+}  // namespace vandrel::terminal

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace vandrel::terminal {
+
 EmulTScreen::EmulTScreen(EmulTScreenHost* host) : m_host(host), m_buffer(80, 24) {}
 
 bool EmulTScreen::SetColumns(int value) {
@@ -217,3 +219,5 @@ void EmulTScreen::SetLog(bool value) {
         m_logFile.Close();
     }
 }
+
+}  // namespace vandrel::terminal

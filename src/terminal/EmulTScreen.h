@@ -7,6 +7,8 @@
 #include "terminal/EmulTLogFile.h"
 #include "terminal/TEmulTBuffer.h"
 
+namespace vandrel::terminal {
+
 // Cursor movements of the terminal. No received byte requests tmLineUp.
 enum TEmulTMove { tmAdvance, tmCarriageReturn, tmLineFeed, tmTab, tmBack, tmLineUp };
 
@@ -88,3 +90,5 @@ private:
     std::string m_logName = "EMULT.LOG";
     EmulTLogFile m_logFile;
 };
+
+}  // namespace vandrel::terminal

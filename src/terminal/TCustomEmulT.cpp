@@ -13,6 +13,8 @@
 #include <array>
 #include <cstdlib>
 
+namespace vandrel::terminal {
+
 namespace {
 
 QColor ToQColor(TColor c) {
@@ -665,3 +667,5 @@ bool TCustomEmulT::focusNextPrevChild(bool next) {
     }
     return QAbstractScrollArea::focusNextPrevChild(next);
 }
+
+}  // namespace vandrel::terminal

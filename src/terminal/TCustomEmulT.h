@@ -16,6 +16,8 @@
 class QKeyEvent;
 class QMouseEvent;
 
+namespace vandrel::terminal {
+
 enum TBorderStyle { bsNone, bsSingle };
 enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TTermCaret { tcBlock, tcUnderline, tcNone };
@@ -203,3 +205,5 @@ private:
     long m_paintEvents = 0;
     bool m_inScrollBars = false;
 };
+
+}  // namespace vandrel::terminal

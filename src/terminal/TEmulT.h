@@ -2,6 +2,8 @@
 
 #include "terminal/TCustomEmulT.h"
 
+namespace vandrel::terminal {
+
 // The terminal view as other parts of the program use it. It adds nothing to
 // TCustomEmulT; the telnet terminal derives from it.
 class TEmulT : public TCustomEmulT {
@@ -10,3 +12,5 @@ class TEmulT : public TCustomEmulT {
 public:
     explicit TEmulT(QWidget* parent = nullptr) : TCustomEmulT(parent) {}
 };
+
+}  // namespace vandrel::terminal

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace vandrel::terminal {
+
 TEmulTBuffer::TEmulTBuffer(int columns, int rows) {
     Allocate(columns, rows);
 }
@@ -134,3 +136,5 @@ void TEmulTBuffer::ScrollDown() {
     ClearPhysicalRow(m_top);  // the old last row, now the first
     --m_scrolled;
 }
+
+}  // namespace vandrel::terminal

@@ -6,6 +6,8 @@
 #include <tuple>
 #include <vector>
 
+namespace vandrel::terminal {
+
 // A colour as the terminal stores it: red in the low byte, then green, then blue.
 using TColor = std::uint32_t;
 
@@ -143,3 +145,5 @@ int TEmulTBuffer::TakeChanges(Sink&& sink) {
     m_scrolled = 0;
     return scrolled;
 }
+
+}  // namespace vandrel::terminal

@@ -4,6 +4,11 @@
 
 #include "net/WSocketErrorText.h"
 
+namespace vandrel::terminal {
+
+using namespace net;
+using namespace telnet;
+
 // The connection class the terminal creates: it tells the terminal when it is destroyed,
 // by whoever destroys it, so the terminal never touches a freed connection.
 class TTnEmulT::OwnedCnx : public TTnCnx {
@@ -196,3 +201,5 @@ void TTnEmulT::KeyPress(char& key) {
 void TTnEmulT::Beep() {
     QApplication::beep();
 }
+
+}  // namespace vandrel::terminal

@@ -6,6 +6,8 @@
 #include "telnet/TTnCnx.h"
 #include "terminal/TEmulT.h"
 
+namespace vandrel::terminal {
+
 class TTnEmulT;
 
 using TTnEmulTNotify = std::function<void(TTnEmulT& Sender)>;
@@ -43,7 +45,7 @@ public:
     void Display(const std::string& Text);
 
     // Code of the last connection report: 0 for a successful connect.
-    Word Error() const { return m_error; }
+    net::Word Error() const { return m_error; }
     const std::string& HostName() const { return m_hostName; }
     void SetHostName(const std::string& value) { m_hostName = value; }
     // Service name or decimal port; "telnet" by default.
@@ -61,11 +63,11 @@ public:
     std::string Location() const;
     void SetLocation(const std::string& value);
     // The connection's OnEndOfRecord, passed straight through (its Sender is the connection).
-    TNotifyEvent OnEndOfRecord() const;
-    void SetOnEndOfRecord(TNotifyEvent value);
+    net::TNotifyEvent OnEndOfRecord() const;
+    void SetOnEndOfRecord(net::TNotifyEvent value);
 
     // The owned connection, or nullptr once it has been destroyed.
-    TTnCnx* Connection() const { return m_cnx; }
+    telnet::TTnCnx* Connection() const { return m_cnx; }
 
     TTnEmulTNotify OnSessionClosed;
     TTnEmulTNotify OnSessionConnected;
@@ -85,16 +87,16 @@ private:
     class OwnedCnx;
 
     void CnxDataAvailable(const char* Buffer, int Len);
-    void CnxSessionConnected(Word Error);
-    void CnxSessionClosed(Word Error);
+    void CnxSessionConnected(net::Word Error);
+    void CnxSessionClosed(net::Word Error);
     void ConnectionRemoved() { m_cnx = nullptr; }
     // Writes the received data that waits for the view; log errors are dropped.
     void ShowReceived();
 
     static constexpr std::size_t kMaxReceived = 64 * 1024;
 
-    TTnCnx* m_cnx = nullptr;
-    Word m_error = 0;
+    telnet::TTnCnx* m_cnx = nullptr;
+    net::Word m_error = 0;
     std::string m_hostName;
     std::string m_port;
     int m_tag = 0;
@@ -104,3 +106,5 @@ private:
     std::string m_showing;
     bool m_showPosted = false;
 };
+
+}  // namespace vandrel::terminal

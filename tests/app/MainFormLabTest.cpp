@@ -17,11 +17,11 @@
 #include "app/DeviceTable.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "app/VandrelApplication.h"
 #include "discovery/TUDPServer.h"
 #include "support/Lab.h"
 
 using namespace vandrel::app;
+using namespace vandrel::discovery;
 using vandrel::test::Lab;
 
 namespace {
@@ -150,10 +150,4 @@ TEST_F(MainFormLab, BadFrameShowsInvalidStringAndTheOthersStillArrive) {
         lateDeviceListed = lateDeviceListed || form->sg->Cells(ColIP, r) == Lab::deviceAddress(8);
     }
     EXPECT_TRUE(lateDeviceListed);
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    VandrelApplication application(argc, argv);
-    return RUN_ALL_TESTS();
 }

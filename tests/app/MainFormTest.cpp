@@ -35,6 +35,7 @@
 #include "discovery/TUDPSocketHandle.h"
 
 using namespace vandrel::app;
+using namespace vandrel::discovery;
 
 namespace {
 
@@ -403,10 +404,4 @@ TEST_F(MainFormTest, Screenshot) {
     form->lb_localMask->setText("255.255.255.0");
     QTest::qWait(50);
     EXPECT_TRUE(form->grab().save(file));
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    VandrelApplication application(argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -2,7 +2,6 @@
 // (198.18.0.2) and opens telnet sessions to simulated devices 198.18.0.11 .. .15.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QPointer>
 #include <QPushButton>
@@ -29,6 +28,8 @@
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
+using namespace vandrel::discovery;
+using namespace vandrel::terminal;
 using vandrel::test::Lab;
 
 namespace {
@@ -334,10 +335,4 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
 
     form->Exit1->trigger();
     EXPECT_FALSE(form->isVisible());
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
 }

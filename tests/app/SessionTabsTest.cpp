@@ -32,6 +32,8 @@
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
+using namespace vandrel::discovery;
+using namespace vandrel::terminal;
 
 namespace {
 
@@ -481,10 +483,4 @@ TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
     form->mpOpen->trigger();
     EXPECT_EQ(title, "Save Log Files");
     EXPECT_TRUE(messages.empty());
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -5,7 +5,7 @@
 #include "DeviceState.h"
 #include "Ipv4.h"
 
-using namespace devsim;
+using namespace vandrel::devsim;
 
 namespace {
 
@@ -167,14 +167,14 @@ TEST(DeviceState, ReplyFieldsFollowTheOptions) {
 }
 
 TEST(Ipv4, FormatAndMasks) {
-    EXPECT_EQ(ipv4::format(0xC0A80114), "192.168.1.20");
-    EXPECT_EQ(ipv4::parse("0.0.0.0"), 0u);
-    EXPECT_EQ(ipv4::parse("255.255.255.255"), 0xFFFFFFFFu);
-    EXPECT_FALSE(ipv4::parse("").has_value());
-    EXPECT_FALSE(ipv4::parse("1.2.3.4.").has_value());
-    EXPECT_FALSE(ipv4::parse("+1.2.3.4").has_value());
-    EXPECT_TRUE(ipv4::isNetmask(0xFFFFFFFF));
-    EXPECT_TRUE(ipv4::isNetmask(0x80000000));
-    EXPECT_FALSE(ipv4::isNetmask(0));
-    EXPECT_FALSE(ipv4::isNetmask(0xFFFF00FF));
+    EXPECT_EQ(formatIpv4(0xC0A80114), "192.168.1.20");
+    EXPECT_EQ(parseIpv4("0.0.0.0"), 0u);
+    EXPECT_EQ(parseIpv4("255.255.255.255"), 0xFFFFFFFFu);
+    EXPECT_FALSE(parseIpv4("").has_value());
+    EXPECT_FALSE(parseIpv4("1.2.3.4.").has_value());
+    EXPECT_FALSE(parseIpv4("+1.2.3.4").has_value());
+    EXPECT_TRUE(isNetmask(0xFFFFFFFF));
+    EXPECT_TRUE(isNetmask(0x80000000));
+    EXPECT_FALSE(isNetmask(0));
+    EXPECT_FALSE(isNetmask(0xFFFF00FF));
 }

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "support/DevsimProcess.h"
+#include "support/LoopbackListener.h"
 #include "support/Subprocess.h"
 #include "support/TestSockets.h"
 
@@ -61,18 +62,6 @@ void openSession(TcpClient& client, const DevsimProcess& device) {
     client.send(kTermTypeIs);
     ASSERT_TRUE(client.readUntil("\r\n> ", 2s)) << client.received();
     client.clearReceived();
-}
-
-std::uint16_t unusedTcpPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 }  // namespace
@@ -283,7 +272,7 @@ TEST(DevsimTelnet, ExitClosesTheSession) {
 }
 
 TEST(DevsimTelnet, RefuseMeansNoListener) {
-    std::uint16_t port = unusedTcpPort();
+    std::uint16_t port = unusedPort();
     DevsimProcess device({"--refuse", "--telnet-port", std::to_string(port)});
     ASSERT_TRUE(device.ready()) << device.error();
     EXPECT_EQ(device.telnetPort(), 0);

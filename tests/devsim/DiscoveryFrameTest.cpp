@@ -3,7 +3,7 @@
 #include "DiscoveryFrame.h"
 #include "Options.h"
 
-using namespace devsim;
+using namespace vandrel::devsim;
 
 namespace {
 

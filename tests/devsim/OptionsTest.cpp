@@ -3,7 +3,7 @@
 #include "HelpText.h"
 #include "Options.h"
 
-using namespace devsim;
+using namespace vandrel::devsim;
 
 TEST(DevsimOptions, DefaultsDescribeAWellBehavedDevice) {
     ParsedOptions parsed = parseOptions({});

@@ -2,7 +2,7 @@
 
 #include "TelnetReader.h"
 
-using namespace devsim;
+using namespace vandrel::devsim;
 using Kind = TelnetEvent::Kind;
 using namespace std::string_literals;
 
@@ -40,10 +40,10 @@ TEST(TelnetReader, OptionRepliesOfTheSystemsClient) {
         "#"s);
     ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0].kind, Kind::Option);
-    EXPECT_EQ(events[0].verb, telnet::WILL);
-    EXPECT_EQ(events[0].option, telnet::TTYPE);
-    EXPECT_EQ(events[1].verb, telnet::DO);
-    EXPECT_EQ(events[1].option, telnet::ECHO);
+    EXPECT_EQ(events[0].verb, TelnetCode::WILL);
+    EXPECT_EQ(events[0].option, TelnetCode::TTYPE);
+    EXPECT_EQ(events[1].verb, TelnetCode::DO);
+    EXPECT_EQ(events[1].option, TelnetCode::ECHO);
     EXPECT_EQ(events[2].kind, Kind::Subnegotiation);
     EXPECT_EQ(events[2].data, "\x17TNCNX");
     EXPECT_EQ(events[3].data, std::string("\x18\x00VT100", 7));
@@ -81,7 +81,7 @@ TEST(TelnetReader, OtherCommandsAreReportedNotShown) {
         "b\xFF\xF1");
     ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[1].kind, Kind::Command);
-    EXPECT_EQ(events[1].verb, telnet::IP);
+    EXPECT_EQ(events[1].verb, TelnetCode::IP);
     EXPECT_EQ(events[2].data, "b");
     EXPECT_EQ(events[3].verb, 0xF1);
 }

@@ -20,8 +20,10 @@
 #include "discovery/TUDPListenerThread.h"
 #include "discovery/TUDPSocketHandle.h"
 #include "discovery/UDPErrors.h"
+#include "support/RaisedText.h"
 
 using namespace vandrel::discovery;
+using namespace vandrel::test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -37,7 +39,7 @@ public:
         };
     }
     // Runs posted calls until pred holds or the time is up.
-    bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 3s) {
+    bool RunPostedUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 3s) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (!pred()) {
             std::function<void()> call;
@@ -179,12 +181,8 @@ TEST(TUDPServer, PortRangeBranch) {
     TUDPSocketHandle& binding = server.AddBinding();
     binding.SetClientPortMin(40010);
     binding.SetClientPortMax(40005);
-    try {
-        server.SetActive(true);
-        FAIL();
-    } catch (const EUDPError& error) {
-        EXPECT_STREQ(error.what(), "Invalid Port Range (40010 - 40005)");
-    }
+    EXPECT_EQ(raisedText<EUDPError>([&] { server.SetActive(true); }),
+              "Invalid Port Range (40010 - 40005)");
 
     // A range of one taken port cannot bind.
     Sender blocker;
@@ -194,14 +192,9 @@ TEST(TUDPServer, PortRangeBranch) {
     const int taken = BoundPort(blocker.Fd());
     binding.SetClientPortMin(taken);
     binding.SetClientPortMax(taken);
-    try {
-        server.SetActive(true);
-        FAIL();
-    } catch (const EUDPError& error) {
-        EXPECT_EQ(std::string(error.what()), "Can not bind in port range (" +
-                                                 std::to_string(taken) + " - " +
-                                                 std::to_string(taken) + ")");
-    }
+    EXPECT_EQ(raisedText<EUDPError>([&] { server.SetActive(true); }),
+              "Can not bind in port range (" + std::to_string(taken) + " - " +
+                  std::to_string(taken) + ")");
 }
 
 TEST(TUDPServer, DeliversUpToBufferSizeAndDropsLongerDatagrams) {
@@ -218,7 +211,7 @@ TEST(TUDPServer, DeliversUpToBufferSizeAndDropsLongerDatagrams) {
     sender.SendTo(port, std::string(8192, 'y'));
     sender.SendTo(port, std::string());
     sender.SendTo(port, "end");
-    ASSERT_TRUE(loop.PumpUntil([&] { return received.Count() >= 3; }));
+    ASSERT_TRUE(loop.RunPostedUntil([&] { return received.Count() >= 3; }));
     ASSERT_EQ(received.datagrams.size(), 3u);
     EXPECT_EQ(received.datagrams[0], std::string(8192, 'y'));
     EXPECT_EQ(received.datagrams[1], "");
@@ -258,13 +251,13 @@ TEST(TUDPServer, KeepsArrivalOrderAndDeliversNothingWhileTheHookIsBusy) {
 
     Sender sender;
     sender.SendTo(port, "0");
-    ASSERT_TRUE(loop.PumpUntil([&] { return !order.empty() || firstSeen; }, 3s));
+    ASSERT_TRUE(loop.RunPostedUntil([&] { return !order.empty() || firstSeen; }, 3s));
     std::thread more([&] {
         for (int i = 1; i < 200; ++i) {
             sender.SendTo(port, std::to_string(i));
         }
     });
-    ASSERT_TRUE(loop.PumpUntil([&] { return order.size() >= 200; }));
+    ASSERT_TRUE(loop.RunPostedUntil([&] { return order.size() >= 200; }));
     more.join();
     EXPECT_FALSE(reentered);
     for (int i = 0; i < 200; ++i) {
@@ -346,7 +339,7 @@ TEST(TUDPServer, HookErrorsLoseOnlyTheirDatagram) {
     Sender sender;
     sender.SendTo(server.Binding().Port(), "bad");
     sender.SendTo(server.Binding().Port(), "good");
-    ASSERT_TRUE(loop.PumpUntil([&] { return seen.size() >= 2; }));
+    ASSERT_TRUE(loop.RunPostedUntil([&] { return seen.size() >= 2; }));
     EXPECT_EQ(seen, (std::vector<std::string>{"bad", "good"}));
 }
 
@@ -368,12 +361,10 @@ TEST(TUDPServer, SendResolvesLocalhostAndReportsOversizedDatagrams) {
     EXPECT_EQ(received.peers[0], "127.0.0.1:" + std::to_string(server.Binding().Port()));
 
     const std::string huge(70000, 'h');
-    try {
-        server.SendBuffer("127.0.0.1", target.Binding().Port(), huge.data(), huge.size());
-        FAIL();
-    } catch (const EUDPError& error) {
-        EXPECT_STREQ(error.what(), "Package Size Too Big.");
-    }
+    EXPECT_EQ(raisedText<EUDPError>([&] {
+                  server.SendBuffer("127.0.0.1", target.Binding().Port(), huge.data(), huge.size());
+              }),
+              "Package Size Too Big.");
 }
 
 TEST(TUDPServer, BroadcastFlagIsOffUnlessSwitchedOn) {

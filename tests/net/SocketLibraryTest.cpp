@@ -3,17 +3,12 @@
 
 #include "net/TWSocket.h"
 #include "net/WSocketLibrary.h"
+#include "support/RaisedText.h"
+
+using namespace vandrel::net;
+using namespace vandrel::test;
 
 namespace {
-
-std::string raisedText(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ESocketException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
 
 TEST(SocketLibrary, LivesAsLongAsASocket) {
     ASSERT_EQ(SocketLibrary::SocketUserCount(), 0);
@@ -57,7 +52,7 @@ TEST(SocketLibrary, VersionRequestIsFixedWhileLoaded) {
     const std::uint8_t high = s.ReqVerHigh();
     EXPECT_NO_THROW(s.SetReqVerHigh(high));
     WSocket_WSASetLastError(0);
-    EXPECT_EQ(raisedText([&] { s.SetReqVerHigh(high + 1); }),
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.SetReqVerHigh(high + 1); }),
               "No Error (#0 in SetReqVerHigh: WinSock version can't be changed now)");
     EXPECT_EQ(s.ReqVerHigh(), high);
 }
@@ -87,7 +82,7 @@ TEST(SocketLibrary, RefusedVersionFailsTheFirstOperation) {
         EXPECT_EQ(other.ReqVerLow(), 0);  // shared by all sockets
         s.SetAddr("127.0.0.1");
         s.SetPort("1");
-        EXPECT_EQ(raisedText([&] { s.Connect(); }),
+        EXPECT_EQ(raisedText<ESocketException>([&] { s.Connect(); }),
                   "Winsock startup error wsock32.dll - WinSock DLL cannot support this "
                   "application (#10092)");
         // Counted as loaded; no second start is attempted.
@@ -102,7 +97,7 @@ TEST(SocketLibrary, RefusedVersionFailsTheFirstOperation) {
 
 TEST(SocketLibrary, UnknownEntryIsReported) {
     TWSocket s;
-    const std::string text = raisedText([] { LoadSocketEntry("WSAFrobnicate"); });
+    const std::string text = raisedText<ESocketException>([] { LoadSocketEntry("WSAFrobnicate"); });
     EXPECT_EQ(text.rfind("Procedure WSAFrobnicate not found in wsock32.dll - ", 0), 0u) << text;
     EXPECT_NO_THROW(LoadSocketEntry("recv"));
 }

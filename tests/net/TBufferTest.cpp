@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace vandrel::net;
+
 namespace {
 
 std::string unread(const TBuffer& b) {

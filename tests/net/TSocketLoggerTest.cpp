@@ -1,4 +1,5 @@
 #include "net/TSocketLogger.h"
+#include "support/RaisedText.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,6 +8,9 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+
+using namespace vandrel::net;
+using namespace vandrel::test;
 
 namespace {
 
@@ -138,12 +142,8 @@ TEST_F(TSocketLoggerTest, EmptyFileNameRaisesEveryTime) {
     TSocketLogger log;
     log.SetLogOptions({loDestFile});
     for (int i = 0; i < 2; ++i) {
-        try {
-            log.DoDebugLog(nullptr, loWsockInfo, "x");
-            FAIL() << "no exception";
-        } catch (const ELoggerException& e) {
-            EXPECT_STREQ(e.what(), "File name empty");
-        }
+        EXPECT_EQ(raisedText<ELoggerException>([&] { log.DoDebugLog(nullptr, loWsockInfo, "x"); }),
+                  "File name empty");
     }
 }
 
@@ -155,12 +155,9 @@ TEST_F(TSocketLoggerTest, SecondWriterIsRefused) {
         l->SetLogOptions({loDestFile});
     }
     first.DoDebugLog(nullptr, loWsockInfo, "mine");
-    try {
-        second.DoDebugLog(nullptr, loWsockInfo, "intruder");
-        FAIL() << "second writer accepted";
-    } catch (const ELoggerException& e) {
-        EXPECT_EQ(std::string(e.what()), "Datei " + path("g.log") + " kann nicht geöffnet werden");
-    }
+    EXPECT_EQ(
+        raisedText<ELoggerException>([&] { second.DoDebugLog(nullptr, loWsockInfo, "intruder"); }),
+        "Datei " + path("g.log") + " kann nicht geöffnet werden");
     // Reading stays possible while the first logger holds the file.
     EXPECT_EQ(contents(path("g.log")), "mine\r\n");
     first.CloseLogFile();
@@ -174,12 +171,8 @@ TEST_F(TSocketLoggerTest, UncreatableFileNamesItsPath) {
     const std::string bad = path("missing-dir/h.log");
     log.SetLogFileName(bad);
     log.SetLogOptions({loDestFile});
-    try {
-        log.DoDebugLog(nullptr, loWsockInfo, "x");
-        FAIL() << "no exception";
-    } catch (const ELoggerException& e) {
-        EXPECT_EQ(std::string(e.what()), "Datei " + bad + " kann nicht erstellt werden");
-    }
+    EXPECT_EQ(raisedText<ELoggerException>([&] { log.DoDebugLog(nullptr, loWsockInfo, "x"); }),
+              "Datei " + bad + " kann nicht erstellt werden");
 }
 
 TEST_F(TSocketLoggerTest, DestructionNotifiesReferrersAndDropsLateMessages) {

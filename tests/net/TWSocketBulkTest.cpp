@@ -11,11 +11,14 @@
 #include <thread>
 #include <vector>
 
-#include "EventRecorder.h"
-#include "LoopbackPeer.h"
 #include "net/TWSocket.h"
+#include "support/EventPump.h"
+#include "support/EventRecorder.h"
+#include "support/LoopbackListener.h"
+#include "support/LoopbackServer.h"
 
-using namespace nettest;
+using namespace vandrel::test;
+using namespace vandrel::net;
 
 namespace {
 
@@ -24,14 +27,14 @@ constexpr std::size_t kMiB = 1 << 20;
 std::vector<std::uint8_t> pattern(std::size_t n, std::uint64_t offset = 0) {
     std::vector<std::uint8_t> v(n);
     for (std::size_t i = 0; i < n; ++i) {
-        v[i] = PatternByte(offset + i);
+        v[i] = patternByte(offset + i);
     }
     return v;
 }
 
 std::uint64_t patternSum(std::size_t n) {
     const std::vector<std::uint8_t> v = pattern(n);
-    return Fold(0, v.data(), v.size());
+    return fold(0, v.data(), v.size());
 }
 
 // Reads exactly n bytes (or until the peer goes away); optional pause per read.
@@ -43,7 +46,7 @@ std::uint64_t readExactly(int fd, std::size_t n, std::uint64_t& sum, int pauseUs
         if (r <= 0) {
             break;
         }
-        sum = Fold(sum, buf.data(), static_cast<std::size_t>(r));
+        sum = fold(sum, buf.data(), static_cast<std::size_t>(r));
         total += static_cast<std::uint64_t>(r);
         if (pauseUs > 0) {
             ::usleep(static_cast<useconds_t>(pauseUs));
@@ -98,10 +101,10 @@ TEST(TWSocketBulk, SixtyFourMiBEachWay) {
     LoopbackServer server;
     std::atomic<std::uint64_t> serverGot{0};
     std::atomic<std::uint64_t> serverSum{0};
-    server.Serve([&](int fd) {
+    server.serve([&](int fd) {
         std::thread writer([fd, total] {
             const std::vector<std::uint8_t> chunk = pattern(total);
-            WriteAll(fd, chunk.data(), chunk.size());
+            writeAll(fd, chunk.data(), chunk.size());
         });
         std::uint64_t sum = 0;
         serverGot = readExactly(fd, total, sum);
@@ -111,7 +114,7 @@ TEST(TWSocketBulk, SixtyFourMiBEachWay) {
 
     ProbeSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     std::uint64_t got = 0;
     std::uint64_t sum = 0;
     int readCount = 0;
@@ -119,26 +122,26 @@ TEST(TWSocketBulk, SixtyFourMiBEachWay) {
     s.OnDataAvailable = [&](TObject*, Word) {
         const int n = s.Receive(buf.data(), static_cast<int>(buf.size()));
         if (n > 0) {
-            sum = Fold(sum, buf.data(), static_cast<std::size_t>(n));
+            sum = fold(sum, buf.data(), static_cast<std::size_t>(n));
             got += static_cast<std::uint64_t>(n);
         }
         readCount = s.ReadCount();
     };
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
     rec.events.clear();
 
     const std::vector<std::uint8_t> data = pattern(total);
     for (std::size_t off = 0; off < total; off += kMiB) {
         ASSERT_EQ(s.Send(data.data() + off, kMiB), static_cast<int>(kMiB));
     }
-    ASSERT_TRUE(PumpUntil([&] { return server.Done() && got == total && s.AllSent(); }, 60000))
+    ASSERT_TRUE(pumpUntil([&] { return server.done() && got == total && s.AllSent(); }, 60000))
         << "client got " << got << ", server got " << serverGot.load();
-    PumpFor(30);
+    pumpFor(30);
     EXPECT_EQ(sum, expected);
     EXPECT_EQ(serverSum.load(), expected);
-    EXPECT_EQ(rec.Count("sent:0"), 1) << "OnDataSent exactly once after the last byte";
+    EXPECT_EQ(rec.count("sent:0"), 1) << "OnDataSent exactly once after the last byte";
     EXPECT_EQ(s.BufferedByteCount(), 0);
     EXPECT_EQ(readCount, static_cast<int>(total));
     s.Close();
@@ -149,36 +152,36 @@ TEST(TWSocketBulk, SlowReaderForcesRepeatedWriteNotifications) {
     LoopbackServer server;
     std::atomic<std::uint64_t> serverSum{0};
     std::atomic<std::uint64_t> serverGot{0};
-    server.Serve([&](int fd) {
+    server.serve([&](int fd) {
         std::uint64_t sum = 0;
         serverGot = readExactly(fd, total, sum, 300);
         serverSum = sum;
     });
     ProbeSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    prepare(s, server.PortText());
+    rec.attach(s);
+    prepare(s, server.portText());
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
     rec.events.clear();
     const int writesBefore = s.writeEvents;
     const std::vector<std::uint8_t> data = pattern(total);
     ASSERT_EQ(s.Send(data.data(), static_cast<int>(total)), static_cast<int>(total));
     EXPECT_FALSE(s.AllSent());  // more than the system takes at once
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }, 60000));
-    EXPECT_TRUE(PumpUntil([&] { return server.Done(); }, 60000));
-    PumpFor(30);
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }, 60000));
+    EXPECT_TRUE(pumpUntil([&] { return server.done(); }, 60000));
+    pumpFor(30);
     EXPECT_GE(s.writeEvents - writesBefore, 3);
-    EXPECT_EQ(rec.Count("sent:0"), 1);
+    EXPECT_EQ(rec.count("sent:0"), 1);
     EXPECT_EQ(serverGot.load(), total);
-    EXPECT_EQ(serverSum.load(), Fold(0, data.data(), data.size()));
+    EXPECT_EQ(serverSum.load(), fold(0, data.data(), data.size()));
     s.Close();
 }
 
 TEST(TWSocketBulk, WorkerThreadRunsItsOwnEvents) {
     LoopbackServer server;
-    server.Serve([](int fd) { WriteAll(fd, "from the server", 15); });
-    const std::string port = server.PortText();
+    server.serve([](int fd) { writeAll(fd, "from the server", 15); });
+    const std::string port = server.portText();
 
     // The worker runs an event loop of its own; the main thread runs none
     // meanwhile. Results travel back through join().

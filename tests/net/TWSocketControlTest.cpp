@@ -9,12 +9,16 @@
 
 #include <memory>
 
-#include "EventRecorder.h"
-#include "LoopbackPeer.h"
 #include "net/TSocketWindow.h"
 #include "net/TWSocket.h"
+#include "support/EventPump.h"
+#include "support/EventRecorder.h"
+#include "support/LoopbackListener.h"
+#include "support/LoopbackServer.h"
+#include "support/RaisedText.h"
 
-using namespace nettest;
+using namespace vandrel::test;
+using namespace vandrel::net;
 using Events = std::vector<std::string>;
 
 namespace {
@@ -53,49 +57,41 @@ TEST(TWSocketControl, ListenAcceptAndDup) {
 
     TWSocket client;
     EventRecorder rec;
-    rec.Attach(client);
+    rec.attach(client);
     std::string reply;
     client.OnDataAvailable = [&](TObject*, Word) { reply += client.ReceiveStr(); };
     prepare(client, port);
     client.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return !l.accepted.empty() && rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return !l.accepted.empty() && rec.has("sent:0"); }));
     EXPECT_EQ(l.accepted[0]->State(), wsConnected);
     EXPECT_EQ(l.accepted[0]->PeerPort(), client.BoundPort());
 
     client.SendStr("hello");
     l.accepted[0]->SendStr("world");
-    ASSERT_TRUE(PumpUntil([&] { return l.received == "hello" && reply == "world"; }));
+    ASSERT_TRUE(pumpUntil([&] { return l.received == "hello" && reply == "world"; }));
     client.Close();
-    ASSERT_TRUE(PumpUntil([&] { return l.accepted[0]->State() == wsClosed; }));
+    ASSERT_TRUE(pumpUntil([&] { return l.accepted[0]->State() == wsClosed; }));
 }
 
 TEST(TWSocketControl, ListenAndAcceptRefusals) {
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     s.OnError = nullptr;
-    try {
-        s.Listen();
-        FAIL() << "no report";
-    } catch (const ESocketException& e) {
-        EXPECT_STREQ(e.what(), "Invalid argument (#10022 in listen: port not assigned)");
-    }
-    try {
-        s.Accept();
-        FAIL() << "no report";
-    } catch (const ESocketException& e) {
-        EXPECT_STREQ(e.what(), "Invalid argument (#10022 in not a listening socket)");
-    }
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.Listen(); }),
+              "Invalid argument (#10022 in listen: port not assigned)");
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.Accept(); }),
+              "Invalid argument (#10022 in not a listening socket)");
 }
 
 TEST(TWSocketControl, AcceptOnAConnectedSocketIsRefused) {
     Listener l;
     TWSocket client;
     EventRecorder rec;
-    rec.Attach(client);
+    rec.attach(client);
     prepare(client, l.server.BoundPort());
     client.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
     rec.events.clear();
     EXPECT_EQ(client.Accept(), INVALID_SOCKET);
     EXPECT_EQ(client.LastError(), 10022);
@@ -108,17 +104,17 @@ TEST(TWSocketControl, PausedSocketFiresNothingUntilResumed) {
     Listener l;
     TWSocket client;
     EventRecorder rec;
-    rec.Attach(client);
+    rec.attach(client);
     prepare(client, l.server.BoundPort());
     client.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return !l.accepted.empty() && rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return !l.accepted.empty() && rec.has("sent:0"); }));
     TWSocket& peer = *l.accepted[0];
     peer.Pause();
     client.SendStr("while paused");
-    PumpFor(100);
+    pumpFor(100);
     EXPECT_EQ(l.received, "");
     peer.Resume();
-    ASSERT_TRUE(PumpUntil([&] { return l.received == "while paused"; }));
+    ASSERT_TRUE(pumpUntil([&] { return l.received == "while paused"; }));
     client.Close();
 }
 
@@ -126,28 +122,28 @@ TEST(TWSocketControl, DetachAndAttachKeepTheConnection) {
     Listener l;
     TWSocket client;
     EventRecorder rec;
-    rec.Attach(client);
+    rec.attach(client);
     std::string reply;
     client.OnDataAvailable = [&](TObject*, Word) { reply += client.ReceiveStr(); };
     prepare(client, l.server.BoundPort());
     client.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return !l.accepted.empty() && rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return !l.accepted.empty() && rec.has("sent:0"); }));
     client.OnError = nullptr;
     EXPECT_THROW(client.AttachToThread(), ESocketException);  // not detached yet
     client.DetachFromThread();
     EXPECT_EQ(client.Handle(), nullptr);
     l.accepted[0]->SendStr("while detached");
-    PumpFor(50);
+    pumpFor(50);
     EXPECT_EQ(reply, "");
     client.AttachToThread();
-    ASSERT_TRUE(PumpUntil([&] { return reply == "while detached"; }));
+    ASSERT_TRUE(pumpUntil([&] { return reply == "while detached"; }));
     client.Close();
 }
 
 TEST(TWSocketControl, DatagramListenReceivesFromAnyone) {
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     std::string got;
     std::string from;
     s.OnDataAvailable = [&](TObject*, Word) {
@@ -170,7 +166,7 @@ TEST(TWSocketControl, DatagramListenReceivesFromAnyone) {
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(s.BoundPort())));
     ::sendto(udp, "datagram", 8, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ASSERT_TRUE(PumpUntil([&] { return got == "datagram"; }));
+    ASSERT_TRUE(pumpUntil([&] { return got == "datagram"; }));
     EXPECT_EQ(from, "127.0.0.1");
     EXPECT_EQ(s.ReadCount(), 8);
     ::close(udp);
@@ -194,8 +190,8 @@ TEST(TWSocketControl, NameLookupCompletesThroughTheLoop) {
     s.DnsLookup("localhost");
     EXPECT_TRUE(done.empty());
     s.DnsLookup("localhost");  // replaces the first without an event
-    ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
-    PumpFor(100);
+    ASSERT_TRUE(pumpUntil([&] { return !done.empty(); }));
+    pumpFor(100);
     EXPECT_EQ(done, (std::vector<int>{0}));
     EXPECT_EQ(s.DnsResult(), "127.0.0.1");
 }
@@ -207,14 +203,14 @@ TEST(TWSocketControl, CancelledLookupReportsInterrupted) {
     s.DnsLookup("localhost");
     s.CancelLookup();
     EXPECT_EQ(done, (std::vector<int>{10004}));
-    PumpFor(100);
+    pumpFor(100);
     EXPECT_EQ(done.size(), 1u);
 }
 
 TEST(TWSocketControl, EmptyLookupIsReported) {
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     std::vector<int> done;
     s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
     s.DnsLookup("");
@@ -238,7 +234,7 @@ TEST(TWSocketControl, ReverseLookupCompletesThroughTheLoop) {
     s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
     s.ReverseDnsLookup("127.0.0.1");
     EXPECT_TRUE(done.empty());
-    ASSERT_TRUE(PumpUntil([&] { return !done.empty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !done.empty(); }));
     EXPECT_EQ(done, (std::vector<int>{0}));
     EXPECT_FALSE(s.DnsResult().empty());
 }
@@ -246,7 +242,7 @@ TEST(TWSocketControl, ReverseLookupCompletesThroughTheLoop) {
 TEST(TWSocketControl, AddressQueriesWhenNotConnected) {
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     EXPECT_EQ(s.GetPeerAddr(), "error");
     EXPECT_EQ(s.GetPeerPort(), "error");
     EXPECT_EQ(s.BoundAddr(), "error");
@@ -257,15 +253,15 @@ TEST(TWSocketControl, AddressQueriesWhenNotConnected) {
 
 TEST(TWSocketControl, ReceiveOutsideTheHandlerReoffersTheRest) {
     LoopbackServer server;
-    server.Serve([](int fd) {
+    server.serve([](int fd) {
         std::string data(100, 'r');
-        WriteAll(fd, data.data(), data.size());
+        writeAll(fd, data.data(), data.size());
         std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
+        readToEnd(fd, sum);
     });
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     int calls = 0;
     std::string got;
     s.OnDataAvailable = [&](TObject*, Word) {
@@ -275,15 +271,15 @@ TEST(TWSocketControl, ReceiveOutsideTheHandlerReoffersTheRest) {
         }
         got += s.ReceiveStr();
     };
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return calls == 1; }));
-    PumpFor(30);
+    ASSERT_TRUE(pumpUntil([&] { return calls == 1; }));
+    pumpFor(30);
     ASSERT_EQ(calls, 1);
     char buf[10];
     ASSERT_EQ(s.Receive(buf, sizeof buf), 10);
     EXPECT_EQ(s.RcvdCount(), 90);
-    ASSERT_TRUE(PumpUntil([&] { return got.size() == 90; })) << got.size();
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == 90; })) << got.size();
     EXPECT_EQ(s.ReadCount(), 100);
     s.Close();
 }
@@ -291,30 +287,30 @@ TEST(TWSocketControl, ReceiveOutsideTheHandlerReoffersTheRest) {
 TEST(TWSocketControl, SendsOfOnePassLeaveTogether) {
     LoopbackServer server;
     std::atomic<std::uint64_t> serverGot{0};
-    server.Serve([&](int fd) {
+    server.serve([&](int fd) {
         std::uint64_t sum = 0;
-        serverGot = ReadToEnd(fd, sum);
+        serverGot = readToEnd(fd, sum);
     });
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     int sentBytes = 0;
     s.OnSendData = [&](TObject*, int n) { sentBytes += n; };
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
     rec.events.clear();
     const std::string chunk(3000, 'c');
     for (int i = 0; i < 10; ++i) {
         ASSERT_EQ(s.SendStr(chunk), 3000);
     }
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
-    PumpFor(30);
-    EXPECT_EQ(rec.Count("sent:0"), 1);
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
+    pumpFor(30);
+    EXPECT_EQ(rec.count("sent:0"), 1);
     EXPECT_EQ(sentBytes, 30000);
     s.Flush();
     s.Shutdown(1);
-    ASSERT_TRUE(PumpUntil([&] { return server.Done(); }));
+    ASSERT_TRUE(pumpUntil([&] { return server.done(); }));
     EXPECT_EQ(serverGot.load(), 30000u);
     s.Close();
 }
@@ -324,9 +320,9 @@ TEST(TWSocketControl, MultiThreadedPumpRunsPendingEvents) {
     s.SetMultiThreaded(true);
     bool closed = false;
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     s.OnSessionClosed = [&](TObject*, Word) { closed = true; };
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
     s.CloseLater();
     for (int i = 0; i < 200 && !closed; ++i) {
@@ -351,7 +347,7 @@ TEST(TWSocketControl, ConnectAppliesSocketOptions) {
     for (bool custom : {false, true}) {
         SCOPED_TRACE(custom ? "custom keep-alive, no delay" : "defaults");
         LoopbackServer server;
-        server.Serve([](int) {});
+        server.serve([](int) {});
         TWSocket s;
         if (custom) {
             s.SetKeepAliveOnOff(wsKeepAliveOnCustom);
@@ -360,7 +356,7 @@ TEST(TWSocketControl, ConnectAppliesSocketOptions) {
             s.SetComponentOptions({wsoTcpNoDelay});
             s.SetLingerOnOff(wsLingerOff);
         }
-        prepare(s, server.PortText());
+        prepare(s, server.portText());
         s.Connect();
         const TSocket h = s.HSocket();
         ASSERT_NE(h, INVALID_SOCKET);
@@ -382,17 +378,17 @@ TEST(TWSocketControl, ConnectAppliesSocketOptions) {
 
 TEST(TWSocketControl, PostedTestExceptionReachesBgException) {
     LoopbackServer server;
-    server.ServeSink();
+    server.serveSink();
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     std::string caught;
     s.OnBgException = [&](TObject*, const std::exception& e, bool&) { caught = e.what(); };
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
     s.Handle()->PostMessage(MSG_TEST_EXCEPTION, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !caught.empty(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !caught.empty(); }));
     EXPECT_EQ(caught, "Test exception in WSocket");
     EXPECT_EQ(s.State(), wsClosed);  // aborted by default
 }

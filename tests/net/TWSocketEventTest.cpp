@@ -9,23 +9,18 @@
 #include <regex>
 #include <stdexcept>
 
-#include "EventRecorder.h"
-#include "LoopbackPeer.h"
 #include "net/TWSocket.h"
+#include "support/EventPump.h"
+#include "support/EventRecorder.h"
+#include "support/LoopbackListener.h"
+#include "support/LoopbackServer.h"
+#include "support/RaisedText.h"
 
-using namespace nettest;
+using namespace vandrel::test;
+using namespace vandrel::net;
 using Events = std::vector<std::string>;
 
 namespace {
-
-std::string raisedText(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ESocketException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
 
 void prepare(TWSocket& s, const std::string& port) {
     s.SetProto("tcp");
@@ -37,61 +32,62 @@ void prepare(TWSocket& s, const std::string& port) {
 void connectTo(TWSocket& s, EventRecorder& rec, const std::string& port) {
     prepare(s, port);
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0") || rec.Has("closed:0"); }))
-        << rec.Joined();
-    ASSERT_EQ(s.State(), wsConnected) << rec.Joined();
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0") || rec.has("closed:0"); }))
+        << rec.joined();
+    ASSERT_EQ(s.State(), wsConnected) << rec.joined();
 }
 
 void serveBytesThenClose(LoopbackServer& server, std::string payload) {
-    server.Serve([payload](int fd) { WriteAll(fd, payload.data(), payload.size()); });
+    server.serve([payload](int fd) { writeAll(fd, payload.data(), payload.size()); });
 }
 
 std::string patternText(std::size_t n) {
     std::string s(n, '\0');
     for (std::size_t i = 0; i < n; ++i) {
-        s[i] = static_cast<char>(PatternByte(i));
+        s[i] = static_cast<char>(patternByte(i));
     }
     return s;
 }
 
 TEST(TWSocketEvents, ConnectThenLocalClose) {
     LoopbackServer server;
-    server.ServeSink();
+    server.serveSink();
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    prepare(s, server.PortText());
+    rec.attach(s);
+    prepare(s, server.portText());
     s.Connect();
     EXPECT_EQ(rec.events, (Events{"wsClosed->wsOpened", "wsOpened->wsConnecting"}));
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); })) << rec.Joined();
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); })) << rec.joined();
     EXPECT_EQ(rec.events, (Events{"wsClosed->wsOpened", "wsOpened->wsConnecting",
                                   "wsConnecting->wsConnected", "connected:0", "sent:0"}));
     EXPECT_EQ(s.PeerAddr(), "127.0.0.1");
-    EXPECT_EQ(s.PeerPort(), server.PortText());
+    EXPECT_EQ(s.PeerPort(), server.portText());
     EXPECT_NE(s.SocketSndBufSize(), 0);
 
     rec.events.clear();
     s.Close();
     EXPECT_EQ(rec.events, (Events{"wsConnected->wsClosed", "closed:0"}));
     EXPECT_EQ(s.HSocket(), INVALID_SOCKET);
-    server.Join();
-    PumpFor(30);
-    EXPECT_EQ(rec.events.size(), 2u) << rec.Joined();
+    server.join();
+    pumpFor(30);
+    EXPECT_EQ(rec.events.size(), 2u) << rec.joined();
 }
 
 TEST(TWSocketEvents, PortMustBeAssignedAgainAfterClose) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
     s.Close();
     s.OnError = nullptr;
-    EXPECT_EQ(s.Port(), server.PortText());  // still readable
-    EXPECT_EQ(raisedText([&] { s.Connect(); }), "Connect: No Port Specified");
-    s.SetPort(server.PortText());  // the same text is enough
-    EXPECT_EQ(raisedText([&] { s.Connect(); }), "Connect: No IP Address Specified");
+    EXPECT_EQ(s.Port(), server.portText());  // still readable
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.Connect(); }), "Connect: No Port Specified");
+    s.SetPort(server.portText());  // the same text is enough
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.Connect(); }),
+              "Connect: No IP Address Specified");
     s.SetAddr("127.0.0.1");
     EXPECT_EQ(s.Proto(), "tcp");
     s.Connect();
@@ -103,54 +99,59 @@ TEST(TWSocketEvents, PortMustBeAssignedAgainAfterClose) {
 TEST(TWSocketEvents, RefusedConnect) {
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    prepare(s, std::to_string(UnusedPort()));
+    rec.attach(s);
+    prepare(s, std::to_string(unusedPort()));
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("closed:0"); })) << rec.Joined();
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("closed:0"); })) << rec.joined();
     EXPECT_EQ(rec.events,
               (Events{"wsClosed->wsOpened", "wsOpened->wsConnecting", "wsConnecting->wsConnected",
                       "connected:10061", "wsConnected->wsClosed", "closed:0"}));
     EXPECT_EQ(s.State(), wsClosed);
-    PumpFor(30);
-    EXPECT_EQ(rec.events.size(), 6u) << rec.Joined();
+    pumpFor(30);
+    EXPECT_EQ(rec.events.size(), 6u) << rec.joined();
 }
 
 TEST(TWSocketEvents, ConnectTwiceIsRefused) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     TWSocket s;
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
-    EXPECT_EQ(raisedText([&] { s.Connect(); }), "Connect: Socket already in use");
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.Connect(); }), "Connect: Socket already in use");
     s.Abort();
 }
 
 TEST(TWSocketEvents, PortAboveSixteenBitsWraps) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, std::to_string(server.Port() + 65536));
-    EXPECT_TRUE(rec.Has("connected:0"));
-    EXPECT_EQ(s.PeerPort(), server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, std::to_string(server.port() + 65536));
+    EXPECT_TRUE(rec.has("connected:0"));
+    EXPECT_EQ(s.PeerPort(), server.portText());
     s.Close();
 }
 
 TEST(TWSocketEvents, PropertiesRefuseChangesWhileOpen) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
     s.OnError = nullptr;
-    EXPECT_NO_THROW(s.SetPort(server.PortText()));
-    EXPECT_EQ(raisedText([&] { s.SetPort("24"); }), "Cannot change Port if not closed");
-    EXPECT_EQ(raisedText([&] { s.SetAddr("127.0.0.2"); }), "Cannot change Addr if not closed");
-    EXPECT_EQ(raisedText([&] { s.SetProto("udp"); }), "Cannot change Proto if not closed");
-    EXPECT_EQ(raisedText([&] { s.SetLocalPort("5000"); }), "Cannot change LocalPort if not closed");
-    EXPECT_EQ(raisedText([&] { s.SetLocalAddr(""); }), "Cannot change LocalAddr if not closed");
+    EXPECT_NO_THROW(s.SetPort(server.portText()));
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.SetPort("24"); }),
+              "Cannot change Port if not closed");
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.SetAddr("127.0.0.2"); }),
+              "Cannot change Addr if not closed");
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.SetProto("udp"); }),
+              "Cannot change Proto if not closed");
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.SetLocalPort("5000"); }),
+              "Cannot change LocalPort if not closed");
+    EXPECT_EQ(raisedText<ESocketException>([&] { s.SetLocalAddr(""); }),
+              "Cannot change LocalAddr if not closed");
     s.Close();
     s.SetLocalAddr("");
     EXPECT_EQ(s.LocalAddr(), "0.0.0.0");
@@ -164,7 +165,7 @@ TEST(TWSocketEvents, RemoteCloseDeliversDataFirst) {
         serveBytesThenClose(server, payload);
         TWSocket s;
         EventRecorder rec;
-        rec.Attach(s);
+        rec.attach(s);
         if (noLoop) {
             s.SetComponentOptions({wsoNoReceiveLoop});
         }
@@ -181,13 +182,13 @@ TEST(TWSocketEvents, RemoteCloseDeliversDataFirst) {
             gotAtClose = got.size();
             rec.events.push_back("closed:" + std::to_string(e));
         };
-        prepare(s, server.PortText());
+        prepare(s, server.portText());
         s.Connect();
-        ASSERT_TRUE(PumpUntil([&] { return rec.Has("closed:0"); })) << rec.Joined();
+        ASSERT_TRUE(pumpUntil([&] { return rec.has("closed:0"); })) << rec.joined();
         EXPECT_EQ(gotAtClose, payload.size());
         EXPECT_EQ(got, payload);
         EXPECT_EQ(s.State(), wsClosed);
-        EXPECT_EQ(rec.Count("closed:0"), 1);
+        EXPECT_EQ(rec.count("closed:0"), 1);
         EXPECT_EQ(rec.events.back(), "wsConnected->wsClosed");
     }
 }
@@ -200,23 +201,23 @@ TEST(TWSocketEvents, CloseInsideOnSessionClosedFiresNoSecondEvent) {
         if (remote) {
             serveBytesThenClose(server, "bye");
         } else {
-            server.ServeSink();
+            server.serveSink();
         }
         TWSocket s;
         EventRecorder rec;
-        rec.Attach(s);
+        rec.attach(s);
         int closed = 0;
         s.OnDataAvailable = [&](TObject*, Word) { s.ReceiveStr(); };
         s.OnSessionClosed = [&](TObject*, Word) {
             ++closed;
             s.Close();
         };
-        connectTo(s, rec, server.PortText());
+        connectTo(s, rec, server.portText());
         if (!remote) {
             s.Close();
         }
-        ASSERT_TRUE(PumpUntil([&] { return closed > 0; }));
-        PumpFor(50);
+        ASSERT_TRUE(pumpUntil([&] { return closed > 0; }));
+        pumpFor(50);
         EXPECT_EQ(closed, 1);
         EXPECT_EQ(s.State(), wsClosed);
     }
@@ -227,67 +228,68 @@ TEST(TWSocketEvents, CloseInsideDataHandlerDuringRemoteClose) {
     serveBytesThenClose(server, "last words");
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     s.OnDataAvailable = [&](TObject*, Word) {
         char buf[64];
         if (s.Receive(buf, sizeof buf) == 0) {
             s.Close();  // end of stream seen by the handler itself
         }
     };
-    connectTo(s, rec, server.PortText());
-    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
-    PumpFor(50);
-    EXPECT_EQ(rec.Count("closed:0"), 1) << rec.Joined();
+    connectTo(s, rec, server.portText());
+    ASSERT_TRUE(pumpUntil([&] { return s.State() == wsClosed; }));
+    pumpFor(50);
+    EXPECT_EQ(rec.count("closed:0"), 1) << rec.joined();
 }
 
 TEST(TWSocketEvents, SendOnClosedSocket) {
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     EXPECT_EQ(s.SendStr("x"), -1);
     EXPECT_EQ(s.LastError(), 10057);
     EXPECT_EQ(rec.errors, 1);
     EXPECT_EQ(rec.events, (Events{"error"}));
 
     TWSocket plain;
-    EXPECT_EQ(raisedText([&] { plain.SendStr("x"); }), "Socket is not connected (#10057 in Send)");
+    EXPECT_EQ(raisedText<ESocketException>([&] { plain.SendStr("x"); }),
+              "Socket is not connected (#10057 in Send)");
 }
 
 TEST(TWSocketEvents, ZeroLengthSendStillReportsDataSent) {
     LoopbackServer server;
-    server.ServeSink();
+    server.serveSink();
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
     rec.events.clear();
     char none = 0;
     EXPECT_EQ(s.Send(&none, 0), 0);
     EXPECT_TRUE(rec.events.empty());  // posted, never from inside Send
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
-    PumpFor(30);
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
+    pumpFor(30);
     EXPECT_EQ(rec.events, (Events{"sent:0"}));
     s.Close();
 }
 
 TEST(TWSocketEvents, PeerResetDuringLargeSend) {
     LoopbackServer server;
-    server.Serve([](int fd) {
+    server.serve([](int fd) {
         char buf[65536];
         ::recv(fd, buf, sizeof buf, MSG_WAITALL);
-        ResetClose(fd);
+        resetClose(fd);
     });
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
     rec.events.clear();
     const std::string big(16 << 20, 'x');
     EXPECT_EQ(s.SendStr(big), static_cast<int>(big.size()));
-    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }, 20000)) << rec.Joined();
-    PumpFor(30);
-    EXPECT_EQ(rec.Count("closed:10054"), 1) << rec.Joined();
-    EXPECT_FALSE(rec.Has("sent:0")) << rec.Joined();
+    ASSERT_TRUE(pumpUntil([&] { return s.State() == wsClosed; }, 20000)) << rec.joined();
+    pumpFor(30);
+    EXPECT_EQ(rec.count("closed:10054"), 1) << rec.joined();
+    EXPECT_FALSE(rec.has("sent:0")) << rec.joined();
     EXPECT_EQ(rec.errors, 0);
 }
 
@@ -295,10 +297,10 @@ TEST(TWSocketEvents, HookExceptionGoesToBgExceptionAndAborts) {
     for (bool keep : {false, true}) {
         SCOPED_TRACE(keep ? "CanClose cleared" : "default");
         LoopbackServer server;
-        server.ServeSink();
+        server.serveSink();
         TWSocket s;
         EventRecorder rec;
-        rec.Attach(s);
+        rec.attach(s);
         std::string caught;
         s.OnSessionConnected = [](TObject*, Word) { throw std::runtime_error("boom"); };
         s.OnBgException = [&](TObject* sender, const std::exception& e, bool& canClose) {
@@ -306,12 +308,12 @@ TEST(TWSocketEvents, HookExceptionGoesToBgExceptionAndAborts) {
             caught = e.what();
             canClose = !keep;
         };
-        prepare(s, server.PortText());
+        prepare(s, server.portText());
         s.Connect();
-        ASSERT_TRUE(PumpUntil([&] { return !caught.empty(); }));
+        ASSERT_TRUE(pumpUntil([&] { return !caught.empty(); }));
         EXPECT_EQ(caught, "boom");
-        PumpFor(30);
-        EXPECT_EQ(s.State(), keep ? wsConnected : wsClosed) << rec.Joined();
+        pumpFor(30);
+        EXPECT_EQ(s.State(), keep ? wsConnected : wsClosed) << rec.joined();
         s.Close();
     }
 }
@@ -321,31 +323,31 @@ TEST(TWSocketEvents, UnhandledDataIsDiscarded) {
     serveBytesThenClose(server, patternText(5000));
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("closed:0"); })) << rec.Joined();
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("closed:0"); })) << rec.joined();
     EXPECT_EQ(s.State(), wsClosed);
 }
 
 TEST(TWSocketEvents, HandlerEndsLoopWithMinusOne) {
     LoopbackServer server;
-    server.Serve([](int fd) {
+    server.serve([](int fd) {
         const std::string data = patternText(3000);
-        WriteAll(fd, data.data(), data.size());
+        writeAll(fd, data.data(), data.size());
         std::uint64_t sum = 0;
-        ReadToEnd(fd, sum);
+        readToEnd(fd, sum);
     });
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     int calls = 0;
     s.OnDataAvailable = [&](TObject*, Word) {
         ++calls;
         s.SetLastError(-1);  // reads nothing, ends the loop
     };
-    connectTo(s, rec, server.PortText());
-    ASSERT_TRUE(PumpUntil([&] { return calls > 0; }));
-    PumpFor(50);
+    connectTo(s, rec, server.portText());
+    ASSERT_TRUE(pumpUntil([&] { return calls > 0; }));
+    pumpFor(50);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(s.LastError(), 0);
     EXPECT_EQ(s.RcvdCount(), 3000);
@@ -356,11 +358,11 @@ TEST(TWSocketEvents, HandlerEndsLoopWithMinusOne) {
 
 TEST(TWSocketEvents, ReceiveStrWithNothingReadable) {
     LoopbackServer server;
-    server.ServeSink();
+    server.serveSink();
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
     EXPECT_EQ(s.ReceiveStr(), "");
     EXPECT_EQ(s.LastError(), 10035);
     s.Close();
@@ -374,11 +376,11 @@ TEST(TWSocketEvents, DatagramSocketConnectsAtOnce) {
     socklen_t len = sizeof sin;
     ASSERT_EQ(::bind(udp, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
     ::getsockname(udp, reinterpret_cast<sockaddr*>(&sin), &len);
-    SetTimeouts(udp, 5);
+    setTimeouts(udp, 5);
 
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     std::string reply;
     s.OnDataAvailable = [&](TObject*, Word) { reply += s.ReceiveStr(); };
     s.SetProto("udp");
@@ -398,7 +400,7 @@ TEST(TWSocketEvents, DatagramSocketConnectsAtOnce) {
     EXPECT_EQ(std::string(buf, 4), "ping");
     EXPECT_EQ(std::to_string(ntohs(from.sin_port)), s.LocalPort());
     ::sendto(udp, "pong", 4, 0, reinterpret_cast<sockaddr*>(&from), flen);
-    ASSERT_TRUE(PumpUntil([&] { return reply == "pong"; })) << reply;
+    ASSERT_TRUE(pumpUntil([&] { return reply == "pong"; })) << reply;
     s.Close();
     ::close(udp);
 }
@@ -417,10 +419,10 @@ TEST(TWSocketEvents, HookMayDeleteItsSocket) {
     auto* s = new CountedSocket(gone);
     s->OnDataAvailable = [s](TObject*, Word) { s->ReceiveStr(); };
     s->OnSessionClosed = [s](TObject*, Word) { delete s; };
-    prepare(*s, server.PortText());
+    prepare(*s, server.portText());
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return gone; }));
-    PumpFor(30);
+    ASSERT_TRUE(pumpUntil([&] { return gone; }));
+    pumpFor(30);
 }
 
 TEST(TWSocketEvents, FreeLaterReleasesAfterTheHook) {
@@ -432,28 +434,28 @@ TEST(TWSocketEvents, FreeLaterReleasesAfterTheHook) {
         s->FreeLater();
         EXPECT_FALSE(gone);  // never from inside the call
     };
-    prepare(*s, std::to_string(UnusedPort()));
+    prepare(*s, std::to_string(unusedPort()));
     s->Connect();
-    ASSERT_TRUE(PumpUntil([&] { return gone; }));
+    ASSERT_TRUE(pumpUntil([&] { return gone; }));
     EXPECT_TRUE(closedSeen);
 }
 
 TEST(TWSocketEvents, CloseLaterClosesFromTheLoop) {
     LoopbackServer server;
-    server.ServeSink();
+    server.serveSink();
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
-    connectTo(s, rec, server.PortText());
+    rec.attach(s);
+    connectTo(s, rec, server.portText());
     s.CloseLater();
     EXPECT_EQ(s.State(), wsConnected);
-    ASSERT_TRUE(PumpUntil([&] { return s.State() == wsClosed; }));
-    EXPECT_EQ(rec.Count("closed:0"), 1);
+    ASSERT_TRUE(pumpUntil([&] { return s.State() == wsClosed; }));
+    EXPECT_EQ(rec.count("closed:0"), 1);
 }
 
 TEST(TWSocketEvents, LoggerLinesOfTheConnectRoad) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     TSocketLogger log;
     std::vector<std::string> lines;
     log.SetOnSocketLogEvent([&](TObject*, TLogOption o, const std::string& m) {
@@ -462,16 +464,16 @@ TEST(TWSocketEvents, LoggerLinesOfTheConnectRoad) {
     log.SetLogOptions({loDestEvent, loWsockInfo});
     TWSocket s;
     s.SetSocketLogger(&log);
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
     ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "5:TWSocket will connect to 127.0.0.1:" + server.PortText());
+    EXPECT_EQ(lines[0], "5:TWSocket will connect to 127.0.0.1:" + server.portText());
     s.Abort();
 }
 
 TEST(TWSocketEvents, LoggerDumpLines) {
     LoopbackServer server;
-    server.Serve([](int) {});
+    server.serve([](int) {});
     TSocketLogger log;
     std::vector<std::string> lines;
     log.SetOnSocketLogEvent([&](TObject*, TLogOption o, const std::string& m) {
@@ -480,11 +482,11 @@ TEST(TWSocketEvents, LoggerDumpLines) {
     log.SetLogOptions({loDestEvent, loWsockDump});
     TWSocket s;
     EventRecorder rec;
-    rec.Attach(s);
+    rec.attach(s);
     s.SetSocketLogger(&log);
-    prepare(s, server.PortText());
+    prepare(s, server.portText());
     s.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return rec.Has("sent:0"); }));
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
     const std::string h = std::to_string(s.HSocket());
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "12:AsyncSelect CtrlSocket" + h + ", 16 FD_CONNECT");
@@ -508,8 +510,9 @@ TEST(TWSocketEvents, SendFlagsRefuseUnknownValues) {
     TWSocket s;
     s.SetSendFlags(wsSendUrgent);
     EXPECT_EQ(s.SendFlags(), wsSendUrgent);
-    EXPECT_EQ(raisedText([&] { s.SetSendFlags(static_cast<TSocketSendFlags>(7)); }),
-              "Invalid SendFlags");
+    EXPECT_EQ(
+        raisedText<ESocketException>([&] { s.SetSendFlags(static_cast<TSocketSendFlags>(7)); }),
+        "Invalid SendFlags");
     EXPECT_EQ(s.SendFlags(), wsSendUrgent);
 }
 
@@ -517,7 +520,7 @@ TEST(TWSocketEvents, ResolutionFailureIsReportedByConnect) {
     TWSocket s;
     s.SetAddr("127.0.0.1");
     s.SetPort("nosuchservice");
-    const std::string text = raisedText([&] { s.Connect(); });
+    const std::string text = raisedText<ESocketException>([&] { s.Connect(); });
     EXPECT_EQ(text.rfind("connect: Winsock Resolve Port: Cannot convert port 'nosuchservice'", 0),
               0u)
         << text;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace vandrel::net;
+
 namespace {
 
 TEST(WSocketErrorText, TableEntries) {

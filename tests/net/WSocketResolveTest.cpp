@@ -1,4 +1,5 @@
 #include "net/WSocketResolve.h"
+#include "support/RaisedText.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -7,16 +8,10 @@
 
 #include "net/ESocketException.h"
 
-namespace {
+using namespace vandrel::net;
+using namespace vandrel::test;
 
-std::string raisedText(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ESocketException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
+namespace {
 
 TEST(LeadingNumber, DigitsAfterBlanks) {
     EXPECT_EQ(LeadingNumber("23"), 23);
@@ -61,12 +56,13 @@ TEST(ResolveHost, NameFromHostsFile) {
 }
 
 TEST(ResolveHost, InvalidInputs) {
-    EXPECT_EQ(raisedText([] { ResolveHost(""); }), "Winsock Resolve Host: '' Invalid Hostname.");
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolveHost(""); }),
+              "Winsock Resolve Host: '' Invalid Hostname.");
     const std::string longName(257, 'a');
-    EXPECT_EQ(raisedText([&] { ResolveHost(longName); }),
+    EXPECT_EQ(raisedText<ESocketException>([&] { ResolveHost(longName); }),
               "Winsock Resolve Host: '" + longName + "' Invalid Hostname.");
     // A dotted address the conversion rejects (9 is no octal digit).
-    EXPECT_EQ(raisedText([] { ResolveHost("09.1.1.1"); }),
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolveHost("09.1.1.1"); }),
               "Winsock Resolve Host: '09.1.1.1' Invalid IP address.");
 }
 
@@ -79,13 +75,16 @@ TEST(ResolvePort, NumbersAndServices) {
 }
 
 TEST(ResolvePort, InvalidInputs) {
-    EXPECT_EQ(raisedText([] { ResolvePort("", "tcp"); }), "Winsock Resolve Port: Invalid Port.");
-    EXPECT_EQ(raisedText([] { ResolvePort(std::string(32, '1'), "tcp"); }),
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolvePort("", "tcp"); }),
               "Winsock Resolve Port: Invalid Port.");
-    EXPECT_EQ(raisedText([] { ResolvePort("23", ""); }), "Winsock Resolve Port: Invalid Proto.");
-    EXPECT_EQ(raisedText([] { ResolvePort("23", std::string(32, 't')); }),
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolvePort(std::string(32, '1'), "tcp"); }),
+              "Winsock Resolve Port: Invalid Port.");
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolvePort("23", ""); }),
               "Winsock Resolve Port: Invalid Proto.");
-    const std::string text = raisedText([] { ResolvePort("nosuchservice", "tcp"); });
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolvePort("23", std::string(32, 't')); }),
+              "Winsock Resolve Port: Invalid Proto.");
+    const std::string text =
+        raisedText<ESocketException>([] { ResolvePort("nosuchservice", "tcp"); });
     EXPECT_EQ(text.rfind("Winsock Resolve Port: Cannot convert port 'nosuchservice' - ", 0), 0u)
         << text;
 }
@@ -99,10 +98,11 @@ TEST(ResolveProto, NamesAndNumbers) {
 }
 
 TEST(ResolveProto, InvalidInputs) {
-    EXPECT_EQ(raisedText([] { ResolveProto(""); }), "Winsock Resolve Proto: Invalid Protocol.");
-    EXPECT_EQ(raisedText([] { ResolveProto(std::string(32, 'x')); }),
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolveProto(""); }),
               "Winsock Resolve Proto: Invalid Protocol.");
-    const std::string text = raisedText([] { ResolveProto("NoSuchProto"); });
+    EXPECT_EQ(raisedText<ESocketException>([] { ResolveProto(std::string(32, 'x')); }),
+              "Winsock Resolve Proto: Invalid Protocol.");
+    const std::string text = raisedText<ESocketException>([] { ResolveProto("NoSuchProto"); });
     EXPECT_EQ(text.rfind("Winsock Resolve Proto: Cannot convert protocol 'nosuchproto' - ", 0), 0u)
         << text;
 }

@@ -1,17 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QThread>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "net/SocketErrorCodes.h"
-#include "telnet/EventPump.h"
-#include "telnet/ScriptedPeer.h"
+#include "support/EventPump.h"
+#include "support/LoopbackListener.h"
+#include "support/ScriptedPeer.h"
 #include "telnet/TTnCnx.h"
 #include "telnet/TelnetCodes.h"
 
-using namespace telnet;
+using namespace vandrel::net;
+using namespace vandrel::telnet;
+using namespace vandrel::test;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -157,7 +160,7 @@ TEST_F(TTnCnxTest, WithoutADataHookDataIsDroppedButOptionsAnswered) {
     ASSERT_TRUE(peerGot(Bytes{255, 251, 25}));
     ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
     EXPECT_EQ(events.back(), "eor");
-    EXPECT_EQ(cnx.Protocol().bufferedCount(), 0);
+    EXPECT_EQ(cnx.Protocol().BufferedCount(), 0);
 }
 
 TEST_F(TTnCnxTest, LargeDataArrivesInReadsOfAtMost2048) {
@@ -177,7 +180,7 @@ TEST_F(TTnCnxTest, NeverEndedSubnegotiationKeepsMemoryBounded) {
     peer.send(Bytes{kIac, kSb, kOptTerminalType, kSubSend});
     peer.send(Bytes(1 << 20, 'z'));
     ASSERT_TRUE(pumpUntil([this] { return cnx.Socket()->ReadCount() >= (1 << 20) + 4; }, 10000));
-    EXPECT_LE(cnx.Protocol().subnegotiationSize(), TelnetProtocol::kMaxSubnegotiation);
+    EXPECT_LE(cnx.Protocol().SubnegotiationSize(), TelnetProtocol::kMaxSubnegotiation);
     peer.send(cat({{kIac, kSe}, text("after")}));
     ASSERT_TRUE(pumpUntil([this] { return data.size() == 5; }));
     EXPECT_EQ(data, text("after"));
@@ -214,7 +217,7 @@ TEST_F(TTnCnxTest, ReceiveErrorsAreShownExceptWouldBlock) {
 }
 
 TEST_F(TTnCnxTest, RefusedPortReportsTheCode) {
-    cnx.SetPort(std::to_string(ScriptedPeer::unusedPort()));
+    cnx.SetPort(std::to_string(unusedPort()));
     cnx.Connect();
     ASSERT_TRUE(pumpUntil([this] { return !events.empty(); }));
     EXPECT_EQ(events.front(), "connected:" + std::to_string(vandrel::net::WSAECONNREFUSED));
@@ -260,10 +263,4 @@ TEST_F(TTnCnxTest, SendPassesBytesUnchanged) {
     EXPECT_EQ(cnx.Send(raw.data(), static_cast<int>(raw.size())), 7);
     EXPECT_EQ(cnx.SendStr("#"), 1);
     ASSERT_TRUE(peerGot(cat({raw, text("#")})));
-}
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -8,7 +8,7 @@
 #include "telnet/TelnetCodes.h"
 #include "telnet/TelnetProtocol.h"
 
-using namespace telnet;
+using namespace vandrel::telnet;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -23,24 +23,24 @@ public:
     std::function<void()> onTermType;
     bool terminatorSeen = true;
 
-    void sendToServer(const std::uint8_t* data, std::size_t len) override {
+    void SendToServer(const std::uint8_t* data, std::size_t len) override {
         sends.emplace_back(data, data + len);
         events.push_back("send");
     }
-    void deliverData(const std::uint8_t* data, int len) override {
+    void DeliverData(const std::uint8_t* data, int len) override {
         deliveries.emplace_back(data, data + len);
         terminatorSeen = terminatorSeen && data[len] == 0;
         events.push_back("data");
     }
-    void endOfRecord() override { events.push_back("eor"); }
-    void localEchoNegotiated() override { events.push_back("echo"); }
-    void sendLocRequested() override {
+    void EndOfRecord() override { events.push_back("eor"); }
+    void LocalEchoNegotiated() override { events.push_back("echo"); }
+    void SendLocRequested() override {
         events.push_back("sendloc");
         if (onSendLoc) {
             onSendLoc();
         }
     }
-    void termTypeRequested() override {
+    void TermTypeRequested() override {
         events.push_back("termtype");
         if (onTermType) {
             onTermType();
@@ -65,9 +65,9 @@ public:
 
 class TelnetProtocolTest : public ::testing::Test {
 protected:
-    void feed(const Bytes& bytes) { proto.receive(bytes.data(), bytes.size()); }
+    void feed(const Bytes& bytes) { proto.Receive(bytes.data(), bytes.size()); }
     void feed(const std::string& text) {
-        proto.receive(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        proto.Receive(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     }
 
     RecordingSink sink;
@@ -96,7 +96,7 @@ TEST_F(TelnetProtocolTest, UnansweredCommandsAreDroppedWithTheirIac) {
     for (const Bytes& d : sink.deliveries) {
         EXPECT_EQ(d, (Bytes{'x', 'y'}));
     }
-    EXPECT_EQ(proto.state(), ParserState::Data);
+    EXPECT_EQ(proto.State(), ParserState::Data);
 }
 
 TEST_F(TelnetProtocolTest, CommandBytesWithoutIacAreData) {
@@ -164,21 +164,21 @@ TEST_F(TelnetProtocolTest, EveryOptionAndVerbGetsTheTableReplyEveryTime) {
 
 TEST_F(TelnetProtocolTest, EchoNegotiationSetsLocalEchoAndNotifies) {
     feed(Bytes{kIac, kWont, kOptEcho});
-    EXPECT_TRUE(proto.localEcho());
+    EXPECT_TRUE(proto.LocalEcho());
     EXPECT_TRUE(sink.sends.empty());
     EXPECT_EQ(sink.events, (std::vector<std::string>{"echo"}));
 
     sink.events.clear();
     feed(Bytes{kIac, kWill, kOptEcho});
-    EXPECT_FALSE(proto.localEcho());
+    EXPECT_FALSE(proto.LocalEcho());
     ASSERT_EQ(sink.sends.size(), 1u);
     EXPECT_EQ(sink.sends[0], (Bytes{255, 253, 1}));
     EXPECT_EQ(sink.events, (std::vector<std::string>{"send", "echo"}));  // reply first
 
     sink.events.clear();
-    proto.setLocalEcho(true);
+    proto.SetLocalEcho(true);
     feed(Bytes{kIac, kDo, kOptEcho, kIac, kDont, kOptEcho});
-    EXPECT_TRUE(proto.localEcho());  // DO/DONT ECHO leave it alone
+    EXPECT_TRUE(proto.LocalEcho());  // DO/DONT ECHO leave it alone
     EXPECT_EQ(sink.events, (std::vector<std::string>{"echo", "echo"}));
 }
 
@@ -192,12 +192,12 @@ TEST_F(TelnetProtocolTest, TerminalTypeRequestIsAnswered) {
 }
 
 TEST_F(TelnetProtocolTest, TerminalTypeIsReadAfterTheHookAndSentAsItStands) {
-    sink.onTermType = [this] { proto.setTermType(std::string("A\xff", 2)); };
+    sink.onTermType = [this] { proto.SetTermType(std::string("A\xff", 2)); };
     feed(Bytes{kIac, kSb, 24, 1, kIac, kSe});
     ASSERT_EQ(sink.sends.size(), 1u);
     EXPECT_EQ(sink.sends[0], (Bytes{255, 250, 24, 0, 'A', 255, 255, 240}));
 
-    sink.onTermType = [this] { proto.setTermType(""); };
+    sink.onTermType = [this] { proto.SetTermType(""); };
     feed(Bytes{kIac, kSb, 24, 1, 99, kIac, kSe});  // trailing bytes after SEND do not matter
     ASSERT_EQ(sink.sends.size(), 2u);
     EXPECT_EQ(sink.sends[1], (Bytes{255, 250, 24, 0, 255, 240}));
@@ -211,7 +211,7 @@ TEST_F(TelnetProtocolTest, SendLocationGoesOutInTwoSendsAroundTheHook) {
     EXPECT_EQ(sink.events, (std::vector<std::string>{"send", "sendloc", "send"}));
 
     sink.sends.clear();
-    sink.onSendLoc = [this] { proto.setLocation("Bench 4"); };
+    sink.onSendLoc = [this] { proto.SetLocation("Bench 4"); };
     feed(Bytes{kIac, kDo, kOptSendLocation});
     ASSERT_EQ(sink.sends.size(), 2u);
     EXPECT_EQ(sink.sends[1], bytesOf("\xff\xfa\x17"
@@ -232,7 +232,7 @@ TEST_F(TelnetProtocolTest, OtherSubnegotiationsAreIgnored) {
     feed(Bytes{kIac, kSb, 24, kSe});        // one byte, no IAC
     EXPECT_TRUE(sink.sends.empty());
     EXPECT_TRUE(sink.deliveries.empty());
-    EXPECT_EQ(proto.state(), ParserState::Data);
+    EXPECT_EQ(proto.State(), ParserState::Data);
 }
 
 TEST_F(TelnetProtocolTest, SeAloneEndsASubnegotiation) {
@@ -254,16 +254,16 @@ TEST_F(TelnetProtocolTest, CommandsSplitAcrossReadsActAsOnePiece) {
                        23,  kIac, kEor, kIac, 241,  '!',  kIac, kWont, 1};
     RecordingSink whole;
     TelnetProtocol wholeProto(whole);
-    wholeProto.receive(stream.data(), stream.size());
+    wholeProto.Receive(stream.data(), stream.size());
 
     for (std::size_t cut = 1; cut < stream.size(); ++cut) {
         RecordingSink split;
         TelnetProtocol splitProto(split);
-        splitProto.receive(stream.data(), cut);
-        splitProto.receive(stream.data() + cut, stream.size() - cut);
+        splitProto.Receive(stream.data(), cut);
+        splitProto.Receive(stream.data() + cut, stream.size() - cut);
         EXPECT_EQ(split.sends, whole.sends) << "cut at " << cut;
         EXPECT_EQ(split.allData(), whole.allData()) << "cut at " << cut;
-        EXPECT_EQ(splitProto.localEcho(), wholeProto.localEcho()) << "cut at " << cut;
+        EXPECT_EQ(splitProto.LocalEcho(), wholeProto.LocalEcho()) << "cut at " << cut;
     }
     EXPECT_EQ(whole.allData(), (Bytes{'h', 'i', 255, '!'}));
 }
@@ -289,7 +289,7 @@ TEST_F(TelnetProtocolTest, OneDeliveryPerBatchAndNoneForCommandsOnly) {
     EXPECT_EQ(sink.allData().size(), 4999u);
     EXPECT_EQ(sink.allData()[2500], 255);
     EXPECT_TRUE(sink.terminatorSeen);
-    EXPECT_EQ(proto.bufferedCount(), 0);
+    EXPECT_EQ(proto.BufferedCount(), 0);
 }
 
 TEST_F(TelnetProtocolTest, NeverEndedSubnegotiationStaysBounded) {
@@ -297,7 +297,7 @@ TEST_F(TelnetProtocolTest, NeverEndedSubnegotiationStaysBounded) {
     const Bytes chunk(64 * 1024, 'x');
     for (int i = 0; i < 64; ++i) {  // 4 MiB without SE
         feed(chunk);
-        ASSERT_LE(proto.subnegotiationSize(), TelnetProtocol::kMaxSubnegotiation);
+        ASSERT_LE(proto.SubnegotiationSize(), TelnetProtocol::kMaxSubnegotiation);
     }
     EXPECT_TRUE(sink.deliveries.empty());
     // The over-long subnegotiation is ignored even though it began with TERMINAL-TYPE SEND.
@@ -305,7 +305,7 @@ TEST_F(TelnetProtocolTest, NeverEndedSubnegotiationStaysBounded) {
     EXPECT_TRUE(sink.sends.empty());
     ASSERT_EQ(sink.deliveries.size(), 1u);
     EXPECT_EQ(sink.deliveries[0], (Bytes{'a'}));
-    EXPECT_EQ(proto.subnegotiationSize(), 0u);
+    EXPECT_EQ(proto.SubnegotiationSize(), 0u);
 
     // The next one is handled normally again.
     feed(Bytes{kIac, kSb, 24, 1, kIac, kSe});

@@ -19,6 +19,8 @@
 #include "terminal/EInOutError.h"
 #include "terminal/EmulTScreen.h"
 
+using namespace vandrel::terminal;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include "terminal/EmulTScreen.h"
 
+using namespace vandrel::terminal;
+
 namespace {
 
 class FakeView : public EmulTScreenHost {

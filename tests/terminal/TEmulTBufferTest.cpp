@@ -4,6 +4,8 @@
 
 #include "terminal/TEmulTBuffer.h"
 
+using namespace vandrel::terminal;
+
 namespace {
 
 TEmulTCell Ch(char c) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
@@ -15,6 +14,8 @@
 
 #include "terminal/EInOutError.h"
 #include "terminal/TEmulT.h"
+
+using namespace vandrel::terminal;
 
 namespace {
 
@@ -417,10 +418,4 @@ TEST_F(TEmulTViewTest, UnloggableBytesAreNotShown) {
     EXPECT_EQ(view->Buffer().GetCell(3, 1).Character, 0);
     EXPECT_GT(LitPixels(OnScreen(), 2, 1), 0);
     EXPECT_EQ(LitPixels(OnScreen(), 3, 1), 0);
-}
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

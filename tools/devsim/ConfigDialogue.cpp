@@ -3,7 +3,7 @@
 #include "Ipv4.h"
 #include "Text.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 namespace {
 
@@ -26,11 +26,11 @@ std::string ConfigDialogue::start() {
 std::string ConfigDialogue::prompt() const {
     switch (m_step) {
         case Step::Ip:
-            return "IP address [" + ipv4::format(m_new.ip) + "]: ";
+            return "IP address [" + formatIpv4(m_new.ip) + "]: ";
         case Step::Netmask:
-            return "Netmask [" + ipv4::format(m_new.netmask) + "]: ";
+            return "Netmask [" + formatIpv4(m_new.netmask) + "]: ";
         case Step::Gateway:
-            return "Gateway [" + ipv4::format(m_new.gateway) + "]: ";
+            return "Gateway [" + formatIpv4(m_new.gateway) + "]: ";
         case Step::Confirm:
             return "Save these settings? (y/n): ";
         case Step::Done:
@@ -66,8 +66,8 @@ std::string ConfigDialogue::cancel() {
 
 std::string ConfigDialogue::answerIp(const std::string& line) {
     if (!line.empty()) {
-        auto ip = ipv4::parse(line);
-        if (!ip || !ipv4::isUsableHost(*ip)) {
+        auto ip = parseIpv4(line);
+        if (!ip || !isUsableHost(*ip)) {
             return "Invalid IP address '" + line +
                    "': give four numbers 0-255 such as 192.168.1.20.\r\n" + prompt();
         }
@@ -80,15 +80,15 @@ std::string ConfigDialogue::answerIp(const std::string& line) {
 std::string ConfigDialogue::answerNetmask(const std::string& line) {
     std::uint32_t mask = m_new.netmask;
     if (!line.empty()) {
-        auto parsed = ipv4::parse(line);
-        if (!parsed || !ipv4::isNetmask(*parsed)) {
+        auto parsed = parseIpv4(line);
+        if (!parsed || !isNetmask(*parsed)) {
             return "Invalid netmask '" + line + "': give a mask such as 255.255.255.0.\r\n" +
                    prompt();
         }
         mask = *parsed;
     }
-    if (!ipv4::isNetmask(mask) || isNetworkOrBroadcast(m_new.ip, mask)) {
-        return "Invalid netmask " + ipv4::format(mask) + ": " + ipv4::format(m_new.ip) +
+    if (!isNetmask(mask) || isNetworkOrBroadcast(m_new.ip, mask)) {
+        return "Invalid netmask " + formatIpv4(mask) + ": " + formatIpv4(m_new.ip) +
                " would be the network or broadcast address.\r\n" + prompt();
     }
     m_new.netmask = mask;
@@ -101,7 +101,7 @@ std::string ConfigDialogue::answerNetmask(const std::string& line) {
 
 std::string ConfigDialogue::answerGateway(const std::string& line) {
     if (!line.empty()) {
-        auto gateway = ipv4::parse(line);
+        auto gateway = parseIpv4(line);
         bool valid = gateway.has_value();
         if (valid && *gateway != 0) {
             valid = (*gateway & m_new.netmask) == (m_new.ip & m_new.netmask) &&
@@ -131,9 +131,9 @@ std::string ConfigDialogue::answerConfirm(const std::string& line) {
 }
 
 std::string ConfigDialogue::summary() const {
-    return "\r\nNew settings:\r\n  IP address: " + ipv4::format(m_new.ip) +
-           "\r\n  Netmask:    " + ipv4::format(m_new.netmask) +
-           "\r\n  Gateway:    " + ipv4::format(m_new.gateway) + "\r\n";
+    return "\r\nNew settings:\r\n  IP address: " + formatIpv4(m_new.ip) +
+           "\r\n  Netmask:    " + formatIpv4(m_new.netmask) +
+           "\r\n  Gateway:    " + formatIpv4(m_new.gateway) + "\r\n";
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // The IP settings a device keeps.
 struct IpSettings {
@@ -46,4 +46,4 @@ private:
     std::optional<IpSettings> m_saved;
 };
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

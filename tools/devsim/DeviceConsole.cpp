@@ -3,7 +3,7 @@
 #include "Ipv4.h"
 #include "Text.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 namespace {
 
@@ -110,13 +110,13 @@ void DeviceConsole::command(const std::string& line, std::string& out) {
     } else if (line == "show") {
         IpSettings settings = m_state.settingsFor(m_localAddress);
         out += "Device:     " + m_state.device() + "\r\nS/N:        " + m_state.serial() +
-               "\r\nIP address: " + ipv4::format(settings.ip) +
-               "\r\nNetmask:    " + ipv4::format(settings.netmask) +
-               "\r\nGateway:    " + ipv4::format(settings.gateway) + "\r\n";
+               "\r\nIP address: " + formatIpv4(settings.ip) +
+               "\r\nNetmask:    " + formatIpv4(settings.netmask) +
+               "\r\nGateway:    " + formatIpv4(settings.gateway) + "\r\n";
     } else if (!line.empty()) {
         out += "Unknown command '" + line + "', type help for the list.\r\n";
     }
     out += kPrompt;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -7,7 +7,7 @@
 #include "ConfigDialogue.h"
 #include "DeviceState.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // The device's command line as a telnet user sees it, without the socket: data bytes
 // in (telnet commands already removed), bytes to send back out. CR LF, a lone CR or a
@@ -45,4 +45,4 @@ private:
 
 inline constexpr const char* kPrompt = "> ";
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

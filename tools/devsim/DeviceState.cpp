@@ -2,22 +2,22 @@
 
 #include "Ipv4.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 DeviceState::DeviceState(const Options& options)
     : m_fields(options.fields),
-      m_netmask(ipv4::parse(options.netmask).value_or(0xFFFFFF00u)),
-      m_gateway(ipv4::parse(options.gateway).value_or(0)) {}
+      m_netmask(parseIpv4(options.netmask).value_or(0xFFFFFF00u)),
+      m_gateway(parseIpv4(options.gateway).value_or(0)) {}
 
 DeviceFields DeviceState::replyFields(std::uint32_t arrivalAddress) const {
     DeviceFields fields = m_fields;
     // The MAC belongs to the hardware: it follows the address the device came up
     // with, not the one a technician configures later.
-    std::uint32_t hardware = ipv4::parse(fields.ip).value_or(arrivalAddress);
+    std::uint32_t hardware = parseIpv4(fields.ip).value_or(arrivalAddress);
     if (m_saved) {
-        fields.ip = ipv4::format(m_saved->ip);
+        fields.ip = formatIpv4(m_saved->ip);
     } else if (fields.ip == "auto") {
-        fields.ip = ipv4::format(arrivalAddress);
+        fields.ip = formatIpv4(arrivalAddress);
     }
     if (fields.mac == "auto") {
         fields.mac = macForAddress(hardware);
@@ -30,10 +30,10 @@ IpSettings DeviceState::settingsFor(std::uint32_t localAddress) const {
         return *m_saved;
     }
     IpSettings settings{localAddress, m_netmask, m_gateway};
-    if (auto given = ipv4::parse(m_fields.ip)) {
+    if (auto given = parseIpv4(m_fields.ip)) {
         settings.ip = *given;
     }
     return settings;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -7,7 +7,7 @@
 #include "ConfigDialogue.h"
 #include "Options.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // What one simulated device knows about itself; shared by the discovery responder
 // and every telnet session, so a saved IP configuration shows in the next reply.
@@ -34,4 +34,4 @@ private:
     std::optional<IpSettings> m_saved;
 };
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace devsim {
+namespace vandrel::devsim {
 
 namespace {
 
@@ -55,4 +55,4 @@ std::string macForAddress(std::uint32_t address) {
     return text;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // The five texts of a discovery reply, in frame order.
 struct DeviceFields {
@@ -37,4 +37,4 @@ std::string buildReply(const DeviceFields& fields, const FrameShape& shape);
 // simulated device in a lab has a different one without configuration.
 std::string macForAddress(std::uint32_t address);
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -11,7 +11,7 @@
 
 #include "Ipv4.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 namespace {
 
@@ -41,7 +41,7 @@ bool DiscoveryResponder::open(std::string& error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(m_options.discoveryPort));
-    address.sin_addr.s_addr = htonl(ipv4::parse(m_options.bindAddress).value_or(0));
+    address.sin_addr.s_addr = htonl(parseIpv4(m_options.bindAddress).value_or(0));
     if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         error = "udp bind " + m_options.bindAddress + ":" +
                 std::to_string(m_options.discoveryPort) + ": " + std::strerror(errno);
@@ -147,4 +147,4 @@ std::optional<TimePoint> DiscoveryResponder::nextDeadline() const {
     return m_pending.front().due;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -11,7 +11,7 @@
 #include "Log.h"
 #include "Options.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // The UDP side of a device: answers each one-byte request 0x05 with the configured
 // number of replies, sent to the sender's address and port after the configured delay.
@@ -48,4 +48,4 @@ private:
     std::deque<Pending> m_pending;
 };
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

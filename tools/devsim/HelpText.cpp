@@ -1,6 +1,6 @@
 #include "HelpText.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 std::string helpText() {
     return R"HELP(Usage: vandrel-devsim [OPTION]...
@@ -72,4 +72,4 @@ Several devices at once, each with its own address, and Vandrel among them:
 )HELP";
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -2,8 +2,8 @@
 
 #include <string>
 
-namespace devsim {
+namespace vandrel::devsim {
 
 std::string helpText();
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

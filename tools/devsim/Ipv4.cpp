@@ -1,8 +1,8 @@
 #include "Ipv4.h"
 
-namespace devsim::ipv4 {
+namespace vandrel::devsim {
 
-std::optional<std::uint32_t> parse(const std::string& text) {
+std::optional<std::uint32_t> parseIpv4(const std::string& text) {
     std::uint32_t result = 0;
     std::size_t pos = 0;
     for (int part = 0; part < 4; ++part) {
@@ -29,7 +29,7 @@ std::optional<std::uint32_t> parse(const std::string& text) {
     return result;
 }
 
-std::string format(std::uint32_t address) {
+std::string formatIpv4(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
@@ -47,4 +47,4 @@ bool isUsableHost(std::uint32_t address) {
     return first != 0 && first != 127 && first < 224;
 }
 
-}  // namespace devsim::ipv4
+}  // namespace vandrel::devsim

@@ -4,16 +4,15 @@
 #include <optional>
 #include <string>
 
-namespace devsim {
+namespace vandrel::devsim {
 
-// IPv4 addresses in host byte order, as technicians type and read them.
-namespace ipv4 {
+// IPv4 addresses are in host byte order, as technicians type and read them.
 
 // Strict dotted quad: four decimal numbers 0-255, no blanks, no leading '+',
 // at most three digits each. Returns nothing for anything else.
-std::optional<std::uint32_t> parse(const std::string& text);
+std::optional<std::uint32_t> parseIpv4(const std::string& text);
 
-std::string format(std::uint32_t address);
+std::string formatIpv4(std::uint32_t address);
 
 // True for masks whose one-bits are contiguous from the top (0.0.0.0 excluded).
 bool isNetmask(std::uint32_t mask);
@@ -21,5 +20,4 @@ bool isNetmask(std::uint32_t mask);
 // An address a device may take: not 0.x.x.x, not loopback, not multicast or reserved.
 bool isUsableHost(std::uint32_t address);
 
-}  // namespace ipv4
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-namespace devsim {
+namespace vandrel::devsim {
 
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
@@ -21,4 +21,4 @@ void logLine(const char* format, Args... args) {
     std::fputc('\n', stderr);
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

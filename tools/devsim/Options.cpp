@@ -6,7 +6,7 @@
 
 #include "Ipv4.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 namespace {
 
@@ -92,7 +92,7 @@ const std::map<std::string, Handler>& valueOptions() {
         {"--bind",
          [](Options& o, const std::string& v) {
              o.bindAddress = v;
-             return ipv4::parse(v).has_value();
+             return parseIpv4(v).has_value();
          }},
         {"--discovery-port",
          [](Options& o, const std::string& v) {
@@ -108,13 +108,13 @@ const std::map<std::string, Handler>& valueOptions() {
         {"--netmask",
          [](Options& o, const std::string& v) {
              o.netmask = v;
-             auto mask = ipv4::parse(v);
-             return mask && ipv4::isNetmask(*mask);
+             auto mask = parseIpv4(v);
+             return mask && isNetmask(*mask);
          }},
         {"--gateway",
          [](Options& o, const std::string& v) {
              o.gateway = v;
-             return ipv4::parse(v).has_value();
+             return parseIpv4(v).has_value();
          }},
         {"--reply-count",
          [](Options& o, const std::string& v) { return parseNumber(v, 0, 10000, o.replyCount); }},
@@ -231,4 +231,4 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
     return result;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -6,7 +6,7 @@
 
 #include "DiscoveryFrame.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // Everything the simulator can be told on its command line.
 struct Options {
@@ -43,4 +43,4 @@ bool parseOptionScript(const std::string& text, std::string& bytes, std::string&
 
 std::string defaultOptionScript();
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

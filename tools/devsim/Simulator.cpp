@@ -12,7 +12,7 @@
 
 #include "Ipv4.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 namespace {
 
@@ -65,7 +65,7 @@ bool Simulator::openListener(std::string& error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(m_options.telnetPort));
-    address.sin_addr.s_addr = htonl(ipv4::parse(m_options.bindAddress).value_or(0));
+    address.sin_addr.s_addr = htonl(parseIpv4(m_options.bindAddress).value_or(0));
     if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(m_listenFd, 16) != 0) {
         error = "telnet listen " + m_options.bindAddress + ":" +
@@ -162,4 +162,4 @@ int Simulator::run(const volatile std::sig_atomic_t& stop) {
     return 0;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

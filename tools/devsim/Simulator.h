@@ -11,7 +11,7 @@
 #include "Options.h"
 #include "TelnetSession.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // One simulated device: the discovery responder, the telnet listener and its
 // sessions, all driven by a single poll() loop until stop is set.
@@ -45,4 +45,4 @@ private:
     std::vector<std::unique_ptr<TelnetSession>> m_sessions;
 };
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -1,8 +1,6 @@
 #include "TelnetReader.h"
 
-namespace devsim {
-
-using namespace telnet;
+namespace vandrel::devsim {
 
 void TelnetReader::dataByte(unsigned char byte, std::vector<TelnetEvent>& events) {
     if (events.empty() || events.back().kind != TelnetEvent::Kind::Data) {
@@ -73,4 +71,4 @@ void TelnetReader::feed(const char* bytes, std::size_t length, std::vector<Telne
     }
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -5,14 +5,25 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace vandrel::devsim {
 
-namespace telnet {
-inline constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250,
-                               IP = 244, SE = 240;
-inline constexpr unsigned char ECHO = 1, SGA = 3, LOCATION = 23, TTYPE = 24;
-inline constexpr unsigned char IS = 0, SEND = 1;
-}  // namespace telnet
+// Telnet command and option bytes (RFC 854 and the option RFCs).
+enum TelnetCode : unsigned char {
+    IAC = 255,
+    DONT = 254,
+    DO = 253,
+    WONT = 252,
+    WILL = 251,
+    SB = 250,
+    IP = 244,
+    SE = 240,
+    ECHO = 1,
+    SGA = 3,
+    LOCATION = 23,
+    TTYPE = 24,
+    IS = 0,
+    SEND = 1,
+};
 
 // What the server side makes of the bytes a client sends.
 struct TelnetEvent {
@@ -44,4 +55,4 @@ private:
     std::string m_sub;
 };
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace devsim {
-
-using namespace telnet;
+namespace vandrel::devsim {
 
 namespace {
 
@@ -362,4 +360,4 @@ std::optional<TimePoint> TelnetSession::nextDeadline() const {
     return next;
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

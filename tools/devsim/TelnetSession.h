@@ -12,7 +12,7 @@
 #include "Options.h"
 #include "TelnetReader.h"
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // Appends every byte that clients send to one file (sessions interleave in arrival order).
 class Recorder {
@@ -92,4 +92,4 @@ private:
     std::string m_peer;
 };
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace devsim {
+namespace vandrel::devsim {
 
 // A typed line without its leading and trailing blanks and tabs.
 inline std::string trimmed(const std::string& text) {
@@ -13,4 +13,4 @@ inline std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-}  // namespace devsim
+}  // namespace vandrel::devsim

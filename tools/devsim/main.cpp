@@ -19,9 +19,9 @@ void onSignal(int) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    devsim::ParsedOptions parsed = devsim::parseOptions(args);
+    vandrel::devsim::ParsedOptions parsed = vandrel::devsim::parseOptions(args);
     if (parsed.help) {
-        std::fputs(devsim::helpText().c_str(), stdout);
+        std::fputs(vandrel::devsim::helpText().c_str(), stdout);
         return 0;
     }
     if (!parsed.error.empty()) {
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
 
-    devsim::Simulator simulator(parsed.options);
+    vandrel::devsim::Simulator simulator(parsed.options);
     std::string error;
     if (!simulator.open(error)) {
         std::fprintf(stderr, "vandrel-devsim: %s\n", error.c_str());

@@ -15,14 +15,18 @@
 #include "net/ESocketException.h"
 #include "net/SocketErrorCodes.h"
 #include "support/DevsimProcess.h"
-#include "telnet/EventPump.h"
-#include "telnet/InetdServer.h"
-#include "telnet/ScriptedPeer.h"
+#include "support/EventPump.h"
+#include "support/InetdServer.h"
+#include "support/LoopbackListener.h"
+#include "support/ScriptedPeer.h"
 #include "telnet/TelnetCodes.h"
 #include "terminal/EInOutError.h"
 #include "terminal/TTnEmulT.h"
 
-using namespace telnet;
+using namespace vandrel::net;
+using namespace vandrel::telnet;
+using namespace vandrel::test;
+using namespace vandrel::terminal;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -87,6 +91,25 @@ protected:
         ASSERT_TRUE(pumpUntil([this] { return peer.acceptedCount() == 1; }));
     }
 
+    // Connects, then logs into a fresh session.log in a folder of its own that TearDown removes.
+    std::filesystem::path connectLogging(const std::string& folder) {
+        logDir = std::filesystem::temp_directory_path() /
+                 ("vandrel-tnemult-" + folder + std::to_string(::getpid()));
+        std::filesystem::create_directories(logDir);
+        const auto log = logDir / "session.log";
+        std::filesystem::remove(log);
+        connect();
+        term->SetLogName(log.string());
+        term->SetLog(true);
+        return log;
+    }
+
+    void TearDown() override {
+        if (!logDir.empty()) {
+            std::filesystem::remove_all(logDir);
+        }
+    }
+
     bool peerGot(const Bytes& want, int ms = 5000) {
         return pumpUntil([&] { return peer.received() == want; }, ms);
     }
@@ -101,6 +124,7 @@ protected:
     ScriptedPeer peer;
     std::unique_ptr<TestTerminal> term;
     std::vector<std::string> events;
+    std::filesystem::path logDir;
 };
 
 }  // namespace
@@ -200,7 +224,7 @@ TEST_F(TTnEmulTTest, ManyBlocksAreShownCompleteAndInOrder) {
 }
 
 TEST_F(TTnEmulTTest, RefusedPortShowsTheFailureAndBeeps) {
-    term->SetPort(std::to_string(ScriptedPeer::unusedPort()));
+    term->SetPort(std::to_string(unusedPort()));
     Word errorSeen = 0;
     term->OnSessionConnected = [&](TTnEmulT& s) { errorSeen = s.Error(); };
     term->Connect();
@@ -333,14 +357,7 @@ TEST_F(TTnEmulTTest, WithoutAConnectionEverythingIsInert) {
 }
 
 TEST_F(TTnEmulTTest, LoggingDuringASessionRecordsTheExactBytes) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("vandrel-tnemult-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const auto log = dir / "session.log";
-    std::filesystem::remove(log);
-    connect();
-    term->SetLogName(log.string());
-    term->SetLog(true);
+    const auto log = connectLogging("");
     const Bytes payload{'l', 'o', 'g', 0, '\r', '\n', kIac, kIac, 0x1b, '[', 'm', kIac, kWill, 3};
     peer.send(payload);
     ASSERT_TRUE(peerGot(Bytes{255, 253, 3}));
@@ -355,7 +372,6 @@ TEST_F(TTnEmulTTest, LoggingDuringASessionRecordsTheExactBytes) {
     want += "\r\n\xff\x1b[mk\r\n*** Server has closed ***\r\n<Close>";
     EXPECT_EQ(readFile(log), want);
     EXPECT_EQ(rowText(*term, 3), "log");  // the 0 byte shows nothing
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(TTnEmulTTest, LogErrorsOnReceivedDataAndKeysAreDropped) {
@@ -440,21 +456,8 @@ TEST_F(TTnEmulTTest, DebianTelnetdSession) {
     EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 TEST_F(TTnEmulTTest, SwitchingLoggingOffFirstLogsWhatArrivedBefore) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("vandrel-tnemult-off-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const auto log = dir / "session.log";
-    std::filesystem::remove(log);
-    connect();
-    term->SetLogName(log.string());
-    term->SetLog(true);
+    const auto log = connectLogging("off-");
     int blocks = 0;
     term->OnDataAvailable = [&](TTnEmulT& s, const char*, int&) {
         if (++blocks == 2) {
@@ -464,5 +467,4 @@ TEST_F(TTnEmulTTest, SwitchingLoggingOffFirstLogsWhatArrivedBefore) {
     peer.send(std::string(2048, 'a') + std::string(100, 'b'));
     ASSERT_TRUE(pumpUntil([&] { return blocks == 2; }));
     EXPECT_EQ(readFile(log), "<Open>" + std::string(2048, 'a') + "<Close>");
-    std::filesystem::remove_all(dir);
 }

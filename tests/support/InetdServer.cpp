@@ -1,6 +1,6 @@
-#include "telnet/InetdServer.h"
+#include "support/InetdServer.h"
 
-#include "telnet/LoopbackListener.h"
+#include "support/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,12 +13,10 @@
 #include <chrono>
 #include <stdexcept>
 
+namespace vandrel::test {
+
 InetdServer::InetdServer(std::vector<std::string> argv) : m_argv(std::move(argv)) {
-    m_listenFd = bindLoopback(m_port);
-    if (::listen(m_listenFd, 4) != 0) {
-        ::close(m_listenFd);
-        throw std::runtime_error("InetdServer: cannot listen on 127.0.0.1");
-    }
+    m_listenFd = listenLoopback(m_port);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -80,3 +78,5 @@ void InetdServer::launch(int fd) {
         ++m_launched;
     }
 }
+
+}  // namespace vandrel::test

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace vandrel::test {
+
 // Runs a program inetd-style for each connection to a listening port on 127.0.0.1: the
 // accepted socket becomes the program's standard input, output and error. Used to put a
 // real server (Debian's telnetd) behind a port the system picked, without a fixed port.
@@ -37,3 +39,5 @@ private:
     std::vector<pid_t> m_children;
     std::thread m_thread;
 };
+
+}  // namespace vandrel::test

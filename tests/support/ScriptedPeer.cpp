@@ -1,6 +1,6 @@
-#include "telnet/ScriptedPeer.h"
+#include "support/ScriptedPeer.h"
 
-#include "telnet/LoopbackListener.h"
+#include "support/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,9 +12,10 @@
 
 #include <stdexcept>
 
+namespace vandrel::test {
+
 ScriptedPeer::ScriptedPeer() {
-    m_listenFd = bindLoopback(m_port);
-    ::listen(m_listenFd, 4);
+    m_listenFd = listenLoopback(m_port);
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error("pipe");
     }
@@ -30,12 +31,6 @@ ScriptedPeer::~ScriptedPeer() {
     ::close(m_listenFd);
     ::close(m_wake[0]);
     ::close(m_wake[1]);
-}
-
-std::uint16_t ScriptedPeer::unusedPort() {
-    std::uint16_t port = 0;
-    ::close(bindLoopback(port));  // bound, never listened, closed: connects are refused
-    return port;
 }
 
 void ScriptedPeer::send(const Bytes& bytes) {
@@ -145,3 +140,5 @@ void ScriptedPeer::run() {
         flushOutgoing();
     }
 }
+
+}  // namespace vandrel::test

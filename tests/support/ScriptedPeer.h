@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace vandrel::test {
+
 // A telnet server stand-in on 127.0.0.1 (port chosen by the system) that runs on its own
 // thread with plain blocking-free POSIX calls: it accepts one client at a time, sends what the
 // test queues, and records every byte the client sends. Used to check what the client puts
@@ -39,9 +41,6 @@ public:
     int acceptedCount() const { return m_accepted.load(); }
     bool clientClosedByPeer() const { return m_clientGone.load(); }
 
-    // A port on 127.0.0.1 on which nothing listens, for refused connections.
-    static std::uint16_t unusedPort();
-
 private:
     void run();
     void flushOutgoing();
@@ -62,3 +61,5 @@ private:
     Bytes m_received;
     std::thread m_thread;
 };
+
+}  // namespace vandrel::test

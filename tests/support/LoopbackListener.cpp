@@ -1,4 +1,4 @@
-#include "telnet/LoopbackListener.h"
+#include "support/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <stdexcept>
+
+namespace vandrel::test {
 
 int bindLoopback(std::uint16_t& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -24,3 +26,20 @@ int bindLoopback(std::uint16_t& port) {
     port = ntohs(addr.sin_port);
     return fd;
 }
+
+int listenLoopback(std::uint16_t& port, int backlog) {
+    const int fd = bindLoopback(port);
+    if (::listen(fd, backlog) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    return fd;
+}
+
+std::uint16_t unusedPort() {
+    std::uint16_t port = 0;
+    ::close(bindLoopback(port));
+    return port;
+}
+
+}  // namespace vandrel::test

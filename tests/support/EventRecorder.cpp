@@ -1,19 +1,21 @@
-#include "EventRecorder.h"
+#include "support/EventRecorder.h"
 
 #include <algorithm>
 
-namespace nettest {
+namespace vandrel::test {
 
-const char* StateName(TSocketState s) {
+using namespace net;
+
+const char* stateName(TSocketState s) {
     static const char* const names[] = {"wsInvalidState", "wsOpened",         "wsBound",
                                         "wsConnecting",   "wsSocksConnected", "wsConnected",
                                         "wsAccepting",    "wsListening",      "wsClosed"};
     return names[static_cast<int>(s)];
 }
 
-void EventRecorder::Attach(TCustomWSocket& s) {
+void EventRecorder::attach(TCustomWSocket& s) {
     s.OnChangeState = [this](TObject*, TSocketState o, TSocketState n) {
-        events.push_back(std::string(StateName(o)) + "->" + StateName(n));
+        events.push_back(std::string(stateName(o)) + "->" + stateName(n));
     };
     s.OnSessionConnected = [this](TObject*, Word e) {
         events.push_back("connected:" + std::to_string(e));
@@ -28,11 +30,11 @@ void EventRecorder::Attach(TCustomWSocket& s) {
     };
 }
 
-int EventRecorder::Count(const std::string& e) const {
+int EventRecorder::count(const std::string& e) const {
     return static_cast<int>(std::count(events.begin(), events.end(), e));
 }
 
-std::string EventRecorder::Joined() const {
+std::string EventRecorder::joined() const {
     std::string out;
     for (const std::string& e : events) {
         out += (out.empty() ? "" : " ") + e;
@@ -40,4 +42,4 @@ std::string EventRecorder::Joined() const {
     return out;
 }
 
-}  // namespace nettest
+}  // namespace vandrel::test
