@@ -1,0 +1,93 @@
+#pragma once
+
+// The client's reading of a SOCKS proxy's replies. Bytes arrive in pieces of
+// any size: the caller reads at most room() bytes into tail() and reports the
+// count with received(), which says what the client must do next. Plain byte
+// code without sockets; the SOCKS layer of the socket drives it.
+
+#include <cstdint>
+#include <string>
+
+#include "net/SocksRequest.h"
+
+namespace vandrel::net {
+
+// Handshake failure codes, reported through OnSocksError and then as the
+// ErrCode of OnSessionConnected and OnSessionClosed. They lie outside the
+// socket library's range.
+inline constexpr int kSocksLogicError = 20001;  // also too much or too long a reply
+inline constexpr int kSocksVersionError = 20002;
+inline constexpr int kSocksMethodRefused = 20003;
+inline constexpr int kSocksGeneralFailure = 20004;  // 20004..20011: level 5 replies 1..8
+inline constexpr int kSocksConnectionRefused = 20008;
+inline constexpr int kSocksAddressTypeError = 20011;
+inline constexpr int kSocksUnassignedError = 20012;
+inline constexpr int kSocksInternalError = 20013;
+inline constexpr int kSocksAuthFailed = 20015;
+inline constexpr int kSocksRequestRejected = 20016;
+inline constexpr int kSocksResolveError = 20017;
+
+class SocksReplyParser {
+public:
+    // What the client waits for; the numbers are the layer's SOCKS states.
+    enum class Phase : std::uint8_t { Data = 0, MethodReply = 1, AuthReply = 2, ConnectReply = 3 };
+    enum class Action { Wait, SendAuthRequest, SendConnectRequest, Granted, Fail };
+
+    struct Result {
+        Action action = Action::Wait;
+        // OnSocksAuthState value to report before acting on the result, or -1.
+        int authState = -1;
+        int code = 0;      // for Fail
+        std::string text;  // for Fail
+    };
+
+    // The reply buffer's size; a reply that would not fit fails the handshake.
+    static constexpr int kBufferSize = 128;
+
+    // Starts a handshake: waiting for the method reply, nothing buffered.
+    void start(SocksLevel level);
+    // Back to Data, with nothing buffered and no leftover.
+    void reset();
+    Phase phase() const { return m_phase; }
+    // The client sets the phase when it sends a request (and Data on failure).
+    void setPhase(Phase phase) { m_phase = phase; }
+    SocksLevel level() const { return m_level; }
+    // The method the client offered (0 none, 2 user name and password).
+    void setOfferedMethod(std::uint8_t method) { m_offered = method; }
+    std::uint8_t offeredMethod() const { return m_offered; }
+
+    // Most bytes the next read may take; 0 outside a handshake.
+    int room() const;
+    std::uint8_t* tail() { return m_buf + m_count; }
+    // n bytes (at most room()) were written at tail(); n may be 0.
+    Result received(int n);
+    int bufferedCount() const { return m_count; }
+
+    // After a level 5 grant: the proxy's bound address and port as text, and
+    // the bytes that came behind the reply, served before anything else.
+    const std::string& boundAddr() const { return m_boundAddr; }
+    const std::string& boundPort() const { return m_boundPort; }
+    int leftoverCount() const { return m_leftoverCount; }
+    // Copies up to size leftover bytes into out; returns the count.
+    int takeLeftover(void* out, int size);
+    void dropLeftover() { m_leftoverCount = 0; }
+
+private:
+    Result onMethodReply();
+    Result onAuthReply();
+    Result onLevel4Reply();
+    Result onLevel5Reply();
+    Result grantLevel5();
+
+    SocksLevel m_level = SocksLevel::Level5;
+    Phase m_phase = Phase::Data;
+    std::uint8_t m_offered = 0;
+    std::uint8_t m_buf[kBufferSize] = {};
+    int m_count = 0;
+    int m_leftoverPos = 0;
+    int m_leftoverCount = 0;
+    std::string m_boundAddr;
+    std::string m_boundPort;
+};
+
+}  // namespace vandrel::net

@@ -1,0 +1,64 @@
+// libFuzzer entry: any proxy reply stream, cut into reads at fuzzer-chosen
+// points, through every phase of the handshake. The reply buffer is never
+// overrun (AddressSanitizer) and its counts stay inside it.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "net/SocksReplyParser.h"
+
+using vandrel::net::SocksLevel;
+using vandrel::net::SocksReplyParser;
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    SocksReplyParser parser;
+    const SocksLevel levels[] = {SocksLevel::Level4, SocksLevel::Level4A, SocksLevel::Level5};
+    parser.start(levels[data[0] % 3]);
+    parser.setOfferedMethod((data[0] & 4) ? 2 : 0);
+    if (data[0] & 8) {
+        parser.setPhase(SocksReplyParser::Phase::ConnectReply);  // level 4 starts here
+    }
+    std::size_t pos = 1;
+    while (pos < size) {
+        // The first byte of each piece gives the piece's length.
+        const std::size_t want = data[pos++] % 140u;
+        const int room = parser.room();
+        check(room >= 0 && room < SocksReplyParser::kBufferSize);
+        const std::size_t n = std::min({want, size - pos, static_cast<std::size_t>(room)});
+        std::memcpy(parser.tail(), data + pos, n);
+        pos += n;
+        const auto r = parser.received(static_cast<int>(n));
+        check(parser.bufferedCount() >= 0 &&
+              parser.bufferedCount() < SocksReplyParser::kBufferSize);
+        using Action = SocksReplyParser::Action;
+        if (r.action == Action::SendAuthRequest) {
+            parser.setPhase(SocksReplyParser::Phase::AuthReply);
+        } else if (r.action == Action::SendConnectRequest) {
+            parser.setPhase(SocksReplyParser::Phase::ConnectReply);
+        } else if (r.action == Action::Granted) {
+            check(parser.leftoverCount() <= parser.bufferedCount());
+            std::uint8_t out[SocksReplyParser::kBufferSize];
+            const int taken = parser.takeLeftover(out, sizeof out);
+            check(taken >= 0 && parser.leftoverCount() == 0);
+            return 0;
+        } else if (r.action == Action::Fail) {
+            check(r.code >= 20001 && r.code <= 20017 && !r.text.empty());
+            return 0;
+        }
+    }
+    return 0;
+}
