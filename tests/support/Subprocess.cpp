@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <thread>
 
 namespace vandrel::test {
@@ -20,7 +22,8 @@ bool reap(int pid, int& status, bool wait) {
 
 }  // namespace
 
-int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool mergeStderr) {
+int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool mergeStderr,
+                    bool ownProcessGroup) {
     int fds[2];
     if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0) {
         return -1;
@@ -30,8 +33,14 @@ int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool me
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    if (ownProcessGroup) {
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    }
     int pid = ::fork();
     if (pid == 0) {
+        if (ownProcessGroup) {
+            ::setpgid(0, 0);
+        }
         ::dup2(fds[1], STDOUT_FILENO);
         if (mergeStderr) {
             ::dup2(fds[1], STDERR_FILENO);
@@ -65,6 +74,28 @@ void terminateProcess(int pid, std::chrono::milliseconds grace) {
     }
     ::kill(pid, SIGKILL);
     reap(pid, status, true);
+}
+
+void terminateProcessGroup(int pid, std::chrono::milliseconds grace) {
+    if (pid <= 0) {
+        return;
+    }
+    ::kill(-pid, SIGTERM);
+    const auto deadline = Clock::now() + grace;
+    bool killed = false;
+    for (;;) {
+        int status = 0;
+        const int reaped = ::waitpid(-pid, &status, killed ? 0 : WNOHANG);
+        if (reaped < 0 && errno == ECHILD) {
+            return;  // nothing of the group is left
+        }
+        if (reaped == 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } else if (reaped == 0) {
+            ::kill(-pid, SIGKILL);
+            killed = true;
+        }
+    }
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {

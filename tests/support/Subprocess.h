@@ -16,9 +16,17 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
 
 // Starts argv[0] with stdout on a pipe; returns the pid (or -1) and the pipe's read end.
-int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool mergeStderr);
+// With ownProcessGroup the child leads a process group of its own (its id is the pid), and
+// this process adopts whatever the child forks and leaves behind (a child subreaper), so
+// that terminateProcessGroup can end and reap all of it.
+int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool mergeStderr,
+                    bool ownProcessGroup = false);
 
 // SIGTERM, then SIGKILL if the process has not exited within the grace time; reaps it.
 void terminateProcess(int pid, std::chrono::milliseconds grace);
+
+// SIGTERM to the whole group of a child started with ownProcessGroup, then SIGKILL to what
+// is left after the grace time; reaps the child and everything of the group it left behind.
+void terminateProcessGroup(int pid, std::chrono::milliseconds grace);
 
 }  // namespace vandrel::test

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vandrel::test {
+
+// A real SOCKS proxy of Debian's on 127.0.0.1 at a free port, started for one
+// test and stopped (with every process it forked) by the destructor:
+//
+//   auto proxy = SocksProxyProcess::microsocks("user", "secret");  // level 5
+//   auto proxy = SocksProxyProcess::danted();                      // levels 4 and 5
+//   ASSERT_TRUE(proxy.ready()) << proxy.error();
+//   ... SocksServer "127.0.0.1", SocksPort proxy.portText()
+//
+// danted gets a configuration written into a directory of its own that lets
+// clients from 127.0.0.0/8 connect to 127.0.0.0/8 only, without
+// authentication.
+class SocksProxyProcess {
+public:
+    // microsocks, with user name and password authentication when user is set.
+    static SocksProxyProcess microsocks(const std::string& user = {},
+                                        const std::string& password = {});
+    static SocksProxyProcess danted();
+
+    SocksProxyProcess(SocksProxyProcess&& other) noexcept;
+    SocksProxyProcess& operator=(SocksProxyProcess&&) = delete;
+    ~SocksProxyProcess();
+
+    bool ready() const { return m_pid > 0 && m_error.empty(); }
+    const std::string& error() const { return m_error; }
+    std::uint16_t port() const { return m_port; }
+    std::string portText() const { return std::to_string(m_port); }
+    // Stops the proxy; safe to call twice.
+    void stop();
+
+private:
+    SocksProxyProcess() = default;
+    // Starts the program made by argvFor(port), retrying on another port
+    // when the one picked was taken meanwhile.
+    template <typename ArgvFor>
+    void start(const ArgvFor& argvFor);
+    bool waitUntilListening();
+
+    int m_pid = -1;
+    int m_output = -1;
+    std::uint16_t m_port = 0;
+    std::string m_error;
+    std::string m_dir;  // danted's configuration and log
+};
+
+}  // namespace vandrel::test
