@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPrinter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
@@ -98,11 +99,5 @@ QString TMainForm::SimpleText() const {
 void TMainForm::Exit1Click(QObject*) {
     close();
 }
-
-// The information dialog is not part of the program yet.
-void TMainForm::mpInfoClick(QObject*) {}
-
-// Printing is built by a later part; its command does nothing yet.
-void TMainForm::mpPrintTableClick(QObject*) {}
 
 }  // namespace vandrel::app

@@ -12,6 +12,7 @@ class QAction;
 class QFileDialog;
 class QLabel;
 class QMenu;
+class QPrinter;
 class QPushButton;
 class QSplitter;
 class QStatusBar;
@@ -30,6 +31,7 @@ class TMemoryStream;
 
 namespace vandrel::app {
 
+class TAboutBox;
 class TStringAlignGrid;
 
 // The main window. It owns the device table, the session notebook and the discovery
@@ -78,6 +80,11 @@ public:
     QFileDialog* OpenDialog = nullptr;
     QFileDialog* SaveDialog = nullptr;
     std::unique_ptr<discovery::TUDPServer> UDPServer;
+    // The printer of Print Table, made at the first printout; it keeps the choices of the
+    // print dialog (and landscape) from one printout to the next.
+    std::unique_ptr<QPrinter> Printer;
+    // The information dialog that Info shows; Info does nothing without one.
+    TAboutBox* AboutBox = nullptr;
 
     // Published handlers.
     void FormCreate(QObject* Sender);
@@ -101,6 +108,11 @@ public:
     // The application's hint hook: a non-empty hint shows in the status bar's simple-text
     // mode, an empty one brings the two panels back.
     void ApplicationHint(const QString& hint);
+
+    // Prints the whole device table after the print dialog (TMainFormPrinting.cpp): heading,
+    // header row and up to 30 devices a page, further pages repeating heading and header.
+    // Errors abort the printout and go on to the caller.
+    void PrintTable();
 
     // The device table's operations.
     void ClearDeviceTable();

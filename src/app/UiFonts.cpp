@@ -25,6 +25,19 @@ QFont GridHeaderFont() {
     return font;
 }
 
+QFont DialogFont() {
+    QFont font = FormFont();
+    font.setPixelSize(13);
+    return font;
+}
+
+QFont PrintFont(bool bold) {
+    QFont font = FormFont();
+    font.setPointSize(12);
+    font.setBold(bold);
+    return font;
+}
+
 QString DisplayText(const std::string& bytes) {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();

@@ -1,5 +1,6 @@
 #include "app/VandrelApplication.h"
 
+#include "app/AppIcon.h"
 #include "app/MessageDlg.h"
 
 namespace vandrel::app {
@@ -14,7 +15,9 @@ void ShowUnknownException() {
     MessageDlg(QApplication::activeWindow(), QStringLiteral("Unknown error"), TMsgDlgType::mtError);
 }
 
-VandrelApplication::VandrelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+VandrelApplication::VandrelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setWindowIcon(AppIcon());
+}
 
 bool VandrelApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -1,0 +1,153 @@
+#include <QApplication>
+#include <QFile>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPrinter>
+
+#include <array>
+#include <stdexcept>
+
+#include "app/PrintDialog.h"
+#include "app/TAboutBox.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "app/TVersionInfo.h"
+#include "app/UiFonts.h"
+
+namespace vandrel::app {
+
+namespace {
+
+// Lines of a page; line n has its top at n times the line pitch. Line 35 may begin at the
+// page's bottom edge, so 34 is the last line that surely fits.
+constexpr int HeadingLine = 2;
+constexpr int HeaderLine = 4;
+constexpr int FirstRowLine = 5;
+constexpr int LastRowLine = 34;
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Draws the device table onto pages of the printer, in device units: left margin H/20, line
+// pitch H/35, column step W/8 for a page H high and W wide.
+class TablePage {
+public:
+    TablePage(QPainter& painter, QPrinter& printer, QString heading)
+        : m_painter(painter), m_printer(printer), m_heading(std::move(heading)) {
+        const int height = printer.height();
+        const int width = printer.width();
+        m_x0 = height / 20;
+        m_pitch = height / 35;
+        m_step = width / 8;
+    }
+
+    void Print(const StringGrid& grid) {
+        DrawTop(grid, true);
+        int line = HeaderLine;
+        for (int row = 1; row < grid.RowCount(); ++row) {
+            if (++line > LastRowLine) {
+                if (!m_printer.newPage()) {
+                    throw std::runtime_error("Printer error: no new page for the device table");
+                }
+                DrawTop(grid, false);
+                line = FirstRowLine;
+            }
+            for (int col = 0; col < DeviceColumns; ++col) {
+                DrawText(m_columns[col], line, DisplayText(grid.Cell(col, row)));
+            }
+        }
+    }
+
+private:
+    // The heading and the header row; the first page measures where the columns start (each
+    // one step after the end of the caption before it), later pages reuse those places.
+    void DrawTop(const StringGrid& grid, bool measure) {
+        m_painter.setFont(PrintFont(true));
+        DrawText(m_x0, HeadingLine, m_heading);
+        m_painter.setFont(PrintFont(true));
+        int end = 0;
+        for (int col = 0; col < DeviceColumns; ++col) {
+            if (measure) {
+                m_columns[col] = col == 0 ? m_x0 : end + m_step;
+            }
+            end = DrawText(m_columns[col], HeaderLine, DisplayText(grid.Cell(col, 0)));
+        }
+        m_painter.setFont(PrintFont(false));
+    }
+
+    // Draws a text with its top at the line and returns where it ends.
+    int DrawText(int x, int line, const QString& text) {
+        const QFontMetrics metrics = m_painter.fontMetrics();
+        m_painter.drawText(x, line * m_pitch + metrics.ascent(), text);
+        return x + metrics.horizontalAdvance(text);
+    }
+
+    QPainter& m_painter;
+    QPrinter& m_printer;
+    QString m_heading;
+    int m_x0 = 0;
+    int m_pitch = 0;
+    int m_step = 0;
+    std::array<int, DeviceColumns> m_columns{};
+};
+
+// What an aborted job left in its output file is no printout.
+void Discard(QPrinter& printer) {
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+        QFile::remove(printer.outputFileName());
+    }
+}
+
+}  // namespace
+
+void TMainForm::mpPrintTableClick(QObject*) {
+    const int row = sg->Row();
+    if (!sg->Cells(0, row).empty() && !sg->Cells(2, row).empty()) {
+        PrintTable();
+    }
+}
+
+void TMainForm::PrintTable() {
+    if (!Printer) {
+        Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    }
+    if (!RunPrintDialog(*Printer, this)) {
+        return;
+    }
+    const WaitCursor wait;
+    const TVersionInfo version;
+    const QString heading = QStringLiteral("Vandrel ") +
+                            QString::asprintf("Version %d.%d", version.GetFileVersionPart(0),
+                                              version.GetFileVersionPart(1));
+    Printer->setPageOrientation(QPageLayout::Landscape);
+    QPainter painter;
+    if (!painter.begin(Printer.get())) {
+        throw std::runtime_error("Printer error: the printout could not be started");
+    }
+    try {
+        TablePage(painter, *Printer, heading).Print(sg->Grid());
+        if (!painter.end()) {
+            throw std::runtime_error("Printer error: the printout could not be finished");
+        }
+    } catch (...) {
+        Printer->abort();
+        if (painter.isActive()) {
+            painter.end();
+        }
+        Discard(*Printer);
+        throw;
+    }
+}
+
+void TMainForm::mpInfoClick(QObject*) {
+    if (AboutBox != nullptr) {
+        AboutBox->exec();
+    }
+}
+
+}  // namespace vandrel::app

@@ -1,0 +1,215 @@
+#include "app/TSecretPanel.h"
+
+#include <QFontMetrics>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QThread>
+
+#include <chrono>
+
+#include "app/VandrelApplication.h"
+
+namespace vandrel::app {
+
+// What the worker needs for one pass, copied on the GUI thread when the pass starts.
+struct TSecretPanel::Pass {
+    QStringList lines;  // from the first non-blank one
+    QFont font;
+    QColor textColor;
+    QColor highlight;
+    QColor background;
+    TTextStyle style = TTextStyle::tsNone;
+    QSize area;
+    int lineHeight = 1;
+    int total = 0;
+    int interval = 40;
+};
+
+TSecretPanel::TSecretPanel(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Raised);
+    setLineWidth(1);
+    m_textFont = font();
+    m_textFont.setBold(true);
+}
+
+TSecretPanel::~TSecretPanel() {
+    Stop();
+}
+
+void TSecretPanel::SetActive(bool active) {
+    if (active) {
+        Start();
+    } else {
+        Stop();
+    }
+}
+
+QRect TSecretPanel::TextArea() const {
+    return contentsRect().adjusted(3, 3, -3, -3);
+}
+
+void TSecretPanel::Start() {
+    if (m_thread != nullptr) {
+        return;
+    }
+    Pass pass;
+    qsizetype first = 0;
+    while (first < m_lines.size() && m_lines[first].trimmed().isEmpty()) {
+        ++first;
+    }
+    pass.lines = m_lines.mid(first);
+    pass.font = m_textFont;
+    pass.textColor = m_textColor;
+    pass.highlight = palette().color(QPalette::Light);
+    pass.background = palette().color(backgroundRole());
+    pass.style = m_textStyle;
+    const QFontMetrics metrics(m_textFont);
+    pass.lineHeight =
+        metrics.height() + metrics.leading() + (m_textStyle == TTextStyle::tsNone ? 0 : 1);
+    pass.area = TextArea().size().expandedTo(QSize(1, 1));
+    pass.total = pass.area.height() + static_cast<int>(pass.lines.size()) * pass.lineHeight;
+    pass.interval = m_interval;
+    m_total = pass.total;
+    m_position = 0;
+
+    m_hiddenChildren.clear();
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible()) {
+            child->hide();
+            m_hiddenChildren.append(child);
+        }
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = false;
+        m_frame = QImage();
+    }
+    const std::uint64_t run = ++m_run;
+    m_thread = QThread::create([this, pass, run] { RunTimer(pass, run); });
+    m_thread->setObjectName(QStringLiteral("credits"));
+    m_thread->start();
+}
+
+void TSecretPanel::Stop() {
+    if (m_thread == nullptr) {
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_frame = QImage();
+    }
+    for (const QPointer<QWidget>& child : std::as_const(m_hiddenChildren)) {
+        if (child) {
+            child->show();
+            child->update();
+        }
+    }
+    m_hiddenChildren.clear();
+    update();
+}
+
+// Worker thread.
+void TSecretPanel::RunTimer(const Pass& pass, std::uint64_t run) {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_wake.wait_for(lock, std::chrono::milliseconds(pass.interval),
+                            [this] { return m_stopping; })) {
+            return;
+        }
+        lock.unlock();
+        int position = m_position.load();
+        if (position < pass.total) {
+            m_position.store(++position);
+        }
+        QImage frame = DrawFrame(pass, position);
+        lock.lock();
+        m_frame = std::move(frame);
+        if (!m_repaintPosted.exchange(true)) {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    m_repaintPosted = false;
+                    update(TextArea());
+                },
+                Qt::QueuedConnection);
+        }
+        if (position >= pass.total) {
+            QMetaObject::invokeMethod(
+                this, [this, run] { EndOfPass(run); }, Qt::QueuedConnection);
+            return;
+        }
+    }
+}
+
+void TSecretPanel::EndOfPass(std::uint64_t run) {
+    // A pass stopped by hand, or followed by a new one, has ended already.
+    if (run == m_run) {
+        Stop();
+    }
+}
+
+void TSecretPanel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (m_thread == nullptr) {
+        return;
+    }
+    QImage frame;
+    {
+        const std::lock_guard lock(m_mutex);
+        frame = m_frame;
+    }
+    if (!frame.isNull()) {
+        QPainter painter(this);
+        painter.drawImage(TextArea().topLeft(), frame);
+    }
+}
+
+void TSecretPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (childAt(event->position().toPoint()) != nullptr || !OnDblClick) {
+        QFrame::mouseDoubleClickEvent(event);
+        return;
+    }
+    RunGuarded([this] { OnDblClick(this); });
+}
+
+// The lines and a final blank line, the first line's top at the area's height minus the
+// position, so the text enters at the bottom and leaves at the top.
+QImage TSecretPanel::DrawFrame(const Pass& pass, int position) {
+    QImage image(pass.area, QImage::Format_ARGB32_Premultiplied);
+    image.fill(pass.background);
+    QPainter painter(&image);
+    painter.setFont(pass.font);
+    const int width = pass.area.width();
+    const int count = static_cast<int>(pass.lines.size()) + 1;  // and one blank line
+    for (int i = 0; i < count; ++i) {
+        const int top = pass.area.height() - position + i * pass.lineHeight;
+        if (top + pass.lineHeight <= 0 || top >= pass.area.height()) {
+            continue;
+        }
+        const QString text = i < pass.lines.size() ? pass.lines[i] : QStringLiteral(" ");
+        const QRect line(0, top, width, pass.lineHeight);
+        constexpr int flags =
+            Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine | Qt::TextExpandTabs;
+        if (pass.style != TTextStyle::tsNone) {
+            // Raised: the light copy up and left; lowered: down and right.
+            const int shift = pass.style == TTextStyle::tsRaised ? -1 : 1;
+            painter.setPen(pass.highlight);
+            painter.drawText(line.translated(shift, shift), flags, text);
+        }
+        painter.setPen(pass.textColor);
+        painter.drawText(line, flags, text);
+    }
+    return image;
+}
+
+}  // namespace vandrel::app

@@ -1,0 +1,299 @@
+// The version reader and the information dialog, on the offscreen platform. This executable
+// carries the version block 1.3.0.34 (tests/app/CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/AppIcon.h"
+#include "app/DesktopLinks.h"
+#include "app/MessageDlg.h"
+#include "app/TAboutBox.h"
+#include "app/TMainForm.h"
+#include "app/TSecretPanel.h"
+#include "app/TVersionInfo.h"
+#include "app/VandrelApplication.h"
+#include "discovery/TUDPServer.h"
+
+using namespace vandrel::app;
+
+namespace {
+
+constexpr const char* NoBlockVariable = "VANDREL_TEST_WITHOUT_VERSION_BLOCK";
+
+// Message boxes and opened links are recorded instead of shown.
+class InfoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MessageDlgSeam::SetHandler([this](TMsgDlgType, const QString& text) {
+            messages.push_back(text);
+            return TModalResult::mrOk;
+        });
+        DesktopLinkSeam::SetHandler([this](const QUrl& url) { links.push_back(url.toString()); });
+    }
+    void TearDown() override {
+        box.reset();
+        DesktopLinkSeam::Reset();
+        MessageDlgSeam::Reset();
+    }
+
+    // A dialog shown without its modal loop, its credits fast.
+    void ShowBox() {
+        box = std::make_unique<TAboutBox>();
+        EXPECT_EQ(box->SecretPanel1->Interval(), 40);
+        box->SecretPanel1->SetInterval(1);
+        box->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(box.get()));
+    }
+
+    // A double click on the panel's background, right of the links.
+    void DoubleClickPanel() {
+        QTest::mouseDClick(box->SecretPanel1, Qt::LeftButton, {}, {330, 190});
+    }
+
+    bool ChildrenVisible() const {
+        return box->Image1->isVisible() && box->ProductName->isVisible() &&
+               box->lb_web->isVisible() && box->Label4->isVisible();
+    }
+
+    std::unique_ptr<TAboutBox> box;
+    std::vector<QString> messages;
+    std::vector<QString> links;
+};
+
+// A copy of this executable without the version block, made once.
+QString StrippedCopy(const QTemporaryDir& dir) {
+    const QString copy = dir.filePath(QStringLiteral("no-block"));
+    const int rc = QProcess::execute(QStringLiteral("objcopy"),
+                                     {QStringLiteral("--remove-section=.vandrel.version"),
+                                      QCoreApplication::applicationFilePath(), copy});
+    return rc == 0 ? copy : QString();
+}
+
+}  // namespace
+
+TEST_F(InfoTest, VersionInfoOfThisExecutable) {
+    const TVersionInfo info;
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(info.TranslationKey(), "0409FDE9");
+    const std::vector<std::uint16_t> parts = {
+        info.GetFileVersionPart(-1), info.GetFileVersionPart(0), info.GetFileVersionPart(1),
+        info.GetFileVersionPart(2),  info.GetFileVersionPart(3), info.GetFileVersionPart(4)};
+    EXPECT_EQ(parts, (std::vector<std::uint16_t>{0, 1, 3, 0, 34, 0}));
+    const struct {
+        int index;
+        std::string value;
+    } strings[] = {
+        {-1, ""},
+        {0, "English (United States)"},
+        {5, "\xC2\xA9 2025 The Vandrel Project"},
+        {6, ""},  // present but empty
+        {8, "Vandrel"},
+        {9, "1.3.0"},
+        {10, std::string(254, 'c')},  // 300 characters in the block
+        {11, ""},
+    };
+    for (const auto& s : strings) {
+        EXPECT_EQ(info.GetInfoString(s.index), s.value) << s.index;
+    }
+}
+
+TEST_F(InfoTest, VersionInfoWithoutBlockReportsAndReadsZero) {
+    const QTemporaryDir dir;
+    const QString copy = StrippedCopy(dir);
+    ASSERT_FALSE(copy.isEmpty());
+    const struct {
+        QString file;
+        QString message;
+    } cases[] = {
+        {copy, QStringLiteral("GetFileVersionInfoSize error #:61")},
+        {dir.filePath(QStringLiteral("missing")),
+         QStringLiteral("GetFileVersionInfoSize error #:2")},
+    };
+    for (const auto& c : cases) {
+        messages.clear();
+        const TVersionInfo info(c.file.toStdString());
+        EXPECT_EQ(messages, std::vector<QString>{c.message});
+        for (int i = 0; i <= 10; ++i) {
+            EXPECT_EQ(info.GetInfoString(i), "") << i;
+        }
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(info.GetFileVersionPart(i), 0) << i;
+        }
+    }
+}
+
+// Runs in the stripped copy started by the next test only.
+TEST_F(InfoTest, DialogOfAnExecutableWithoutBlock) {
+    if (!qEnvironmentVariableIsSet(NoBlockVariable)) {
+        GTEST_SKIP() << "runs inside a copy without version block";
+    }
+    TAboutBox dialog;
+    EXPECT_EQ(dialog.lb_Version->text(), QStringLiteral("Version 0.0 (0)"));
+    EXPECT_EQ(messages, std::vector<QString>{QStringLiteral("GetFileVersionInfoSize error #:61")});
+}
+
+TEST_F(InfoTest, DialogOfAnExecutableWithoutBlockReadsVersionZero) {
+    const QTemporaryDir dir;
+    const QString copy = StrippedCopy(dir);
+    ASSERT_FALSE(copy.isEmpty());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(NoBlockVariable), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.start(copy, {QStringLiteral("--gtest_filter=InfoTest.DialogOfAnExecutableWithoutBlock")});
+    ASSERT_TRUE(child.waitForFinished(30000));
+    const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+}
+
+TEST_F(InfoTest, DialogShowsVersionAndContacts) {
+    ShowBox();
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Info"));
+    EXPECT_EQ(box->size(), QSize(366, 254));
+    EXPECT_EQ(box->lb_Version->text(), QStringLiteral("Version 1.3 (34)"));
+    EXPECT_EQ(box->ProductName->text(), QStringLiteral("Vandrel"));
+    EXPECT_EQ(box->lb_Copyright->text(), QStringLiteral("© 2025 The Vandrel Project"));
+    EXPECT_EQ(box->lb_adr->text(), TAboutBox::AddressText);
+    EXPECT_EQ(box->lb_email->text(), TAboutBox::EmailText);
+    EXPECT_EQ(box->lb_web->text(), TAboutBox::WebText);
+    EXPECT_EQ(box->SecretPanel1->geometry(), QRect(8, 8, 349, 201));
+    EXPECT_EQ(box->Image1->geometry(), QRect(8, 17, 137, 136));
+    EXPECT_FALSE(box->Image1->pixmap().isNull());
+    EXPECT_EQ(AppPicture(256).size(), QSize(256, 256));
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    ASSERT_EQ(TAboutBox::CreditLines.size(), 13);
+    EXPECT_TRUE(TAboutBox::CreditLines[0].isEmpty() && TAboutBox::CreditLines[1].isEmpty());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(InfoTest, LinksOpenWithTheDesktopAndShowAHand) {
+    ShowBox();
+    const struct {
+        QLabel* label;
+        QString url;
+    } cases[] = {
+        {box->lb_web, QStringLiteral("https://www.vandrel.example")},
+        {box->lb_email, QStringLiteral("mailto:info@vandrel.example")},
+    };
+    for (const auto& c : cases) {
+        links.clear();
+        QMouseEvent move(QEvent::MouseMove, QPointF(4, 4), c.label->mapToGlobal(QPointF(4, 4)),
+                         Qt::NoButton, Qt::NoButton, {});
+        QApplication::sendEvent(c.label, &move);
+        EXPECT_EQ(c.label->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseClick(c.label, Qt::LeftButton, {}, {4, 4});
+        EXPECT_EQ(links, std::vector<QString>{c.url});
+    }
+    links.clear();
+    QTest::mouseClick(box->lb_web, Qt::RightButton, {}, {4, 4});
+    EXPECT_TRUE(links.empty());
+}
+
+TEST_F(InfoTest, CreditsScrollOnceAndTheChildrenReturn) {
+    ShowBox();
+    ASSERT_TRUE(ChildrenVisible());
+    QTest::mouseDClick(box->SecretPanel1, Qt::LeftButton, {}, {40, 60});  // on the picture
+    EXPECT_FALSE(box->SecretPanel1->Active());
+
+    DoubleClickPanel();
+    ASSERT_TRUE(box->SecretPanel1->Active());
+    EXPECT_FALSE(box->Image1->isVisible() || box->lb_web->isVisible());
+    EXPECT_EQ(box->SecretPanel1->TextFont().pointSize(), 10);
+    // Mid-scroll the panel shows blue text.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->SecretPanel1->Position() > 150; }, 10000));
+    const QImage shot = box->SecretPanel1->grab().toImage();
+    bool blue = false;
+    for (int y = 0; y < shot.height() && !blue; ++y) {
+        for (int x = 0; x < shot.width() && !blue; ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            blue = c.blue() > 200 && c.red() < 60 && c.green() < 60;
+        }
+    }
+    EXPECT_TRUE(blue);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box->SecretPanel1->Active(); }, 20000));
+    EXPECT_EQ(box->SecretPanel1->Position(), box->SecretPanel1->Total());
+    EXPECT_TRUE(ChildrenVisible());
+}
+
+TEST_F(InfoTest, CreditsStopAtOnceOnASecondDoubleClickAndOnClose) {
+    ShowBox();
+    box->SecretPanel1->SetInterval(40);
+    DoubleClickPanel();
+    ASSERT_TRUE(box->SecretPanel1->Active());
+    DoubleClickPanel();
+    EXPECT_FALSE(box->SecretPanel1->Active());
+    EXPECT_TRUE(ChildrenVisible());
+
+    DoubleClickPanel();
+    ASSERT_TRUE(box->SecretPanel1->Active());
+    QTest::qWait(100);
+    box->Button1->click();  // OK closes
+    EXPECT_FALSE(box->isVisible());
+    EXPECT_FALSE(box->SecretPanel1->Active());
+    box->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box.get()));
+    EXPECT_FALSE(box->SecretPanel1->Active());
+    EXPECT_TRUE(ChildrenVisible());
+
+    // Destroyed while scrolling: the worker ends with the panel.
+    DoubleClickPanel();
+    ASSERT_TRUE(box->SecretPanel1->Active());
+    box.reset();
+}
+
+TEST_F(InfoTest, InfoShowsTheDialogModally) {
+    TMainForm form;
+    form.UDPServer->SetDefaultPort(0);
+    form.mpInfo->trigger();  // without a dialog nothing happens
+    form.AboutBox = new TAboutBox(&form);
+    bool wasModal = false;
+    QTimer::singleShot(0, [&] {
+        wasModal = QApplication::activeModalWidget() == form.AboutBox;
+        form.AboutBox->Button1->click();
+    });
+    form.mpInfo->trigger();
+    EXPECT_TRUE(wasModal);
+    EXPECT_FALSE(form.AboutBox->isVisible());
+}
+
+// With VANDREL_SCREENSHOT_DIR set, saves the dialog still and with its credits mid-scroll.
+TEST_F(InfoTest, Screenshots) {
+    const QString dir = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
+    if (dir.isEmpty()) {
+        GTEST_SKIP() << "VANDREL_SCREENSHOT_DIR not set";
+    }
+    ShowBox();
+    box->SecretPanel1->SetInterval(10);
+    QTest::qWait(50);
+    const QImage still = box->grab().toImage();
+    DoubleClickPanel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return box->SecretPanel1->Position() >= 200; }, 10000));
+    const QImage scrolling = box->grab().toImage();
+    QImage both(still.width() * 2 + 16, still.height(), QImage::Format_ARGB32);
+    both.fill(Qt::transparent);
+    QPainter painter(&both);
+    painter.drawImage(0, 0, still);
+    painter.drawImage(still.width() + 16, 0, scrolling);
+    painter.end();
+    EXPECT_TRUE(both.save(dir + QStringLiteral("/info-dialog.png")));
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    VandrelApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
