@@ -4,7 +4,6 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QThread>
 
 #include <chrono>
 
@@ -83,27 +82,22 @@ void TSecretPanel::Start() {
     }
     {
         const std::lock_guard lock(m_mutex);
-        m_stopping = false;
         m_frame = QImage();
     }
     const std::uint64_t run = ++m_run;
-    m_thread = QThread::create([this, pass, run] { RunTimer(pass, run); });
-    m_thread->setObjectName(QStringLiteral("credits"));
-    m_thread->start();
+    // A plain thread: thread checkers see its join, which they cannot see in QThread::wait.
+    m_thread = std::make_unique<std::thread>([this, pass, run] { RunTimer(pass, run); });
 }
 
 void TSecretPanel::Stop() {
     if (m_thread == nullptr) {
         return;
     }
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    m_stopSignal.release();
+    m_thread->join();
+    m_thread.reset();
+    // A worker that ended its pass by itself left the signal unused.
+    (void)m_stopSignal.try_acquire();
     {
         const std::lock_guard lock(m_mutex);
         m_frame = QImage();
@@ -120,20 +114,18 @@ void TSecretPanel::Stop() {
 
 // Worker thread.
 void TSecretPanel::RunTimer(const Pass& pass, std::uint64_t run) {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        if (m_wake.wait_for(lock, std::chrono::milliseconds(pass.interval),
-                            [this] { return m_stopping; })) {
-            return;
-        }
-        lock.unlock();
+    // A semaphore rather than a condition variable: its timed wait is plain atomics that
+    // thread checkers follow.
+    while (!m_stopSignal.try_acquire_for(std::chrono::milliseconds(pass.interval))) {
         int position = m_position.load();
         if (position < pass.total) {
             m_position.store(++position);
         }
         QImage frame = DrawFrame(pass, position);
-        lock.lock();
-        m_frame = std::move(frame);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_frame = std::move(frame);
+        }
         if (!m_repaintPosted.exchange(true)) {
             QMetaObject::invokeMethod(
                 this,

@@ -9,12 +9,12 @@
 #include <QStringList>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
-
-class QThread;
+#include <semaphore>
+#include <thread>
 
 namespace vandrel::app {
 
@@ -79,16 +79,15 @@ private:
     QColor m_textColor = Qt::blue;
 
     // GUI thread only.
-    QThread* m_thread = nullptr;
+    std::unique_ptr<std::thread> m_thread;
     std::uint64_t m_run = 0;
     int m_total = 0;
     QList<QPointer<QWidget>> m_hiddenChildren;
 
     std::atomic<int> m_position{0};
     std::atomic<bool> m_repaintPosted{false};
-    std::mutex m_mutex;  // guards what follows
-    std::condition_variable m_wake;
-    bool m_stopping = false;
+    std::binary_semaphore m_stopSignal{0};
+    std::mutex m_mutex;  // guards the frame
     QImage m_frame;
 };
 
