@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "app/Seam.h"
+
 namespace vandrel::app {
 
 // Opens a web address in the user's browser or a "mailto:" link in the mail program, through
@@ -12,11 +14,6 @@ namespace vandrel::app {
 void OpenDesktopLink(const QUrl& url);
 
 // Lets tests see the links the program opens instead of starting a browser.
-class DesktopLinkSeam {
-public:
-    using THandler = std::function<void(const QUrl& url)>;
-    static void SetHandler(THandler handler);
-    static void Reset();
-};
+class DesktopLinkSeam : public Seam<DesktopLinkSeam, std::function<void(const QUrl& url)>> {};
 
 }  // namespace vandrel::app

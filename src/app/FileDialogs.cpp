@@ -3,18 +3,7 @@
 #include <QFileDialog>
 #include <QStringList>
 
-#include <utility>
-
 namespace vandrel::app {
-
-namespace {
-
-FileDialogSeam::THandler& Handler() {
-    static FileDialogSeam::THandler handler;
-    return handler;
-}
-
-}  // namespace
 
 void SetLogFileDialog(QFileDialog* dialog) {
     dialog->setWindowTitle(QStringLiteral("Save Log Files"));
@@ -25,9 +14,7 @@ void SetLogFileDialog(QFileDialog* dialog) {
 }
 
 std::optional<QString> RunFileDialog(QFileDialog* dialog) {
-    if (Handler()) {
-        // A copy: the handler may replace itself while it runs.
-        const FileDialogSeam::THandler handler = Handler();
+    if (const auto handler = FileDialogSeam::Current()) {
         return handler(*dialog);
     }
     if (dialog->exec() != QDialog::Accepted) {
@@ -38,14 +25,6 @@ std::optional<QString> RunFileDialog(QFileDialog* dialog) {
         return std::nullopt;
     }
     return files.front();
-}
-
-void FileDialogSeam::SetHandler(THandler handler) {
-    Handler() = std::move(handler);
-}
-
-void FileDialogSeam::Reset() {
-    Handler() = nullptr;
 }
 
 }  // namespace vandrel::app

@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "app/Seam.h"
+
 class QFileDialog;
 
 namespace vandrel::app {
@@ -20,11 +22,7 @@ std::optional<QString> RunFileDialog(QFileDialog* dialog);
 // Lets tests answer file dialogs without showing them. The handler gets the dialog as the
 // program configured it (title, filters, the file name offered) and returns the chosen
 // file, or nothing to cancel.
-class FileDialogSeam {
-public:
-    using THandler = std::function<std::optional<QString>(QFileDialog& dialog)>;
-    static void SetHandler(THandler handler);
-    static void Reset();
-};
+class FileDialogSeam
+    : public Seam<FileDialogSeam, std::function<std::optional<QString>(QFileDialog& dialog)>> {};
 
 }  // namespace vandrel::app

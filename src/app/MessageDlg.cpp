@@ -3,31 +3,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <utility>
-
 namespace vandrel::app {
 
-namespace {
-
-MessageDlgSeam::THandler& Handler() {
-    static MessageDlgSeam::THandler handler;
-    return handler;
-}
-
-}  // namespace
-
-void MessageDlgSeam::SetHandler(THandler handler) {
-    Handler() = std::move(handler);
-}
-
-void MessageDlgSeam::Reset() {
-    Handler() = nullptr;
-}
-
 TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type) {
-    if (Handler()) {
-        // A copy: the handler may replace itself while it runs.
-        const MessageDlgSeam::THandler handler = Handler();
+    if (const auto handler = MessageDlgSeam::Current()) {
         return handler(type, text);
     }
     QMessageBox box(parent);

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "app/Seam.h"
+
 class QWidget;
 
 namespace vandrel::app {
@@ -19,11 +21,8 @@ TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type);
 
 // Lets tests answer message boxes without showing them. The handler is called instead of
 // the box, on the GUI thread, and its result is returned to the caller.
-class MessageDlgSeam {
-public:
-    using THandler = std::function<TModalResult(TMsgDlgType type, const QString& text)>;
-    static void SetHandler(THandler handler);
-    static void Reset();
-};
+class MessageDlgSeam
+    : public Seam<MessageDlgSeam,
+                  std::function<TModalResult(TMsgDlgType type, const QString& text)>> {};
 
 }  // namespace vandrel::app

@@ -3,30 +3,10 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-#include <utility>
-
 namespace vandrel::app {
 
-namespace {
-
-PrintDialogSeam::THandler& Handler() {
-    static PrintDialogSeam::THandler handler;
-    return handler;
-}
-
-}  // namespace
-
-void PrintDialogSeam::SetHandler(THandler handler) {
-    Handler() = std::move(handler);
-}
-
-void PrintDialogSeam::Reset() {
-    Handler() = nullptr;
-}
-
 bool RunPrintDialog(QPrinter& printer, QWidget* parent) {
-    if (Handler()) {
-        const PrintDialogSeam::THandler handler = Handler();
+    if (const auto handler = PrintDialogSeam::Current()) {
         return handler(printer);
     }
     QPrintDialog dialog(&printer, parent);

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "app/Seam.h"
+
 class QPrinter;
 class QWidget;
 
@@ -13,11 +15,6 @@ bool RunPrintDialog(QPrinter& printer, QWidget* parent);
 
 // Lets tests answer the print dialog without showing it: the handler sets the printer up
 // (an output file, say) and returns whether to print.
-class PrintDialogSeam {
-public:
-    using THandler = std::function<bool(QPrinter& printer)>;
-    static void SetHandler(THandler handler);
-    static void Reset();
-};
+class PrintDialogSeam : public Seam<PrintDialogSeam, std::function<bool(QPrinter& printer)>> {};
 
 }  // namespace vandrel::app
