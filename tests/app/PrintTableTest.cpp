@@ -316,6 +316,15 @@ TEST_F(PrintTableTest, ErrorWhileDrawingAbortsAndIsReported) {
     EXPECT_EQ(Print().pages, 1);
 }
 
+TEST_F(PrintTableTest, PrintoutThatCannotStartIsReported) {
+    pdf = dir.filePath(QStringLiteral("no-such-folder/table.pdf"));
+    AddRows(2);
+    form->mpPrintTable->trigger();
+    EXPECT_EQ(messages, std::vector<QString>{
+                            QStringLiteral("Printer error: the printout could not be started")});
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 // With VANDREL_PRINT_IMAGE=<file.png> set, saves the first page of a printout as an image.
 TEST_F(PrintTableTest, PageImage) {
     const QString image = qEnvironmentVariable("VANDREL_PRINT_IMAGE");
