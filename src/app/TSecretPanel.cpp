@@ -59,7 +59,8 @@ void TSecretPanel::Start() {
         ++first;
     }
     pass.lines = m_lines.mid(first);
-    pass.font = m_textFont;
+    // A font object of its own: copies share cached glyph engines meant for one thread.
+    pass.font.fromString(m_textFont.toString());
     pass.textColor = m_textColor;
     pass.highlight = palette().color(QPalette::Light);
     pass.background = palette().color(backgroundRole());
