@@ -22,7 +22,6 @@
 #include "app/TMainForm.h"
 #include "app/TSecretPanel.h"
 #include "app/TVersionInfo.h"
-#include "app/VandrelApplication.h"
 #include "discovery/TUDPServer.h"
 
 using namespace vandrel::app;
@@ -280,10 +279,4 @@ TEST_F(InfoTest, Screenshots) {
     painter.drawImage(still.width() + 16, 0, scrolling);
     painter.end();
     EXPECT_TRUE(both.save(dir + QStringLiteral("/info-dialog.png")));
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    VandrelApplication application(argc, argv);
-    return RUN_ALL_TESTS();
 }

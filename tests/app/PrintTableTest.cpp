@@ -21,7 +21,6 @@
 #include "app/PrintDialog.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "app/VandrelApplication.h"
 #include "discovery/TUDPServer.h"
 
 using namespace vandrel::app;
@@ -355,10 +354,4 @@ TEST_F(PrintTableTest, PageImage) {
          {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
           QStringLiteral("-singlefile"), pdf, base});
     EXPECT_TRUE(QFile::exists(image));
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    VandrelApplication application(argc, argv);
-    return RUN_ALL_TESTS();
 }
