@@ -36,9 +36,9 @@ class TStringAlignGrid;
 
 // The main window. It owns the device table, the session notebook and the discovery
 // endpoint. Its parts live in separate files: the layout (TMainFormLayout.cpp), the window's
-// life cycle and hints (TMainForm.cpp) and the device table with discovery
-// (TMainFormDevices.cpp). Every handler runs on the GUI thread; errors leaving a command
-// handler are shown by the default error report.
+// life cycle and hints (TMainForm.cpp), the device table with discovery
+// (TMainFormDevices.cpp), and printing and Info (TMainFormPrinting.cpp). Every handler runs
+// on the GUI thread; errors leaving a command handler are shown by the default error report.
 //
 // The controls are public so that later parts and tests reach them by their names.
 class TMainForm : public QMainWindow {
