@@ -19,10 +19,8 @@ namespace vandrel::net {
 TCustomWSocket::TCustomWSocket() : m_alive(std::make_shared<bool>(true)) {
     m_hSocket = INVALID_SOCKET;
     CreateHiddenWindow();
-    m_bufSize = 1460;
     m_multiCastIpTTL = 1;
     m_listenBacklog = 5;
-    m_bufferedByteCount = 0;
     ResetDefaults();
     m_keepAliveOnOff = wsKeepAliveOnSystem;
     m_keepAliveTime = 30000;
@@ -44,7 +42,7 @@ TCustomWSocket::~TCustomWSocket() {
     }
     if (m_hSocket != INVALID_SOCKET) {
         // A Connect that failed part-way leaves a handle in wsClosed.
-        WSocket_closesocket(m_hSocket);
+        CloseHandle();
         m_hSocket = INVALID_SOCKET;
     }
     if (m_logger) {
@@ -189,12 +187,12 @@ int TCustomWSocket::RcvdCount() {
         return -1;
     }
     return static_cast<int>(
-        std::min<unsigned long>(INT_MAX, n + static_cast<unsigned long>(m_rcvAheadLen)));
+        std::min<unsigned long>(INT_MAX, n + static_cast<unsigned long>(m_readAhead.Size())));
 }
 
 int TCustomWSocket::PendingByteCount() {
-    if (m_rcvAheadLen > 0) {
-        return m_rcvAheadLen;  // enough to know that the loop goes on
+    if (!m_readAhead.Empty()) {
+        return m_readAhead.Size();  // enough to know that the loop goes on
     }
     unsigned long n = 0;
     if (WSocket_ioctlsocket(m_hSocket, FIONREAD, &n) == SOCKET_ERROR) {
@@ -492,7 +490,7 @@ void TCustomWSocket::ReportSocketError(const std::string& Operation) {
         WSocketErrorText(code) + " (#" + std::to_string(code) + " in " + Operation + ")";
     if (code == WSAECONNRESET || code == WSAENOTCONN) {
         if (m_hSocket != INVALID_SOCKET) {
-            WSocket_closesocket(m_hSocket);
+            CloseHandle();
         }
         m_hSocket = INVALID_SOCKET;
         const LifeToken life = Life();

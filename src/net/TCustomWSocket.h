@@ -30,7 +30,6 @@
 #include <sys/socket.h>
 
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -39,7 +38,8 @@
 #include <vector>
 
 #include "net/ESocketException.h"
-#include "net/TBuffer.h"
+#include "net/ReadAhead.h"
+#include "net/SendQueue.h"
 #include "net/TObject.h"
 #include "net/TSet.h"
 #include "net/TSocketLogger.h"
@@ -166,7 +166,7 @@ public:
     // library's buffer sizes read at Connect, the target (nullptr while detached).
     TSocket HSocket() const { return m_hSocket; }
     bool AllSent() const { return m_allSent; }
-    int BufferedByteCount() const { return m_bufferedByteCount; }
+    int BufferedByteCount() const;
     int SocketSndBufSize() const { return m_sndBufSize; }
     int SocketRcvBufSize() const { return m_rcvBufSize; }
     TSocketWindow* Handle() const { return m_window.get(); }
@@ -240,8 +240,8 @@ protected:
     LifeToken Life() const { return m_alive; }
     static bool Alive(const LifeToken& t) { return *t; }
     bool Destroying() const { return m_destroying; }
-    // The send queue: blocks of the block size, sent from the front.
-    const std::deque<std::unique_ptr<TBuffer>>& SendQueue() const { return m_bufList; }
+    // The send queue: TBuffer blocks of the block size, sent from the front.
+    const SendQueue& Queue() const { return m_sendQueue; }
 
     // Logging (nothing happens without a logger).
     virtual void DebugLog(TLogOption LogOption, const std::string& Msg);
@@ -294,7 +294,7 @@ protected:
     // library query fails.
     int PendingByteCount();
     // Bytes read from the library ahead of the owner's Receive calls.
-    int ReadAheadCount() const { return m_rcvAheadLen; }
+    int ReadAheadCount() const { return m_readAhead.Size(); }
 
 private:
     struct LookupJob;
@@ -317,10 +317,12 @@ private:
     void DiscardReadAhead();
     int SendGathered();
     void SendFailed(int err);
-    void ConsumeGathered(int count);
     bool CreateSocket();
-    std::unique_ptr<TBuffer> NewBlock();
-    void RecycleFront();
+    // The library calls on the own handle, each followed by what it means for the
+    // notifications: the socket re-arms its own target, nothing below calls back up.
+    int LibraryReceive(void* Buffer, int BufferSize, int Flags);
+    void NoteSendResult(int result, std::size_t offered);
+    int CloseHandle();
     std::string Identity() const;
 
     std::shared_ptr<bool> m_alive;
@@ -351,9 +353,8 @@ private:
     std::string m_localAddr = "0.0.0.0";
     int m_socketType = SOCK_STREAM;
 
-    std::deque<std::unique_ptr<TBuffer>> m_bufList;
-    std::vector<std::unique_ptr<TBuffer>> m_spareBlocks;
-    int m_bufSize = 1460;
+    // Blocks of 1460 bytes.
+    SendQueue m_sendQueue{1460};
 
     TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
     int m_lingerTimeout = 0;
@@ -366,7 +367,6 @@ private:
     int m_readCount = 0;
     bool m_paused = false;
     bool m_closeInvoked = false;
-    int m_bufferedByteCount = 0;
     int m_flushTimeout = 60;
     bool m_multiThreaded = false;
     int m_dnsLookupHandle = 0;
@@ -389,9 +389,7 @@ private:
 
     // Small receives are served from one larger library receive; only for
     // stream sockets, whose bytes carry no boundaries.
-    std::unique_ptr<char[]> m_rcvAhead;
-    int m_rcvAheadHead = 0;
-    int m_rcvAheadLen = 0;
+    ReadAhead m_readAhead;
     bool m_readAheadOffered = false;
     // Set while the library is full: sends wait for the write notification
     // instead of asking the library again.

@@ -11,6 +11,17 @@
 
 namespace vandrel::net {
 
+namespace {
+
+// Errors a non-blocking connect can end with at once, which the target then
+// delivers as its connect notification.
+bool connectOutcome(int err) {
+    return err == WSAECONNREFUSED || err == WSAETIMEDOUT || err == WSAENETUNREACH ||
+           err == WSAEHOSTUNREACH || err == WSAECONNRESET;
+}
+
+}  // namespace
+
 void TCustomWSocket::Connect() {
     if (m_hSocket != INVALID_SOCKET && m_state != wsClosed) {
         ReportError("Connect: Socket already in use");
@@ -64,7 +75,8 @@ void TCustomWSocket::Connect() {
     if (WSocket_connect(m_hSocket, reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin) ==
         SOCKET_ERROR) {
         const int err = WSocket_WSAGetLastError();
-        if (err != WSAEWOULDBLOCK) {
+        if (err != WSAEWOULDBLOCK &&
+            !(connectOutcome(err) && m_window && m_window->NoteConnectFailed(m_hSocket, err))) {
             m_lastError = err;
             ReportSocketError("Connect");
             return;
@@ -76,7 +88,7 @@ void TCustomWSocket::Connect() {
 bool TCustomWSocket::CreateSocket() {
     if (m_hSocket != INVALID_SOCKET) {
         // Left over from a Connect that failed part-way.
-        WSocket_closesocket(m_hSocket);
+        CloseHandle();
     }
     m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
     if (m_hSocket == INVALID_SOCKET) {
@@ -288,7 +300,7 @@ void TCustomWSocket::CloseWithError(bool Shut, Word Error) {
     }
     if (m_state == wsClosed) {
         // A handle without a connection (Connect failed part-way): release it.
-        WSocket_closesocket(m_hSocket);
+        CloseHandle();
         m_hSocket = INVALID_SOCKET;
         return;
     }
@@ -297,7 +309,7 @@ void TCustomWSocket::CloseWithError(bool Shut, Word Error) {
     }
     // close() does not report would-block here; the retry is bounded anyway.
     for (int attempt = 0;; ++attempt) {
-        if (WSocket_closesocket(m_hSocket) != SOCKET_ERROR) {
+        if (CloseHandle() != SOCKET_ERROR) {
             break;
         }
         const int err = WSocket_WSAGetLastError();
@@ -356,6 +368,15 @@ void TCustomWSocket::Shutdown(int How) {
     if (m_hSocket != INVALID_SOCKET) {
         WSocket_shutdown(m_hSocket, How);
     }
+}
+
+// Closes the own handle after dropping its notifications, so that none of
+// them reaches a later handle of the same number.
+int TCustomWSocket::CloseHandle() {
+    if (m_window) {
+        m_window->NoteClosing(m_hSocket);
+    }
+    return WSocket_closesocket(m_hSocket);
 }
 
 }  // namespace vandrel::net

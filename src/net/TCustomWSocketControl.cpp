@@ -190,6 +190,11 @@ TSocket TCustomWSocket::Accept() {
     }
     int len = sizeof m_sin;
     m_aSocket = WSocket_accept(m_hSocket, reinterpret_cast<sockaddr*>(&m_sin), &len);
+    if (m_window) {
+        const int err = WSocket_WSAGetLastError();
+        m_window->NoteAccepted();
+        WSocket_WSASetLastError(err);
+    }
     if (m_aSocket == INVALID_SOCKET) {
         ReportSocketError("Accept");
         return INVALID_SOCKET;
@@ -205,7 +210,7 @@ void TCustomWSocket::Dup(TSocket NewHSocket) {
     }
     const LifeToken life = Life();
     if (m_state != wsClosed) {
-        if (WSocket_closesocket(m_hSocket) == SOCKET_ERROR) {
+        if (CloseHandle() == SOCKET_ERROR) {
             ReportSocketError("Dup (closesocket)");
             return;
         }
@@ -247,6 +252,7 @@ int TCustomWSocket::SendTo(const sockaddr* Dest, int DestLen, const void* Data, 
     std::memcpy(&to, Dest, static_cast<std::size_t>(std::clamp<int>(DestLen, 0, sizeof to)));
     const int result = WSocket_sendto(m_hSocket, Data, Len, m_sendFlags,
                                       reinterpret_cast<const sockaddr*>(&to), DestLen);
+    NoteSendResult(result, static_cast<std::size_t>(std::max(Len, 0)));
     if (result > 0) {
         const LifeToken life = Life();
         if (OnSendData) {
@@ -265,6 +271,11 @@ int TCustomWSocket::SendTo(const sockaddr* Dest, int DestLen, const void* Data, 
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr* From, int& FromLen) {
     const int n = WSocket_recvfrom(m_hSocket, Buffer, BufferSize, 0, From, &FromLen);
+    if (m_window) {
+        const int err = WSocket_WSAGetLastError();
+        m_window->NoteReceived();
+        WSocket_WSASetLastError(err);
+    }
     if (n < 0) {
         m_lastError = WSocket_WSAGetLastError();
     } else {

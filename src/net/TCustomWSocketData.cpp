@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "net/SocketErrorCodes.h"
 #include "net/TCustomWSocket.h"
@@ -26,9 +25,6 @@ constexpr int kReadAheadThreshold = 16 * 1024;
 
 // Most blocks gathered into one library send.
 constexpr int kMaxGather = 64;
-
-// Drained blocks kept for reuse, so a steady stream allocates nothing.
-constexpr std::size_t kMaxSpareBlocks = 64;
 
 bool connectionGone(int err) {
     return err == WSAECONNRESET || err == WSAENOTSOCK || err == WSAENOTCONN || err == WSAEINVAL ||
@@ -81,25 +77,18 @@ void TCustomWSocket::QueueSendData(const void* Data, int Len) {
         return;
     }
     std::lock_guard lock(SocketLibrary::SendBufferLock());
-    if (m_bufList.empty()) {
-        m_bufList.push_back(NewBlock());
-    }
-    m_bufferedByteCount = static_cast<int>(
-        std::min<long long>(INT_MAX, static_cast<long long>(m_bufferedByteCount) + Len));
-    const auto* p = static_cast<const std::uint8_t*>(Data);
-    int n = m_bufList.back()->Write(p, Len);
-    while (n < Len) {
-        p += n;
-        Len -= n;
-        m_bufList.push_back(NewBlock());
-        n = m_bufList.back()->Write(p, Len);
-    }
+    m_sendQueue.Append(Data, Len);
     m_allSent = false;
+}
+
+int TCustomWSocket::BufferedByteCount() const {
+    std::lock_guard lock(SocketLibrary::SendBufferLock());
+    return static_cast<int>(std::min<std::size_t>(INT_MAX, m_sendQueue.Size()));
 }
 
 void TCustomWSocket::TryToSend() {
     std::lock_guard lock(SocketLibrary::SendBufferLock());
-    if (m_hSocket == INVALID_SOCKET || m_bufList.empty()) {
+    if (m_hSocket == INVALID_SOCKET || m_sendQueue.Empty()) {
         m_allSent = true;
         return;
     }
@@ -108,25 +97,18 @@ void TCustomWSocket::TryToSend() {
     }
     const LifeToken life = Life();
     for (;;) {
-        TBuffer* block = m_bufList.front().get();
-        int len = 0;
-        const std::uint8_t* data = block->Peek(len);
-        if (len <= 0) {
-            if (m_bufList.size() == 1) {
-                m_allSent = true;
-                return;
-            }
-            RecycleFront();
-            continue;
-        }
-        const bool gather = m_socketType == SOCK_STREAM && m_bufList.size() > 1;
-        const int count = gather ? SendGathered() : RawSend(data, len);
-        // OnSendData may have destroyed the socket or discarded the queue.
-        if (!Alive(life) || m_bufList.empty() || m_bufList.front().get() != block) {
+        iovec front{};
+        if (m_sendQueue.Gather(&front, 1) == 0) {
+            m_allSent = true;
             return;
         }
-        if (count > 0) {
-            m_bufferedByteCount = std::max(0, m_bufferedByteCount - count);
+        const unsigned generation = m_sendQueue.Generation();
+        const bool gather = m_socketType == SOCK_STREAM && m_sendQueue.BlockCount() > 1;
+        const int count =
+            gather ? SendGathered() : RawSend(front.iov_base, static_cast<int>(front.iov_len));
+        // OnSendData may have destroyed the socket or discarded the queue.
+        if (!Alive(life) || m_sendQueue.Generation() != generation) {
+            return;
         }
         if (count == 0) {
             return;
@@ -135,16 +117,8 @@ void TCustomWSocket::TryToSend() {
             SendFailed(WSocket_WSAGetLastError());
             return;
         }
-        if (!gather) {
-            block->Remove(count);
-            if (count < len) {
-                m_sendBlocked = true;
-                return;
-            }
-            continue;
-        }
-        ConsumeGathered(count);
-        if (m_sentShort) {
+        m_sendQueue.Consume(static_cast<std::size_t>(count));
+        if (gather ? m_sentShort : count < static_cast<int>(front.iov_len)) {
             m_sendBlocked = true;
             return;
         }
@@ -173,61 +147,17 @@ void TCustomWSocket::SendFailed(int err) {
     ReportSocketError("TryToSend failed");
 }
 
-// Consumes a gathered send's count from the front blocks.
-void TCustomWSocket::ConsumeGathered(int count) {
-    while (count > 0) {
-        TBuffer* front = m_bufList.front().get();
-        count -= front->Remove(count);
-        int rest = 0;
-        front->Peek(rest);
-        if (rest > 0 || m_bufList.size() == 1) {
-            return;
-        }
-        RecycleFront();
-    }
-}
-
-std::unique_ptr<TBuffer> TCustomWSocket::NewBlock() {
-    if (!m_spareBlocks.empty()) {
-        std::unique_ptr<TBuffer> b = std::move(m_spareBlocks.back());
-        m_spareBlocks.pop_back();
-        return b;
-    }
-    return std::make_unique<TBuffer>(m_bufSize);
-}
-
-// Removes the drained front block, keeping it for reuse.
-void TCustomWSocket::RecycleFront() {
-    std::unique_ptr<TBuffer> b = std::move(m_bufList.front());
-    m_bufList.pop_front();
-    if (m_spareBlocks.size() < kMaxSpareBlocks && b->Size() == m_bufSize) {
-        int len = 0;
-        if (b->Peek(len) == nullptr) {
-            m_spareBlocks.push_back(std::move(b));
-        }
-    }
-}
-
 // Offers the queued blocks to the library in one call, as RawSend does for
 // one block; OnSendData gets the total.
 int TCustomWSocket::SendGathered() {
     iovec iov[kMaxGather];
-    int n = 0;
+    const int n = m_sendQueue.Gather(iov, kMaxGather);
     std::size_t offered = 0;
-    for (const auto& b : m_bufList) {
-        if (n == kMaxGather) {
-            break;
-        }
-        int len = 0;
-        const std::uint8_t* p = b->Peek(len);
-        if (len > 0) {
-            iov[n].iov_base = const_cast<std::uint8_t*>(p);
-            iov[n].iov_len = static_cast<std::size_t>(len);
-            offered += iov[n].iov_len;
-            ++n;
-        }
+    for (int i = 0; i < n; ++i) {
+        offered += iov[i].iov_len;
     }
     const int result = WSocket_sendv(m_hSocket, iov, n, m_sendFlags);
+    NoteSendResult(result, offered);
     m_sentShort = result >= 0 && static_cast<std::size_t>(result) < offered;
     if (result > 0 && OnSendData) {
         OnSendData(this, result);
@@ -243,16 +173,26 @@ int TCustomWSocket::RawSend(const void* Data, int Len) {
     } else {
         result = WSocket_send(m_hSocket, Data, Len, m_sendFlags);
     }
+    NoteSendResult(result, static_cast<std::size_t>(std::max(Len, 0)));
     if (result > 0 && OnSendData) {
         OnSendData(this, result);
     }
     return result;
 }
 
+// A send that would block, or took only part of the bytes, means that the
+// library is full: the write notification is armed for when there is room.
+void TCustomWSocket::NoteSendResult(int result, std::size_t offered) {
+    const bool full = result < 0 ? WSocket_WSAGetLastError() == WSAEWOULDBLOCK
+                                 : static_cast<std::size_t>(result) < offered;
+    if (full && m_window) {
+        m_window->NoteSendBlocked();
+    }
+}
+
 void TCustomWSocket::DiscardSendQueue() {
     std::lock_guard lock(SocketLibrary::SendBufferLock());
-    m_bufList.clear();
-    m_bufferedByteCount = 0;
+    m_sendQueue.Clear();
 }
 
 void TCustomWSocket::Flush() {
@@ -276,55 +216,54 @@ void TCustomWSocket::Flush() {
 
 int TCustomWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
     if (m_socketType != SOCK_STREAM || Flags != 0) {
-        return WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
+        return LibraryReceive(Buffer, BufferSize, Flags);
     }
-    if (m_rcvAheadLen > 0) {
+    if (!m_readAhead.Empty()) {
         return ReceiveFromReadAhead(Buffer, BufferSize);
     }
     if (BufferSize <= 0 || BufferSize >= kReadAheadThreshold || Buffer == nullptr) {
-        return WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
+        return LibraryReceive(Buffer, BufferSize, Flags);
     }
-    if (!m_rcvAhead) {
-        m_rcvAhead.reset(new char[kReadAheadSize]);
-    }
-    const int n = WSocket_recv(m_hSocket, m_rcvAhead.get(), kReadAheadSize, 0);
+    const int n = LibraryReceive(m_readAhead.Space(kReadAheadSize), kReadAheadSize, 0);
     if (n <= 0) {
         return n;
     }
-    m_rcvAheadHead = 0;
-    m_rcvAheadLen = n;
+    m_readAhead.Commit(n);
     return ReceiveFromReadAhead(Buffer, BufferSize);
 }
 
-int TCustomWSocket::ReceiveFromReadAhead(void* Buffer, int BufferSize) {
-    const int n = std::min(std::max(BufferSize, 0), m_rcvAheadLen);
-    if (n > 0 && Buffer != nullptr) {
-        std::memcpy(Buffer, m_rcvAhead.get() + m_rcvAheadHead, static_cast<std::size_t>(n));
-        m_rcvAheadHead += n;
-        m_rcvAheadLen -= n;
+// Like the library it stands for, a receive re-enables the read notification.
+int TCustomWSocket::LibraryReceive(void* Buffer, int BufferSize, int Flags) {
+    const int n = WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
+    if (m_window) {
+        const int err = WSocket_WSAGetLastError();
+        m_window->NoteReceived();
+        WSocket_WSASetLastError(err);
     }
-    if (m_rcvAheadLen == 0) {
-        m_rcvAheadHead = 0;
-    } else if (m_selectEventActive == 0) {
+    return n;
+}
+
+int TCustomWSocket::ReceiveFromReadAhead(void* Buffer, int BufferSize) {
+    const int n = m_readAhead.Read(Buffer, BufferSize);
+    if (!m_readAhead.Empty() && m_selectEventActive == 0) {
         // Received outside a read notification: like a library receive, this
         // re-enables the notification while data is left.
         OfferReadAhead();
     }
-    return Buffer != nullptr ? n : 0;
+    return n;
 }
 
 // Posts a read notification for bytes held in the read-ahead, which the
 // library no longer signals; once until the next read notification.
 void TCustomWSocket::OfferReadAhead() {
-    if (m_rcvAheadLen > 0 && !m_readAheadOffered && m_window && m_hSocket != INVALID_SOCKET) {
+    if (!m_readAhead.Empty() && !m_readAheadOffered && m_window && m_hSocket != INVALID_SOCKET) {
         m_readAheadOffered = true;
         m_window->PostMessage(MSG_SOCKET_EVENT, static_cast<std::uintptr_t>(m_hSocket), FD_READ);
     }
 }
 
 void TCustomWSocket::DiscardReadAhead() {
-    m_rcvAheadHead = 0;
-    m_rcvAheadLen = 0;
+    m_readAhead.Clear();
     m_readAheadOffered = false;
 }
 

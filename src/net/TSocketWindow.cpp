@@ -12,12 +12,10 @@
 
 #include <cerrno>
 #include <mutex>
-#include <unordered_map>
 
 #include "net/NativeError.h"
 #include "net/SocketErrorCodes.h"
 #include "net/TCustomWSocket.h"
-#include "net/WSocketAsync.h"
 
 namespace vandrel::net {
 
@@ -52,6 +50,8 @@ public:
     void SendBlocked();
     void Accepted();
     void ConnectFailed(int error);
+    // True while handle s is registered here for some notification.
+    bool Selects(TSocket s) const { return m_fd == s && m_mask != 0; }
 
 protected:
     bool event(QEvent* e) override;
@@ -90,28 +90,10 @@ private:
 
 namespace {
 
-// Which target each registered handle notifies, so that the plain wrappers
-// (recv, send, accept, connect, close) can drive the notifications.
-struct Registry {
-    std::mutex lock;
-    std::unordered_map<TSocket, SocketMessageTarget*> targets;
-};
-
-Registry& registry() {
-    static Registry* r = new Registry;
-    return *r;
-}
-
-// Runs f on the target's own thread: at once when called there, else queued.
+// Runs f on the target's own thread: at once when called there, else queued
+// (a queued call is dropped with the target).
 template <typename F>
-void withTarget(TSocket s, F f) {
-    Registry& r = registry();
-    std::lock_guard guard(r.lock);
-    auto it = r.targets.find(s);
-    if (it == r.targets.end()) {
-        return;
-    }
-    SocketMessageTarget* t = it->second;
+void onTargetThread(SocketMessageTarget* t, F f) {
     if (t->thread() == QThread::currentThread()) {
         f(t);
     } else {
@@ -138,14 +120,8 @@ int SocketMessageTarget::Select(TSocket s, unsigned msg, long mask) {
     m_fd = s;
     m_msg = msg;
     m_mask = mask;
-    {
-        Registry& r = registry();
-        std::lock_guard guard(r.lock);
-        if (mask == 0) {
-            r.targets.erase(s);
-            return 0;
-        }
-        r.targets[s] = this;
+    if (mask == 0) {
+        return 0;
     }
     unsigned long nonBlocking = 1;
     if (WSocket_ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
@@ -181,14 +157,6 @@ void SocketMessageTarget::Unselect() {
     delete m_read;
     delete m_write;
     m_read = m_write = nullptr;
-    if (m_fd != INVALID_SOCKET) {
-        Registry& r = registry();
-        std::lock_guard guard(r.lock);
-        auto it = r.targets.find(m_fd);
-        if (it != r.targets.end() && it->second == this) {
-            r.targets.erase(it);
-        }
-    }
     // Notifications still queued belong to a handle that is gone or silenced;
     // a new handle may get the same number, so they must not reach it.
     QCoreApplication::removePostedEvents(this, static_cast<int>(m_msg ? m_msg : MSG_SOCKET_EVENT));
@@ -401,42 +369,30 @@ int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long l
     return hWnd->m_target->Select(s, wMsg, lEvent);
 }
 
-void AsyncSelect::NoteReceived(TSocket s) {
-    withTarget(s, [](SocketMessageTarget* t) { t->Received(); });
+void TSocketWindow::NoteReceived() {
+    onTargetThread(m_target, [](SocketMessageTarget* t) { t->Received(); });
 }
 
-void AsyncSelect::NoteSendBlocked(TSocket s) {
-    withTarget(s, [](SocketMessageTarget* t) { t->SendBlocked(); });
+void TSocketWindow::NoteSendBlocked() {
+    onTargetThread(m_target, [](SocketMessageTarget* t) { t->SendBlocked(); });
 }
 
-void AsyncSelect::NoteAccepted(TSocket s) {
-    withTarget(s, [](SocketMessageTarget* t) { t->Accepted(); });
+void TSocketWindow::NoteAccepted() {
+    onTargetThread(m_target, [](SocketMessageTarget* t) { t->Accepted(); });
 }
 
-void AsyncSelect::NoteClosing(TSocket s) {
-    SocketMessageTarget* target = nullptr;
-    {
-        Registry& r = registry();
-        std::lock_guard guard(r.lock);
-        auto it = r.targets.find(s);
-        if (it == r.targets.end()) {
-            return;
-        }
-        target = it->second;
-    }
+void TSocketWindow::NoteClosing(TSocket s) {
     // Close runs on the socket's own thread, where the notifiers live.
-    target->Unselect();
+    if (m_target->Selects(s)) {
+        m_target->Unselect();
+    }
 }
 
-bool AsyncSelect::NoteConnectFailed(TSocket s, int socketError) {
-    Registry& r = registry();
-    std::lock_guard guard(r.lock);
-    auto it = r.targets.find(s);
-    if (it == r.targets.end() || it->second->thread() != QThread::currentThread()) {
+bool TSocketWindow::NoteConnectFailed(TSocket s, int socketError) {
+    if (!m_target->Selects(s) || m_target->thread() != QThread::currentThread()) {
         return false;
     }
-    it->second->ConnectFailed(socketError);
+    m_target->ConnectFailed(socketError);
     return true;
 }
-
 }  // namespace vandrel::net

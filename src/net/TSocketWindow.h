@@ -13,6 +13,8 @@
 // - FD_WRITE again only after a send would have blocked;
 // - FD_ACCEPT once per pending connection, re-armed by an accept;
 // - FD_CLOSE once, after all data has been offered, with the close's error.
+// The library wrappers know nothing of this: the socket that made a call tells
+// its own window what the call means through the Note... operations.
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +42,19 @@ public:
     // Callable from any thread.
     void PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
     std::thread::id ThreadId() const { return m_threadId; }
+
+    // After a receive: re-enables the read notification.
+    void NoteReceived();
+    // After a send that would block or took only part: arms the write notification.
+    void NoteSendBlocked();
+    // After an accept: re-enables the accept notification.
+    void NoteAccepted();
+    // Before handle s closes: drops its registration and pending notifications.
+    void NoteClosing(TSocket s);
+    // A non-blocking connect of s that failed at once (a refusal on loopback,
+    // for instance): delivered as a connect notification like any later one.
+    // False when s is not registered here on the calling thread.
+    bool NoteConnectFailed(TSocket s, int socketError);
 
     // A poster that stays safe to call from any thread after the window is
     // gone (it then drops the message). For work finishing on other threads.

@@ -16,7 +16,6 @@
 #include "net/ESocketException.h"
 #include "net/NativeError.h"
 #include "net/SocketErrorCodes.h"
-#include "net/WSocketAsync.h"
 #include "net/WSocketErrorText.h"
 
 namespace vandrel::net {
@@ -291,22 +290,8 @@ int WSocket_getsockopt(TSocket s, int level, int optname, void* optval, int* opt
 
 namespace {
 
-// The result of a send of len bytes: a send that would block, or took only part of the
-// bytes, tells the notification side that the system is full, so that a write
-// notification follows once there is room again.
-int sendResult(TSocket s, ssize_t n, std::size_t len) {
-    if (n < 0) {
-        const int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK) {
-            AsyncSelect::NoteSendBlocked(s);
-        }
-        errno = err;
-        return failWithErrno();
-    }
-    if (static_cast<std::size_t>(n) < len) {
-        AsyncSelect::NoteSendBlocked(s);
-    }
-    return static_cast<int>(n);
+int sendResult(ssize_t n) {
+    return n < 0 ? failWithErrno() : static_cast<int>(n);
 }
 
 }  // namespace
@@ -316,14 +301,14 @@ int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockadd
     const ssize_t n =
         ::sendto(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT,
                  to, static_cast<socklen_t>(tolen));
-    return sendResult(s, n, static_cast<std::size_t>(std::max(len, 0)));
+    return sendResult(n);
 }
 
 int WSocket_send(TSocket s, const void* buf, int len, int flags) {
     ensureStarted();
     const ssize_t n =
         ::send(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
-    return sendResult(s, n, static_cast<std::size_t>(std::max(len, 0)));
+    return sendResult(n);
 }
 
 int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
@@ -331,24 +316,13 @@ int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
     msghdr msg{};
     msg.msg_iov = const_cast<iovec*>(iov);
     msg.msg_iovlen = static_cast<std::size_t>(std::max(iovcnt, 0));
-    std::size_t len = 0;
-    for (int i = 0; i < iovcnt; ++i) {
-        len += iov[i].iov_len;
-    }
-    const ssize_t n = ::sendmsg(s, &msg, flags | MSG_NOSIGNAL | MSG_DONTWAIT);
-    return sendResult(s, n, len);
+    return sendResult(::sendmsg(s, &msg, flags | MSG_NOSIGNAL | MSG_DONTWAIT));
 }
 
 int WSocket_recv(TSocket s, void* buf, int len, int flags) {
     ensureStarted();
     const ssize_t n = ::recv(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_DONTWAIT);
-    const int err = errno;
-    AsyncSelect::NoteReceived(s);
-    if (n < 0) {
-        errno = err;
-        return failWithErrno();
-    }
-    return static_cast<int>(n);
+    return n < 0 ? failWithErrno() : static_cast<int>(n);
 }
 
 int WSocket_recvfrom(TSocket s, void* buf, int len, int flags, sockaddr* from, int* fromlen) {
@@ -356,10 +330,7 @@ int WSocket_recvfrom(TSocket s, void* buf, int len, int flags, sockaddr* from, i
     socklen_t alen = fromlen ? static_cast<socklen_t>(*fromlen) : 0;
     const ssize_t n = ::recvfrom(s, buf, static_cast<size_t>(std::max(len, 0)),
                                  flags | MSG_DONTWAIT, from, fromlen ? &alen : nullptr);
-    const int err = errno;
-    AsyncSelect::NoteReceived(s);
     if (n < 0) {
-        errno = err;
         return failWithErrno();
     }
     if (fromlen) {
@@ -443,19 +414,11 @@ int WSocket_connect(TSocket s, const sockaddr* name, int namelen) {
     if (::connect(s, name, static_cast<socklen_t>(namelen)) == 0) {
         return 0;
     }
-    const int err = errno;
-    const int mapped = SocketErrorFromErrno(err);
-    const bool outcome = err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH ||
-                         err == EHOSTUNREACH || err == ECONNRESET;
-    if (outcome && AsyncSelect::NoteConnectFailed(s, mapped)) {
-        return failWith(WSAEWOULDBLOCK);
-    }
-    return failWith(mapped);
+    return failWithErrno();
 }
 
 int WSocket_closesocket(TSocket s) {
     ensureStarted();
-    AsyncSelect::NoteClosing(s);
     // Linux releases the descriptor even when close() reports EINTR.
     if (::close(s) != 0 && errno != EINTR) {
         return failWithErrno();
@@ -472,10 +435,7 @@ TSocket WSocket_accept(TSocket s, sockaddr* addr, int* addrlen) {
     ensureStarted();
     socklen_t len = addrlen ? static_cast<socklen_t>(*addrlen) : 0;
     const TSocket r = ::accept4(s, addr, addrlen ? &len : nullptr, SOCK_CLOEXEC);
-    const int err = errno;
-    AsyncSelect::NoteAccepted(s);
     if (r < 0) {
-        errno = err;
         return failWithErrno();
     }
     if (addrlen) {

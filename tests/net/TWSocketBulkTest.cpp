@@ -63,7 +63,7 @@ struct ProbeSocket : TWSocket {
         TWSocket::HandleWriteEvent(e);
     }
     using TCustomWSocket::QueueSendData;
-    using TCustomWSocket::SendQueue;
+    using TCustomWSocket::Queue;
 };
 
 void prepare(TWSocket& s, const std::string& port) {
@@ -76,19 +76,19 @@ TEST(TWSocketBulk, QueueSplitsIntoBlocks) {
     ProbeSocket s;
     const std::vector<std::uint8_t> data = pattern(5000);
     s.QueueSendData(data.data(), 4000);
-    ASSERT_EQ(s.SendQueue().size(), 3u);
+    ASSERT_EQ(s.Queue().BlockCount(), 3u);
     int len = 0;
-    EXPECT_NE(s.SendQueue()[0]->Peek(len), nullptr);
+    EXPECT_NE(s.Queue().Block(0).Peek(len), nullptr);
     EXPECT_EQ(len, 1460);
-    s.SendQueue()[2]->Peek(len);
+    s.Queue().Block(2).Peek(len);
     EXPECT_EQ(len, 1080);
     EXPECT_EQ(s.BufferedByteCount(), 4000);
     EXPECT_FALSE(s.AllSent());
 
     ProbeSocket t;
     t.QueueSendData(data.data(), 5000);
-    ASSERT_EQ(t.SendQueue().size(), 4u);
-    t.SendQueue()[3]->Peek(len);
+    ASSERT_EQ(t.Queue().BlockCount(), 4u);
+    t.Queue().Block(3).Peek(len);
     EXPECT_EQ(len, 620);
     t.QueueSendData(data.data(), 0);
     t.QueueSendData(nullptr, 10);
