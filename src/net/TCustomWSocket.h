@@ -305,6 +305,9 @@ private:
     void RejectLookup(const char* text);
     // Forgets the previous lookup's handle, job and results.
     void ClearLookup();
+    // The common start of both reverse lookups: checks the text, forgets the
+    // previous lookup and converts the address; false after a refusal.
+    bool PrepareReverseLookup(const std::string& HostAddr, std::uint32_t& addr);
     void ListenOnResolved();
     bool ListenByType();
     bool ResolveForConnect();
@@ -312,6 +315,8 @@ private:
     bool PrepareDatagramSocket();
     bool RegisterEvents(long mask);
     void ReportLastError(const std::string& Operation);
+    bool QueryPeer(sockaddr_in& peer, const char* Operation);
+    bool QueryBound(sockaddr_in& local);
     int ReceiveFromReadAhead(void* Buffer, int BufferSize);
     void OfferReadAhead();
     void DiscardReadAhead();

@@ -58,6 +58,20 @@ void fillNameResults(const hostent* h, std::vector<std::string>& out) {
     }
 }
 
+// The result texts of a library host record, or the library's error when there is none.
+int collectHost(const hostent* h, void (*fill)(const hostent*, std::vector<std::string>&),
+                std::vector<std::string>& out) {
+    if (!h) {
+        return WSocket_WSAGetLastError();
+    }
+    fill(h, out);
+    return 0;
+}
+
+hostent* hostByAddress(std::uint32_t addr) {
+    return WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- listening
@@ -357,30 +371,28 @@ void TCustomWSocket::DrainUntilClosed() {
 
 // ---------------------------------------------------------------- addresses
 
-std::string TCustomWSocket::GetPeerAddr() {
+// The peer address of a connected socket; false (after a report when the
+// library query fails) otherwise.
+bool TCustomWSocket::QueryPeer(sockaddr_in& peer, const char* Operation) {
     if (m_state != wsConnected) {
-        return "error";
+        return false;
     }
-    sockaddr_in peer{};
     int len = sizeof peer;
     if (WSocket_getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &len) == SOCKET_ERROR) {
-        ReportSocketError("GetPeerAddr");
-        return "error";
+        ReportSocketError(Operation);
+        return false;
     }
-    return WSocket_inet_ntoa(peer.sin_addr);
+    return true;
+}
+
+std::string TCustomWSocket::GetPeerAddr() {
+    sockaddr_in peer{};
+    return QueryPeer(peer, "GetPeerAddr") ? WSocket_inet_ntoa(peer.sin_addr) : "error";
 }
 
 std::string TCustomWSocket::GetPeerPort() {
-    if (m_state != wsConnected) {
-        return "error";
-    }
     sockaddr_in peer{};
-    int len = sizeof peer;
-    if (WSocket_getpeername(m_hSocket, reinterpret_cast<sockaddr*>(&peer), &len) == SOCKET_ERROR) {
-        ReportSocketError("GetPeerPort");
-        return "error";
-    }
-    return std::to_string(WSocket_ntohs(peer.sin_port));
+    return QueryPeer(peer, "GetPeerPort") ? std::to_string(WSocket_ntohs(peer.sin_port)) : "error";
 }
 
 int TCustomWSocket::GetPeerName(sockaddr* Name, int NameLen) {
@@ -394,28 +406,24 @@ int TCustomWSocket::GetSockName(sockaddr* Name, int& NameLen) {
     return WSocket_getsockname(m_hSocket, Name, &NameLen);
 }
 
-std::string TCustomWSocket::BoundAddr() {
+// The local address of a bound, connected or listening socket.
+bool TCustomWSocket::QueryBound(sockaddr_in& local) {
     if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) {
-        return "error";
+        return false;
     }
-    sockaddr_in local{};
     int len = sizeof local;
-    if (WSocket_getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
-        return "error";
-    }
-    return WSocket_inet_ntoa(local.sin_addr);
+    return WSocket_getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) !=
+           SOCKET_ERROR;
+}
+
+std::string TCustomWSocket::BoundAddr() {
+    sockaddr_in local{};
+    return QueryBound(local) ? WSocket_inet_ntoa(local.sin_addr) : "error";
 }
 
 std::string TCustomWSocket::BoundPort() {
-    if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) {
-        return "error";
-    }
     sockaddr_in local{};
-    int len = sizeof local;
-    if (WSocket_getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
-        return "error";
-    }
-    return std::to_string(WSocket_ntohs(local.sin_port));
+    return QueryBound(local) ? std::to_string(WSocket_ntohs(local.sin_port)) : "error";
 }
 
 // ---------------------------------------------------------------- lookups
@@ -480,51 +488,44 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         return;
     }
     StartLookup(MSG_NAME_LOOKUP, [name = HostName](LookupJob& job) {
-        hostent* h = WSocket_gethostbyname(name.c_str());
-        if (!h) {
-            job.error = WSocket_WSAGetLastError();
-            return;
-        }
-        fillHostResults(h, job.results);
+        job.error = collectHost(WSocket_gethostbyname(name.c_str()), fillHostResults, job.results);
     });
 }
 
-void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+bool TCustomWSocket::PrepareReverseLookup(const std::string& HostAddr, std::uint32_t& addr) {
     if (HostAddr.empty() || HostAddr.size() > 256) {
         RejectLookup("Reverse DNS Lookup: Invalid host name.");
-        return;
+        return false;
     }
     ClearLookup();
-    const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
+    addr = WSocket_inet_addr(HostAddr.c_str());
+    return true;
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+    std::uint32_t addr = 0;
+    if (!PrepareReverseLookup(HostAddr, addr)) {
+        return;
+    }
     if (!m_window) {
         ReportError("Reverse DNS Lookup: Window not assigned");
         return;
     }
     StartLookup(MSG_ADDR_LOOKUP, [addr](LookupJob& job) {
-        hostent* h = WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
-        if (!h) {
-            job.error = WSocket_WSAGetLastError();
-            return;
-        }
-        fillNameResults(h, job.results);
+        job.error = collectHost(hostByAddress(addr), fillNameResults, job.results);
     });
 }
 
 void TCustomWSocket::ReverseDnsLookupBlocking(const std::string& HostAddr) {
-    if (HostAddr.empty() || HostAddr.size() > 256) {
-        RejectLookup("Reverse DNS Lookup: Invalid host name.");
+    std::uint32_t addr = 0;
+    if (!PrepareReverseLookup(HostAddr, addr)) {
         return;
     }
-    ClearLookup();
-    const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
-    hostent* h = WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
-    if (!h) {
-        TriggerDnsLookupDone(static_cast<Word>(WSocket_WSAGetLastError()));
-        return;
+    const int error = collectHost(hostByAddress(addr), fillNameResults, m_dnsResultList);
+    if (error == 0) {
+        m_dnsResult = m_dnsResultList.front();
     }
-    fillNameResults(h, m_dnsResultList);
-    m_dnsResult = m_dnsResultList.front();
-    TriggerDnsLookupDone(0);
+    TriggerDnsLookupDone(static_cast<Word>(error));
 }
 
 void TCustomWSocket::CancelLookup() {

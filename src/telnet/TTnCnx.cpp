@@ -1,26 +1,11 @@
 #include "telnet/TTnCnx.h"
 
+#include "net/OwnedPart.h"
 #include "net/SocketErrorCodes.h"
 
 namespace vandrel::telnet {
 
 using namespace net;
-
-// The socket class the connection creates: it tells its owner when it is destroyed, by
-// whoever destroys it, so the owner never touches a freed socket.
-class TTnCnx::OwnedSocket : public TWSocket {
-public:
-    explicit OwnedSocket(TTnCnx* owner) : m_owner(owner) {}
-    ~OwnedSocket() override {
-        if (m_owner) {
-            m_owner->SocketRemoved();
-        }
-    }
-    void Disown() { m_owner = nullptr; }
-
-private:
-    TTnCnx* m_owner;
-};
 
 namespace {
 
@@ -30,20 +15,15 @@ constexpr int kReadSize = TelnetProtocol::kDisplaySize - 1;
 }  // namespace
 
 TTnCnx::TTnCnx() {
-    auto* socket = new OwnedSocket(this);
+    // Whoever destroys the socket, m_socket becomes empty with it.
+    TWSocket* socket = OwnedPart<TWSocket>::Create(m_socket);
     socket->OnSessionConnected = [this](TObject* s, Word e) { SocketSessionConnected(s, e); };
     socket->OnSessionClosed = [this](TObject* s, Word e) { SocketSessionClosed(s, e); };
     socket->OnDataAvailable = [this](TObject* s, Word e) { SocketDataAvailable(s, e); };
-    m_socket = socket;
 }
 
 TTnCnx::~TTnCnx() {
-    if (m_socket) {
-        auto* socket = static_cast<OwnedSocket*>(m_socket);
-        socket->Disown();
-        m_socket = nullptr;
-        delete socket;
-    }
+    OwnedPart<TWSocket>::Destroy(m_socket);
 }
 
 void TTnCnx::Connect() {

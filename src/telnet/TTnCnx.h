@@ -84,13 +84,10 @@ public:
     const TelnetProtocol& Protocol() const { return m_protocol; }
 
 private:
-    class OwnedSocket;
-
     void Display(const std::string& Str);
     void SocketSessionConnected(net::TObject* Sender, net::Word ErrCode);
     void SocketSessionClosed(net::TObject* Sender, net::Word ErrCode);
     void SocketDataAvailable(net::TObject* Sender, net::Word ErrCode);
-    void SocketRemoved() { m_socket = nullptr; }
 
     // ProtocolSink
     void SendToServer(const std::uint8_t* data, std::size_t len) override;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "net/OwnedPart.h"
 #include "net/WSocketErrorText.h"
 
 namespace vandrel::terminal {
@@ -9,24 +10,9 @@ namespace vandrel::terminal {
 using namespace net;
 using namespace telnet;
 
-// The connection class the terminal creates: it tells the terminal when it is destroyed,
-// by whoever destroys it, so the terminal never touches a freed connection.
-class TTnEmulT::OwnedCnx : public TTnCnx {
-public:
-    explicit OwnedCnx(TTnEmulT* owner) : m_owner(owner) {}
-    ~OwnedCnx() override {
-        if (m_owner) {
-            m_owner->ConnectionRemoved();
-        }
-    }
-    void Disown() { m_owner = nullptr; }
-
-private:
-    TTnEmulT* m_owner;
-};
-
 TTnEmulT::TTnEmulT(QWidget* parent) : TEmulT(parent) {
-    auto* cnx = new OwnedCnx(this);
+    // Whoever destroys the connection, m_cnx becomes empty with it.
+    TTnCnx* cnx = OwnedPart<TTnCnx>::Create(m_cnx);
     cnx->OnDataAvailable = [this](TTnCnx*, const char* buf, int len) {
         CnxDataAvailable(buf, len);
     };
@@ -47,18 +33,12 @@ TTnEmulT::TTnEmulT(QWidget* parent) : TEmulT(parent) {
             OnLocalEcho(*this);
         }
     };
-    m_cnx = cnx;
     m_port = "telnet";
 }
 
 TTnEmulT::~TTnEmulT() {
     ShowReceived();  // so that an open log gets every received byte
-    if (m_cnx) {
-        auto* cnx = static_cast<OwnedCnx*>(m_cnx);
-        cnx->Disown();
-        m_cnx = nullptr;
-        delete cnx;
-    }
+    OwnedPart<TTnCnx>::Destroy(m_cnx);
 }
 
 void TTnEmulT::Connect() {

@@ -84,12 +84,9 @@ protected:
     virtual void Beep();
 
 private:
-    class OwnedCnx;
-
     void CnxDataAvailable(const char* Buffer, int Len);
     void CnxSessionConnected(net::Word Error);
     void CnxSessionClosed(net::Word Error);
-    void ConnectionRemoved() { m_cnx = nullptr; }
     // Writes the received data that waits for the view; log errors are dropped.
     void ShowReceived();
 
