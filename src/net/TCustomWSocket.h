@@ -2,6 +2,20 @@
 
 // Non-blocking TCP/UDP socket whose results arrive as events.
 //
+// Where the operations live:
+//   TCustomWSocket.cpp         properties, logging, the message target and its
+//                              dispatch (WndProc, Handle...Event), the Trigger...
+//                              hooks, reports, ResetDefaults
+//   TCustomWSocketConnect.cpp  Connect and the options it applies, Close, Abort,
+//                              CloseLater, FreeLater, Shutdown
+//   TCustomWSocketControl.cpp  Listen, Accept, Dup, SendTo, ReceiveFrom, Pause,
+//                              Resume, thread attach and detach, PumpMessages,
+//                              address queries, name lookups
+//   TCustomWSocketData.cpp     Send and the send queue (SendQueue), TryToSend,
+//                              Receive and the read-ahead (ReadAhead), the
+//                              receive loop, Flush
+//   TSocketWindow.cpp          the message target: notifications from the system
+//
 // Threading: a socket belongs to the thread that created it, which must run
 // a Qt event loop (a QThread, or a QEventLoop of its own). Its message target
 // (TSocketWindow) lives in that thread; every hook runs there, from that
@@ -402,6 +416,8 @@ private:
     bool m_sentShort = false;
     // Send has posted a write notification that has not been handled yet.
     bool m_writePosted = false;
+    // TryToSend is inside its library send, where OnSendData runs.
+    bool m_inSendCall = false;
 
     int m_sndBufSize = 0;
     int m_rcvBufSize = 0;

@@ -92,8 +92,11 @@ void TCustomWSocket::TryToSend() {
         m_allSent = true;
         return;
     }
-    if (m_sendBlocked) {
-        return;  // the library is full; the write notification resumes
+    if (m_sendBlocked || m_inSendCall) {
+        // The library is full and the write notification resumes; or OnSendData
+        // sends more while the bytes that fired it are still queued, and the
+        // running loop takes the new ones after them.
+        return;
     }
     const LifeToken life = Life();
     for (;;) {
@@ -104,8 +107,22 @@ void TCustomWSocket::TryToSend() {
         }
         const unsigned generation = m_sendQueue.Generation();
         const bool gather = m_socketType == SOCK_STREAM && m_sendQueue.BlockCount() > 1;
-        const int count =
-            gather ? SendGathered() : RawSend(front.iov_base, static_cast<int>(front.iov_len));
+        int count = 0;
+        {
+            // Also when OnSendData raises or destroys the socket.
+            struct InSendCall {
+                TCustomWSocket& socket;
+                const LifeToken& life;
+                ~InSendCall() {
+                    if (Alive(life)) {
+                        socket.m_inSendCall = false;
+                    }
+                }
+            } inSendCall{*this, life};
+            m_inSendCall = true;
+            count =
+                gather ? SendGathered() : RawSend(front.iov_base, static_cast<int>(front.iov_len));
+        }
         // OnSendData may have destroyed the socket or discarded the queue.
         if (!Alive(life) || m_sendQueue.Generation() != generation) {
             return;

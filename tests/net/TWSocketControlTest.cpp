@@ -394,3 +394,33 @@ TEST(TWSocketControl, PostedTestExceptionReachesBgException) {
 }
 
 }  // namespace
+
+// A Send from OnSendData queues behind the bytes whose sending fired the hook; none of
+// them goes out twice.
+TEST(TWSocketControl, SendFromOnSendDataKeepsTheStream) {
+    LoopbackServer server;
+    std::string got;
+    server.serve([&](int fd) {
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    TWSocket s;
+    EventRecorder rec;
+    rec.attach(s);
+    prepare(s, server.portText());
+    s.Connect();
+    ASSERT_TRUE(pumpUntil([&] { return rec.has("sent:0"); }));
+    int hooks = 0;
+    s.OnSendData = [&](TObject*, int) {
+        if (++hooks == 1) {
+            s.SendStr("B");
+        }
+    };
+    s.SendStr(std::string(5000, 'A'));
+    s.Flush();
+    s.Shutdown(1);
+    ASSERT_TRUE(pumpUntil([&] { return server.done(); }));
+    EXPECT_EQ(got, std::string(5000, 'A') + "B");
+}
