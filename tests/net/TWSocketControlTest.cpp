@@ -423,4 +423,5 @@ TEST(TWSocketControl, SendFromOnSendDataKeepsTheStream) {
     s.Shutdown(1);
     ASSERT_TRUE(pumpUntil([&] { return server.done(); }));
     EXPECT_EQ(got, std::string(5000, 'A') + "B");
+    s.Close();
 }
