@@ -90,7 +90,6 @@ void Recorder::write(const char* bytes, std::size_t length) {
 TelnetSession::TelnetSession(int fd, const Options& options, DeviceState& state, Recorder* recorder,
                              TimePoint now)
     : m_fd(fd),
-      m_state(state),
       m_recorder(recorder),
       m_console(state, localAddressOf(fd)),
       m_floodLeft(options.floodBytes),

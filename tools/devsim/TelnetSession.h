@@ -66,7 +66,6 @@ private:
     void startDrain(const char* reason);
 
     int m_fd;
-    DeviceState& m_state;
     Recorder* m_recorder;
     TelnetReader m_reader;
     DeviceConsole m_console;
