@@ -21,39 +21,57 @@ bool UDPDatagramQueue::Push(UDPDatagram&& datagram) {
     return PushBatch(batch);
 }
 
+// One lock for the whole batch: the GUI thread takes the same lock, and a listener that
+// waits for it while a burst fills the socket loses datagrams.
 bool UDPDatagramQueue::PushBatch(std::vector<UDPDatagram>& batch) {
-    for (UDPDatagram& datagram : batch) {
-        const std::size_t cost = datagram.Data.size() + kEntryOverhead;
-        bool first = false;
-        {
-            std::unique_lock lock(m_lock);
-            m_space.wait(
-                lock, [&] { return m_aborted || m_items.empty() || m_bytes + cost <= m_maxBytes; });
-            if (m_aborted) {
-                return false;
-            }
-            m_items.push_back(std::move(datagram));
-            m_bytes += cost;
-            first = !m_busy;
-            m_busy = true;
-        }
-        if (first && m_drainRequest) {
+    bool requestDrain = false;
+    const auto drain = [&] {
+        if (requestDrain && m_drainRequest) {
             m_drainRequest();
         }
+        requestDrain = false;
+    };
+    std::unique_lock lock(m_lock);
+    for (UDPDatagram& datagram : batch) {
+        const std::size_t cost = datagram.Data.size() + kEntryOverhead;
+        const auto room = [&] {
+            return m_aborted || m_items.empty() || m_bytes + cost <= m_maxBytes;
+        };
+        if (!room()) {
+            // The items already pushed must be asked for before waiting for their space.
+            lock.unlock();
+            drain();
+            lock.lock();
+            m_space.wait(lock, room);
+        }
+        if (m_aborted) {
+            return false;
+        }
+        m_items.push_back(std::move(datagram));
+        m_bytes += cost;
+        requestDrain = requestDrain || !m_busy;
+        m_busy = true;
     }
+    lock.unlock();
+    drain();
     return true;
 }
 
+// The consumer takes everything queued at once and then pops from its own share without
+// locking, so the two threads meet once per batch instead of once per datagram.
 bool UDPDatagramQueue::Pop(UDPDatagram& datagram) {
-    std::lock_guard lock(m_lock);
-    if (m_items.empty()) {
-        m_busy = false;
-        return false;
+    if (m_taken.empty()) {
+        std::lock_guard lock(m_lock);
+        if (m_items.empty()) {
+            m_busy = false;
+            return false;
+        }
+        m_taken.swap(m_items);
+        m_bytes = 0;
+        m_space.notify_one();
     }
-    datagram = std::move(m_items.front());
-    m_items.pop_front();
-    m_bytes -= datagram.Data.size() + kEntryOverhead;
-    m_space.notify_one();
+    datagram = std::move(m_taken.front());
+    m_taken.pop_front();
     return true;
 }
 
@@ -66,6 +84,7 @@ void UDPDatagramQueue::Abort() {
 void UDPDatagramQueue::Reset() {
     std::lock_guard lock(m_lock);
     m_items.clear();
+    m_taken.clear();
     m_bytes = 0;
     m_busy = false;
     m_aborted = false;
@@ -73,7 +92,7 @@ void UDPDatagramQueue::Reset() {
 
 std::size_t UDPDatagramQueue::Count() const {
     std::lock_guard lock(m_lock);
-    return m_items.size();
+    return m_items.size() + m_taken.size();
 }
 
 }  // namespace vandrel::discovery

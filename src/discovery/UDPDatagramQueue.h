@@ -24,8 +24,9 @@ struct UDPDatagram {
 
 // Hands datagrams from the listener thread to the GUI thread in arrival order. The listener
 // drains the socket into it quickly, so a burst survives the system's small receive queue;
-// the GUI thread pops one datagram at a time. Bounded: when full, Push blocks the listener
-// (later datagrams then wait in the system queue, as with a direct hand-over).
+// the GUI thread pops one datagram at a time, taking all that are queued under one lock.
+// Bounded: when full, Push blocks the listener (later datagrams then wait in the system
+// queue, as with a direct hand-over); the consumer's taken share is at most one full queue.
 //
 // The queue is idle when the GUI side has found it empty; the push that makes it busy again
 // calls the drain request, so exactly one drain is asked for per idle-to-busy change.
@@ -41,17 +42,20 @@ public:
     bool Push(UDPDatagram&& datagram);
     bool PushBatch(std::vector<UDPDatagram>& batch);
     // Takes the oldest datagram; when none is left, marks the queue idle and returns false.
+    // One consumer thread only.
     bool Pop(UDPDatagram& datagram);
     // Wakes a blocked Push and makes further pushes fail until Reset.
     void Abort();
-    // Drops every queued datagram and re-opens the queue, idle.
+    // Drops every queued datagram and re-opens the queue, idle. On the consumer's thread.
     void Reset();
+    // On the consumer's thread.
     std::size_t Count() const;
 
 private:
     mutable std::mutex m_lock;
     std::condition_variable m_space;
     std::deque<UDPDatagram> m_items;
+    std::deque<UDPDatagram> m_taken;  // the consumer's, unlocked
     std::size_t m_bytes = 0;
     std::size_t m_maxBytes;
     bool m_busy = false;
