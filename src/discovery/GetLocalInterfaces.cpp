@@ -18,6 +18,7 @@ bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces) {
             continue;
         }
         TInterfaceInfo info;
+        info.Name = entry->ifa_name != nullptr ? entry->ifa_name : "";
         if ((entry->ifa_flags & IFF_UP) != 0) {
             info.Flags |= IFF_UP_BIT;
         }
@@ -26,6 +27,9 @@ bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces) {
         }
         if ((entry->ifa_flags & IFF_LOOPBACK) != 0) {
             info.Flags |= IFF_LOOPBACK_BIT;
+        }
+        if ((entry->ifa_flags & IFF_POINTOPOINT) != 0) {
+            info.Flags |= IFF_POINTTOPOINT_BIT;
         }
         info.Address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
         if (entry->ifa_netmask != nullptr && entry->ifa_netmask->sa_family == AF_INET) {

@@ -12,9 +12,11 @@ namespace vandrel::discovery {
 inline constexpr std::uint32_t IFF_UP_BIT = 1;
 inline constexpr std::uint32_t IFF_BROADCAST_BIT = 2;
 inline constexpr std::uint32_t IFF_LOOPBACK_BIT = 4;
+inline constexpr std::uint32_t IFF_POINTTOPOINT_BIT = 8;
 
 // One IPv4 address of a network interface, as the system reports it.
 struct TInterfaceInfo {
+    std::string Name;
     std::uint32_t Flags = 0;
     in_addr Address{};
     in_addr Broadcast{};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "app/ScanOptions.h"
+#include "app/StringGrid.h"
+
+namespace vandrel::app {
+
+// What a scan prints: the listed rows of a device table (header row 0) in one of the scan's
+// formats, as UTF-8 text ending with a line end.
+std::string FormatScanResult(const StringGrid& grid, ScanFormat format);
+
+// {"devices": [{"<header 0>": "<cell>", ...}, ...]} with one device per line.
+std::string DeviceTableJson(const StringGrid& grid);
+
+// Columns padded to their widest cell, two blanks apart, header first. Control characters
+// are shown as \xNN, so that a device's text cannot steer the terminal.
+std::string DeviceTableAligned(const StringGrid& grid);
+
+}  // namespace vandrel::app

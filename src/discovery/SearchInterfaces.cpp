@@ -1,0 +1,161 @@
+#include "discovery/SearchInterfaces.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+
+#include "discovery/TSocketStack.h"
+#include "discovery/TUDPBase.h"
+
+namespace vandrel::discovery {
+
+namespace {
+
+constexpr std::uint32_t kSearchable = IFF_UP_BIT | IFF_BROADCAST_BIT;
+constexpr std::uint32_t kNotSearchable = IFF_LOOPBACK_BIT | IFF_POINTTOPOINT_BIT;
+
+SearchedInterface Searched(const TInterfaceInfo& info, bool directed) {
+    SearchedInterface entry;
+    entry.Name = info.Name;
+    entry.Address = info.Address;
+    entry.PrefixLength = PrefixLength(info.Netmask);
+    entry.Broadcast = info.Broadcast;
+    entry.Directed = directed;
+    return entry;
+}
+
+bool Searchable(const TInterfaceInfo& info) {
+    const std::uint32_t broadcast = ntohl(info.Broadcast.s_addr);
+    return (info.Flags & kSearchable) == kSearchable && (info.Flags & kNotSearchable) == 0 &&
+           broadcast != INADDR_ANY && broadcast != INADDR_BROADCAST;
+}
+
+}  // namespace
+
+int PrefixLength(in_addr netmask) {
+    return std::popcount(ntohl(netmask.s_addr));
+}
+
+std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<TInterfaceInfo>& interfaces,
+                                                      in_addr limitedSource) {
+    std::vector<SearchedInterface> chosen;
+    std::vector<std::uint32_t> covered;
+    const TInterfaceInfo* limited = nullptr;
+    if (limitedSource.s_addr != htonl(INADDR_ANY)) {
+        const auto it = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& info) {
+            return info.Address.s_addr == limitedSource.s_addr;
+        });
+        if (it != interfaces.end()) {
+            limited = &*it;
+            chosen.push_back(Searched(*it, false));
+            covered.push_back(it->Broadcast.s_addr);
+        }
+    }
+    for (const TInterfaceInfo& info : interfaces) {
+        if (&info == limited || !Searchable(info) ||
+            std::find(covered.begin(), covered.end(), info.Broadcast.s_addr) != covered.end()) {
+            continue;
+        }
+        chosen.push_back(Searched(info, true));
+        covered.push_back(info.Broadcast.s_addr);
+    }
+    return chosen;
+}
+
+std::string SearchSummary(const std::vector<SearchedInterface>& searched) {
+    if (searched.empty()) {
+        return "Searched no network interface";
+    }
+    std::string text = "Searched ";
+    for (std::size_t i = 0; i < searched.size(); ++i) {
+        const SearchedInterface& entry = searched[i];
+        text += i > 0 ? ", " : "";
+        text += entry.Name + " " + TSocketStack::ToDotted(entry.Address) + "/" +
+                std::to_string(entry.PrefixLength);
+        if (!entry.Error.empty()) {
+            // Socket error texts span two lines; the summary is one.
+            std::string error = entry.Error;
+            std::replace_if(
+                error.begin(), error.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+            error.erase(std::unique(error.begin(), error.end(),
+                                    [](char a, char b) { return a == ' ' && b == ' '; }),
+                        error.end());
+            text += " (" + error + ")";
+        }
+    }
+    return text;
+}
+
+in_addr LimitedBroadcastSource() {
+    in_addr source{};
+    source.s_addr = htonl(INADDR_ANY);
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return source;
+    }
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(9);  // any port: connecting a datagram socket only picks a route
+    peer.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+        source = local.sin_addr;
+    }
+    ::close(fd);
+    return source;
+}
+
+SearchReport SendSearch(TUDPBase& endpoint, const std::string& data, int port,
+                        SearchScope scope) {
+    SearchReport report;
+    std::vector<TInterfaceInfo> interfaces;
+    QueryLocalInterfaces(interfaces);
+    report.Searched = ChooseSearchInterfaces(interfaces, LimitedBroadcastSource());
+    if (scope == SearchScope::LimitedBroadcastOnly) {
+        std::erase_if(report.Searched, [](const auto& entry) { return entry.Directed; });
+    }
+    try {
+        endpoint.Broadcast(data, port);
+        report.AnySent = true;
+    } catch (const std::exception& error) {
+        report.LimitedError = std::current_exception();
+        if (!report.Searched.empty() && !report.Searched.front().Directed) {
+            report.Searched.front().Error = error.what();
+        }
+    } catch (...) {
+        report.LimitedError = std::current_exception();
+    }
+    bool switchedOn = false;
+    for (SearchedInterface& entry : report.Searched) {
+        if (!entry.Directed) {
+            continue;
+        }
+        try {
+            if (!switchedOn) {
+                endpoint.SetBroadcastFlag(true);
+                switchedOn = true;
+            }
+            endpoint.Send(TSocketStack::ToDotted(entry.Broadcast), port, data);
+            report.AnySent = true;
+        } catch (const std::exception& error) {
+            entry.Error = error.what();
+        }
+    }
+    if (switchedOn) {
+        try {
+            endpoint.SetBroadcastFlag(endpoint.BroadcastEnabled());
+        } catch (...) {
+            // The flag stays on; the next Broadcast sets it again anyway.
+        }
+    }
+    return report;
+}
+
+}  // namespace vandrel::discovery

@@ -1,0 +1,67 @@
+#include "app/TableExport.h"
+
+#include <gtest/gtest.h>
+
+#include "app/DeviceTable.h"
+
+using namespace vandrel::app;
+
+namespace {
+
+StringGrid Table(const std::vector<std::vector<std::string>>& rows) {
+    StringGrid grid = MakeDeviceGrid();
+    for (const auto& row : rows) {
+        std::string payload;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            payload += (i > 0 ? "\x1F" : "") + row[i];
+        }
+        AddDeviceRow(grid, payload);
+    }
+    return grid;
+}
+
+}  // namespace
+
+TEST(TableExport, Latin1BytesBecomeUtf8) {
+    EXPECT_EQ(Latin1ToUtf8("plain"), "plain");
+    EXPECT_EQ(Latin1ToUtf8("Gr\xFC\xDF"), "Gr\xC3\xBC\xC3\x9F");
+    EXPECT_EQ(Latin1ToUtf8(std::string("\x00\x7F\x80\xFF", 4)),
+              std::string("\x00\x7F\xC2\x80\xC3\xBF", 6));
+}
+
+TEST(TableExport, CsvFieldQuotesOnlyWhatNeedsIt) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},
+        {"VD-100", "VD-100"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\r\nlines", "\"two\r\nlines\""},
+        {"tab\there", "\"tab\there\""},
+        {std::string("nul\0", 4), std::string("\"nul\0\"", 6)},
+        {" padded", "\" padded\""},
+        {"inner blank", "inner blank"},
+        {"\xC3\xBC", "\xC3\xBC"},
+    };
+    for (const auto& [field, expected] : cases) {
+        EXPECT_EQ(CsvField(field), expected) << field;
+    }
+}
+
+TEST(TableExport, HeaderFirstThenTheRowsInTableOrder) {
+    EXPECT_EQ(DeviceTableCsv(MakeDeviceGrid()), "Device,S/N,IP,Mac,Status\r\n");
+    StringGrid grid = Table(
+        {{"B", "2", "10.0.0.2", "m2", "not connected"}, {"A", "1", "10.0.0.1", "m1", "connected"}});
+    EXPECT_EQ(DeviceTableCsv(grid),
+              "Device,S/N,IP,Mac,Status\r\n"
+              "B,2,10.0.0.2,m2,not connected\r\n"
+              "A,1,10.0.0.1,m1,connected\r\n");
+    // A reply with an empty Device field is a listed row, though a blank one.
+    EXPECT_EQ(ListedDeviceRows(Table({{"", "1"}})), std::vector<int>{1});
+    EXPECT_EQ(ListedDeviceRows(Table({{""}})), std::vector<int>{});
+}
+
+TEST(TableExport, ClipboardRowIsTabSeparated) {
+    StringGrid grid = Table({{"VD\t100", "S\xE9rie", "10.0.0.1", "two\r\nlines", "ok"}});
+    EXPECT_EQ(DeviceRowTabText(grid, 1), "VD 100\tS\xC3\xA9rie\t10.0.0.1\ttwo  lines\tok");
+    EXPECT_EQ(DeviceRowTabText(grid, 0), "Device\tS/N\tIP\tMac\tStatus");
+}
