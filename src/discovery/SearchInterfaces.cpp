@@ -17,20 +17,35 @@ namespace {
 constexpr std::uint32_t kSearchable = IFF_UP_BIT | IFF_BROADCAST_BIT;
 constexpr std::uint32_t kNotSearchable = IFF_LOOPBACK_BIT | IFF_POINTTOPOINT_BIT;
 
+// The subnet's broadcast address: the one the system reports, or, where it reports none
+// (or the interface's own address, as for an address set up without one), the address with
+// all host bits set. INADDR_ANY for a subnet too small to have one.
+std::uint32_t SubnetBroadcast(const TInterfaceInfo& info) {
+    const std::uint32_t address = ntohl(info.Address.s_addr);
+    const std::uint32_t mask = ntohl(info.Netmask.s_addr);
+    const std::uint32_t reported = ntohl(info.Broadcast.s_addr);
+    if (PrefixLength(info.Netmask) > 30) {
+        return INADDR_ANY;
+    }
+    if (reported != INADDR_ANY && reported != INADDR_BROADCAST && reported != address) {
+        return reported;
+    }
+    return address | ~mask;
+}
+
 SearchedInterface Searched(const TInterfaceInfo& info, bool directed) {
     SearchedInterface entry;
     entry.Name = info.Name;
     entry.Address = info.Address;
     entry.PrefixLength = PrefixLength(info.Netmask);
-    entry.Broadcast = info.Broadcast;
+    entry.Broadcast.s_addr = htonl(SubnetBroadcast(info));
     entry.Directed = directed;
     return entry;
 }
 
 bool Searchable(const TInterfaceInfo& info) {
-    const std::uint32_t broadcast = ntohl(info.Broadcast.s_addr);
     return (info.Flags & kSearchable) == kSearchable && (info.Flags & kNotSearchable) == 0 &&
-           broadcast != INADDR_ANY && broadcast != INADDR_BROADCAST;
+           SubnetBroadcast(info) != INADDR_ANY;
 }
 
 }  // namespace
@@ -51,18 +66,35 @@ std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<TInterfa
         if (it != interfaces.end()) {
             limited = &*it;
             chosen.push_back(Searched(*it, false));
-            covered.push_back(it->Broadcast.s_addr);
+            covered.push_back(chosen.back().Broadcast.s_addr);
         }
     }
     for (const TInterfaceInfo& info : interfaces) {
-        if (&info == limited || !Searchable(info) ||
-            std::find(covered.begin(), covered.end(), info.Broadcast.s_addr) != covered.end()) {
+        if (&info == limited || !Searchable(info)) {
             continue;
         }
-        chosen.push_back(Searched(info, true));
-        covered.push_back(info.Broadcast.s_addr);
+        SearchedInterface entry = Searched(info, true);
+        if (std::find(covered.begin(), covered.end(), entry.Broadcast.s_addr) == covered.end()) {
+            covered.push_back(entry.Broadcast.s_addr);
+            chosen.push_back(std::move(entry));
+        }
     }
     return chosen;
+}
+
+std::string SingleLine(const std::string& text) {
+    std::string line;
+    bool inBreak = false;
+    for (const char c : text) {
+        const bool lineBreak = c == '\r' || c == '\n';
+        if (lineBreak && !inBreak) {
+            line += ' ';
+        } else if (!lineBreak) {
+            line += c;
+        }
+        inBreak = lineBreak;
+    }
+    return line;
 }
 
 std::string SearchSummary(const std::vector<SearchedInterface>& searched) {
@@ -76,14 +108,7 @@ std::string SearchSummary(const std::vector<SearchedInterface>& searched) {
         text += entry.Name + " " + TSocketStack::ToDotted(entry.Address) + "/" +
                 std::to_string(entry.PrefixLength);
         if (!entry.Error.empty()) {
-            // Socket error texts span two lines; the summary is one.
-            std::string error = entry.Error;
-            std::replace_if(
-                error.begin(), error.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-            error.erase(std::unique(error.begin(), error.end(),
-                                    [](char a, char b) { return a == ' ' && b == ' '; }),
-                        error.end());
-            text += " (" + error + ")";
+            text += " (" + SingleLine(entry.Error) + ")";
         }
     }
     return text;

@@ -27,14 +27,19 @@ struct SearchedInterface {
 
 // The interfaces a search covers, in this order: the one the limited broadcast leaves from
 // (the interface holding limitedSource, whatever kind it is), then every other interface
-// that is up, broadcast-capable, neither loopback nor point-to-point and has a broadcast
-// address of its own, each subnet once. limitedSource INADDR_ANY: the limited broadcast
-// has no way out.
+// that is up, broadcast-capable, neither loopback nor point-to-point and whose subnet has a
+// broadcast address (prefix up to /30), each subnet once. The broadcast address is the one
+// the system reports, or the address with all host bits set where it reports none (or the
+// address itself). limitedSource INADDR_ANY: the limited broadcast has no way out.
 std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<TInterfaceInfo>& interfaces,
                                                       in_addr limitedSource);
 
 // The number of leading one bits of a netmask.
 int PrefixLength(in_addr netmask);
+
+// text with every run of line breaks turned into one blank (socket error texts span two
+// lines).
+std::string SingleLine(const std::string& text);
 
 // "Searched eth0 192.168.1.23/24, wlan0 10.0.0.5/24"; an interface whose request failed is
 // followed by its error text in parentheses. "Searched no network interface" for none.

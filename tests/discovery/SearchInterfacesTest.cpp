@@ -54,8 +54,13 @@ const TInterfaceInfo kSameLan =
     Interface("wlan1", "192.168.1.40", "255.255.255.0", "192.168.1.255", kUpBroadcast);
 const TInterfaceInfo kNoBroadcastFlag =
     Interface("ppp-ish", "10.9.0.1", "255.255.255.0", "10.9.0.255", IFF_UP_BIT);
+// Set up without a broadcast address: the system reports none, or the address itself.
 const TInterfaceInfo kAllOnes =
     Interface("odd0", "10.7.0.1", "255.255.255.0", "255.255.255.255", kUpBroadcast);
+const TInterfaceInfo kNoBrd =
+    Interface("eth2", "198.18.1.2", "255.255.255.0", "198.18.1.2", kUpBroadcast);
+const TInterfaceInfo kSlash31 =
+    Interface("p2p0", "10.6.0.0", "255.255.255.254", "10.6.0.1", kUpBroadcast);
 
 }  // namespace
 
@@ -87,10 +92,14 @@ TEST(ChooseSearchInterfaces, WhatASearchSendsWhere) {
          {kLo, kEth0, kWlan0},
          "0.0.0.0",
          {"eth0 192.168.1.255 d", "wlan0 10.0.0.255 d"}},
-        {"down, loopback, point-to-point and non-broadcast interfaces are left out",
-         {kLo, kDown, kTun0, kNoBroadcastFlag, kAllOnes},
+        {"down, loopback, point-to-point, non-broadcast and /31 interfaces are left out",
+         {kLo, kDown, kTun0, kNoBroadcastFlag, kSlash31},
          "0.0.0.0",
          {}},
+        {"without a broadcast address of its own, the subnet's is used",
+         {kEth0, kAllOnes, kNoBrd},
+         "192.168.1.23",
+         {"eth0 192.168.1.255 l", "odd0 10.7.0.255 d", "eth2 198.18.1.255 d"}},
         {"two interfaces on one subnet: its devices are asked once",
          {kEth0, kSameLan, kWlan0, kWlan0},
          "192.168.1.23",
