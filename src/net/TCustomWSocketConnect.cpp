@@ -81,6 +81,9 @@ void TCustomWSocket::Connect() {
             ReportSocketError("Connect");
             return;
         }
+        if (err == WSAEWOULDBLOCK && m_window) {
+            m_window->NoteConnecting(m_hSocket);
+        }
     }
     EnterState(wsConnecting);
 }

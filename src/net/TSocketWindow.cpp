@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <mutex>
@@ -49,6 +50,7 @@ public:
     void Received();
     void SendBlocked();
     void Accepted();
+    void ConnectStarted();
     void ConnectFailed(int error);
     // True while handle s is registered here for some notification.
     bool Selects(TSocket s) const { return m_fd == s && m_mask != 0; }
@@ -63,6 +65,11 @@ private:
     }
     void OnReadable();
     void OnWritable();
+    void StopConnectTimer() {
+        if (m_connectTimer) {
+            m_connectTimer->stop();
+        }
+    }
     void ArmRead(bool on) {
         if (m_read) {
             m_read->setEnabled(on);
@@ -86,6 +93,7 @@ private:
     bool m_closePosted = false;
     QSocketNotifier* m_read = nullptr;
     QSocketNotifier* m_write = nullptr;
+    QTimer* m_connectTimer = nullptr;
 };
 
 namespace {
@@ -163,12 +171,14 @@ void SocketMessageTarget::Unselect() {
     m_fd = INVALID_SOCKET;
     m_mask = 0;
     m_connectPending = false;
+    StopConnectTimer();
 }
 
 void SocketMessageTarget::OnWritable() {
     ArmWrite(false);
     if (m_connectPending) {
         m_connectPending = false;
+        StopConnectTimer();
         int err = 0;
         socklen_t len = sizeof err;
         ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
@@ -246,11 +256,27 @@ void SocketMessageTarget::Accepted() {
     }
 }
 
+void SocketMessageTarget::ConnectStarted() {
+    if (!m_connectPending) {
+        return;
+    }
+    if (!m_connectTimer) {
+        m_connectTimer = new QTimer(this);
+        m_connectTimer->setSingleShot(true);
+        m_connectTimer->setTimerType(Qt::PreciseTimer);  // a coarse one may end 5% early
+        m_connectTimer->setInterval(ConnectTimeout);
+        QObject::connect(m_connectTimer, &QTimer::timeout, this,
+                         [this] { ConnectFailed(WSAETIMEDOUT); });
+    }
+    m_connectTimer->start();
+}
+
 void SocketMessageTarget::ConnectFailed(int error) {
     if (!m_connectPending) {
         return;
     }
     m_connectPending = false;
+    StopConnectTimer();
     ArmWrite(false);
     Post(FD_CONNECT, error);
 }
@@ -385,6 +411,12 @@ void TSocketWindow::NoteClosing(TSocket s) {
     // Close runs on the socket's own thread, where the notifiers live.
     if (m_target->Selects(s)) {
         m_target->Unselect();
+    }
+}
+
+void TSocketWindow::NoteConnecting(TSocket s) {
+    if (m_target->Selects(s) && m_target->thread() == QThread::currentThread()) {
+        m_target->ConnectStarted();
     }
 }
 

@@ -13,9 +13,16 @@
 // - FD_WRITE again only after a send would have blocked;
 // - FD_ACCEPT once per pending connection, re-armed by an accept;
 // - FD_CLOSE once, after all data has been offered, with the close's error.
+// - A connect without an answer after ConnectTimeout: FD_CONNECT with
+//   WSAETIMEDOUT (10060), as with the library this replaces, instead of Linux's
+//   own give-up after about two minutes. A timer and not TCP_SYNCNT: the kernel
+//   counts SYN retransmissions with doubling waits (1, 2, 4, 8, 16 s), so no
+//   count gives 21 s (3 give 15 s, 4 give 31 s), and the waits depend on the
+//   kernel's initial retransmission time.
 // The library wrappers know nothing of this: the socket that made a call tells
 // its own window what the call means through the Note... operations.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +31,8 @@
 #include "net/WSocketLibrary.h"
 
 namespace vandrel::net {
+
+inline constexpr std::chrono::milliseconds ConnectTimeout{21000};
 
 struct TMessage;
 class SocketMessageTarget;
@@ -51,6 +60,9 @@ public:
     void NoteAccepted();
     // Before handle s closes: drops its registration and pending notifications.
     void NoteClosing(TSocket s);
+    // A non-blocking connect of s is under way: unless it ends first, it ends
+    // ConnectTimeout after this with a connect notification carrying WSAETIMEDOUT.
+    void NoteConnecting(TSocket s);
     // A non-blocking connect of s that failed at once (a refusal on loopback,
     // for instance): delivered as a connect notification like any later one.
     // False when s is not registered here on the calling thread.
