@@ -247,6 +247,39 @@ TEST(DevsimTelnet, ConfigurationDialogueChangesTheNextDiscoveryReply) {
     EXPECT_EQ(split(replies[0].bytes)[2], "192.168.7.20");
 }
 
+TEST(DevsimTelnet, StatusSaysConnectedWhileASessionIsOpen) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* idle;
+        const char* inSession;
+    };
+    const std::vector<Case> cases = {
+        {{}, "not connected", "connected"},
+        {{"--status", "busy"}, "busy", "connected"},
+        {{"--static-status"}, "not connected", "not connected"},
+    };
+    const auto status = [](const DevsimProcess& device) {
+        const auto replies = ask(device, "\x05", 150ms);
+        return replies.size() == 1 ? split(replies[0].bytes).at(4) : std::string("?");
+    };
+    for (const Case& c : cases) {
+        DevsimProcess device(c.args);
+        ASSERT_TRUE(device.ready()) << device.error();
+        EXPECT_EQ(status(device), c.idle);
+        {
+            TcpClient first;
+            TcpClient second;
+            openSession(first, device);
+            openSession(second, device);
+            EXPECT_EQ(status(device), c.inSession);
+            second.close();
+            EXPECT_EQ(status(device), c.inSession) << "one session is still open";
+        }
+        // The request right after the last client left already sees it gone.
+        EXPECT_EQ(status(device), c.idle);
+    }
+}
+
 TEST(DevsimTelnet, TelnetInterruptCancelsTheDialogue) {
     DevsimProcess device;
     ASSERT_TRUE(device.ready()) << device.error();

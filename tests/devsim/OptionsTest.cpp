@@ -103,6 +103,7 @@ TEST(DevsimOptions, HelpIsRequestedAndMentionsEveryOption) {
                                "--raw-reply",
                                "--telnet-options",
                                "--refuse",
+                               "--static-status",
                                "--close-after",
                                "--flood",
                                "--record"}) {

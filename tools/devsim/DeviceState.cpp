@@ -7,7 +7,8 @@ namespace vandrel::devsim {
 DeviceState::DeviceState(const Options& options)
     : m_fields(options.fields),
       m_netmask(parseIpv4(options.netmask).value_or(0xFFFFFF00u)),
-      m_gateway(parseIpv4(options.gateway).value_or(0)) {}
+      m_gateway(parseIpv4(options.gateway).value_or(0)),
+      m_sessionStatus(options.sessionStatus) {}
 
 DeviceFields DeviceState::replyFields(std::uint32_t arrivalAddress) const {
     DeviceFields fields = m_fields;
@@ -21,6 +22,9 @@ DeviceFields DeviceState::replyFields(std::uint32_t arrivalAddress) const {
     }
     if (fields.mac == "auto") {
         fields.mac = macForAddress(hardware);
+    }
+    if (m_sessionStatus && m_openSessions > 0) {
+        fields.status = "connected";
     }
     return fields;
 }

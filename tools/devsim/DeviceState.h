@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,9 @@ public:
     IpSettings settingsFor(std::uint32_t localAddress) const;
 
     void save(const IpSettings& settings) { m_saved = settings; }
+    // While a telnet session is open the reply's Status reads "connected", as on a device
+    // that takes one session at a time (unless Options::sessionStatus is off).
+    void setOpenSessions(std::size_t count) { m_openSessions = count; }
     const std::optional<IpSettings>& saved() const { return m_saved; }
 
     const std::string& device() const { return m_fields.device; }
@@ -32,6 +36,8 @@ private:
     std::uint32_t m_netmask;
     std::uint32_t m_gateway;
     std::optional<IpSettings> m_saved;
+    bool m_sessionStatus = true;
+    std::size_t m_openSessions = 0;
 };
 
 }  // namespace vandrel::devsim

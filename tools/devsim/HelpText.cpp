@@ -27,7 +27,10 @@ What the discovery reply says (0x02 Device 0x1F S/N 0x1F IP 0x1F Mac 0x1F Status
                          request arrived on); after a saved # dialogue, the new address
   --mac TEXT             Mac field (default auto: 02:00 followed by the IP's four bytes)
   --status TEXT          Status field (default "not connected"; anything else means
-                         Vandrel lists the device but will not connect to it)
+                         Vandrel lists the device but will not connect to it); while
+                         a telnet session is open it reads "connected", like a device
+                         that takes one session at a time
+  --static-status        Status stays as --status says, sessions or not
   --netmask MASK         netmask the # dialogue starts from (default 255.255.255.0)
   --gateway ADDR         gateway the # dialogue starts from (default 0.0.0.0, none)
 

@@ -23,7 +23,8 @@ struct Options {
     FrameShape shape;
 
     bool refuse = false;
-    int closeAfterMs = -1;  // negative: sessions stay open
+    bool sessionStatus = true;  // Status "connected" while a telnet session is open
+    int closeAfterMs = -1;      // negative: sessions stay open
     std::uint64_t floodBytes = 0;
     std::string recordFile;
     std::string optionScript;  // raw bytes sent to every client on accept

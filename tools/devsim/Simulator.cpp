@@ -137,10 +137,6 @@ int Simulator::run(const volatile std::sig_atomic_t& stop) {
             return 1;
         }
         TimePoint now = Clock::now();
-        if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
-            m_responder.onReadable(now);
-        }
-        m_responder.onTimer(now);
         for (std::size_t i = 0; i < m_sessions.size(); ++i) {
             short revents = ready > 0 ? fds[i + 2].revents : 0;
             TelnetSession& session = *m_sessions[i];
@@ -158,6 +154,13 @@ int Simulator::run(const volatile std::sig_atomic_t& stop) {
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
             acceptClients(now);
         }
+        // Requests are answered after the sessions' news of this pass, so that a reply
+        // never reports a session that has just ended (or misses one just accepted).
+        m_state.setOpenSessions(m_sessions.size());
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+            m_responder.onReadable(now);
+        }
+        m_responder.onTimer(now);
     }
     return 0;
 }
