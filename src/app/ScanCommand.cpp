@@ -9,9 +9,9 @@
 #include "app/ScanOptions.h"
 #include "app/ScanOutput.h"
 #include "discovery/SearchInterfaces.h"
-#include "discovery/TUDPSocketHandle.h"
-#include "discovery/TUDPServer.h"
 #include "discovery/TMemoryStream.h"
+#include "discovery/TUDPServer.h"
+#include "discovery/TUDPSocketHandle.h"
 
 namespace vandrel::app {
 

@@ -8,6 +8,7 @@
 #include <QStatusTipEvent>
 #include <QTabWidget>
 
+#include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
 #include "discovery/GetLocalInterfaces.h"
@@ -79,12 +80,17 @@ void TMainForm::ApplicationHint(const QString& hint) {
 }
 
 QString TMainForm::PanelText(int panel) const {
-    return panel == 0 || panel == 1 ? m_panels[panel]->text() : QString();
+    if (panel == 1) {
+        return m_outcome->Text();
+    }
+    return panel == 0 ? m_panels[0]->text() : QString();
 }
 
 void TMainForm::SetPanelText(int panel, const QString& text) {
-    if (panel == 0 || panel == 1) {
-        m_panels[panel]->setText(text);
+    if (panel == 1) {
+        m_outcome->SetText(text);
+    } else if (panel == 0) {
+        m_panels[0]->setText(text);
     }
 }
 

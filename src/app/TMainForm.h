@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <string>
 
 #include "app/DeviceTable.h"
 #include "app/LogFileName.h"
+#include "discovery/SearchInterfaces.h"
 
 class QAction;
 class QFileDialog;
@@ -31,6 +33,7 @@ class TMemoryStream;
 
 namespace vandrel::app {
 
+class StatusNotice;
 class TAboutBox;
 class TStringAlignGrid;
 
@@ -141,6 +144,24 @@ public:
     // Sort state of header clicks.
     const HeaderSortState& SortState() const { return m_sortState; }
 
+    // Beyond the original window (TMainFormAddress.cpp, TMainFormExport.cpp): Search also
+    // covers every other interface and names what it searched in the hint text; a session
+    // to a typed address; notices of how sessions ended, which cover panel 1 for a few
+    // seconds (PanelText(1) keeps the panel's own text); export and copy of the table.
+    QAction* mpConnectAddress = nullptr;
+    QAction* mpExportTable = nullptr;
+    QAction* CopyRow = nullptr;
+    void mpConnectAddressClick(QObject* Sender);
+    void mpExportTableClick(QObject* Sender);
+    // Opens a session like Connect on a row, without a row: the table is left alone.
+    bool OpenAddressSession(const std::string& host);
+    // Ctrl+C in the table: the current row, tab-separated, onto the clipboard.
+    void CopyDeviceRow();
+    // The session notice panel 1 shows now; empty when none.
+    QString OutcomeText() const;
+    // A test seam: LimitedBroadcastOnly makes Search send the limited broadcast alone.
+    void SetSearchScope(discovery::SearchScope scope) { m_searchScope = scope; }
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -160,7 +181,15 @@ private:
     // Takes page index out of the notebook and deletes it, later when deferDelete is set.
     void RemoveSessionPage(int index, bool deferDelete);
 
+    static bool IsAddressSession(const terminal::TTnEmulT& terminal);
+    void NoteAttemptEnded(terminal::TTnEmulT& terminal);
+    void NoteSessionEnded(terminal::TTnEmulT& terminal);
+
     QLabel* m_panels[2] = {nullptr, nullptr};
+    StatusNotice* m_outcome = nullptr;
+    QPointer<terminal::TTnEmulT> m_failedAttempt;
+    QString m_lastAddress;
+    discovery::SearchScope m_searchScope = discovery::SearchScope::AllInterfaces;
     HeaderSortState m_sortState;
     bool m_hintHookInstalled = false;
     LocalClock m_clock = SystemLocalDateTime;

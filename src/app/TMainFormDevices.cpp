@@ -48,6 +48,10 @@ void TMainForm::ConnectHandlers() {
     Bind(mpOpen, &QAction::triggered, this, &TMainForm::mpOpenClick);
     Bind(mpLogging, &QAction::triggered, this, &TMainForm::btnLogClick);
     Bind(mpPrintTable, &QAction::triggered, this, &TMainForm::mpPrintTableClick);
+    Bind(mpConnectAddress, &QAction::triggered, this, &TMainForm::mpConnectAddressClick);
+    Bind(mpExportTable, &QAction::triggered, this, &TMainForm::mpExportTableClick);
+    connect(CopyRow, &QAction::triggered, this,
+            [this] { RunGuarded([this] { CopyDeviceRow(); }); });
     Bind(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
     Bind(mpSearch, &QAction::triggered, this, &TMainForm::btnSearchClick);
     Bind(mpInfo, &QAction::triggered, this, &TMainForm::mpInfoClick);
@@ -62,7 +66,14 @@ void TMainForm::ConnectHandlers() {
 
 void TMainForm::btnSearchClick(QObject*) {
     ClearDeviceTable();
-    UDPServer->Broadcast(std::string(1, DiscoveryRequest), DiscoveryPort);
+    // The limited broadcast first, as ever, then the other interfaces; only the limited
+    // broadcast's failure is reported, once the others have been asked.
+    const discovery::SearchReport report = discovery::SendSearch(
+        *UDPServer, std::string(1, DiscoveryRequest), DiscoveryPort, m_searchScope);
+    ApplicationHint(QString::fromLatin1(discovery::SearchSummary(report.Searched)));
+    if (report.LimitedError) {
+        std::rethrow_exception(report.LimitedError);
+    }
 }
 
 void TMainForm::UDPServerUDPRead(discovery::TUDPServer&, discovery::TMemoryStream& AData,

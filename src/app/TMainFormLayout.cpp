@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/UiFonts.h"
@@ -97,6 +98,12 @@ void TMainForm::CreateTopStrip() {
 
     sg = new TStringAlignGrid(DeviceColumns, topPanel);
     sg->setObjectName(QStringLiteral("sg"));
+    // Only while the table has the focus: in a session Ctrl+C belongs to the device.
+    CopyRow = new QAction(QStringLiteral("Copy Row"), sg);
+    CopyRow->setObjectName(QStringLiteral("CopyRow"));
+    CopyRow->setShortcut(QKeySequence::Copy);
+    CopyRow->setShortcutContext(Qt::WidgetShortcut);
+    sg->addAction(CopyRow);
     for (int c = 0; c < DeviceColumns; ++c) {
         sg->SetCells(c, 0, DeviceHeaders[c]);
     }
@@ -155,6 +162,12 @@ void TMainForm::CreateMenu() {
     mpLogging->setObjectName(QStringLiteral("mpLogging"));
     mpPrintTable = mpFile->addAction(QStringLiteral("&Print Table"));
     mpPrintTable->setObjectName(QStringLiteral("mpPrintTable"));
+    mpConnectAddress = mpFile->addAction(QStringLiteral("Connect to &Address..."));
+    mpConnectAddress->setObjectName(QStringLiteral("mpConnectAddress"));
+    mpConnectAddress->setStatusTip(QStringLiteral("Open a Telnet session to a typed address"));
+    mpExportTable = mpFile->addAction(QStringLiteral("&Export Table..."));
+    mpExportTable->setObjectName(QStringLiteral("mpExportTable"));
+    mpExportTable->setStatusTip(QStringLiteral("Save the device table as a CSV file"));
     N1 = mpFile->addSeparator();
     N1->setObjectName(QStringLiteral("N1"));
     Exit1 = mpFile->addAction(QStringLiteral("E&xit"));
@@ -179,6 +192,7 @@ void TMainForm::CreateStatusBar() {
         m_panels[i]->setFrameShadow(QFrame::Sunken);
         StatusBar->addWidget(m_panels[i]);
     }
+    m_outcome = new StatusNotice(m_panels[1], std::chrono::seconds(5), this);
 }
 
 }  // namespace vandrel::app

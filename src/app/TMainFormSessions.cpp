@@ -87,8 +87,11 @@ bool TMainForm::OpenSession(const std::string& ip) {
 
 void TMainForm::MarkSessionConnected(QObject* Sender) {
     if (auto* terminal = qobject_cast<TTnEmulT*>(Sender)) {
+        NoteAttemptEnded(*terminal);
         // The session's own device row, wherever the selection has moved meanwhile.
-        MarkDeviceConnected(sg->Grid(), terminal->HostName());
+        if (!IsAddressSession(*terminal)) {
+            MarkDeviceConnected(sg->Grid(), terminal->HostName());
+        }
         return;
     }
     // Without a session to ask, only the selection is left to go by.
@@ -109,10 +112,14 @@ void TMainForm::RemoveSessionTab(QObject* Sender) {
     }
     terminal->OnSessionConnected = nullptr;
     terminal->OnSessionClosed = nullptr;
+    NoteSessionEnded(*terminal);
+    const bool hasRow = !IsAddressSession(*terminal);
     // This runs inside the terminal's own notification: the terminal, its connection and
     // socket go only after the socket layer has finished delivering it.
     RemoveSessionPage(index, true);
-    ResetDeviceStatus(ip);
+    if (hasRow) {
+        ResetDeviceStatus(ip);
+    }
 }
 
 void TMainForm::btnCloseClick(QObject*) {
@@ -121,12 +128,16 @@ void TMainForm::btnCloseClick(QObject*) {
         return;
     }
     const std::string ip = TabNotebook->tabText(index).toLatin1().toStdString();
+    bool hasRow = true;
     if (TTnEmulT* terminal = SessionTerminal(index)) {
         terminal->OnSessionConnected = nullptr;
         terminal->OnSessionClosed = nullptr;
+        hasRow = !IsAddressSession(*terminal);
     }
     RemoveSessionPage(index, false);
-    ResetDeviceStatus(ip);
+    if (hasRow) {
+        ResetDeviceStatus(ip);
+    }
 }
 
 void TMainForm::btnConfigurationClick(QObject*) {

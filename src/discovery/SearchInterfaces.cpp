@@ -137,8 +137,7 @@ in_addr LimitedBroadcastSource() {
     return source;
 }
 
-SearchReport SendSearch(TUDPBase& endpoint, const std::string& data, int port,
-                        SearchScope scope) {
+SearchReport SendSearch(TUDPBase& endpoint, const std::string& data, int port, SearchScope scope) {
     SearchReport report;
     std::vector<TInterfaceInfo> interfaces;
     QueryLocalInterfaces(interfaces);

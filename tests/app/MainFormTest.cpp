@@ -150,7 +150,10 @@ TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
     for (QAction* action : form->mpFile->actions()) {
         items.push_back(action->isSeparator() ? "-" : action->text());
     }
-    EXPECT_EQ(items, (std::vector<QString>{"&Open", "&Logging", "&Print Table", "-", "E&xit"}));
+    // The original items in their order, and after Print Table the two added ones.
+    EXPECT_EQ(items,
+              (std::vector<QString>{"&Open", "&Logging", "&Print Table", "Connect to &Address...",
+                                    "&Export Table...", "-", "E&xit"}));
     EXPECT_EQ(form->Exit1->statusTip(), "Exit program");
     EXPECT_EQ(form->mpSearch->text(), "&Search");
     EXPECT_EQ(form->mpInfo->text(), "&Info");

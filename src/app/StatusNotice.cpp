@@ -1,0 +1,34 @@
+#include "app/StatusNotice.h"
+
+#include <QLabel>
+
+namespace vandrel::app {
+
+StatusNotice::StatusNotice(QLabel* panel, std::chrono::milliseconds duration, QObject* parent)
+    : QObject(parent), m_panel(panel), m_text(panel->text()) {
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(duration);
+    connect(&m_timer, &QTimer::timeout, this, &StatusNotice::Expire);
+}
+
+void StatusNotice::SetText(const QString& text) {
+    m_text = text;
+    if (!m_timer.isActive()) {
+        m_panel->setText(text);
+    }
+}
+
+void StatusNotice::Show(const QString& notice) {
+    m_notice = notice;
+    m_panel->setText(notice);
+    m_panel->setToolTip(notice);
+    m_timer.start();
+}
+
+void StatusNotice::Expire() {
+    m_notice.clear();
+    m_panel->setText(m_text);
+    m_panel->setToolTip(QString());
+}
+
+}  // namespace vandrel::app

@@ -1,0 +1,96 @@
+// Sessions to a typed address, and the status-bar notices that tell how a session attempt
+// or a session ended.
+#include <QTabWidget>
+
+#include <string>
+
+#include "app/AddressDialog.h"
+#include "app/ConnectAddress.h"
+#include "app/MessageDlg.h"
+#include "app/StatusNotice.h"
+#include "app/TMainForm.h"
+#include "net/WSocketErrorText.h"
+#include "net/WSocketLibrary.h"
+#include "net/WSocketResolve.h"
+#include "terminal/TTnEmulT.h"
+
+namespace vandrel::app {
+
+using terminal::TTnEmulT;
+
+namespace {
+
+// The Tag of a terminal opened by address: its session has no row in the device table.
+constexpr int kAddressSessionTag = 1;
+
+QString ErrorOutcome(const std::string& host, int code) {
+    return QString::fromLatin1(host + ": " + net::WSocketErrorText(code) + " (#" +
+                               std::to_string(code) + ")");
+}
+
+}  // namespace
+
+void TMainForm::mpConnectAddressClick(QObject*) {
+    const std::optional<QString> typed = AskConnectAddress(this, m_lastAddress);
+    if (!typed) {
+        return;
+    }
+    m_lastAddress = typed->trimmed();
+    std::string error;
+    const std::string host = CheckConnectAddress(typed->toStdString(), error);
+    if (host.empty()) {
+        MessageDlg(this, QString::fromStdString(error), TMsgDlgType::mtError);
+        return;
+    }
+    OpenAddressSession(host);
+}
+
+bool TMainForm::OpenAddressSession(const std::string& host) {
+    try {
+        // A name that does not resolve says so, instead of a tab that vanishes at once.
+        net::ResolveHost(host);
+    } catch (const std::exception& e) {
+        const int code = net::WSocket_WSAGetLastError();
+        m_outcome->Show(code != 0 ? ErrorOutcome(host, code)
+                                  : QString::fromLatin1(host + ": " + e.what()));
+        return false;
+    }
+    if (!OpenSession(host)) {
+        m_outcome->Show(QString::fromLatin1(host + ": the session could not be started"));
+        return false;
+    }
+    if (TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex())) {
+        terminal->SetTag(kAddressSessionTag);
+    }
+    SetPanelText(0, QStringLiteral("Not Logging"));
+    SetPanelText(1, QString());
+    return true;
+}
+
+bool TMainForm::IsAddressSession(const TTnEmulT& terminal) {
+    return terminal.Tag() == kAddressSessionTag;
+}
+
+QString TMainForm::OutcomeText() const {
+    return m_outcome->Notice();
+}
+
+void TMainForm::NoteAttemptEnded(TTnEmulT& terminal) {
+    if (terminal.Error() != 0) {
+        // The closed notification follows within the same event; it must not turn this
+        // into "closed by the device".
+        m_failedAttempt = &terminal;
+        m_outcome->Show(ErrorOutcome(terminal.HostName(), terminal.Error()));
+    }
+}
+
+void TMainForm::NoteSessionEnded(TTnEmulT& terminal) {
+    if (m_failedAttempt == &terminal) {
+        return;
+    }
+    const std::string& host = terminal.HostName();
+    m_outcome->Show(terminal.Error() != 0 ? ErrorOutcome(host, terminal.Error())
+                                          : QString::fromLatin1(host + ": closed by the device"));
+}
+
+}  // namespace vandrel::app

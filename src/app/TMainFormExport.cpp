@@ -1,0 +1,51 @@
+// Taking the device table elsewhere: File > Export Table writes it as CSV, Ctrl+C in the
+// table copies the selected row.
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QSaveFile>
+
+#include <algorithm>
+
+#include "app/FileDialogs.h"
+#include "app/MessageDlg.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "app/TableExport.h"
+
+namespace vandrel::app {
+
+void TMainForm::mpExportTableClick(QObject*) {
+    QFileDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Export Table"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(QStringLiteral("devices.csv"));
+    const std::optional<QString> chosen = RunFileDialog(&dialog);
+    if (!chosen) {
+        return;
+    }
+    const std::string csv = DeviceTableCsv(sg->Grid());
+    // Written aside and renamed into place: a failed export leaves any older file intact.
+    QSaveFile file(*chosen);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(csv.data(), static_cast<qint64>(csv.size())) !=
+            static_cast<qint64>(csv.size()) ||
+        !file.commit()) {
+        MessageDlg(this, QStringLiteral("Cannot write %1: %2").arg(*chosen, file.errorString()),
+                   TMsgDlgType::mtError);
+    }
+}
+
+void TMainForm::CopyDeviceRow() {
+    const std::vector<int> listed = ListedDeviceRows(sg->Grid());
+    if (std::find(listed.begin(), listed.end(), sg->Row()) == listed.end()) {
+        return;
+    }
+    QApplication::clipboard()->setText(
+        QString::fromStdString(DeviceRowTabText(sg->Grid(), sg->Row())));
+}
+
+}  // namespace vandrel::app
