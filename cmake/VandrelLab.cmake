@@ -1,6 +1,6 @@
 # Tests that need simulated devices on a real (namespaced) network.
 #
-# vandrel_add_lab_test(<name> SOURCES <files...> [LIBS <targets...>] DEVICES <n>
+# vandrel_add_lab_test(<name> SOURCES <files...> [LIBS <targets...>] DEVICES <n> [SUBNETS <s>]
 #                      [DEVSIM_ARGS "<options for every simulator>"]
 #                      [DEVICE_ARGS "<k>:<options for simulator k>" ...]
 #                      [TIMEOUT <seconds>] [GUI] [QT_MAIN CORE|WIDGETS|APP] [NO_GTEST_MAIN]
@@ -9,10 +9,11 @@
 # Builds the test like vandrel_add_test() and wraps it in three CTest tests:
 # <name>_lab_up brings up a lab of its own with <n> devices, <name> runs inside the
 # lab's app namespace (198.18.0.2; devices at 198.18.0.11 and up) and <name>_lab_down
-# removes the lab, also when the test failed. Labels: lab. Without root the three are
+# removes the lab, also when the test failed. With SUBNETS the lab has s subnets (device k
+# on subnet (k-1) mod s, see scripts/lab). Labels: lab. Without root the three are
 # skipped with the reason; with CI=true they fail instead of skipping.
 function(vandrel_add_lab_test name)
-    cmake_parse_arguments(L "GUI;NO_GTEST_MAIN" "DEVICES;TIMEOUT;DEVSIM_ARGS;QT_MAIN"
+    cmake_parse_arguments(L "GUI;NO_GTEST_MAIN" "DEVICES;SUBNETS;TIMEOUT;DEVSIM_ARGS;QT_MAIN"
         "SOURCES;LIBS;DEVICE_ARGS;PROPERTIES" ${ARGN})
     if(NOT L_DEVICES MATCHES "^[0-9]+$")
         message(FATAL_ERROR "vandrel_add_lab_test(${name}): DEVICES <n> is required")
@@ -41,6 +42,9 @@ function(vandrel_add_lab_test name)
     set(fixture "${PROJECT_SOURCE_DIR}/tests/support/lab-fixture")
 
     set(up_args ${L_DEVICES})
+    if(L_SUBNETS)
+        list(APPEND up_args --subnets ${L_SUBNETS})
+    endif()
     if(DEFINED L_DEVSIM_ARGS)
         list(APPEND up_args --devsim-args "${L_DEVSIM_ARGS}")
     endif()

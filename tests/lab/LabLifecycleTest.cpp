@@ -106,6 +106,36 @@ TEST_F(LabLifecycle, RejectsUnsafeNamesAndCounts) {
     EXPECT_NE(lab({"up", "0"}).exitCode, 0);
     EXPECT_NE(lab({"up", "201"}).exitCode, 0);
     EXPECT_NE(lab({"up", "x"}).exitCode, 0);
+    for (const char* subnets : {"0", "9", "two", ""}) {
+        EXPECT_NE(lab({"up", "1", "--subnets", subnets}).exitCode, 0) << subnets;
+    }
+    expectNothingLeft();
+}
+
+TEST_F(LabLifecycle, SubnetsComeAndGoWithUp) {
+    // The computer's IPv4 addresses (name and address), and those of device 2.
+    const auto addresses = [](const std::string& ns) {
+        return runProcess({"ip", "-n", "vdl-" + kLab + "-" + ns, "-4", "-br", "addr"}, 10s).output;
+    };
+    auto up = lab({"up", "3", "--subnets", "2"});
+    ASSERT_EQ(up.exitCode, 0) << up.output;
+    EXPECT_NE(addresses("app").find("198.18.1.2/24"), std::string::npos) << addresses("app");
+    EXPECT_NE(addresses("d2").find("198.18.1.12/24"), std::string::npos) << addresses("d2");
+    EXPECT_NE(addresses("d3").find("198.18.0.13/24"), std::string::npos) << addresses("d3");
+    EXPECT_NE(lab({"status"}).output.find("device 2  198.18.1.12  running"), std::string::npos);
+    const auto neighbours =
+        runProcess({"ip", "-n", "vdl-" + kLab + "-app", "neigh", "show", "198.18.0.250"}, 10s);
+    EXPECT_NE(neighbours.output.find("PERMANENT"), std::string::npos) << neighbours.output;
+    auto run = lab({"run", "sh", "-c", "echo $VANDREL_LAB_SUBNETS"});
+    EXPECT_EQ(run.output, "2\n");
+
+    // Back to one subnet: the second interface goes, device 2 moves.
+    auto one = lab({"up", "3"});
+    ASSERT_EQ(one.exitCode, 0) << one.output;
+    EXPECT_EQ(addresses("app").find("198.18.1."), std::string::npos) << addresses("app");
+    EXPECT_NE(addresses("d2").find("198.18.0.12/24"), std::string::npos) << addresses("d2");
+    EXPECT_EQ(addresses("d2").find("198.18.1.12"), std::string::npos) << addresses("d2");
+    lab({"down"});
     expectNothingLeft();
 }
 

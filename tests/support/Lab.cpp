@@ -1,5 +1,6 @@
 #include "support/Lab.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/Subprocess.h"
@@ -27,8 +28,16 @@ int Lab::deviceCount() {
     return std::atoi(env("VANDREL_LAB_DEVICES").c_str());
 }
 
+int Lab::subnetCount() {
+    return std::max(1, std::atoi(env("VANDREL_LAB_SUBNETS").c_str()));
+}
+
+int Lab::deviceSubnet(int k) {
+    return (k - 1) % subnetCount();
+}
+
 std::string Lab::deviceAddress(int k) {
-    return "198.18.0." + std::to_string(10 + k);
+    return "198.18." + std::to_string(deviceSubnet(k)) + "." + std::to_string(10 + k);
 }
 
 bool Lab::labCommand(const std::vector<std::string>& args, std::string* output) {

@@ -6,7 +6,8 @@
 namespace vandrel::test {
 
 // The lab a test runs in (see tests/support/README.md). vandrel_add_lab_test() starts
-// the test inside the lab's app namespace with VANDREL_LAB and VANDREL_LAB_DEVICES set;
+// the test inside the lab's app namespace with VANDREL_LAB, VANDREL_LAB_DEVICES and
+// VANDREL_LAB_SUBNETS set;
 // these helpers read them and drive the lab's simulators through scripts/lab.
 class Lab {
 public:
@@ -15,9 +16,18 @@ public:
     static std::string name();
     static int deviceCount();
 
+    // 1 unless the lab was brought up with --subnets (SUBNETS in vandrel_add_lab_test).
+    static int subnetCount();
+
     static std::string appAddress() { return "198.18.0.2"; }
-    // Device k counts from 1: 198.18.0.11, 198.18.0.12, ...
+    // Device k counts from 1 and lives on subnet (k-1) mod subnetCount():
+    // 198.18.0.11, 198.18.0.12, ... in a one-subnet lab; 198.18.0.11, 198.18.1.12, ...
+    // with two subnets.
     static std::string deviceAddress(int k);
+    static int deviceSubnet(int k);
+    // An address in the lab that nobody owns: whatever is sent there vanishes without an
+    // answer, so a connect to it runs into its time-out.
+    static std::string deadAddress() { return "198.18.0.250"; }
 
     // Control of device k's simulator; each returns true on success and puts the
     // output of scripts/lab into *output when given. restartDevice() replaces the

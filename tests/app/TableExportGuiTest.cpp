@@ -1,0 +1,182 @@
+// Export Table, Ctrl+C in the table and the status-bar notice, on a window that never
+// sends anything (ephemeral discovery port, no search).
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+#include "app/DeviceTable.h"
+#include "app/FileDialogs.h"
+#include "app/MessageDlg.h"
+#include "app/StatusNotice.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "discovery/TUDPServer.h"
+#include "support/Subprocess.h"
+
+using namespace vandrel::app;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every byte value a device can put into a field that matters to CSV: separators, quotes,
+// line breaks, other control bytes, blanks at the ends and 8-bit characters.
+const std::vector<std::vector<std::string>> kRows = {
+    {"VD-100", "VS-000001", "198.18.0.11", "02:00:C6:12:00:0B", "not connected"},
+    {"Pump, north", "say \"hi\"", "10.0.0.2", "two\r\nlines", " padded "},
+    {std::string("nul\0ctl\x01\x1B[2J", 11), "\xC4rger \xE9t\xE9", "\x80\x9F\xFF", "tab\there", ""},
+};
+
+// The table's cells as Python's csv module reads the exported file.
+QJsonArray ReadWithPython(const QString& file) {
+    const vandrel::test::ProcessResult result =
+        vandrel::test::runProcess({"python3", "-c",
+                                   "import csv, json, sys\n"
+                                   "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                   "    print(json.dumps(list(csv.reader(f))))\n",
+                                   file.toStdString()},
+                                  20s);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    return QJsonDocument::fromJson(QByteArray::fromStdString(result.output)).array();
+}
+
+class TableExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        MessageDlgSeam::SetHandler([this](TMsgDlgType, const QString& text) {
+            messages.push_back(text);
+            return TModalResult::mrOk;
+        });
+        FileDialogSeam::SetHandler([this](QFileDialog& dialog) {
+            dialogTitle = dialog.windowTitle();
+            dialogSuffix = dialog.defaultSuffix();
+            return fileAnswer;
+        });
+        form = std::make_unique<TMainForm>();
+        form->UDPServer->SetDefaultPort(0);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        for (const auto& row : kRows) {
+            std::string payload;
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                payload += (i > 0 ? "\x1F" : "") + row[i];
+            }
+            form->AddDeviceRow(payload);
+        }
+    }
+    void TearDown() override {
+        form.reset();
+        FileDialogSeam::Reset();
+        MessageDlgSeam::Reset();
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TMainForm> form;
+    std::vector<QString> messages;
+    std::optional<QString> fileAnswer;
+    QString dialogTitle;
+    QString dialogSuffix;
+};
+
+}  // namespace
+
+TEST_F(TableExport, TheFileReadsBackCellForCellInPython) {
+    fileAnswer = dir.filePath("devices.csv");
+    form->mpExportTable->trigger();
+    EXPECT_EQ(dialogTitle, "Export Table");
+    EXPECT_EQ(dialogSuffix, "csv");
+    ASSERT_TRUE(messages.empty()) << messages.front().toStdString();
+
+    const QJsonArray records = ReadWithPython(*fileAnswer);
+    ASSERT_EQ(records.size(), static_cast<qsizetype>(kRows.size() + 1));
+    for (int c = 0; c < DeviceColumns; ++c) {
+        EXPECT_EQ(records[0].toArray()[c].toString(), QLatin1String(DeviceHeaders[c]));
+    }
+    for (std::size_t r = 0; r < kRows.size(); ++r) {
+        const QJsonArray record = records[static_cast<qsizetype>(r + 1)].toArray();
+        ASSERT_EQ(record.size(), DeviceColumns) << r;
+        for (int c = 0; c < DeviceColumns; ++c) {
+            // As the table shows it: one character per byte.
+            EXPECT_EQ(record[c].toString(), QString::fromLatin1(kRows[r][c]))
+                << "row " << r << " column " << c;
+        }
+    }
+
+    // Sorted, the table exports in its new order.
+    form->sg->SortColumn(ColIP, true);
+    form->mpExportTable->trigger();
+    const QJsonArray sorted = ReadWithPython(*fileAnswer);
+    ASSERT_EQ(sorted.size(), 4);
+    EXPECT_EQ(sorted[1].toArray()[ColIP].toString(), "10.0.0.2");
+    EXPECT_EQ(sorted[3].toArray()[ColIP].toString(), QString::fromLatin1("\x80\x9F\xFF"));
+}
+
+TEST_F(TableExport, CancelAndUnwritablePlacesLeaveNothingHalfDone) {
+    fileAnswer.reset();
+    form->mpExportTable->trigger();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+
+    fileAnswer = dir.filePath("missing folder/devices.csv");
+    form->mpExportTable->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Cannot write " + *fileAnswer + ": "))
+        << messages[0].toStdString();
+
+    ClearDeviceTable(form->sg->Grid());
+    fileAnswer = dir.filePath("empty.csv");
+    form->mpExportTable->trigger();
+    EXPECT_EQ(ReadWithPython(*fileAnswer).size(), 1) << "an empty table exports its header";
+}
+
+TEST_F(TableExport, CtrlCInTheTableCopiesTheSelectedRow) {
+    QClipboard* clipboard = QApplication::clipboard();
+    form->sg->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->hasFocus(); }, 2000));
+    form->sg->SetRow(2);
+    QTest::keyClick(form->sg, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(),
+              QStringLiteral("Pump, north\tsay \"hi\"\t10.0.0.2\ttwo  lines\t padded "));
+
+    // Elsewhere in the window Ctrl+C is not the table's.
+    clipboard->setText(QStringLiteral("before"));
+    form->btnSearch->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->btnSearch->hasFocus(); }, 2000));
+    QTest::keyClick(form->btnSearch, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), "before");
+
+    // An empty table has no row to copy.
+    ClearDeviceTable(form->sg->Grid());
+    form->sg->setFocus();
+    QTest::keyClick(form->sg, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), "before");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST(StatusNotice, CoversThePanelForItsTimeOnly) {
+    QLabel panel(QStringLiteral("own"));
+    StatusNotice notice(&panel, 150ms, nullptr);
+    notice.Show(QStringLiteral("10.0.0.1: closed by the device"));
+    EXPECT_EQ(panel.text(), "10.0.0.1: closed by the device");
+    notice.SetText(QStringLiteral("Logging"));  // the panel's own text changes meanwhile
+    EXPECT_EQ(panel.text(), "10.0.0.1: closed by the device");
+    EXPECT_EQ(notice.Text(), "Logging");
+    QTest::qWait(100);
+    notice.Show(QStringLiteral("second"));  // starts the time again
+    QTest::qWait(100);
+    EXPECT_EQ(notice.Notice(), "second");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice.Notice().isEmpty(); }, 1000));
+    EXPECT_EQ(panel.text(), "Logging");
+}
