@@ -184,6 +184,8 @@ private:
     static bool IsAddressSession(const terminal::TTnEmulT& terminal);
     void NoteAttemptEnded(terminal::TTnEmulT& terminal);
     void NoteSessionEnded(terminal::TTnEmulT& terminal);
+    // Shows a session notice in panel 1, bringing the panels back from a hint.
+    void ShowOutcome(const QString& text);
 
     QLabel* m_panels[2] = {nullptr, nullptr};
     StatusNotice* m_outcome = nullptr;

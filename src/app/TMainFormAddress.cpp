@@ -1,5 +1,6 @@
 // Sessions to a typed address, and the status-bar notices that tell how a session attempt
 // or a session ended.
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include <string>
@@ -51,12 +52,12 @@ bool TMainForm::OpenAddressSession(const std::string& host) {
         net::ResolveHost(host);
     } catch (const std::exception& e) {
         const int code = net::WSocket_WSAGetLastError();
-        m_outcome->Show(code != 0 ? ErrorOutcome(host, code)
+        ShowOutcome(code != 0 ? ErrorOutcome(host, code)
                                   : QString::fromLatin1(host + ": " + e.what()));
         return false;
     }
     if (!OpenSession(host)) {
-        m_outcome->Show(QString::fromLatin1(host + ": the session could not be started"));
+        ShowOutcome(QString::fromLatin1(host + ": the session could not be started"));
         return false;
     }
     if (TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex())) {
@@ -71,6 +72,12 @@ bool TMainForm::IsAddressSession(const TTnEmulT& terminal) {
     return terminal.Tag() == kAddressSessionTag;
 }
 
+void TMainForm::ShowOutcome(const QString& text) {
+    // The mouse often still rests on Connect, whose hint would hide the news.
+    StatusBar->clearMessage();
+    m_outcome->Show(text);
+}
+
 QString TMainForm::OutcomeText() const {
     return m_outcome->Notice();
 }
@@ -80,7 +87,7 @@ void TMainForm::NoteAttemptEnded(TTnEmulT& terminal) {
         // The closed notification follows within the same event; it must not turn this
         // into "closed by the device".
         m_failedAttempt = &terminal;
-        m_outcome->Show(ErrorOutcome(terminal.HostName(), terminal.Error()));
+        ShowOutcome(ErrorOutcome(terminal.HostName(), terminal.Error()));
     }
 }
 
@@ -89,7 +96,7 @@ void TMainForm::NoteSessionEnded(TTnEmulT& terminal) {
         return;
     }
     const std::string& host = terminal.HostName();
-    m_outcome->Show(terminal.Error() != 0 ? ErrorOutcome(host, terminal.Error())
+    ShowOutcome(terminal.Error() != 0 ? ErrorOutcome(host, terminal.Error())
                                           : QString::fromLatin1(host + ": closed by the device"));
 }
 

@@ -338,6 +338,7 @@ TEST_F(SubnetsLab, RefusedAndClosedSessionsSayHowTheyEnded) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kWaitMs));
     EXPECT_EQ(form->OutcomeText().toStdString(), refusing + ": Connection refused (#10061)");
     EXPECT_EQ(PanelShown(), form->OutcomeText());
+    EXPECT_FALSE(form->SimplePanel()) << "the search's hint must not hide the news";
     EXPECT_EQ(form->PanelText(1), "") << "the panel's own text is what the session rules say";
     EXPECT_EQ(StatusOf(refusing), "not connected");
     form->grab().save(QStringLiteral(VANDREL_BINARY_DIR "/session-refused.png"));

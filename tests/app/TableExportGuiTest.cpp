@@ -152,9 +152,9 @@ TEST_F(TableExport, CtrlCInTheTableCopiesTheSelectedRow) {
 
     // Elsewhere in the window Ctrl+C is not the table's.
     clipboard->setText(QStringLiteral("before"));
-    form->btnSearch->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->btnSearch->hasFocus(); }, 2000));
-    QTest::keyClick(form->btnSearch, Qt::Key_C, Qt::ControlModifier);
+    form->btnClose->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->btnClose->hasFocus(); }, 2000));
+    QTest::keyClick(form->btnClose, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(), "before");
 
     // An empty table has no row to copy.
