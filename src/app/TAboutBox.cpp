@@ -7,8 +7,11 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
+
 #include "app/AppIcon.h"
 #include "app/DesktopLinks.h"
+#include "app/FormScale.h"
 #include "app/TSecretPanel.h"
 #include "app/TVersionInfo.h"
 #include "app/UiFonts.h"
@@ -47,7 +50,7 @@ QLabel* TAboutBox::AddLabel(const char* name, const QString& text, int left, int
     auto* label = new QLabel(text, SecretPanel1);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
-    label->move(left, top);
+    label->move(m_scale.X(left), m_scale.Y(top));
     label->setFont(FormFont());
     label->adjustSize();
     return label;
@@ -57,18 +60,19 @@ void TAboutBox::CreateLayout() {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("Info"));
     setFont(DialogFont());
-    setFixedSize(366, 254);
+    m_scale = FormScale(FormFont());
+    setFixedSize(m_scale.Size(366, 254));
     setModal(true);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(140, 220, 89, 25);
+    Button1->setGeometry(m_scale.Rect(140, 220, 89, 25));
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 
     SecretPanel1 = new TSecretPanel(this);
     SecretPanel1->setObjectName(QStringLiteral("SecretPanel1"));
-    SecretPanel1->setGeometry(8, 8, 349, 201);
+    SecretPanel1->setGeometry(m_scale.Rect(8, 8, 349, 201));
     QFont scrollFont = DialogFont();
     scrollFont.setBold(true);
     SecretPanel1->SetTextFont(scrollFont);
@@ -80,7 +84,10 @@ void TAboutBox::CreateLayout() {
 
     Image1 = new QLabel(SecretPanel1);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(8, 17, 137, 136);
+    // The picture keeps its proportions: it grows with the smaller of the two factors.
+    const FormScale square(std::min(m_scale.XFactor(), m_scale.YFactor()),
+                           std::min(m_scale.XFactor(), m_scale.YFactor()));
+    Image1->setGeometry(m_scale.X(8), m_scale.Y(17), square.X(137), square.Y(136));
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap::fromImage(AppPicture(256)));
 
@@ -88,9 +95,9 @@ void TAboutBox::CreateLayout() {
     ProductName->setFont(FormBoldFont());
     lb_Version = AddLabel("lb_Version", QString(), 156, 36);
     lb_Copyright = AddLabel("lb_Copyright", QString(), 156, 52);
-    lb_Copyright->setFixedWidth(180);
+    lb_Copyright->setFixedWidth(m_scale.X(180));
     lb_adr = AddLabel("lb_adr", QString(), 156, 72);
-    lb_adr->setFixedSize(180, 81);
+    lb_adr->setFixedSize(m_scale.Size(180, 81));
     lb_adr->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lb_adr->setWordWrap(true);
     Label4 = AddLabel("Label4", QStringLiteral("e-mail"), 8, 160);
@@ -117,6 +124,7 @@ void TAboutBox::FormCreate(QObject*) {
     lb_Copyright->setText(QString::fromUtf8(info.GetInfoString(5)));
     lb_Version->adjustSize();
     ProductName->adjustSize();
+    lb_Copyright->adjustSize();
 }
 
 void TAboutBox::FormShow(QObject*) {
@@ -136,7 +144,12 @@ void TAboutBox::FormClose(QObject*) {
 
 void TAboutBox::SecretPanel1DblClick(QObject*) {
     QFont font = SecretPanel1->TextFont();
-    font.setPointSize(10);
+    const QFont tenPoints = FormFontAtDrawnPoints(10);
+    if (tenPoints.pointSizeF() > 0) {
+        font.setPointSizeF(tenPoints.pointSizeF());
+    } else {
+        font.setPixelSize(tenPoints.pixelSize());
+    }
     SecretPanel1->SetTextFont(font);
     SecretPanel1->SetActive(!SecretPanel1->Active());
 }

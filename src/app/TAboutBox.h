@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "app/FormScale.h"
+
 class QLabel;
 class QPushButton;
 
@@ -55,6 +57,8 @@ protected:
 private:
     void CreateLayout();
     QLabel* AddLabel(const char* name, const QString& text, int left, int top);
+
+    FormScale m_scale{1.0, 1.0};
 };
 
 }  // namespace vandrel::app

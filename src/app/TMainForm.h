@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/DeviceTable.h"
+#include "app/FormScale.h"
 #include "app/LogFileName.h"
 #include "discovery/SearchInterfaces.h"
 
@@ -126,6 +127,8 @@ public:
     // Session tabs (TMainFormSessions.cpp). A session tab is a page captioned with the
     // device's IP whose only child is the session's terminal; the page owns the terminal.
     bool OpenSession(const std::string& ip);
+    // The tab of a session to ip with its terminal set up, before it connects.
+    terminal::TTnEmulT* AddSessionTab(const std::string& ip);
     void RemoveSessionTab(QObject* Sender);
     // The terminal of page index, or nullptr (no such page, or a page without one).
     terminal::TTnEmulT* SessionTerminal(int index) const;
@@ -162,6 +165,9 @@ public:
     // A test seam: LimitedBroadcastOnly makes Search send the limited broadcast alone.
     void SetSearchScope(discovery::SearchScope scope) { m_searchScope = scope; }
 
+    // How the window's figures map to the running font (FormScale.h).
+    const FormScale& Scale() const { return m_scale; }
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -172,6 +178,7 @@ private:
     void CreateLowerPart();
     void CreateMenu();
     void CreateStatusBar();
+    void FitLayout();
     void ConnectHandlers();
     void CreateDiscovery();
     void ConnectSessionHandlers();
@@ -195,6 +202,7 @@ private:
     HeaderSortState m_sortState;
     bool m_hintHookInstalled = false;
     LocalClock m_clock = SystemLocalDateTime;
+    FormScale m_scale{1.0, 1.0};
 };
 
 }  // namespace vandrel::app

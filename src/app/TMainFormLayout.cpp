@@ -4,23 +4,44 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSpacerItem>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVBoxLayout>
 
+#include <algorithm>
+
+#include "app/DeviceTable.h"
+#include "app/FormScale.h"
 #include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/UiFonts.h"
+#include "terminal/TEmulT.h"
 
 namespace vandrel::app {
 
 namespace {
 
+// The window's figures where it was drawn (FormScale maps them to the running font).
+constexpr int kWindowLeft = 193;
+constexpr int kWindowTop = 114;
+constexpr int kWindowWidth = 700;
+constexpr int kWindowHeight = 600;
 constexpr int kSidePanelWidth = 138;
 constexpr int kTopPanelHeight = 129;
+constexpr int kButtonLeft = 32;
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kLabelHeight = 16;
+// A device's screen, which a session tab shows whole when the window opens.
+constexpr int kScreenColumns = 80;
+constexpr int kScreenRows = 24;
 
 // A hint "tool tip|status text": the part before "|" is the tool tip, the part after it
 // the status-bar text (the whole hint for both when there is no "|").
@@ -30,25 +51,42 @@ void SetHint(QWidget* widget, const QString& hint) {
     widget->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption, int left, int top,
-                    const QString& hint) {
+QPushButton* Button(QWidget* parent, const FormScale& scale, const char* name,
+                    const QString& caption, int top, const QString& hint) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
-    button->setGeometry(left, top, 75, 25);
+    button->setGeometry(scale.Rect(kButtonLeft, top, kButtonWidth, kButtonHeight));
     SetHint(button, hint);
     return button;
 }
 
-QLabel* CentredLabel(QWidget* parent, const char* name, const QString& caption, int top,
-                     bool bold) {
+QLabel* CentredLabel(QWidget* parent, const FormScale& scale, const char* name,
+                     const QString& caption, int top, bool bold) {
     auto* label = new QLabel(caption, parent);
     label->setObjectName(QLatin1String(name));
     label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    label->setGeometry(0, top, kSidePanelWidth, 16);
+    label->setGeometry(0, scale.Y(top), scale.X(kSidePanelWidth), scale.Y(kLabelHeight));
     if (bold) {
         label->setFont(FormBoldFont());
     }
     return label;
+}
+
+// The notebook size that shows a session's whole screen: the page holds the terminal with
+// its frame and the vertical scroll bar of a session's longer grid.
+QSize NotebookSizeForScreen(QTabWidget& notebook, QWidget& page) {
+    terminal::TEmulT probe;
+    probe.SetColumns(kScreenColumns);
+    probe.SetRows(kScreenRows);
+    const QSize terminalSize =
+        probe.sizeHint() + QSize(probe.verticalScrollBar()->sizeHint().width(), 0);
+    auto* layout = new QVBoxLayout(&page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addItem(new QSpacerItem(terminalSize.width(), terminalSize.height(), QSizePolicy::Fixed,
+                                    QSizePolicy::Fixed));
+    const QSize size = notebook.sizeHint();
+    delete layout;
+    return size;
 }
 
 }  // namespace
@@ -57,23 +95,23 @@ void TMainForm::CreateLayout() {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vandrel"));
     setFont(FormFont());
-    setGeometry(193, 114, 700, 600);
+    m_scale = FormScale(font());
     if (!QApplication::windowIcon().isNull()) {
         setWindowIcon(QApplication::windowIcon());
     }
 
     Splitter1 = new QSplitter(Qt::Vertical, this);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
-    Splitter1->setHandleWidth(3);
+    Splitter1->setHandleWidth(m_scale.Y(3));
     Splitter1->setChildrenCollapsible(false);
     setCentralWidget(Splitter1);
     CreateTopStrip();
     CreateLowerPart();
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({kTopPanelHeight, 600 - kTopPanelHeight});
     CreateMenu();
     CreateStatusBar();
+    FitLayout();
 
     Timer_Tab = new QTimer(this);
     Timer_Tab->setObjectName(QStringLiteral("Timer_Tab"));
@@ -111,15 +149,14 @@ void TMainForm::CreateTopStrip() {
 
     Panel_t_r = new QWidget(topPanel);
     Panel_t_r->setObjectName(QStringLiteral("Panel_t_r"));
-    Panel_t_r->setFixedWidth(kSidePanelWidth);
     layout->addWidget(Panel_t_r);
-    btnSearch = Button(Panel_t_r, "btnSearch", QStringLiteral("Search"), 32, 24,
+    btnSearch = Button(Panel_t_r, m_scale, "btnSearch", QStringLiteral("Search"), 24,
                        QStringLiteral("Search|Search Devices in Subnet"));
-    btnConnect = Button(Panel_t_r, "btnConnect", QStringLiteral("Connect"), 32, 56,
+    btnConnect = Button(Panel_t_r, m_scale, "btnConnect", QStringLiteral("Connect"), 56,
                         QStringLiteral("Connect|Connect Device with Telnet"));
     Label1 = new QLabel(QStringLiteral("   "), Panel_t_r);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(32, 88, 75, 16);
+    Label1->setGeometry(m_scale.Rect(kButtonLeft, 88, kButtonWidth, kLabelHeight));
 }
 
 void TMainForm::CreateLowerPart() {
@@ -137,17 +174,16 @@ void TMainForm::CreateLowerPart() {
 
     Panel_r = new QWidget(lower);
     Panel_r->setObjectName(QStringLiteral("Panel_r"));
-    Panel_r->setFixedWidth(kSidePanelWidth);
     layout->addWidget(Panel_r);
-    Label2 = CentredLabel(Panel_r, "Label2", QStringLiteral("Local IP"), 8, true);
-    lb_localIP = CentredLabel(Panel_r, "lb_localIP", QStringLiteral("?"), 26, false);
-    Label3 = CentredLabel(Panel_r, "Label3", QStringLiteral("Local Netmask"), 48, true);
-    lb_localMask = CentredLabel(Panel_r, "lb_localMask", QStringLiteral("?"), 66, false);
-    btnClose = Button(Panel_r, "btnClose", QStringLiteral("Close"), 32, 96,
+    Label2 = CentredLabel(Panel_r, m_scale, "Label2", QStringLiteral("Local IP"), 8, true);
+    lb_localIP = CentredLabel(Panel_r, m_scale, "lb_localIP", QStringLiteral("?"), 26, false);
+    Label3 = CentredLabel(Panel_r, m_scale, "Label3", QStringLiteral("Local Netmask"), 48, true);
+    lb_localMask = CentredLabel(Panel_r, m_scale, "lb_localMask", QStringLiteral("?"), 66, false);
+    btnClose = Button(Panel_r, m_scale, "btnClose", QStringLiteral("Close"), 96,
                       QStringLiteral("Close|Close this Telnet Connection"));
-    btnConfiguration = Button(Panel_r, "btnConfiguration", QStringLiteral("Configuration"), 32, 128,
-                              QStringLiteral("Configuration|Start IP Configuration"));
-    btnLog = Button(Panel_r, "btnLog", QStringLiteral("Logging"), 32, 160,
+    btnConfiguration = Button(Panel_r, m_scale, "btnConfiguration", QStringLiteral("Configuration"),
+                              128, QStringLiteral("Configuration|Start IP Configuration"));
+    btnLog = Button(Panel_r, m_scale, "btnLog", QStringLiteral("Logging"), 160,
                     QStringLiteral("Log|Toggle Data Logging"));
 }
 
@@ -183,7 +219,7 @@ void TMainForm::CreateStatusBar() {
     StatusBar = statusBar();
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setSizeGripEnabled(false);
-    const int widths[2] = {100, 500};
+    const int widths[2] = {m_scale.X(100), m_scale.X(500)};
     for (int i = 0; i < 2; ++i) {
         m_panels[i] = new QLabel(StatusBar);
         m_panels[i]->setObjectName(QStringLiteral("StatusBarPanel%1").arg(i));
@@ -193,6 +229,61 @@ void TMainForm::CreateStatusBar() {
         StatusBar->addWidget(m_panels[i]);
     }
     m_outcome = new StatusNotice(m_panels[1], std::chrono::seconds(5), this);
+}
+
+// Widens what the running font needs wider than the scaled figures (button captions, the
+// device columns), then opens the window at the scaled size or, when that is too small, at
+// the size that shows the table's columns and a session's whole screen.
+void TMainForm::FitLayout() {
+    ensurePolished();
+    const QList<QPushButton*> buttons = {btnSearch, btnConnect, btnClose, btnConfiguration, btnLog};
+    int buttonWidth = m_scale.X(kButtonWidth);
+    for (const QPushButton* button : buttons) {
+        buttonWidth = std::max(buttonWidth, CaptionFitWidth(*button));
+    }
+    for (QPushButton* button : buttons) {
+        button->resize(buttonWidth, button->height());
+    }
+    const int panelWidth = std::max(m_scale.X(kSidePanelWidth),
+                                    m_scale.X(kButtonLeft) + buttonWidth +
+                                        m_scale.X(kSidePanelWidth - kButtonLeft - kButtonWidth));
+    for (QWidget* panel : {Panel_t_r, Panel_r}) {
+        panel->setFixedWidth(panelWidth);
+        for (QLabel* label : panel->findChildren<QLabel*>()) {
+            if (label != Label1) {
+                label->resize(panelWidth, label->height());
+            }
+        }
+    }
+
+    int columnWidth = m_scale.X(TStringAlignGrid::DefaultColWidth);
+    for (const QString& text : {WidestMacAddress(sg->font()), QStringLiteral("255.255.255.255"),
+                                QString::fromLatin1(StatusNotConnected)}) {
+        columnWidth = std::max(columnWidth, CellFitWidth(*sg, text));
+    }
+    sg->SetDefaultColWidth(columnWidth);
+    sg->SetDefaultRowHeight(m_scale.Y(TStringAlignGrid::DefaultRowHeight));
+    const int tableWidth = DeviceColumns * columnWidth + 2 * sg->frameWidth() +
+                           sg->verticalScrollBar()->sizeHint().width();
+
+    const QSize notebook = NotebookSizeForScreen(*TabNotebook, *TabNotebook->widget(0));
+    const int topHeight = m_scale.Y(kTopPanelHeight);
+    const QSize size(
+        std::max(m_scale.X(kWindowWidth), panelWidth + std::max(tableWidth, notebook.width())),
+        std::max(m_scale.Y(kWindowHeight), menuBar()->sizeHint().height() + topHeight +
+                                               Splitter1->handleWidth() + notebook.height() +
+                                               StatusBar->sizeHint().height()));
+    Splitter1->setSizes({topHeight, size.height() - topHeight});
+    QRect frame(QPoint(m_scale.X(kWindowLeft), m_scale.Y(kWindowTop)), size);
+    // A large font must not push the window off the screen where it fits on it.
+    if (const QScreen* screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        frame.moveLeft(std::max(available.left(),
+                                std::min(frame.left(), available.right() + 1 - size.width())));
+        frame.moveTop(std::max(available.top(),
+                               std::min(frame.top(), available.bottom() + 1 - size.height())));
+    }
+    setGeometry(frame);
 }
 
 }  // namespace vandrel::app

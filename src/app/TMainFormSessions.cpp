@@ -44,7 +44,7 @@ void TMainForm::btnConnectClick(QObject*) {
     SetPanelText(1, QString());
 }
 
-bool TMainForm::OpenSession(const std::string& ip) {
+TTnEmulT* TMainForm::AddSessionTab(const std::string& ip) {
     auto* page = new QWidget();
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -54,12 +54,6 @@ bool TMainForm::OpenSession(const std::string& ip) {
     TTnEmulT* terminal = nullptr;
     try {
         terminal = new TTnEmulT(page);
-    } catch (...) {
-        // Reported by the caller's error report; no tab stays behind without a terminal.
-        RemoveSessionPage(TabNotebook->indexOf(page), false);
-        throw;
-    }
-    try {
         layout->addWidget(terminal);  // fills the page
         terminal->SetFontColor(kBlack);
         terminal->SetColor(kWhite);
@@ -67,18 +61,31 @@ bool TMainForm::OpenSession(const std::string& ip) {
         terminal->SetRows(kSessionRows);
         terminal->SetLogName(SessionLogName(ip));
         terminal->SetLog(false);
-        terminal->OnSessionConnected = [this](TTnEmulT& Sender) {
-            RunGuarded([&] { MarkSessionConnected(&Sender); });
-        };
-        terminal->OnSessionClosed = [this](TTnEmulT& Sender) {
-            RunGuarded([&] { RemoveSessionTab(&Sender); });
-        };
+    } catch (...) {
+        // Reported by the caller's error report; no tab stays behind without a terminal.
+        delete terminal;
+        RemoveSessionPage(TabNotebook->indexOf(page), false);
+        throw;
+    }
+    terminal->OnSessionConnected = [this](TTnEmulT& Sender) {
+        RunGuarded([&] { MarkSessionConnected(&Sender); });
+    };
+    terminal->OnSessionClosed = [this](TTnEmulT& Sender) {
+        RunGuarded([&] { RemoveSessionTab(&Sender); });
+    };
+    return terminal;
+}
+
+bool TMainForm::OpenSession(const std::string& ip) {
+    TTnEmulT* terminal = AddSessionTab(ip);
+    try {
         terminal->Disconnect();
         terminal->SetHostName(ip);
         terminal->Connect();
         return true;
     } catch (...) {
         // A host the socket layer rejects at once: no message, and no empty tab either.
+        QWidget* page = terminal->parentWidget();
         delete terminal;
         RemoveSessionPage(TabNotebook->indexOf(page), false);
         return false;

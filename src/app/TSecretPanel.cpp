@@ -20,6 +20,8 @@ struct TSecretPanel::Pass {
     QColor background;
     TTextStyle style = TTextStyle::tsNone;
     QSize area;
+    // Device pixels per pixel: the frame is drawn at the screen's resolution.
+    qreal pixelRatio = 1.0;
     int lineHeight = 1;
     int total = 0;
     int interval = 40;
@@ -69,6 +71,7 @@ void TSecretPanel::Start() {
     pass.lineHeight =
         metrics.height() + metrics.leading() + (m_textStyle == TTextStyle::tsNone ? 0 : 1);
     pass.area = TextArea().size().expandedTo(QSize(1, 1));
+    pass.pixelRatio = devicePixelRatioF();
     pass.total = pass.area.height() + static_cast<int>(pass.lines.size()) * pass.lineHeight;
     pass.interval = m_interval;
     m_total = pass.total;
@@ -178,7 +181,8 @@ void TSecretPanel::mouseDoubleClickEvent(QMouseEvent* event) {
 // The lines and a final blank line, the first line's top at the area's height minus the
 // position, so the text enters at the bottom and leaves at the top.
 QImage TSecretPanel::DrawFrame(const Pass& pass, int position) {
-    QImage image(pass.area, QImage::Format_ARGB32_Premultiplied);
+    QImage image(pass.area * pass.pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pass.pixelRatio);
     image.fill(pass.background);
     QPainter painter(&image);
     painter.setFont(pass.font);

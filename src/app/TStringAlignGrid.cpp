@@ -1,7 +1,9 @@
 #include "app/TStringAlignGrid.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 
 #include "app/GridTableModel.h"
 #include "app/UiFonts.h"
@@ -56,6 +58,33 @@ void TStringAlignGrid::FollowGridRow(int row) {
             index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     m_followingView = false;
+}
+
+void TStringAlignGrid::SetDefaultColWidth(int width) {
+    horizontalHeader()->setDefaultSectionSize(width);
+    for (int c = 0; c < m_grid.ColCount(); ++c) {
+        horizontalHeader()->resizeSection(c, width);
+    }
+}
+
+void TStringAlignGrid::SetDefaultRowHeight(int height) {
+    verticalHeader()->setDefaultSectionSize(height);
+}
+
+bool TStringAlignGrid::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return QTableView::viewportEvent(event);
+    }
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    if (index.isValid() && sizeHintForIndex(index).width() > visualRect(index).width()) {
+        QToolTip::showText(help->globalPos(), index.data(Qt::DisplayRole).toString(), viewport(),
+                           visualRect(index));
+    } else {
+        QToolTip::hideText();
+        event->ignore();
+    }
+    return true;
 }
 
 bool TStringAlignGrid::MouseToCell(QPoint position, int& col, int& row) const {

@@ -22,6 +22,7 @@ public:
                                            Qt::KeyboardModifiers Shift, int X, int Y)>;
     using TNotifyEvent = std::function<void(QObject* Sender)>;
 
+    // The figures the window was drawn with; the main window scales them (FormScale.h).
     static constexpr int DefaultColWidth = 104;
     static constexpr int DefaultRowHeight = 18;
 
@@ -37,6 +38,10 @@ public:
     void SetCells(int col, int row, std::string text) { m_grid.SetCell(col, row, std::move(text)); }
     int Row() const { return m_grid.Row(); }
     void SetRow(int row) { m_grid.SetRow(row); }
+
+    // Every column's width, and every row's height, in pixels.
+    void SetDefaultColWidth(int width);
+    void SetDefaultRowHeight(int height);
 
     // The grid cell at a position in the control's coordinates; false (and -1, -1) outside
     // the cells. The header row is row 0.
@@ -55,6 +60,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A cell too narrow for its text shows the whole text as its tool tip.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void MouseDown(QMouseEvent* event, QWidget* source);

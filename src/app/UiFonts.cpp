@@ -1,16 +1,24 @@
 #include "app/UiFonts.h"
 
-#include <QFontDatabase>
+#include <QApplication>
 #include <QString>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 namespace vandrel::app {
 
+namespace {
+
+constexpr double kDrawnFormPoints = 8.0;
+constexpr double kDrawnFormPixels = 11.0;
+constexpr double kDrawnLargePixels = 13.0;
+
+}  // namespace
+
 QFont FormFont() {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPixelSize(11);
-    return font;
+    return QApplication::font();
 }
 
 QFont FormBoldFont() {
@@ -20,14 +28,25 @@ QFont FormBoldFont() {
 }
 
 QFont GridHeaderFont() {
-    QFont font = FormBoldFont();
-    font.setPixelSize(13);
+    QFont font = ScaledFont(FormFont(), kDrawnLargePixels / kDrawnFormPixels);
+    font.setBold(true);
     return font;
 }
 
 QFont DialogFont() {
-    QFont font = FormFont();
-    font.setPixelSize(13);
+    return ScaledFont(FormFont(), kDrawnLargePixels / kDrawnFormPixels);
+}
+
+QFont FormFontAtDrawnPoints(double points) {
+    return ScaledFont(FormFont(), points / kDrawnFormPoints);
+}
+
+QFont ScaledFont(QFont font, double factor) {
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * factor);
+    } else if (font.pixelSize() > 0) {
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(font.pixelSize() * factor))));
+    }
     return font;
 }
 

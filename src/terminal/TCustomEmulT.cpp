@@ -4,6 +4,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGlyphRun>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -29,7 +30,15 @@ constexpr qint64 kFrameMs = 40;
 
 QFont TCustomEmulT::DefaultFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(9);
+    // The desktop's fixed font keeps its proportion to the program's font: a program font
+    // chosen larger than the desktop's (or a larger desktop font) enlarges the cells alike.
+    const qreal desktop =
+        QFontInfo(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).pointSizeF();
+    const qreal program = QFontInfo(QGuiApplication::font()).pointSizeF();
+    const qreal fixed = QFontInfo(font).pointSizeF();
+    if (desktop > 0 && program > 0 && fixed > 0) {
+        font.setPointSizeF(fixed * program / desktop);
+    }
     if (QFontInfo(font).fixedPitch()) {
         return font;
     }

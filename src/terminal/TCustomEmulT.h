@@ -121,7 +121,8 @@ public:
     // Paints the whole view now (outside the usual per-pass coalescing).
     void RepaintNow();
 
-    // The shared default font: the system's fixed-pitch font at 9 points.
+    // The shared default font: the desktop's fixed-pitch font, scaled with the program's
+    // font (QGuiApplication::font()) relative to the desktop's general font.
     static QFont DefaultFont();
 
     QSize sizeHint() const override;

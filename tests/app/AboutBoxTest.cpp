@@ -22,6 +22,7 @@
 #include "app/TMainForm.h"
 #include "app/TSecretPanel.h"
 #include "app/TVersionInfo.h"
+#include "app/UiFonts.h"
 #include "discovery/TUDPServer.h"
 
 using namespace vandrel::app;
@@ -200,7 +201,8 @@ TEST_F(InfoTest, CreditsScrollOnceAndTheChildrenReturn) {
     DoubleClickPanel();
     ASSERT_TRUE(box->SecretPanel1->Active());
     EXPECT_FALSE(box->Image1->isVisible() || box->lb_web->isVisible());
-    EXPECT_EQ(box->SecretPanel1->TextFont().pointSize(), 10);
+    // 10 points in the window as drawn, in proportion to the running form font.
+    EXPECT_DOUBLE_EQ(box->SecretPanel1->TextFont().pointSizeF(), FormFont().pointSizeF() * 10 / 8);
     // Mid-scroll the panel shows blue text.
     ASSERT_TRUE(QTest::qWaitFor([&] { return box->SecretPanel1->Position() > 150; }, 10000));
     const QImage shot = box->SecretPanel1->grab().toImage();

@@ -1,0 +1,170 @@
+// The windows follow the running font: at each desktop font size (and, in the second run,
+// at QT_SCALE_FACTOR=2) the device table shows a MAC and an IPv4 address whole, a session's
+// terminal shows a device's whole 80 x 24 screen, and no button clips its caption.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolTip>
+
+#include <memory>
+#include <string>
+
+#include "app/DeviceTable.h"
+#include "app/MessageDlg.h"
+#include "app/TAboutBox.h"
+#include "app/TMainForm.h"
+#include "app/TSecretPanel.h"
+#include "app/TStringAlignGrid.h"
+#include "discovery/TUDPServer.h"
+#include "terminal/TTnEmulT.h"
+
+using namespace vandrel::app;
+
+namespace {
+
+const std::string kLongName(60, 'W');
+
+class FontGeometryTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        MessageDlgSeam::SetHandler([](TMsgDlgType, const QString& text) {
+            ADD_FAILURE() << "message box: " << text.toStdString();
+            return TModalResult::mrOk;
+        });
+        saved = QApplication::font();
+        QFont font = saved;
+        font.setPointSize(GetParam());
+        QApplication::setFont(font);
+        form = std::make_unique<TMainForm>();
+        form->UDPServer->SetDefaultPort(0);
+    }
+    void TearDown() override {
+        form.reset();
+        QApplication::setFont(saved);
+        MessageDlgSeam::Reset();
+    }
+
+    // With VANDREL_SCREENSHOT_DIR set, saves widget as <name>-<size>pt[-x<factor>].png.
+    void Screenshot(QWidget& widget, const char* name) const {
+        const QString dir = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
+        if (dir.isEmpty()) {
+            return;
+        }
+        const qreal ratio = widget.devicePixelRatioF();
+        const QString file = QStringLiteral("%1/%2-%3pt%4.png")
+                                 .arg(dir, QLatin1String(name))
+                                 .arg(GetParam())
+                                 .arg(ratio > 1 ? QStringLiteral("-x%1").arg(ratio) : QString());
+        EXPECT_TRUE(widget.grab().save(file));
+    }
+
+    QFont saved;
+    std::unique_ptr<TMainForm> form;
+};
+
+// The caption's width against the rectangle the style draws it in.
+void ExpectCaptionsWhole(const QWidget& window) {
+    for (const QPushButton* button : window.findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        if (button->autoDefault() || button->isDefault()) {
+            option.features |= QStyleOptionButton::AutoDefaultButton;
+        }
+        const QRect contents =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), contents.width())
+            << button->objectName().toStdString();
+        EXPECT_LE(button->fontMetrics().height(), contents.height())
+            << button->objectName().toStdString();
+    }
+}
+
+std::string Payload(std::initializer_list<std::string> fields) {
+    std::string payload;
+    for (const std::string& field : fields) {
+        payload += (payload.empty() ? "" : "\x1F") + field;
+    }
+    return payload;
+}
+
+std::string ToolTipOver(TStringAlignGrid& grid, int col, int row) {
+    QToolTip::hideText();
+    const QRect cell = grid.visualRect(grid.model()->index(row - 1, col));
+    QHelpEvent help(QEvent::ToolTip, cell.center(), grid.viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(grid.viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text().toStdString() : std::string();
+}
+
+}  // namespace
+
+TEST_P(FontGeometryTest, MainWindowShowsAddressesScreenAndCaptionsWhole) {
+    if (const QString factor = qEnvironmentVariable("QT_SCALE_FACTOR"); !factor.isEmpty()) {
+        ASSERT_EQ(form->devicePixelRatioF(), factor.toDouble())
+            << "the scale factor took no effect";
+    }
+    vandrel::terminal::TTnEmulT* terminal = form->AddSessionTab("198.18.0.11");
+    form->show();
+    // Showing the window clears the table.
+    form->AddDeviceRow(Payload({"VD-200 Gateway", "A1B2C3-0011", "255.255.255.255",
+                                "00:11:22:33:44:55", "not connected"}));
+    form->AddDeviceRow(
+        Payload({kLongName, "A1B2C3-0012", "198.18.0.12", "DC:A6:32:0B:ED:FE", "connected"}));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->model()->rowCount() == 2; }, 3000));
+
+    // The width the view's delegate needs to show every cell of the column without eliding.
+    const QAbstractItemView& view = *form->sg;
+    for (const int col : {ColIP, ColMac, ColStatus}) {
+        EXPECT_LE(view.sizeHintForColumn(col), form->sg->columnWidth(col)) << "column " << col;
+    }
+    EXPECT_EQ(ToolTipOver(*form->sg, ColIP, 1), "");
+    EXPECT_EQ(ToolTipOver(*form->sg, ColDevice, 2), kLongName);
+
+    EXPECT_GE(terminal->viewport()->width(), 80 * terminal->CharWidth());
+    EXPECT_GE(terminal->viewport()->height(), 24 * terminal->LineHeight());
+    ExpectCaptionsWhole(*form);
+
+    terminal->WriteStr("Connected\r\n\r\nVD-100 device simulator, S/N VS-000001\r\n> #\r\n");
+    for (int tens = 1; tens <= 8; ++tens) {
+        terminal->WriteStr("........." + std::to_string(tens % 10));
+    }
+    terminal->WriteStr("\r\nIP address [198.18.0.11]: ");
+    form->sg->SetRow(1);
+    form->lb_localIP->setText(QStringLiteral("198.18.0.2"));
+    QTest::qWait(50);
+    Screenshot(*form, "main-window");
+}
+
+TEST_P(FontGeometryTest, InfoDialogShowsItsTextsWhole) {
+    TAboutBox box(form.get());
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    ExpectCaptionsWhole(box);
+    const QRect panel = box.SecretPanel1->contentsRect();
+    for (const QLabel* label : box.SecretPanel1->findChildren<QLabel*>()) {
+        if (label == box.Image1) {
+            continue;
+        }
+        const QSize needed =
+            label->fontMetrics().boundingRect(QRect(), Qt::AlignLeft, label->text()).size();
+        EXPECT_GE(label->width(), needed.width()) << label->objectName().toStdString();
+        EXPECT_GE(label->height(), needed.height()) << label->objectName().toStdString();
+        EXPECT_TRUE(panel.contains(label->geometry())) << label->objectName().toStdString();
+    }
+    EXPECT_LE(box.Label4->geometry().right(), box.lb_email->x());
+    EXPECT_LE(box.Label6->geometry().right(), box.lb_web->x());
+    EXPECT_LE(box.Image1->geometry().right(), box.ProductName->x());
+    Screenshot(box, "info-dialog");
+}
+
+INSTANTIATE_TEST_SUITE_P(DesktopFontSizes, FontGeometryTest, ::testing::Values(9, 11, 14),
+                         [](const auto& size) { return std::to_string(size.param) + "pt"; });
