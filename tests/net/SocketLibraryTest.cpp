@@ -1,8 +1,11 @@
 // Process-wide library bookkeeping: user count, start/clean-up, version request.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "net/TWSocket.h"
 #include "net/WSocketLibrary.h"
+#include "support/EventPump.h"
 #include "support/RaisedText.h"
 
 using namespace vandrel::net;
@@ -72,27 +75,42 @@ TEST(SocketLibrary, RefusedVersionChangeLeavesTheConnectionAlone) {
     s.Abort();
 }
 
+// The library starts with the first operation, on whatever thread it runs: a Connect raises
+// the refusal, a name lookup (whose worker thread makes the first call) reports it as 11003.
 TEST(SocketLibrary, RefusedVersionFailsTheFirstOperation) {
-    ASSERT_FALSE(SocketLibrary::IsLoaded());
-    {
-        TWSocket s;
-        s.SetReqVerLow(0);
-        EXPECT_EQ(s.ReqVerLow(), 0);
-        TWSocket other;
-        EXPECT_EQ(other.ReqVerLow(), 0);  // shared by all sockets
-        s.SetAddr("127.0.0.1");
-        s.SetPort("1");
-        EXPECT_EQ(raisedText<ESocketException>([&] { s.Connect(); }),
-                  "Winsock startup error wsock32.dll - WinSock DLL cannot support this "
-                  "application (#10092)");
-        // Counted as loaded; no second start is attempted.
-        const int startups = SocketLibrary::StartupCount();
-        EXPECT_NO_THROW(LoadSocketEntry(""));
-        EXPECT_EQ(SocketLibrary::StartupCount(), startups);
+    for (bool lookup : {false, true}) {
+        SCOPED_TRACE(lookup ? "name lookup" : "Connect");
+        ASSERT_TRUE(pumpUntil([] { return SocketLibrary::SocketUserCount() == 0; }));
+        ASSERT_FALSE(SocketLibrary::IsLoaded());
+        {
+            TWSocket s;
+            s.SetReqVerLow(0);
+            EXPECT_EQ(s.ReqVerLow(), 0);
+            TWSocket other;
+            EXPECT_EQ(other.ReqVerLow(), 0);  // shared by all sockets
+            if (lookup) {
+                std::vector<int> done;
+                s.OnDnsLookupDone = [&](TObject*, Word e) { done.push_back(e); };
+                s.DnsLookup("localhost");
+                ASSERT_TRUE(pumpUntil([&] { return !done.empty(); }));
+                EXPECT_EQ(done, (std::vector<int>{11003}));
+                EXPECT_TRUE(s.DnsResultList().empty());
+            } else {
+                s.SetAddr("127.0.0.1");
+                s.SetPort("1");
+                EXPECT_EQ(raisedText<ESocketException>([&] { s.Connect(); }),
+                          "Winsock startup error wsock32.dll - WinSock DLL cannot support this "
+                          "application (#10092)");
+            }
+            // Counted as loaded; no second start is attempted.
+            const int startups = SocketLibrary::StartupCount();
+            EXPECT_NO_THROW(LoadSocketEntry(""));
+            EXPECT_EQ(SocketLibrary::StartupCount(), startups);
+        }
+        TWSocket restore;
+        restore.SetReqVerLow(1);
+        EXPECT_EQ(restore.ReqVerLow(), 1);
     }
-    TWSocket restore;
-    restore.SetReqVerLow(1);
-    EXPECT_EQ(restore.ReqVerLow(), 1);
 }
 
 TEST(SocketLibrary, UnknownEntryIsReported) {

@@ -7,6 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <functional>
 #include <memory>
 
 #include "net/TSocketWindow.h"
@@ -315,21 +319,43 @@ TEST(TWSocketControl, SendsOfOnePassLeaveTogether) {
     s.Close();
 }
 
+// The application's pump makes one pass over what is pending; the thread's own pump goes on
+// until nothing is left, events posted meanwhile included.
 TEST(TWSocketControl, MultiThreadedPumpRunsPendingEvents) {
-    TWSocket s;
-    s.SetMultiThreaded(true);
-    bool closed = false;
-    LoopbackServer server;
-    server.serve([](int) {});
-    s.OnSessionClosed = [&](TObject*, Word) { closed = true; };
-    prepare(s, server.portText());
-    s.Connect();
-    s.CloseLater();
-    for (int i = 0; i < 200 && !closed; ++i) {
+    for (bool multiThreaded : {false, true}) {
+        SCOPED_TRACE(multiThreaded ? "MultiThreaded" : "application pump");
+        TWSocket s;
+        s.SetMultiThreaded(multiThreaded);
+        bool closed = false;
+        LoopbackServer server;
+        server.serve([](int) {});
+        s.OnSessionClosed = [&](TObject*, Word) { closed = true; };
+        prepare(s, server.portText());
+        s.Connect();
+        s.CloseLater();
+        for (int i = 0; i < 200 && !closed; ++i) {
+            s.PumpMessages();
+            ::usleep(1000);
+        }
+        EXPECT_TRUE(closed);
+
+        // A chain of five events, each posted by the one before.
+        int ran = 0;
+        std::function<void()> link = [&] {
+            if (++ran < 5) {
+                QMetaObject::invokeMethod(QCoreApplication::instance(), link, Qt::QueuedConnection);
+            }
+        };
+        QMetaObject::invokeMethod(QCoreApplication::instance(), link, Qt::QueuedConnection);
         s.PumpMessages();
-        ::usleep(1000);
+        if (multiThreaded) {
+            EXPECT_EQ(ran, 5);
+        } else {
+            EXPECT_GE(ran, 1);
+            EXPECT_LT(ran, 5);
+        }
+        ASSERT_TRUE(pumpUntil([&] { return ran == 5; }));
     }
-    EXPECT_TRUE(closed);
 }
 
 }  // namespace
