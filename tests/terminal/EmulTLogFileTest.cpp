@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,6 +26,30 @@ using namespace vandrel::terminal;
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::optional<std::string> InChild(const std::function<bool()>& prepare,
+                                   const std::function<std::string()>& body);
+
+// Runs body in a child process bound by file permissions: root becomes the unprivileged
+// user "nobody" there.
+std::string WithoutPrivileges(const std::function<std::string()>& body) {
+    const auto report = InChild(
+        [] { return ::geteuid() != 0 || (::setgid(kNobody) == 0 && ::setuid(kNobody) == 0); },
+        body);
+    return report.value_or("no child");
+}
+
+// Descriptors of this process open on the file name.
+int OpenDescriptorsOn(const std::string& name) {
+    int n = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        n += fs::read_symlink(entry.path(), ec) == name;
+    }
+    return n;
+}
 
 class LogFileTest : public ::testing::Test {
 protected:
@@ -89,16 +115,31 @@ TEST_F(LogFileTest, SessionBetweenMarkers) {
     EXPECT_EQ(Shown(screen, 2), "C");
 }
 
+// A file the logging user may write but not read cannot be opened for appending; it is
+// still appended to, never emptied.
 TEST_F(LogFileTest, AppendsToAnExistingFile) {
-    Write(path, "earlier\r\n");
-    EmulTScreen screen;
-    screen.SetLogName(path);
-    screen.SetLog(true);
-    screen.WriteStr("x");
-    screen.SetLog(false);
-    screen.SetLog(true);
-    screen.SetLog(false);
-    EXPECT_EQ(Read(path), "earlier\r\n<Open>x<Close><Open><Close>");
+    for (bool writeOnly : {false, true}) {
+        SCOPED_TRACE(writeOnly ? "write-only file" : "readable file");
+        Write(path, "earlier\r\n");
+        ::chmod(dir.c_str(), 0755);
+        if (::geteuid() == 0) {
+            ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+        }
+        ::chmod(path.c_str(), writeOnly ? 0200 : 0600);
+        const std::string report = WithoutPrivileges([&] {
+            EmulTScreen screen;
+            screen.SetLogName(path);
+            screen.SetLog(true);
+            screen.WriteStr("x");
+            screen.SetLog(false);
+            screen.SetLog(true);
+            screen.SetLog(false);
+            return std::string(writeOnly && ::open(path.c_str(), O_RDWR) >= 0 ? "readable" : "ok");
+        });
+        EXPECT_EQ(report, "ok");
+        EXPECT_EQ(Read(path), "earlier\r\n<Open>x<Close><Open><Close>");
+        fs::remove(path);
+    }
 }
 
 TEST_F(LogFileTest, CutsAtTheFirstEofByteNearTheEnd) {
@@ -157,21 +198,30 @@ TEST_F(LogFileTest, OpenFailureIsRaisedByTheNextWrite) {
 }
 
 TEST_F(LogFileTest, ReadOnlyDirectory) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind root";
-    }
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EmulTScreen screen;
-    screen.SetLogName(path);
-    screen.SetLog(true);
-    EXPECT_EQ(Raised([&] { screen.WriteStr("A"); }).ErrorCode(), EACCES);
-    EXPECT_EQ(Shown(screen), "");
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    const std::string report = WithoutPrivileges([&] {
+        EmulTScreen screen;
+        screen.SetLogName(path);
+        screen.SetLog(true);
+        try {
+            screen.WriteStr("A");
+            return std::string("no error");
+        } catch (const EInOutError& e) {
+            return std::to_string(e.ErrorCode()) + "|" + Shown(screen);
+        }
+    });
+    EXPECT_EQ(report, std::to_string(EACCES) + "|");
 }
 
-TEST_F(LogFileTest, FullDeviceShowsNothing) {
+// Switching off releases the file even when "<Close>" cannot be written: no descriptor is
+// left on it and its lock is free again.
+TEST_F(LogFileTest, FullDeviceShowsNothingAndIsReleased) {
+    const int before = OpenDescriptorsOn("/dev/full");
     EmulTScreen screen;
     screen.SetLogName("/dev/full");
     screen.SetLog(true);
+    EXPECT_EQ(OpenDescriptorsOn("/dev/full"), before + 1);
     const EInOutError e = Raised([&] { screen.WriteStr("A"); });
     EXPECT_EQ(e.ErrorCode(), ENOSPC);
     EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos);
@@ -179,6 +229,10 @@ TEST_F(LogFileTest, FullDeviceShowsNothing) {
     EXPECT_EQ(Shown(screen), "");
     EXPECT_EQ(Raised([&] { screen.SetLog(false); }).ErrorCode(), ENOSPC);
     EXPECT_FALSE(screen.Log());
+    EXPECT_EQ(OpenDescriptorsOn("/dev/full"), before);
+    const int other = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
 }
 
 // Names that are no plain file must not stop the program.
@@ -263,22 +317,23 @@ TEST_F(LogFileTest, SecondWriterIsRefusedReadersAreNot) {
 
 namespace {
 
-// Runs body in a child process with a private mount namespace and returns
-// what it reports, or nothing when such a namespace cannot be had (not
-// root). Mounts made there vanish with the child.
-std::optional<std::string> InPrivateMounts(const std::function<std::string()>& body) {
+// Runs body in a child process, after prepare (which may refuse with false), and returns
+// what it reports; nothing when prepare refused.
+std::optional<std::string> InChild(const std::function<bool()>& prepare,
+                                   const std::function<std::string()>& body) {
     int out[2];
-    if (::geteuid() != 0 || ::pipe(out) != 0) {
+    if (::pipe(out) != 0) {
         return std::nullopt;
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(out[0]);
         ::alarm(20);
-        std::string report = "no namespace";
-        if (::unshare(CLONE_NEWNS) == 0 &&
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
-            report = body();
+        std::string report = "-";
+        try {
+            report = prepare() ? "+" + body() : "-";
+        } catch (const std::exception& e) {
+            report = std::string("+exception: ") + e.what();
         }
         const ssize_t written = ::write(out[1], report.data(), report.size());
         ::_exit(written == static_cast<ssize_t>(report.size()) ? 0 : 1);
@@ -290,12 +345,22 @@ std::optional<std::string> InPrivateMounts(const std::function<std::string()>& b
         report.append(chunk, static_cast<std::size_t>(n));
     }
     ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (report == "no namespace") {
+    ::waitpid(pid, nullptr, 0);
+    if (report.empty() || report[0] != '+') {
         return std::nullopt;
     }
-    return report;
+    return report.substr(1);
+}
+
+// Runs body in a child process with a private mount namespace, or gives nothing when such
+// a namespace cannot be had (not root). Mounts made there vanish with the child.
+std::optional<std::string> InPrivateMounts(const std::function<std::string()>& body) {
+    return InChild(
+        [] {
+            return ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        },
+        body);
 }
 
 // Logs text into name and reports what was shown, the error and the file.
