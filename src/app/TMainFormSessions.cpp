@@ -121,6 +121,8 @@ void TMainForm::RemoveSessionTab(QObject* Sender) {
     terminal->OnSessionClosed = nullptr;
     NoteSessionEnded(*terminal);
     const bool hasRow = !IsAddressSession(*terminal);
+    // The closing tab becomes active first, so the first remaining one follows it.
+    TabNotebook->setCurrentIndex(index);
     // This runs inside the terminal's own notification: the terminal, its connection and
     // socket go only after the socket layer has finished delivering it.
     RemoveSessionPage(index, true);

@@ -217,10 +217,14 @@ TEST_F(SessionTabsTest, ARemoteCloseRemovesTheReportingSessionsTabAndDeletesItLa
     AddRow("B", "10.0.0.7", "connected");
     QPointer<TTnEmulT> first = AddIdleSession("10.0.0.7");
     QPointer<TTnEmulT> second = AddIdleSession("10.0.0.7");
+    AddIdleSession("10.0.0.8");  // the active tab
+    form->Timer_Tab->stop();
 
     form->RemoveSessionTab(second);
-    ASSERT_EQ(form->TabNotebook->count(), 1);
+    ASSERT_EQ(form->TabNotebook->count(), 2);
     EXPECT_EQ(form->SessionTerminal(0), first.data()) << "the other session's tab must stay";
+    EXPECT_EQ(form->TabNotebook->currentIndex(), 0) << "the first remaining tab becomes active";
+    EXPECT_TRUE(form->Timer_Tab->isActive()) << "and the status bar follows it";
     EXPECT_FALSE(second.isNull()) << "deleted while its own notification still runs";
     EXPECT_EQ(form->sg->Cells(ColStatus, 1), "not connected");  // first row with the IP
     EXPECT_EQ(form->sg->Cells(ColStatus, 2), "connected");
@@ -228,7 +232,7 @@ TEST_F(SessionTabsTest, ARemoteCloseRemovesTheReportingSessionsTabAndDeletesItLa
     // A second report from the same terminal before it is gone changes nothing.
     form->sg->SetCells(ColStatus, 1, "connected");
     form->RemoveSessionTab(second);
-    EXPECT_EQ(form->TabNotebook->count(), 1);
+    EXPECT_EQ(form->TabNotebook->count(), 2);
     EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
 
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -238,7 +242,7 @@ TEST_F(SessionTabsTest, ARemoteCloseRemovesTheReportingSessionsTabAndDeletesItLa
     form->RemoveSessionTab(first);
     form->RemoveSessionTab(nullptr);  // not a terminal: nothing
     form->RemoveSessionTab(form->sg);
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(form->TabNotebook->count(), 1);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
 }
