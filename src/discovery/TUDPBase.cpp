@@ -37,8 +37,8 @@ void TUDPBase::SetBroadcastEnabled(bool enabled) {
 }
 
 void TUDPBase::BroadcastEnabledChanged() {
-    if (m_binding != nullptr) {
-        SetBroadcastFlag(m_broadcastEnabled, m_binding);
+    if (TUDPSocketHandle* binding = CurrentBinding()) {
+        SetBroadcastFlag(m_broadcastEnabled, binding);
     }
 }
 
@@ -46,10 +46,11 @@ TUDPSocketHandle& TUDPBase::Binding() {
     if (!m_active) {
         SetActive(true);
     }
-    if (m_binding == nullptr) {
+    TUDPSocketHandle* binding = CurrentBinding();
+    if (binding == nullptr) {
         throw EUDPSocketError(net::WSAENOTSOCK);
     }
-    return *m_binding;
+    return *binding;
 }
 
 void TUDPBase::SetBroadcastFlag(bool enabled, TUDPSocketHandle* binding) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -48,15 +49,17 @@ protected:
     // Applies BroadcastEnabled to every binding.
     virtual void BroadcastEnabledChanged();
 
-    void SetCurrentBinding(TUDPSocketHandle* binding) { m_binding = binding; }
-    TUDPSocketHandle* CurrentBinding() const { return m_binding; }
+    void SetCurrentBinding(TUDPSocketHandle* binding) { m_binding.store(binding); }
+    TUDPSocketHandle* CurrentBinding() const { return m_binding.load(); }
     void MarkActive(bool active) { m_active = active; }
 
 private:
     bool m_active = false;
     int m_bufferSize = DefaultBufferSize;
     bool m_broadcastEnabled = false;
-    TUDPSocketHandle* m_binding = nullptr;
+    // Set by the listener thread when it delivers there (no synchronizer, or ThreadedEvent)
+    // while the owner's thread sends from it.
+    std::atomic<TUDPSocketHandle*> m_binding{nullptr};
 };
 
 }  // namespace vandrel::discovery

@@ -367,6 +367,26 @@ TEST(TUDPServer, SendResolvesLocalhostAndReportsOversizedDatagrams) {
               "Package Size Too Big.");
 }
 
+// Without a synchronizer the listener thread delivers, and makes each datagram's binding the
+// current one, while the owner's thread sends from the current binding: an endpoint sending
+// to itself does both at once (ThreadSanitizer runs check that this is safe).
+TEST(TUDPServer, SendsWhileItsListenerDelivers) {
+    TUDPServer server;
+    std::atomic<int> delivered{0};
+    server.OnUDPRead = [&](TUDPServer&, TMemoryStream&, TUDPSocketHandle&) { ++delivered; };
+    server.SetActive(true);
+    const int port = server.Binding().Port();
+    constexpr int kDatagrams = 300;
+    for (int i = 0; i < kDatagrams; ++i) {
+        server.Send("127.0.0.1", port, "ping");
+    }
+    const auto end = std::chrono::steady_clock::now() + 3s;
+    while (delivered < kDatagrams && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(delivered, kDatagrams);
+}
+
 TEST(TUDPServer, BroadcastFlagIsOffUnlessSwitchedOn) {
     TUDPServer server;
     server.SetActive(true);
