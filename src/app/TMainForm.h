@@ -200,6 +200,8 @@ private:
     QString m_lastAddress;
     discovery::SearchScope m_searchScope = discovery::SearchScope::AllInterfaces;
     HeaderSortState m_sortState;
+    // "invalid string" has been shown since the last Search.
+    bool m_invalidStringShown = false;
     bool m_hintHookInstalled = false;
     LocalClock m_clock = SystemLocalDateTime;
     FormScale m_scale{1.0, 1.0};

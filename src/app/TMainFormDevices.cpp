@@ -66,6 +66,7 @@ void TMainForm::ConnectHandlers() {
 
 void TMainForm::btnSearchClick(QObject*) {
     ClearDeviceTable();
+    m_invalidStringShown = false;
     // The limited broadcast first, as ever, then the other interfaces; only the limited
     // broadcast's failure is reported, once the others have been asked.
     const discovery::SearchReport report = discovery::SendSearch(
@@ -86,7 +87,12 @@ void TMainForm::UDPServerUDPRead(discovery::TUDPServer&, discovery::TMemoryStrea
     AData.Read(buffer, size);
     ReplyFrame frame = CheckReplyFrame(buffer, size);
     if (frame.Kind == ReplyKind::Invalid) {
-        MessageDlg(this, QString::fromLatin1(InvalidStringText), TMsgDlgType::mtError);
+        // One box per Search: a burst of bad replies (while the box is open, or after it)
+        // must not bury the window under boxes.
+        if (!m_invalidStringShown) {
+            m_invalidStringShown = true;
+            MessageDlg(this, QString::fromLatin1(InvalidStringText), TMsgDlgType::mtError);
+        }
     } else if (frame.Kind == ReplyKind::Accept) {
         AddDeviceRow(std::move(frame.Payload));
     }

@@ -210,8 +210,21 @@ TEST_F(MainFormTest, HintsShowInTheStatusBarAndLeaveThePanelsIntact) {
     EXPECT_FALSE(form->SimplePanel());
 }
 
-TEST_F(MainFormTest, RepliesBecomeRowsAndBadFramesGiveOneErrorEach) {
+// The first bad reply shows "invalid string". While that box is open, more replies wait and
+// bad ones are then dropped without a box of their own, as are bad ones after it closed.
+TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     Show();
+    int rowsWhileOpen = -1;
+    MessageDlgSeam::SetHandler([&](TMsgDlgType type, const QString& text) {
+        messages.push_back({type, text});
+        for (int i = 0; i < 50; ++i) {
+            SendReply("\x02no end");
+        }
+        SendReply(Reply("late", "10.0.0.3"));
+        QTest::qWait(200);  // the box's own event loop runs meanwhile
+        rowsWhileOpen = form->sg->RowCount();
+        return TModalResult::mrOk;
+    });
     SendReply(Reply("alpha", "10.0.0.1"));
     SendReply("\x05");                                    // own request: ignored
     SendReply("\x02" + std::string(2100, 'x') + "\x04");  // too long: ignored
@@ -219,10 +232,13 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndBadFramesGiveOneErrorEach) {
         "\x02"
         "broken");  // no end marker
     SendReply(Reply("beta", "10.0.0.2"));
-    ASSERT_TRUE(WaitForRows(3));
-    EXPECT_EQ(Column(0), (Texts{"alpha", "beta"}));
+    ASSERT_TRUE(WaitForRows(4));
+    SendReply("\x02");
+    QTest::qWait(100);
+    EXPECT_EQ(Column(0), (Texts{"alpha", "beta", "late"}));
     EXPECT_EQ(form->sg->Cells(1, 1), "SN-alpha");
     EXPECT_EQ(form->sg->Cells(4, 2), "not connected");
+    EXPECT_EQ(rowsWhileOpen, 2);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
     EXPECT_EQ(messages[0].text, "invalid string");
