@@ -23,6 +23,7 @@ class QTabWidget;
 class QTimer;
 
 namespace vandrel::terminal {
+class EInOutError;
 class TTnEmulT;
 }  // namespace vandrel::terminal
 
@@ -137,6 +138,9 @@ public:
     // the moment of the call; SetClock replaces the computer's clock (empty: restore it).
     std::string DefaultLogFileName(const std::string& host) const;
     void SetClock(LocalClock clock);
+    // A session's terminal switched its log off after error: the status bar shows it for
+    // the active session, and the error goes to the default error report (it is raised).
+    void SessionLogFailed(terminal::TTnEmulT& terminal, const terminal::EInOutError& error);
 
     // Status bar: panel 0 (100 px) and panel 1 (500 px), and whether a hint covers them.
     QString PanelText(int panel) const;

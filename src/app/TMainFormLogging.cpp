@@ -99,6 +99,13 @@ void TMainForm::SetLogStatus(bool logging, const std::string& name) {
     SetPanelText(1, logging ? FromFileName(name) : QString());
 }
 
+void TMainForm::SessionLogFailed(TTnEmulT& terminal, const EInOutError& error) {
+    if (SessionPageIndex(&terminal) == TabNotebook->currentIndex()) {
+        SetLogStatus(terminal.Log(), terminal.LogName());
+    }
+    throw error;  // to the default error report
+}
+
 void TMainForm::TabNotebookChange(QObject*, int, bool&) {
     Timer_Tab->start();
 }

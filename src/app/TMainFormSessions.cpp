@@ -73,6 +73,9 @@ TTnEmulT* TMainForm::AddSessionTab(const std::string& ip) {
     terminal->OnSessionClosed = [this](TTnEmulT& Sender) {
         RunGuarded([&] { RemoveSessionTab(&Sender); });
     };
+    terminal->OnLogError = [this](TTnEmulT& Sender, const EInOutError& E) {
+        RunGuarded([&] { SessionLogFailed(Sender, E); });
+    };
     return terminal;
 }
 

@@ -162,8 +162,12 @@ std::size_t EmulTLogFile::WriteAll(const char* data, std::size_t n) {
     return done;
 }
 
+EInOutError EmulTLogFile::Error() const {
+    return EInOutError(m_lastError != 0 ? m_lastError : EIO, m_name);
+}
+
 void EmulTLogFile::RaiseError() const {
-    throw EInOutError(m_lastError != 0 ? m_lastError : EIO, m_name);
+    throw Error();
 }
 
 }  // namespace vandrel::terminal

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "terminal/EInOutError.h"
+
 namespace vandrel::terminal {
 
 // The session log file of one terminal view: every byte written to the view
@@ -36,7 +38,8 @@ public:
     // call of RaiseError throws it. A pending open failure writes nothing.
     std::size_t Write(const char* data, std::size_t n);
 
-    // Throws the failure of the last Write that returned short.
+    // The failure of the last Write that returned short, and throwing it.
+    EInOutError Error() const;
     [[noreturn]] void RaiseError() const;
 
 private:

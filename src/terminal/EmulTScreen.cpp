@@ -43,6 +43,27 @@ void EmulTScreen::WriteStr(std::string_view text) {
     }
 }
 
+std::optional<EInOutError> EmulTScreen::WriteStrShowingAll(std::string_view text) {
+    if (!m_log) {
+        Interpret(text.data(), text.size());
+        return std::nullopt;
+    }
+    const std::size_t logged = m_logFile.Write(text.data(), text.size());
+    Interpret(text.data(), logged);
+    if (logged == text.size()) {
+        return std::nullopt;
+    }
+    EInOutError error = m_logFile.Error();
+    m_log = false;
+    try {
+        m_logFile.Close();
+    } catch (const EInOutError&) {
+        // A full disk cannot take "<Close>" either; the file is released all the same.
+    }
+    Interpret(text.data() + logged, text.size() - logged);
+    return error;
+}
+
 void EmulTScreen::WriteChar(std::uint8_t b) {
     const char c = static_cast<char>(b);
     WriteStr(std::string_view(&c, 1));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,10 @@ public:
     // log. Throws EInOutError at the first byte that could not be logged;
     // that byte and the rest are neither interpreted nor shown.
     void WriteStr(std::string_view text);
+    // As WriteStr, but the view never stops because the log did: at the first byte that
+    // cannot be logged, logging is switched off (the file is released, a failing "<Close>"
+    // ignored) and the rest is shown unlogged. Returns that logging failure, if any.
+    std::optional<EInOutError> WriteStrShowingAll(std::string_view text);
     void WriteChar(std::uint8_t b);
     void ProcessChar(std::uint8_t b);
     void MoveCursor(TEmulTMove kind);

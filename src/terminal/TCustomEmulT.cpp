@@ -99,6 +99,12 @@ void TCustomEmulT::WriteStr(std::string_view text) {
     m_screen.WriteStr(text);
 }
 
+std::optional<EInOutError> TCustomEmulT::WriteStrShowingAll(std::string_view text) {
+    std::optional<EInOutError> error = m_screen.WriteStrShowingAll(text);
+    ScheduleFlush();
+    return error;
+}
+
 void TCustomEmulT::WriteChar(std::uint8_t b) {
     const char c = static_cast<char>(b);
     WriteStr(std::string_view(&c, 1));

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,9 @@ public:
     // Writes each byte in order (see EmulTScreen::WriteStr). Throws
     // EInOutError when a byte cannot be logged; it and the rest are not shown.
     void WriteStr(std::string_view text);
+    // Shows every byte; a log failure switches logging off and is returned (see
+    // EmulTScreen::WriteStrShowingAll).
+    std::optional<EInOutError> WriteStrShowingAll(std::string_view text);
     void WriteChar(std::uint8_t b);
     // Empties the grid, resets the tab stops and puts the cursor at (1, 1).
     void Clear();

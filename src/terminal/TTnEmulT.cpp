@@ -69,8 +69,24 @@ int TTnEmulT::SendText(const std::string& Text) {
 
 void TTnEmulT::Display(const std::string& Text) {
     ShowReceived();
-    WriteStr(Text);
+    Show(Text);
     RepaintNow();
+}
+
+void TTnEmulT::Show(std::string_view text) {
+    std::optional<EInOutError> error = WriteStrShowingAll(text);
+    if (!error) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, error = *error] {
+            if (OnLogError) {
+                const TTnEmulTLogError hook = OnLogError;  // the hook may destroy this terminal
+                hook(*this, error);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 std::string TTnEmulT::Location() const {
@@ -122,11 +138,7 @@ void TTnEmulT::ShowReceived() {
     }
     m_showing.swap(m_received);
     m_received.clear();
-    try {
-        WriteStr(m_showing);
-    } catch (...) {
-        // A log-file error: the rest of the data is neither logged nor shown.
-    }
+    Show(m_showing);
 }
 
 void TTnEmulT::CnxSessionConnected(Word Error) {
@@ -166,15 +178,15 @@ void TTnEmulT::KeyPress(char& key) {
     const char* bytes = isReturn ? crlf : &key;
     const int len = isReturn ? 2 : 1;
     ShowReceived();
+    if (m_localEcho) {
+        Show(std::string_view(bytes, static_cast<std::size_t>(len)));
+    }
     try {
-        if (m_localEcho) {
-            WriteStr(std::string_view(bytes, static_cast<std::size_t>(len)));
-        }
         if (m_cnx) {
             m_cnx->Send(bytes, len);
         }
     } catch (...) {
-        // Typing never fails loudly: a log error or a closed socket drops the key.
+        // Typing never fails loudly: a closed socket drops the key.
     }
 }
 

@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "telnet/TTnCnx.h"
+#include "terminal/EInOutError.h"
 #include "terminal/TEmulT.h"
 
 namespace vandrel::terminal {
@@ -13,6 +15,7 @@ class TTnEmulT;
 using TTnEmulTNotify = std::function<void(TTnEmulT& Sender)>;
 // Len is a copy: a hook may change it, the whole block is shown all the same.
 using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* Buffer, int& Len)>;
+using TTnEmulTLogError = std::function<void(TTnEmulT& Sender, const EInOutError& E)>;
 
 // A terminal view that owns one telnet connection: Connect starts a session to
 // HostName:Port, the server's data is shown as it arrives, typed characters are sent, and
@@ -27,6 +30,10 @@ using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* B
 // server costs one log write per pass instead of one per 2 KiB block. Anything else that
 // writes into the view here (status texts, echoed keys, Connect's clearing, destruction)
 // first writes what is waiting, so the order of bytes in the view and the log is kept.
+//
+// The log never stops the view: when the session log cannot take a byte (a full disk),
+// logging is switched off, everything is shown all the same, and OnLogError reports the
+// failure from the event loop (never from inside a socket event).
 class TTnEmulT : public TEmulT {
     Q_OBJECT
 
@@ -41,7 +48,7 @@ public:
     void Disconnect();
     // Sends Text as it stands (no line-end translation, no echo); 0 without a connection.
     int SendText(const std::string& Text);
-    // Writes Text and repaints the whole control at once. Log errors pass to the caller.
+    // Writes Text and repaints the whole control at once.
     void Display(const std::string& Text);
 
     // Code of the last connection report: 0 for a successful connect.
@@ -76,6 +83,8 @@ public:
     TTnEmulTNotify OnTermType;
     TTnEmulTNotify OnLocalEcho;
     TTnEmulTDataAvailable OnDataAvailable;
+    // Logging has been switched off because E happened; Log() is false by now.
+    TTnEmulTLogError OnLogError;
 
 protected:
     void KeyPress(char& key) override;
@@ -87,8 +96,10 @@ private:
     void CnxDataAvailable(const char* Buffer, int Len);
     void CnxSessionConnected(net::Word Error);
     void CnxSessionClosed(net::Word Error);
-    // Writes the received data that waits for the view; log errors are dropped.
+    // Writes the received data that waits for the view.
     void ShowReceived();
+    // Writes text into the view, whatever happens to the log.
+    void Show(std::string_view text);
 
     static constexpr std::size_t kMaxReceived = 64 * 1024;
 

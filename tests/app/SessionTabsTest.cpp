@@ -1,6 +1,7 @@
 // Session tabs and logging control on the offscreen platform, without any network: the
 // sessions here are terminals that never connect, so only the window's own rules run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -28,7 +29,9 @@
 #include "app/SessionRows.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
+#include "app/VandrelApplication.h"
 #include "discovery/TUDPServer.h"
+#include "terminal/EInOutError.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
@@ -355,6 +358,45 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     EXPECT_FALSE(other->Log());
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].type, TMsgDlgType::mtError);
+}
+
+// A log that fails later (a full pipe, a full disk) is switched off by its terminal; the
+// window reports the system's text with the file name and shows "Not Logging" when the
+// session is the active one. The sessions go on showing everything.
+TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
+    const std::string fifo = Path("fifo").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    TTnEmulT* background = AddIdleSession("10.0.0.7");
+    TTnEmulT* active = AddIdleSession("10.0.0.8");
+    for (TTnEmulT* t : {background, active}) {
+        t->OnLogError = [this](TTnEmulT& sender, const EInOutError& e) {
+            RunGuarded([&] { form->SessionLogFailed(sender, e); });
+        };
+    }
+    background->SetLogName(fifo);
+    background->SetLog(true);
+    fileAnswers.push_back(QStringLiteral("/dev/full"));
+    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    ASSERT_TRUE(active->Log());
+
+    background->Display(std::string(100000, 'x') + "\r\nend");  // more than a pipe holds
+    EXPECT_TRUE(messages.empty()) << "reported from the event loop";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 1; }, 2000));
+    EXPECT_EQ(messages[0].text,
+              "Resource temporarily unavailable (" + QString::fromStdString(fifo) + ")");
+    EXPECT_FALSE(background->Log());
+    EXPECT_EQ(background->CursorColumn(), 4);
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    EXPECT_EQ(form->PanelText(1), "/dev/full");
+
+    active->Display("still shown");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2; }, 2000));
+    EXPECT_EQ(messages[1].type, TMsgDlgType::mtError);
+    EXPECT_EQ(messages[1].text, "No space left on device (/dev/full)");
+    EXPECT_FALSE(active->Log());
+    EXPECT_EQ(active->CursorColumn(), 12);
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_EQ(form->PanelText(1), "");
 }
 
 TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {

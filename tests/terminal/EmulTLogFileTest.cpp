@@ -137,6 +137,7 @@ TEST_F(LogFileTest, AppendsToAnExistingFile) {
             return std::string(writeOnly && ::open(path.c_str(), O_RDWR) >= 0 ? "readable" : "ok");
         });
         EXPECT_EQ(report, "ok");
+        ::chmod(path.c_str(), 0600);
         EXPECT_EQ(Read(path), "earlier\r\n<Open>x<Close><Open><Close>");
         fs::remove(path);
     }
@@ -363,23 +364,33 @@ std::optional<std::string> InPrivateMounts(const std::function<std::string()>& b
         body);
 }
 
-// Logs text into name and reports what was shown, the error and the file.
-std::string LogAndReport(const std::string& name, const std::string& text) {
+// Logs text into name, through WriteStrShowingAll when showingAll, else WriteStr, and
+// reports the error, the first two rows, the cursor column and whether it still logs.
+std::string LogAndReport(const std::string& name, const std::string& text,
+                         bool showingAll = false) {
     EmulTScreen screen;
     screen.SetLogName(name);
     screen.SetLog(true);
-    std::string report;
-    try {
-        screen.WriteStr(text);
-        report = "no error";
-    } catch (const EInOutError& e) {
-        report = e.what();
+    std::string report = "no error";
+    if (showingAll) {
+        if (const std::optional<EInOutError> e = screen.WriteStrShowingAll(text)) {
+            report = e->what();
+        }
+    } else {
+        try {
+            screen.WriteStr(text);
+        } catch (const EInOutError& e) {
+            report = e.what();
+        }
     }
-    std::string shown;
-    for (int col = 1; col <= screen.Columns() && screen.Buffer().GetCell(col, 1).Character; ++col) {
-        shown += static_cast<char>(screen.Buffer().GetCell(col, 1).Character);
+    for (int row = 1; row <= 2; ++row) {
+        report += "|";
+        for (int col = 1; col <= screen.Columns() && screen.Buffer().GetCell(col, row).Character;
+             ++col) {
+            report += static_cast<char>(screen.Buffer().GetCell(col, row).Character);
+        }
     }
-    return report + "|" + shown + "|" + std::to_string(screen.CursorColumn());
+    return report + "|" + std::to_string(screen.CursorColumn()) + (screen.Log() ? "|on" : "|off");
 }
 
 }  // namespace
@@ -394,27 +405,41 @@ TEST_F(LogFileTest, ReadOnlyMountedDirectory) {
     if (!report) {
         GTEST_SKIP() << "needs root for a private read-only mount";
     }
-    EXPECT_EQ(*report, "Read-only file system (" + path + ")||1");
+    EXPECT_EQ(*report, "Read-only file system (" + path + ")|||1|on");
 }
 
-// A disk that fills up in the middle of a block: the bytes that reached the
-// file are shown, the rest are not.
+// A file system of 8 KiB fills up in the middle of a block ("<Open>" and 8186 bytes of it
+// fit). WriteStr shows only the bytes that reached the file and stops; WriteStrShowingAll
+// shows the whole block and switches logging off. Without root a file size limit stands in
+// for the small file system.
 TEST_F(LogFileTest, DiskFullInTheMiddleOfABlock) {
-    const std::string block(3 * 4096, 'x');
-    const auto report = InPrivateMounts([&] {
-        if (::mount("vandrel-tiny", dir.c_str(), "tmpfs", 0, "size=8k") != 0) {
-            return std::string("mount failed");
-        }
-        std::string r = LogAndReport(path, block);
-        r += "|" + std::to_string(fs::file_size(path));
-        return r;
-    });
-    if (!report) {
-        GTEST_SKIP() << "needs root for a private tmpfs";
+    const std::string block = std::string(12000, 'x') + "\r\nEND";
+    const bool root = ::geteuid() == 0;
+    const std::string error =
+        (root ? "No space left on device (" : "File too large (") + path + ")";
+    for (bool showingAll : {false, true}) {
+        SCOPED_TRACE(showingAll ? "WriteStrShowingAll" : "WriteStr");
+        fs::remove(path);
+        const auto body = [&] {
+            std::string r = LogAndReport(path, block, showingAll);
+            return r + "|" + std::to_string(fs::file_size(path));
+        };
+        const auto report = root ? InPrivateMounts([&] {
+            return ::mount("vandrel-tiny", dir.c_str(), "tmpfs", 0, "size=8k") == 0
+                       ? body()
+                       : "mount failed";
+        })
+                                 : InChild(
+                                       [] {
+                                           const rlimit limit{8192, 8192};
+                                           std::signal(SIGXFSZ, SIG_IGN);
+                                           return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+                                       },
+                                       body);
+        ASSERT_TRUE(report.has_value());
+        EXPECT_EQ(*report, error + "|" + std::string(80, 'x') +
+                               (showingAll ? "|END|4|off|8192" : "||80|on|8192"));
     }
-    // 8 KiB hold "<Open>" and 8186 bytes of the block; 80 columns show them.
-    EXPECT_EQ(*report,
-              "No space left on device (" + path + ")|" + std::string(80, 'x') + "|80|8192");
 }
 
 // The lock holds across processes too.
@@ -438,7 +463,7 @@ TEST_F(LogFileTest, AnotherProcessCannotWriteTheLog) {
     ::waitpid(pid, nullptr, 0);
     ASSERT_GT(n, 0);
     EXPECT_EQ(std::string(chunk, static_cast<std::size_t>(n)),
-              "Device or resource busy (" + path + ")||1");
+              "Device or resource busy (" + path + ")|||1|on");
     first.SetLog(false);
     EXPECT_EQ(Read(path), "<Open><Close>");
 }

@@ -374,21 +374,33 @@ TEST_F(TTnEmulTTest, LoggingDuringASessionRecordsTheExactBytes) {
     EXPECT_EQ(rowText(*term, 3), "log");  // the 0 byte shows nothing
 }
 
-TEST_F(TTnEmulTTest, LogErrorsOnReceivedDataAndKeysAreDropped) {
+// A log that cannot take a byte (a full device) does not stop the view: logging switches
+// off, the data and the echoed key are shown and sent, and the failure is reported once,
+// from the event loop.
+TEST_F(TTnEmulTTest, ALogFailureSwitchesLoggingOffAndEverythingIsShown) {
     connect();
+    std::vector<std::string> reported;
+    term->OnLogError = [&](TTnEmulT& s, const EInOutError& e) {
+        EXPECT_FALSE(s.Log());
+        reported.push_back(std::to_string(e.ErrorCode()) + " " + e.FileName());
+    };
     term->SetLogName("/dev/full");
     term->SetLog(true);
-    peer.send("lost");
-    ASSERT_TRUE(pumpUntil([this] { return term->Connection()->Socket()->ReadCount() == 4; }));
+    peer.send("shown");
+    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 3) == "shown"; }));
+    EXPECT_FALSE(term->Log());
     pumpFor(50);
-    EXPECT_EQ(rowText(*term, 3), "");  // not logged, so not shown
+    EXPECT_EQ(reported, (std::vector<std::string>{std::to_string(ENOSPC) + " /dev/full"}));
+
+    term->SetLog(true);
     term->SetLocalEcho(true);
-    type(Qt::Key_K, "k");  // echo fails, so the key is not sent either
-    pumpFor(100);
-    EXPECT_TRUE(peer.received().empty());
-    EXPECT_THROW(term->SetLog(false), EInOutError);
-    peer.send("back");
-    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 3) == "back"; }));
+    type(Qt::Key_K, "k");
+    EXPECT_EQ(rowText(*term, 3), "shownk");
+    EXPECT_FALSE(term->Log());
+    EXPECT_TRUE(reported.size() == 1) << "reported later, not from inside the key press";
+    ASSERT_TRUE(peerGot(Bytes{'k'}));
+    ASSERT_TRUE(pumpUntil([&] { return reported.size() == 2; }));
+    EXPECT_NO_THROW(term->SetLog(false));
 }
 
 TEST_F(TTnEmulTTest, DestroyingTheTerminalEndsTheSession) {
