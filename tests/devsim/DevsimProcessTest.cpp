@@ -326,6 +326,19 @@ TEST(DevsimTelnet, CloseAfterEndsEverySession) {
     }
 }
 
+TEST(DevsimTelnet, ResetAfterEndsTheSessionWithAResetMidStream) {
+    // More than the socket buffers hold, so the reset waits for the client to read.
+    DevsimProcess device(
+        {"--telnet-options", "none", "--flood", "20000000", "--reset-after", "10000000"});
+    ASSERT_TRUE(device.ready()) << device.error();
+    TcpClient client;
+    ASSERT_EQ(client.connectTo("127.0.0.1", device.telnetPort(), 2s), 0);
+    ASSERT_TRUE(client.readUntilClosed(10s));
+    EXPECT_EQ(client.closeError(), ECONNRESET);
+    EXPECT_GT(client.received().size(), 0u);
+    EXPECT_LE(client.received().size(), 10000000u);
+}
+
 TEST(DevsimTelnet, FloodSendsExactlyTheAskedBytesThenTheBanner) {
     constexpr std::size_t kBytes = 1000003;
     DevsimProcess device({"--telnet-options", "none", "--flood", std::to_string(kBytes)});

@@ -22,15 +22,16 @@ TEST(DevsimOptions, DefaultsDescribeAWellBehavedDevice) {
 }
 
 TEST(DevsimOptions, ValuesInBothSpellings) {
-    ParsedOptions parsed = parseOptions({"--status", "NOT CONNECTED", "--reply-count=3", "--delay",
-                                         "250", "--close-after", "0.25", "--flood", "1000000",
-                                         "--telnet-port=0", "--bind", "127.0.0.1"});
+    ParsedOptions parsed = parseOptions(
+        {"--status", "NOT CONNECTED", "--reply-count=3", "--delay", "250", "--close-after", "0.25",
+         "--flood", "1000000", "--reset-after", "4096", "--telnet-port=0", "--bind", "127.0.0.1"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.options.fields.status, "NOT CONNECTED");
     EXPECT_EQ(parsed.options.replyCount, 3);
     EXPECT_EQ(parsed.options.delayMs, 250);
     EXPECT_EQ(parsed.options.closeAfterMs, 250);
     EXPECT_EQ(parsed.options.floodBytes, 1000000u);
+    EXPECT_EQ(parsed.options.resetAfterBytes, 4096);
     EXPECT_EQ(parsed.options.telnetPort, 0);
     // Empty texts are legitimate field contents.
     EXPECT_EQ(parseOptions({"--status", ""}).options.fields.status, "");
@@ -58,6 +59,7 @@ TEST(DevsimOptions, UnusableCommandLinesAreRejectedWithTheReason) {
         {{"--close-after", "1."}, "--close-after"},
         {{"--close-after", ".5"}, "--close-after"},
         {{"--record", ""}, "--record"},
+        {{"--reset-after", "-1"}, "--reset-after"},
         {{"--bad-end=1"}, "--bad-end"},
     };
     for (const Case& c : cases) {

@@ -136,6 +136,7 @@ bool TcpClient::readSome(milliseconds timeout) {
     ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
     if (n <= 0) {
         m_peerClosed = n == 0 || errno != EAGAIN;
+        m_closeError = n == 0 ? 0 : errno;
         return false;
     }
     m_received.append(buffer, static_cast<std::size_t>(n));

@@ -58,6 +58,8 @@ public:
     const std::string& received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
     bool peerClosed() const { return m_peerClosed; }
+    // How the peer closed: 0 for an orderly end, else the errno (ECONNRESET for a reset).
+    int closeError() const { return m_closeError; }
 
 private:
     bool readSome(milliseconds timeout);
@@ -65,6 +67,7 @@ private:
     int m_fd = -1;
     std::string m_received;
     bool m_peerClosed = false;
+    int m_closeError = 0;
 };
 
 }  // namespace vandrel::test

@@ -130,6 +130,10 @@ const std::map<std::string, Handler>& valueOptions() {
          }},
         {"--close-after",
          [](Options& o, const std::string& v) { return parseSeconds(v, o.closeAfterMs); }},
+        {"--reset-after",
+         [](Options& o, const std::string& v) {
+             return parseNumber<std::int64_t>(v, 0, std::int64_t{1} << 40, o.resetAfterBytes);
+         }},
         {"--flood",
          [](Options& o, const std::string& v) {
              return parseNumber<std::uint64_t>(v, 0, 1ULL << 40, o.floodBytes);

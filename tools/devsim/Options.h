@@ -23,8 +23,9 @@ struct Options {
     FrameShape shape;
 
     bool refuse = false;
-    bool sessionStatus = true;  // Status "connected" while a telnet session is open
-    int closeAfterMs = -1;      // negative: sessions stay open
+    bool sessionStatus = true;          // Status "connected" while a telnet session is open
+    int closeAfterMs = -1;              // negative: sessions stay open
+    std::int64_t resetAfterBytes = -1;  // negative: sessions are never reset
     std::uint64_t floodBytes = 0;
     std::string recordFile;
     std::string optionScript;  // raw bytes sent to every client on accept

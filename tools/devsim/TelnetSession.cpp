@@ -93,6 +93,7 @@ TelnetSession::TelnetSession(int fd, const Options& options, DeviceState& state,
       m_recorder(recorder),
       m_console(state, localAddressOf(fd)),
       m_floodLeft(options.floodBytes),
+      m_resetLeft(options.resetAfterBytes),
       m_bannerDue(now + kBannerWait),
       m_peer(peerOf(fd)) {
     if (options.closeAfterMs >= 0) {
@@ -294,8 +295,15 @@ void TelnetSession::flush() {
         if (m_outOffset >= m_out.size()) {
             break;
         }
-        ssize_t sent =
-            ::send(m_fd, m_out.data() + m_outOffset, m_out.size() - m_outOffset, MSG_NOSIGNAL);
+        std::size_t length = m_out.size() - m_outOffset;
+        if (m_resetLeft == 0) {
+            resetNow();
+            return;
+        }
+        if (m_resetLeft > 0) {
+            length = std::min(length, static_cast<std::size_t>(m_resetLeft));
+        }
+        ssize_t sent = ::send(m_fd, m_out.data() + m_outOffset, length, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 finish("connection lost while sending");
@@ -303,7 +311,11 @@ void TelnetSession::flush() {
             return;
         }
         m_outOffset += static_cast<std::size_t>(sent);
-        budget -= static_cast<std::size_t>(sent);
+        budget -= std::min(budget, static_cast<std::size_t>(sent));
+        if (m_resetLeft >= 0 && (m_resetLeft -= sent) == 0) {
+            resetNow();
+            return;
+        }
         if (m_outOffset >= m_out.size()) {
             m_out.clear();
             m_outOffset = 0;
@@ -321,6 +333,13 @@ void TelnetSession::startDrain(const char* reason) {
     ::shutdown(m_fd, SHUT_WR);
     m_closeReason = reason;
     m_drainDue = Clock::now() + kDrainTime;
+}
+
+// A zero linger time makes the close a reset; the session ends at once.
+void TelnetSession::resetNow() {
+    const linger reset{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    finish("reset by the device (reset-after)");
 }
 
 void TelnetSession::onWritable(TimePoint now) {

@@ -64,6 +64,7 @@ private:
     void flush();
     void finish(const char* why);
     void startDrain(const char* reason);
+    void resetNow();
 
     int m_fd;
     Recorder* m_recorder;
@@ -73,6 +74,7 @@ private:
     std::size_t m_outOffset = 0;
     std::uint64_t m_floodLeft;
     std::uint64_t m_floodOffset = 0;
+    std::int64_t m_resetLeft;  // bytes to send before the reset; negative: never
     TimePoint m_bannerDue;
     std::optional<TimePoint> m_closeDue;
     std::optional<TimePoint> m_drainDue;  // set once we have sent FIN

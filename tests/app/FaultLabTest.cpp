@@ -1,0 +1,359 @@
+// Faults from outside, end to end in a lab of three simulated devices: the discovery port
+// taken at start, a log in a read-only directory and on a disk that fills up, a device that
+// resets its session mid-stream, and a storm of garbage datagrams. Each ends with the
+// window being closed while the fault is going on, which must take less than 1.5 s.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/DeviceTable.h"
+#include "app/FileDialogs.h"
+#include "app/MessageDlg.h"
+#include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
+#include "app/VandrelApplication.h"
+#include "discovery/TUDPServer.h"
+#include "support/Lab.h"
+#include "support/TestSockets.h"
+#include "terminal/TTnEmulT.h"
+
+using namespace vandrel::app;
+using namespace vandrel::discovery;
+using namespace vandrel::terminal;
+using vandrel::test::Lab;
+using vandrel::test::UdpProbe;
+
+namespace {
+
+constexpr int kDevices = 3;
+constexpr int kWaitMs = 8000;
+constexpr std::uint16_t kDiscoveryPort = 33300;
+
+std::string ScreenText(const TTnEmulT& t) {
+    std::string text;
+    for (int row = 1; row <= t.Rows(); ++row) {
+        for (int col = 1; col <= t.Columns(); ++col) {
+            const std::uint8_t c = t.Buffer().GetCell(col, row).Character;
+            text += c == 0 ? ' ' : static_cast<char>(c);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+bool Shows(const TTnEmulT* t, const std::string& needle) {
+    return t != nullptr && ScreenText(*t).find(needle) != std::string::npos;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Resident memory of this process in KiB.
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+// The GUI thread's mount namespace becomes its own, so that file systems mounted for a test
+// (a read-only one, a tiny one) are seen by the program's logging and vanish with the test.
+bool PrivateMounts() {
+    static const bool ok = ::unshare(CLONE_NEWNS) == 0 &&
+                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ok;
+}
+
+class FaultLab : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Lab::active()) << "start this test through ctest: it needs its lab";
+        ASSERT_TRUE(dir.isValid());
+        FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
+    }
+    void TearDown() override {
+        form.reset();
+        FileDialogSeam::Reset();
+        MessageDlgSeam::Reset();
+    }
+
+    // Message boxes are answered by the test; Show() brings the window up.
+    void AnswerBoxes() {
+        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
+            messages.push_back(text);
+            return type == TMsgDlgType::mtError ? TModalResult::mrOk : TModalResult::mrYes;
+        });
+    }
+    void Show() {
+        form = std::make_unique<TMainForm>();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    int SearchAndSettle() {
+        QTest::mouseClick(form->btnSearch, Qt::LeftButton);
+        [[maybe_unused]] const bool all =
+            QTest::qWaitFor([&] { return DeviceRows() >= kDevices; }, 5000);
+        QTest::qWait(200);
+        return DeviceRows();
+    }
+    int DeviceRows() const {
+        const int rows = form->sg->RowCount() - 1;
+        return rows == 1 && form->sg->Cells(ColDevice, 1).empty() ? 0 : rows;
+    }
+    int RowOf(int device) const {
+        for (int r = 1; r < form->sg->RowCount(); ++r) {
+            if (form->sg->Cells(ColIP, r) == Lab::deviceAddress(device)) {
+                return r;
+            }
+        }
+        return -1;
+    }
+    TTnEmulT* Active() const { return form->SessionTerminal(form->TabNotebook->currentIndex()); }
+    // Connect on the device's row, and logging switched on into logName at once, before
+    // anything the device sends can be shown.
+    QPointer<TTnEmulT> ConnectLogging(int device, const std::string& logName) {
+        form->sg->SetRow(RowOf(device));
+        RunGuarded([&] { form->btnConnectClick(form->btnConnect); });
+        if (!logName.empty()) {
+            fileAnswer = QString::fromStdString(logName);
+            RunGuarded([&] { form->btnLogClick(form->btnLog); });
+        }
+        return Active();
+    }
+
+    // Closes the window as Exit does and destroys it, as the end of the program does.
+    void CloseWindowQuickly() {
+        QElapsedTimer timer;
+        timer.start();
+        form->Exit1->trigger();
+        form.reset();
+        EXPECT_LT(timer.elapsed(), 1500);
+        QTest::qWait(20);  // what was posted for the window is void now
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TMainForm> form;
+    std::vector<QString> messages;
+    std::optional<QString> fileAnswer;
+};
+
+}  // namespace
+
+// Another program holds UDP 33300 when the window comes up: the endpoint's error is shown
+// and the window goes on; once the port is free, Search binds it and lists the devices.
+TEST_F(FaultLab, DiscoveryPortTakenAtStart) {
+    const int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(kDiscoveryPort);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    AnswerBoxes();
+    for (bool freeItLater : {false, true}) {
+        SCOPED_TRACE(freeItLater ? "port freed, then Search" : "closed while the port is taken");
+        messages.clear();
+        Show();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], "Could not bind socket. Address and port are already in use.");
+        EXPECT_FALSE(form->UDPServer->Active());
+        if (freeItLater) {
+            ::close(blocker);
+            EXPECT_EQ(SearchAndSettle(), kDevices);
+            EXPECT_TRUE(form->UDPServer->Active());
+            EXPECT_EQ(messages.size(), 1u);
+        }
+        CloseWindowQuickly();
+    }
+}
+
+// A read-only directory: switching logging on is refused with the system's text, and the
+// session goes on unlogged.
+TEST_F(FaultLab, LogInAReadOnlyDirectory) {
+    ASSERT_TRUE(PrivateMounts());
+    const std::string readOnly = dir.filePath("read-only").toStdString();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(readOnly)));
+    ASSERT_EQ(::mount("vandrel-ro", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k"), 0);
+    AnswerBoxes();
+    Show();
+    ASSERT_EQ(SearchAndSettle(), kDevices);
+    const std::string log = readOnly + "/session.txt";
+    QPointer<TTnEmulT> t = ConnectLogging(1, log);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].toStdString(), "Read-only file system (" + log + ")");
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(t->Log());
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "Type # to change"); }, kWaitMs))
+        << ScreenText(*t);
+    CloseWindowQuickly();
+    ::umount(readOnly.c_str());
+}
+
+// The disk fills up while a device floods the session: the failure is reported at once
+// with the system's text and the file name, logging switches off, and every byte the
+// device sent is shown, down to the banner after the flood. Then the same fault again, and
+// the window closed in the middle of the flood.
+TEST_F(FaultLab, DiskFullWhileLogging) {
+    ASSERT_TRUE(PrivateMounts());
+    const std::string tiny = dir.filePath("tiny").toStdString();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tiny)));
+    ASSERT_EQ(::mount("vandrel-tiny", tiny.c_str(), "tmpfs", 0, "size=64k"), 0);
+    // 400,000 bytes: 5,000 numbered lines of 80 bytes, the last one numbered 004999.
+    ASSERT_TRUE(Lab::restartDevice(2, {"--flood", "400000"}));
+    AnswerBoxes();
+    Show();
+    ASSERT_EQ(SearchAndSettle(), kDevices);
+    const std::string log = tiny + "/session.txt";
+    QPointer<TTnEmulT> t = ConnectLogging(2, log);
+    ASSERT_TRUE(t != nullptr && t->Log());
+    EXPECT_EQ(form->PanelText(0), "Logging");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kWaitMs));
+    EXPECT_EQ(messages[0].toStdString(), "No space left on device (" + log + ")");
+    EXPECT_FALSE(t->Log());
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_EQ(form->PanelText(1), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "Type # to change"); }, kWaitMs))
+        << ScreenText(*t);
+    EXPECT_TRUE(Shows(t, "004999 the quick brown fox")) << ScreenText(*t);
+    EXPECT_EQ(messages.size(), 1u);
+    const std::string logged = ReadFile(log);
+    EXPECT_EQ(logged.rfind("<Open>Connected\r\n", 0), 0u) << logged.substr(0, 40);
+    EXPECT_GT(logged.size(), 60000u);
+
+    RunGuarded([&] { form->btnCloseClick(form->btnClose); });
+    ::unlink(log.c_str());
+    ASSERT_TRUE(Lab::restartDevice(2, {"--flood", "200000000"}));
+    messages.clear();
+    t = ConnectLogging(2, log);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kWaitMs));
+    QTest::qWait(100);  // the flood goes on
+    CloseWindowQuickly();
+    Lab::restartDevice(2, {});
+    ::umount(tiny.c_str());
+}
+
+// A device resets its session in the middle of a flood: the tab goes, the row is free
+// again, the session's log is closed, and nothing is reported. Then a session is ended by
+// closing the window while a resetting device floods it.
+TEST_F(FaultLab, PeerResetsMidStream) {
+    ASSERT_TRUE(Lab::restartDevice(3, {"--flood", "5000000", "--reset-after", "1000000"}));
+    AnswerBoxes();
+    Show();
+    ASSERT_EQ(SearchAndSettle(), kDevices);
+    const std::string log = dir.filePath("reset.txt").toStdString();
+    QPointer<TTnEmulT> t = ConnectLogging(3, log);
+    ASSERT_TRUE(t != nullptr && t->Log());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, kWaitMs));
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(form->sg->Cells(ColStatus, RowOf(3)), "not connected");
+    EXPECT_TRUE(messages.empty());
+    const std::string logged = ReadFile(log);
+    EXPECT_EQ(logged.rfind("<Open>", 0), 0u);
+    EXPECT_EQ(logged.substr(logged.size() - 7), "<Close>");
+
+    ASSERT_TRUE(Lab::restartDevice(3, {"--flood", "500000000", "--reset-after", "400000000"}));
+    t = ConnectLogging(3, "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "the quick brown fox"); }, kWaitMs));
+    CloseWindowQuickly();
+    Lab::restartDevice(3, {});
+}
+
+// 10,000 garbage datagrams, twice: some look like replies without their end, some are too
+// long, empty or start with anything. One "invalid string" box (a real one, answered by
+// the technician), no rows, a window that keeps running its timers, memory that does not
+// grow from one storm to the next; one more box after the next Search; and a window that
+// closes quickly in a third storm.
+TEST_F(FaultLab, TenThousandGarbageDatagrams) {
+    Show();
+    int boxes = 0;
+    QTimer technician;
+    technician.setInterval(10);
+    QObject::connect(&technician, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++boxes;
+            EXPECT_EQ(box->text(), "invalid string");
+            box->buttons().front()->click();
+        }
+    });
+    technician.start();
+    std::mt19937 random(13);
+    UdpProbe storm(Lab::appAddress());  // like anyone on the subnet
+    const auto sendStorm = [&] {
+        std::string bytes;
+        for (int i = 0; i < 10000; ++i) {
+            bytes.resize(random() % 3000);
+            for (char& c : bytes) {
+                c = static_cast<char>(random());
+            }
+            if (i % 2 == 0 && !bytes.empty()) {
+                bytes.front() = '\x02';
+            }
+            if (!bytes.empty() && bytes.back() == '\x04') {
+                bytes.back() = '\x03';
+            }
+            storm.sendTo(Lab::appAddress(), kDiscoveryPort, bytes);
+        }
+    };
+    long resident[2] = {0, 0};
+    for (long& kib : resident) {
+        sendStorm();
+        QElapsedTimer gap;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.setInterval(5);
+        QObject::connect(&ticker, &QTimer::timeout,
+                         [&] { longestGap = std::max(longestGap, gap.restart()); });
+        gap.start();
+        ticker.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->UDPServer->PendingCount() == 0; }, 5000));
+        QTest::qWait(100);
+        EXPECT_LT(longestGap, 1000) << "the window stopped handling its events";
+        kib = ResidentKiB();
+    }
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(DeviceRows(), 0);
+    EXPECT_LT(resident[1] - resident[0], 4096) << "KiB more after the second storm";
+
+    // The next Search may show the box once more.
+    QTest::mouseClick(form->btnSearch, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return DeviceRows() == kDevices; }, 5000));
+    for (int i = 0; i < 2; ++i) {
+        storm.sendTo(Lab::appAddress(), kDiscoveryPort, "\x02no end");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes == 2; }, 3000));
+    QTest::qWait(100);
+    EXPECT_EQ(boxes, 2);
+
+    sendStorm();
+    CloseWindowQuickly();
+    technician.stop();
+}
