@@ -25,7 +25,6 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,13 +36,17 @@
 #include "app/VandrelApplication.h"
 #include "discovery/TUDPServer.h"
 #include "support/Lab.h"
+#include "support/ScreenText.h"
 #include "support/TestSockets.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
 using namespace vandrel::discovery;
 using namespace vandrel::terminal;
+using vandrel::test::fileBytes;
 using vandrel::test::Lab;
+using vandrel::test::screenShows;
+using vandrel::test::screenText;
 using vandrel::test::UdpProbe;
 
 namespace {
@@ -51,29 +54,6 @@ namespace {
 constexpr int kDevices = 3;
 constexpr int kWaitMs = 8000;
 constexpr std::uint16_t kDiscoveryPort = 33300;
-
-std::string ScreenText(const TTnEmulT& t) {
-    std::string text;
-    for (int row = 1; row <= t.Rows(); ++row) {
-        for (int col = 1; col <= t.Columns(); ++col) {
-            const std::uint8_t c = t.Buffer().GetCell(col, row).Character;
-            text += c == 0 ? ' ' : static_cast<char>(c);
-        }
-        text += '\n';
-    }
-    return text;
-}
-
-bool Shows(const TTnEmulT* t, const std::string& needle) {
-    return t != nullptr && ScreenText(*t).find(needle) != std::string::npos;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Resident memory of this process in KiB.
 long ResidentKiB() {
@@ -212,8 +192,8 @@ TEST_F(FaultLab, LogInAReadOnlyDirectory) {
     ASSERT_NE(t, nullptr);
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "Type # to change"); }, kWaitMs))
-        << ScreenText(*t);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "Type # to change"); }, kWaitMs))
+        << screenText(*t);
     CloseWindowQuickly();
     ::umount(readOnly.c_str());
 }
@@ -241,11 +221,11 @@ TEST_F(FaultLab, DiskFullWhileLogging) {
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     EXPECT_EQ(form->PanelText(1), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "Type # to change"); }, kWaitMs))
-        << ScreenText(*t);
-    EXPECT_TRUE(Shows(t, "004999 the quick brown fox")) << ScreenText(*t);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "Type # to change"); }, kWaitMs))
+        << screenText(*t);
+    EXPECT_TRUE(screenShows(t, "004999 the quick brown fox")) << screenText(*t);
     EXPECT_EQ(messages.size(), 1u);
-    const std::string logged = ReadFile(log);
+    const std::string logged = fileBytes(log);
     EXPECT_EQ(logged.rfind("<Open>Connected\r\n", 0), 0u) << logged.substr(0, 40);
     EXPECT_GT(logged.size(), 60000u);
 
@@ -276,13 +256,13 @@ TEST_F(FaultLab, PeerResetsMidStream) {
     EXPECT_EQ(form->TabNotebook->count(), 0);
     EXPECT_EQ(form->sg->Cells(ColStatus, RowOf(3)), "not connected");
     EXPECT_TRUE(messages.empty());
-    const std::string logged = ReadFile(log);
+    const std::string logged = fileBytes(log);
     EXPECT_EQ(logged.rfind("<Open>", 0), 0u);
     EXPECT_EQ(logged.substr(logged.size() - 7), "<Close>");
 
     ASSERT_TRUE(Lab::restartDevice(3, {"--flood", "500000000", "--reset-after", "400000000"}));
     t = ConnectLogging(3, "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "the quick brown fox"); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "the quick brown fox"); }, kWaitMs));
     CloseWindowQuickly();
     Lab::restartDevice(3, {});
 }

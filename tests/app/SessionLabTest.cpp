@@ -11,10 +11,8 @@
 #include <QTest>
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,41 +23,21 @@
 #include "app/TStringAlignGrid.h"
 #include "discovery/TUDPServer.h"
 #include "support/Lab.h"
+#include "support/ScreenText.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
 using namespace vandrel::discovery;
 using namespace vandrel::terminal;
+using vandrel::test::fileBytes;
 using vandrel::test::Lab;
+using vandrel::test::screenShows;
+using vandrel::test::screenText;
 
 namespace {
 
 constexpr int kDevices = 5;
 constexpr int kWaitMs = 8000;
-
-std::string ScreenText(const TTnEmulT& t) {
-    std::string text;
-    for (int row = 1; row <= t.Rows(); ++row) {
-        std::string line;
-        for (int col = 1; col <= t.Columns(); ++col) {
-            const std::uint8_t c = t.Buffer().GetCell(col, row).Character;
-            line += c == 0 ? ' ' : static_cast<char>(c);
-        }
-        text += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
-    }
-    return text;
-}
-
-bool Shows(const TTnEmulT* t, const std::string& needle) {
-    return t != nullptr && ScreenText(*t).find(needle) != std::string::npos;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 class SessionLab : public ::testing::Test {
 protected:
@@ -104,7 +82,7 @@ protected:
 
     // Connected, and the device's banner is on screen (option negotiation is over).
     bool WaitForBanner(const TTnEmulT* t) {
-        return QTest::qWaitFor([&] { return Shows(t, "Type # to change"); }, kWaitMs);
+        return QTest::qWaitFor([&] { return screenShows(t, "Type # to change"); }, kWaitMs);
     }
 
     void Save(QWidget* widget, const char* name) {
@@ -143,15 +121,15 @@ TEST_F(SessionLab, ConnectConfigureAndClose) {
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(1) == "connected"; }, kWaitMs));
     ASSERT_TRUE(WaitForBanner(t));
-    EXPECT_TRUE(Shows(t, "Connecting to '" + ip + "'\nConnected\n")) << ScreenText(*t);
+    EXPECT_TRUE(screenShows(t, "Connecting to '" + ip + "'\nConnected\n")) << screenText(*t);
 
     QTest::qWait(200);
-    const std::size_t before = ReadFile(record).size();
+    const std::size_t before = fileBytes(record).size();
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "IP address ["); }, kWaitMs))
-        << ScreenText(*t);
-    EXPECT_TRUE(Shows(t, "IP configuration (press Enter"));
-    EXPECT_EQ(ReadFile(record).substr(before), "#") << "exactly one byte, no line end";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "IP address ["); }, kWaitMs))
+        << screenText(*t);
+    EXPECT_TRUE(screenShows(t, "IP configuration (press Enter"));
+    EXPECT_EQ(fileBytes(record).substr(before), "#") << "exactly one byte, no line end";
     Save(form.get(), "session-tab.png");
 
     QTest::mouseClick(form->btnClose, Qt::LeftButton);
@@ -210,7 +188,7 @@ TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
     EXPECT_EQ(StatusOf(4), "not connected");
     form->TabNotebook->setCurrentIndex(0);
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Shows(second, "IP address ["); }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenShows(second, "IP address ["); }, kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 1000));
 
     // And the other way round: Close on one leaves the other connected.
@@ -223,7 +201,7 @@ TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
     EXPECT_TRUE(second.isNull());
     ASSERT_EQ(form->TabNotebook->count(), 1);
     third->SendText("help\r\n");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return Shows(third, "close the session"); }, kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenShows(third, "close the session"); }, kWaitMs));
     EXPECT_TRUE(messages.empty());
 }
 
@@ -256,9 +234,9 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "IP address ["); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "IP address ["); }, kWaitMs));
     t->SendText("\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(t, "Netmask ["); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "Netmask ["); }, kWaitMs));
     Save(form->StatusBar, "status-bar-logging.png");
     Save(form.get(), "session-logging.png");
 
@@ -272,7 +250,7 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
 
-    const std::string log = ReadFile(file.toStdString());
+    const std::string log = fileBytes(file.toStdString());
     EXPECT_EQ(log.rfind("<Open>", 0), 0u);
     EXPECT_NE(log.find("IP configuration (press Enter"), std::string::npos) << log;
     EXPECT_NE(log.find("Netmask ["), std::string::npos);
@@ -285,7 +263,7 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     t->SendText("\x1b");  // anything; the device echoes or ignores it
     QTest::qWait(200);
     QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    const std::string twice = ReadFile(file.toStdString());
+    const std::string twice = fileBytes(file.toStdString());
     EXPECT_NE(twice.find("<Close><Open>"), std::string::npos);
     EXPECT_EQ(twice.size() - twice.rfind("<Close>"), 7u);
 }
@@ -311,7 +289,7 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
     QTest::mouseClick(form->btnLog, Qt::LeftButton);
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
     TTnEmulT* third = form->SessionTerminal(2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Shows(third, "IP address ["); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(third, "IP address ["); }, kWaitMs));
     form->TabNotebook->setCurrentIndex(0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Not Logging"; }, 1000));
     form->TabNotebook->setCurrentIndex(2);
@@ -328,7 +306,7 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
     for (int k = 1; k <= kDevices; ++k) {
         Lab::startDevice(k);
     }
-    const std::string log = ReadFile(dir.filePath("third.txt").toStdString());
+    const std::string log = fileBytes(dir.filePath("third.txt").toStdString());
     EXPECT_NE(log.find("IP configuration"), std::string::npos);
     EXPECT_EQ(log.size() - log.rfind("<Close>"), 7u);
     EXPECT_TRUE(messages.empty());
