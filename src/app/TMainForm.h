@@ -138,9 +138,6 @@ public:
     // the moment of the call; SetClock replaces the computer's clock (empty: restore it).
     std::string DefaultLogFileName(const std::string& host) const;
     void SetClock(LocalClock clock);
-    // A session's terminal switched its log off after error: the status bar shows it for
-    // the active session, and the error goes to the default error report (it is raised).
-    void SessionLogFailed(terminal::TTnEmulT& terminal, const terminal::EInOutError& error);
 
     // Status bar: panel 0 (100 px) and panel 1 (500 px), and whether a hint covers them.
     QString PanelText(int panel) const;
@@ -188,6 +185,9 @@ private:
     void ConnectSessionHandlers();
     void SetLogFileDialogs();
     void SetLogStatus(bool logging, const std::string& name);
+    // A session's terminal switched its log off after error: the status bar shows it for
+    // the active session, and the error goes to the default error report (it is raised).
+    void SessionLogFailed(terminal::TTnEmulT& terminal, const terminal::EInOutError& error);
     int SessionPageIndex(const terminal::TTnEmulT* terminal) const;
     // Takes page index out of the notebook and deletes it, later when deferDelete is set.
     void RemoveSessionPage(int index, bool deferDelete);

@@ -29,9 +29,7 @@
 #include "app/SessionRows.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "app/VandrelApplication.h"
 #include "discovery/TUDPServer.h"
-#include "terminal/EInOutError.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
@@ -366,13 +364,8 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
 TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
     const std::string fifo = Path("fifo").toStdString();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    TTnEmulT* background = AddIdleSession("10.0.0.7");
-    TTnEmulT* active = AddIdleSession("10.0.0.8");
-    for (TTnEmulT* t : {background, active}) {
-        t->OnLogError = [this](TTnEmulT& sender, const EInOutError& e) {
-            RunGuarded([&] { form->SessionLogFailed(sender, e); });
-        };
-    }
+    TTnEmulT* background = form->AddSessionTab("10.0.0.7");
+    TTnEmulT* active = form->AddSessionTab("10.0.0.8");
     background->SetLogName(fifo);
     background->SetLog(true);
     fileAnswers.push_back(QStringLiteral("/dev/full"));
