@@ -88,16 +88,7 @@ int Scan(const ScanOptions& options, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const ScanOptions options = ParseScanOptions(args);
-    if (options.Help) {
-        out << ScanUsage();
-        return ScanFound;
-    }
-    if (!options.Error.empty()) {
-        err << "vandrel: " << options.Error << "\n" << ScanUsage();
-        return ScanError;
-    }
+int RunScanCommand(const ScanOptions& options, std::ostream& out, std::ostream& err) {
     try {
         return Scan(options, out, err);
     } catch (...) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <iosfwd>
-#include <string>
-#include <vector>
+
+#include "app/ScanOptions.h"
 
 namespace vandrel::app {
 
@@ -11,11 +11,10 @@ inline constexpr int ScanFound = 0;
 inline constexpr int ScanNoneFound = 1;
 inline constexpr int ScanError = 2;
 
-// Runs "vandrel --scan ..." (args: the words after the program name) without a window or a
-// display: binds the discovery endpoint on port 33300, sends the search on every interface,
-// collects replies by the table's rules until the timeout and prints the table. What was
-// searched, invalid replies and errors go to err. Returns ScanFound, ScanNoneFound or
-// ScanError.
-int RunScanCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// Runs "vandrel --scan ..." (CommandLine.h reads the options) without a window or a display: binds
+// the discovery endpoint on port 33300, sends the search on every interface, collects replies by
+// the table's rules until the timeout and prints the table. What was searched, invalid replies and
+// errors go to err. Returns ScanFound, ScanNoneFound or ScanError.
+int RunScanCommand(const ScanOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace vandrel::app

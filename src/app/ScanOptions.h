@@ -2,31 +2,22 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
 namespace vandrel::app {
 
-// The command line of a scan without the window:
-//   vandrel --scan [--timeout SECONDS] [--format table|csv|json]
+// The options of a scan without the window (vandrel --scan, CommandLine.h reads them).
 enum class ScanFormat { Table, Csv, Json };
 
 struct ScanOptions {
     // How long replies are collected after the request went out.
     std::chrono::milliseconds Timeout{2000};
     ScanFormat Format = ScanFormat::Table;
-    bool Help = false;
-    // Not empty: the command line is unusable, and this says why.
-    std::string Error;
 };
 
-// Whether the arguments (after the program name) ask for a scan instead of the window.
-bool IsScanCommand(const std::vector<std::string>& args);
-
-// Reads the arguments after the program name. Values follow their option as the next word
-// or after "="; SECONDS is a decimal number above 0 and at most 3600 with up to three
-// digits after the point.
-ScanOptions ParseScanOptions(const std::vector<std::string>& args);
-
-std::string ScanUsage();
+// SECONDS of --timeout: a decimal number above 0 and at most 3600 with up to three digits
+// after the point. False (timeout unchanged) for anything else.
+bool ParseScanTimeout(const std::string& text, std::chrono::milliseconds& timeout);
+// FORMAT of --format: table, csv or json. False (format unchanged) for anything else.
+bool ParseScanFormat(const std::string& text, ScanFormat& format);
 
 }  // namespace vandrel::app

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "app/MessageDlg.h"
 
@@ -40,17 +39,8 @@ void TVersionInfo::Read(const std::string& source) {
     int error = 0;
     m_stringBlockSize = VersionBlockSize(source, error);
     if (m_stringBlockSize != 0 && ReadVersionBlock(source, m_stringBlock, error)) {
-        std::uint32_t translation = 0;
-        const auto table = QueryVersionValue(m_stringBlock, "\\VarFileInfo\\Translation");
-        if (table && table->length >= 2) {
-            translation = static_cast<std::uint32_t>(ReadLittleEndian16(table->data)) << 16;
-            if (table->length >= 4) {
-                translation |= ReadLittleEndian16(table->data + 2);
-            }
-        }
-        char key[9];
-        std::snprintf(key, sizeof key, "%08X", translation);
-        m_translationKey = key;
+        const std::uint32_t translation = FirstTranslation(m_stringBlock);
+        m_translationKey = vandrel::app::TranslationKey(translation);
         m_languageName = LanguageName(static_cast<std::uint16_t>(translation >> 16));
     }
 

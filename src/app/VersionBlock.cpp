@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -171,6 +172,48 @@ std::optional<FixedFileVersion> DecodeFixedFileVersion(const VersionValue& value
     return FixedFileVersion{ReadLittleEndian32(value.data), ReadLittleEndian32(value.data + 4),
                             ReadLittleEndian32(value.data + 8),
                             ReadLittleEndian32(value.data + 12)};
+}
+
+std::uint32_t FirstTranslation(std::span<const std::uint8_t> block) {
+    const auto table = QueryVersionValue(block, "\\VarFileInfo\\Translation");
+    if (!table || table->length < 2) {
+        return 0;
+    }
+    std::uint32_t translation = static_cast<std::uint32_t>(ReadLittleEndian16(table->data)) << 16;
+    if (table->length >= 4) {
+        translation |= ReadLittleEndian16(table->data + 2);
+    }
+    return translation;
+}
+
+std::string TranslationKey(std::uint32_t translation) {
+    char key[9];
+    std::snprintf(key, sizeof key, "%08X", translation);
+    return key;
+}
+
+std::string VersionLine(const std::string& file, int& error) {
+    std::vector<std::uint8_t> block;
+    if (!ReadVersionBlock(file, block, error)) {
+        return {};
+    }
+    const auto fixed = QueryVersionValue(block, "\\");
+    const auto version = fixed ? DecodeFixedFileVersion(*fixed) : std::nullopt;
+    if (!version) {
+        error = VersionErrorBadBlock;
+        return {};
+    }
+    const auto name = QueryVersionValue(
+        block, "\\StringFileInfo\\" + TranslationKey(FirstTranslation(block)) + "\\ProductName");
+    std::string line =
+        name && name->length > 1
+            ? std::string(reinterpret_cast<const char*>(name->data), name->length - 1)
+            : std::string("vandrel");
+    line += " " + std::to_string(version->fileVersionMS >> 16) + "." +
+            std::to_string(version->fileVersionMS & 0xFFFF) + "." +
+            std::to_string(version->fileVersionLS >> 16) + " (build " +
+            std::to_string(version->fileVersionLS & 0xFFFF) + ")";
+    return line;
 }
 
 std::string LanguageName(std::uint16_t language) {

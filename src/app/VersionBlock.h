@@ -57,6 +57,16 @@ struct FixedFileVersion {
 };
 std::optional<FixedFileVersion> DecodeFixedFileVersion(const VersionValue& value);
 
+// The block's first translation: language identifier << 16 | code page; 0 without one.
+std::uint32_t FirstTranslation(std::span<const std::uint8_t> block);
+// A translation as the key of its texts: eight upper-case hex digits ("0409FDE9").
+std::string TranslationKey(std::uint32_t translation);
+
+// The program's version for a person or a bug report, from an executable's block:
+// "<ProductName> <major>.<minor>.<release> (build <build>)". Empty, with the reason in error,
+// for a file without a readable block.
+std::string VersionLine(const std::string& file, int& error);
+
 std::uint16_t ReadLittleEndian16(const std::uint8_t* bytes);
 std::uint32_t ReadLittleEndian32(const std::uint8_t* bytes);
 

@@ -1,23 +1,68 @@
 #include <iostream>
 #include <string>
-#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/ScanCommand.h"
-#include "app/ScanOptions.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/VandrelApplication.h"
+#include "app/VersionBlock.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+QStringList Arguments(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    return arguments;
+}
+
+int ShowVersion() {
+    int error = 0;
+    const std::string line = vandrel::app::VersionLine(vandrel::app::SelfExecutableFile, error);
+    if (line.empty()) {
+        std::cerr << "vandrel: this executable carries no version block (error " << error << ")\n";
+        return 1;
+    }
+    std::cout << line << "\n";
+    return 0;
+}
+
+int UsageError(const std::string& error) {
+    std::cerr << "vandrel: " << error << "\nTry 'vandrel --help' for the options.\n";
+    return kUsageError;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-    // A scan runs before any Qt application exists, so it needs no display.
-    if (const std::vector<std::string> args(argv + 1, argv + argc);
-        vandrel::app::IsScanCommand(args)) {
-        return vandrel::app::RunScanCommand(args, std::cout, std::cerr);
+    using namespace vandrel::app;
+    // Help, the version and a scan need no display: they are answered before any Qt
+    // application exists.
+    const CommandLine line = ParseCommandLine(Arguments(argc, argv));
+    if (line.Help) {
+        std::cout << CommandLineHelp();
+        return 0;
     }
-    vandrel::app::VandrelApplication application(argc, argv);
-    vandrel::app::TMainForm form;
+    if (line.Version) {
+        return ShowVersion();
+    }
+    if (line.Scan || (!line.Error.empty() && !line.ToolkitOptions)) {
+        return line.Error.empty() ? RunScanCommand(line.Options, std::cout, std::cerr)
+                                  : UsageError(line.Error);
+    }
+    // The window. Qt takes its own options (-platform, -style, ...) out of argc and argv
+    // first; whatever is left must be the program's.
+    VandrelApplication application(argc, argv);
+    if (const CommandLine rest = ParseCommandLine(Arguments(argc, argv)); !rest.Error.empty()) {
+        return UsageError(rest.Error);
+    }
+    TMainForm form;
     // Created once, hidden; it reads the version block now and lives as long as the window.
-    form.AboutBox = new vandrel::app::TAboutBox(&form);
+    form.AboutBox = new TAboutBox(&form);
     form.show();
     return application.exec();
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/CommandLine.h"
 #include "app/DeviceTable.h"
 #include "app/ScanOptions.h"
 
@@ -20,7 +21,7 @@ StringGrid Table(const std::vector<std::string>& payloads) {
 
 }  // namespace
 
-TEST(ScanOptions, ReadsTheCommandLine) {
+TEST(CommandLine, ReadsTheScanOptions) {
     struct Case {
         std::vector<std::string> args;
         std::chrono::milliseconds timeout;
@@ -40,22 +41,41 @@ TEST(ScanOptions, ReadsTheCommandLine) {
         {{"--scan", "--timeout", ".5"}, 2000ms, ScanFormat::Table, "bad value"},
         {{"--scan", "--timeout", "0.0001"}, 2000ms, ScanFormat::Table, "bad value"},
         {{"--scan", "--timeout", "99999999999999999999"}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout"}, 2000ms, ScanFormat::Table, "option --timeout needs a value"},
+        {{"--scan", "--timeout"}, 2000ms, ScanFormat::Table, "Missing value after '--timeout'"},
         {{"--scan", "--format", "xml"}, 2000ms, ScanFormat::Table, "bad value 'xml' for --format"},
-        {{"--scan", "--verbose"}, 2000ms, ScanFormat::Table, "unknown option '--verbose'"},
-        {{"--scan", "--scan=1"}, 2000ms, ScanFormat::Table, "unknown option '--scan=1'"},
+        {{"--scan", "--verbose"}, 2000ms, ScanFormat::Table, "unknown option 'verbose'"},
+        {{"--scan", "-hv"}, 2000ms, ScanFormat::Table, "unknown option 'hv'"},
+        {{"--scan", "--scan=1"}, 2000ms, ScanFormat::Table, "Unexpected value after '--scan'"},
+        {{"--scan", "extra"}, 2000ms, ScanFormat::Table, "unexpected argument 'extra'"},
+        {{"--timeout", "2"}, 2000ms, ScanFormat::Table, "--timeout and --format belong to --scan"},
+        {{}, 2000ms, ScanFormat::Table, ""},
     };
     for (const Case& c : cases) {
-        const ScanOptions options = ParseScanOptions(c.args);
-        EXPECT_EQ(options.Error.rfind(c.error, 0), 0u) << options.Error;
-        if (options.Error.empty()) {
-            EXPECT_EQ(options.Timeout, c.timeout) << c.args.back();
-            EXPECT_EQ(options.Format, c.format) << c.args.back();
+        QStringList arguments{QStringLiteral("vandrel")};
+        for (const std::string& arg : c.args) {
+            arguments.append(QString::fromStdString(arg));
+        }
+        const CommandLine line = ParseCommandLine(arguments);
+        EXPECT_EQ(line.Error.rfind(c.error, 0), 0u) << line.Error;
+        if (line.Error.empty()) {
+            EXPECT_EQ(line.Options.Timeout, c.timeout) << arguments.join(' ').toStdString();
+            EXPECT_EQ(line.Options.Format, c.format) << arguments.join(' ').toStdString();
         }
     }
-    EXPECT_TRUE(ParseScanOptions({"--scan", "--help", "--bogus"}).Help);
-    EXPECT_TRUE(IsScanCommand({"-platform", "offscreen", "--scan"}));
-    EXPECT_FALSE(IsScanCommand({"--timeout", "2"}));
+    // Help and version are answered whatever else the line holds; Qt's own options are
+    // still on the line before the application has taken them.
+    EXPECT_TRUE(ParseCommandLine({"vandrel", "--scan", "--help", "--bogus"}).Help);
+    EXPECT_TRUE(ParseCommandLine({"vandrel", "-platform", "offscreen", "-v"}).Version);
+    EXPECT_TRUE(ParseCommandLine({"vandrel", "-platform", "offscreen", "--scan"}).Scan);
+    EXPECT_TRUE(
+        ParseCommandLine({"vandrel", "-platform", "offscreen", "-style=fusion"}).ToolkitOptions);
+    EXPECT_FALSE(ParseCommandLine({"vandrel", "-platform", "offscreen", "--bogus"}).ToolkitOptions);
+    EXPECT_FALSE(ParseCommandLine({"vandrel", "--timeout", "2"}).ToolkitOptions);
+    const std::string help = CommandLineHelp();
+    for (const char* option : {"Usage: vandrel", "--help", "--version", "--scan", "--timeout",
+                               "--format", "Exit status"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
 }
 
 TEST(ScanOutput, JsonListsTheDevicesInArrivalOrder) {

@@ -82,6 +82,7 @@ TEST(VersionBlock, OwnExecutableAnswersEveryPath) {
     EXPECT_EQ(ValueText(block, "\\StringFileInfo\\040704E4\\ProductName"), "<none>");
     EXPECT_EQ(ValueText(block, "\\StringFileInfo\\0409FDE9\\NoSuchName"), "<none>");
     EXPECT_EQ(ValueText(block, "\\Other"), "<none>");
+    EXPECT_EQ(VersionLine(SelfExecutableFile, error), "Vandrel 1.3.0 (build 34)");
 }
 
 // Files that are no executable with a block give the reason, never a crash.
@@ -120,6 +121,7 @@ TEST(VersionBlock, FilesWithoutABlockGiveTheReason) {
         error = 0;
         EXPECT_FALSE(ReadVersionBlock(c.file, block, error)) << c.file;
         EXPECT_EQ(error, c.error) << c.file;
+        EXPECT_EQ(VersionLine(c.file, error), "") << c.file;
     }
 }
 
