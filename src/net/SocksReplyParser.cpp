@@ -33,7 +33,7 @@ Result level5Failure(int reply) {
 
 }  // namespace
 
-void SocksReplyParser::start(SocksLevel level) {
+void SocksReplyParser::start(ProxyLevel level) {
     reset();
     m_level = level;
     m_phase = Phase::MethodReply;
@@ -52,7 +52,7 @@ int SocksReplyParser::room() const {
         case Phase::Data:
             return 0;
         case Phase::ConnectReply:
-            if (m_level != SocksLevel::Level5) {
+            if (m_level != ProxyLevel::Socks5) {
                 return std::max(0, kLevel4ReplySize - m_count);
             }
             [[fallthrough]];
@@ -69,7 +69,7 @@ Result SocksReplyParser::received(int n) {
         case Phase::AuthReply:
             return onAuthReply();
         case Phase::ConnectReply:
-            return m_level == SocksLevel::Level5 ? onLevel5Reply() : onLevel4Reply();
+            return m_level == ProxyLevel::Socks5 ? onLevel5Reply() : onLevel4Reply();
         case Phase::Data:
             break;
     }
@@ -77,7 +77,7 @@ Result SocksReplyParser::received(int n) {
 }
 
 Result SocksReplyParser::onMethodReply() {
-    if (m_level != SocksLevel::Level5) {
+    if (m_level != ProxyLevel::Socks5) {
         return fail(kSocksLogicError, "TWSocket logic error");
     }
     if (m_count < 2) {

@@ -45,13 +45,13 @@ public:
     static constexpr int kBufferSize = 128;
 
     // Starts a handshake: waiting for the method reply, nothing buffered.
-    void start(SocksLevel level);
+    void start(ProxyLevel level);
     // Back to Data, with nothing buffered and no leftover.
     void reset();
     Phase phase() const { return m_phase; }
     // The client sets the phase when it sends a request (and Data on failure).
     void setPhase(Phase phase) { m_phase = phase; }
-    SocksLevel level() const { return m_level; }
+    ProxyLevel level() const { return m_level; }
     // The method the client offered (0 none, 2 user name and password).
     void setOfferedMethod(std::uint8_t method) { m_offered = method; }
     std::uint8_t offeredMethod() const { return m_offered; }
@@ -79,7 +79,7 @@ private:
     Result onLevel5Reply();
     Result grantLevel5();
 
-    SocksLevel m_level = SocksLevel::Level5;
+    ProxyLevel m_level = ProxyLevel::Socks5;
     Phase m_phase = Phase::Data;
     std::uint8_t m_offered = 0;
     std::uint8_t m_buf[kBufferSize] = {};

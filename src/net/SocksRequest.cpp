@@ -19,20 +19,20 @@ bool hasZeroByte(const std::string& text) {
 
 }  // namespace
 
-std::string socksRequestRefusal(SocksLevel level, const std::string& usercode,
+std::string socksRequestRefusal(ProxyLevel level, const std::string& usercode,
                                 const std::string& password, const std::string& host) {
     const std::string limit = " longer than " + std::to_string(kSocksMaxField) + " bytes";
     if (usercode.size() > kSocksMaxField) {
         return "Connect: Socks user code" + limit;
     }
-    if (level == SocksLevel::Level5 && password.size() > kSocksMaxField) {
+    if (level == ProxyLevel::Socks5 && password.size() > kSocksMaxField) {
         return "Connect: Socks password" + limit;
     }
-    if (level != SocksLevel::Level4 && host.size() > kSocksMaxField) {
+    if (level != ProxyLevel::Socks4 && host.size() > kSocksMaxField) {
         return "Connect: Host name" + limit + " for the socks server";
     }
-    if (level != SocksLevel::Level5 &&
-        (hasZeroByte(usercode) || (level == SocksLevel::Level4A && hasZeroByte(host)))) {
+    if (level != ProxyLevel::Socks5 &&
+        (hasZeroByte(usercode) || (level == ProxyLevel::Socks4A && hasZeroByte(host)))) {
         return "Connect: Socks user code or host name holds a zero byte";
     }
     return {};
@@ -57,7 +57,7 @@ std::optional<SocksBytes> socksAuthRequest(const std::string& usercode,
     return out;
 }
 
-std::optional<SocksBytes> socksConnectRequest(SocksLevel level, std::uint16_t port,
+std::optional<SocksBytes> socksConnectRequest(ProxyLevel level, std::uint16_t port,
                                               std::uint32_t addressNetOrder,
                                               const std::string& usercode,
                                               const std::string& host) {
@@ -65,7 +65,7 @@ std::optional<SocksBytes> socksConnectRequest(SocksLevel level, std::uint16_t po
         return std::nullopt;
     }
     SocksBytes out;
-    if (level == SocksLevel::Level5) {
+    if (level == ProxyLevel::Socks5) {
         out = {5, 1, 0, 3, static_cast<std::uint8_t>(host.size())};
         appendText(out, host);
         appendPort(out, port);
@@ -73,7 +73,7 @@ std::optional<SocksBytes> socksConnectRequest(SocksLevel level, std::uint16_t po
     }
     out = {4, 1};
     appendPort(out, port);
-    if (level == SocksLevel::Level4) {
+    if (level == ProxyLevel::Socks4) {
         const auto* a = reinterpret_cast<const std::uint8_t*>(&addressNetOrder);
         out.insert(out.end(), a, a + 4);
     } else {
@@ -81,7 +81,7 @@ std::optional<SocksBytes> socksConnectRequest(SocksLevel level, std::uint16_t po
     }
     appendText(out, usercode);
     out.push_back(0);
-    if (level == SocksLevel::Level4A) {
+    if (level == ProxyLevel::Socks4A) {
         appendText(out, host);
         out.push_back(0);
     }

@@ -309,6 +309,14 @@ protected:
     int PendingByteCount();
     // Bytes read from the library ahead of the owner's Receive calls.
     int ReadAheadCount() const { return m_readAhead.Size(); }
+    // The remote end resolved for the library's connect, for a layer that
+    // connects somewhere else than Addr:Port (the SOCKS proxy).
+    bool RemotePortResolved() const { return m_portResolved; }
+    bool RemoteAddrResolved() const { return m_addrResolved; }
+    void SetResolvedRemotePort(std::uint16_t portHostOrder);
+    void SetResolvedRemoteAddr(std::uint32_t addrNetOrder);
+    // Set once PumpMessages has met a request to quit the thread's event loop.
+    bool Terminated() const { return m_terminated; }
 
 private:
     struct LookupJob;

@@ -143,6 +143,17 @@ bool TCustomWSocket::ResolveForConnect() {
     return true;
 }
 
+void TCustomWSocket::SetResolvedRemotePort(std::uint16_t portHostOrder) {
+    m_portNum = portHostOrder;
+    m_sin.sin_port = WSocket_htons(portHostOrder);
+    m_portResolved = true;
+}
+
+void TCustomWSocket::SetResolvedRemoteAddr(std::uint32_t addrNetOrder) {
+    m_sin.sin_addr.s_addr = addrNetOrder;
+    m_addrResolved = true;
+}
+
 bool TCustomWSocket::PrepareStreamSocket() {
     const int on = -1;
     if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == SOCKET_ERROR) {

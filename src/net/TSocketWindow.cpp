@@ -5,6 +5,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QObject>
 #include <QSocketNotifier>
@@ -368,13 +369,36 @@ TSocketWindow::Poster TSocketWindow::MakePoster() const {
     };
 }
 
+namespace {
+
+constexpr int kPumped = 0x50554D50;
+
+// Runs the events pending now in a nested loop that ends behind them. Such a
+// loop returns at once, running nothing, when the thread's event loop has
+// been told to quit (QCoreApplication::quit, QThread::quit), and it ends
+// early when that happens while it runs: false in both cases.
+bool runPendingEvents() {
+    QEventLoop loop;
+    QMetaObject::invokeMethod(
+        &loop, [&loop] { loop.exit(kPumped); }, Qt::QueuedConnection);
+    return loop.exec() == kPumped;
+}
+
+}  // namespace
+
+bool TSocketWindow::ApplicationClosing() {
+    return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown();
+}
+
 bool TSocketWindow::ProcessPendingMessages(bool ownThreadOnly) {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher) {
         return true;
     }
+    if (!runPendingEvents()) {
+        return false;
+    }
     if (!ownThreadOnly) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
         return true;
     }
     // Bounded: a handler that keeps posting must not hold the caller forever.

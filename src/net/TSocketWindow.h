@@ -75,8 +75,10 @@ public:
 
     // Processes the calling thread's pending events. With ownThreadOnly the
     // posted events are flushed until none is left. False when the thread's
-    // event loop has been asked to quit.
+    // event loop has been asked to quit; the events are then left alone.
     static bool ProcessPendingMessages(bool ownThreadOnly);
+    // True while the application object is missing or being destroyed.
+    static bool ApplicationClosing();
 
 private:
     friend int WSocket_WSAAsyncSelect(TSocket, TSocketWindow*, unsigned, long);

@@ -8,7 +8,7 @@
 
 #include "net/SocksReplyParser.h"
 
-using vandrel::net::SocksLevel;
+using vandrel::net::ProxyLevel;
 using vandrel::net::SocksReplyParser;
 
 namespace {
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     SocksReplyParser parser;
-    const SocksLevel levels[] = {SocksLevel::Level4, SocksLevel::Level4A, SocksLevel::Level5};
+    const ProxyLevel levels[] = {ProxyLevel::Socks4, ProxyLevel::Socks4A, ProxyLevel::Socks5};
     parser.start(levels[data[0] % 3]);
     parser.setOfferedMethod((data[0] & 4) ? 2 : 0);
     if (data[0] & 8) {

@@ -25,14 +25,14 @@ TEST(SocksRequest, Bytes) {
     EXPECT_EQ(*socksAuthRequest("u", "pw"), (Bytes{1, 1, 'u', 2, 'p', 'w'}));
     EXPECT_EQ(*socksAuthRequest("", ""), (Bytes{1, 0, 0}));
     const std::uint32_t loopback = htonl(0x7F000001);
-    EXPECT_EQ(*socksConnectRequest(SocksLevel::Level4, 8080, loopback, "me", "ignored"),
+    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks4, 8080, loopback, "me", "ignored"),
               (Bytes{4, 1, 0x1F, 0x90, 127, 0, 0, 1, 'm', 'e', 0}));
-    EXPECT_EQ(*socksConnectRequest(SocksLevel::Level4A, 23, 0, "me", "host"),
+    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks4A, 23, 0, "me", "host"),
               (Bytes{4, 1, 0, 23, 0, 0, 0, 1, 'm', 'e', 0, 'h', 'o', 's', 't', 0}));
-    EXPECT_EQ(*socksConnectRequest(SocksLevel::Level5, 23, loopback, "me", "host"),
+    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks5, 23, loopback, "me", "host"),
               (Bytes{5, 1, 0, 3, 4, 'h', 'o', 's', 't', 0, 23}));
     // A dotted address still goes as a name at level 5.
-    EXPECT_EQ(*socksConnectRequest(SocksLevel::Level5, 1, 0, "", "1.2.3.4"),
+    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks5, 1, 0, "", "1.2.3.4"),
               (Bytes{5, 1, 0, 3, 7, '1', '.', '2', '.', '3', '.', '4', 0, 1}));
 }
 
@@ -41,25 +41,25 @@ TEST(SocksRequest, OverlongValuesAreRefusedNotCut) {
     const std::string tooLong(256, 'x');
     const std::string zero("a\0b", 3);
     struct Case {
-        SocksLevel level;
+        ProxyLevel level;
         std::string user, password, host;
         std::string refusal;
     };
     const std::vector<Case> cases = {
-        {SocksLevel::Level5, longest, longest, longest, ""},
-        {SocksLevel::Level5, tooLong, "", "h", "Connect: Socks user code longer than 255 bytes"},
-        {SocksLevel::Level5, "", tooLong, "h", "Connect: Socks password longer than 255 bytes"},
-        {SocksLevel::Level5, "", "", tooLong,
+        {ProxyLevel::Socks5, longest, longest, longest, ""},
+        {ProxyLevel::Socks5, tooLong, "", "h", "Connect: Socks user code longer than 255 bytes"},
+        {ProxyLevel::Socks5, "", tooLong, "h", "Connect: Socks password longer than 255 bytes"},
+        {ProxyLevel::Socks5, "", "", tooLong,
          "Connect: Host name longer than 255 bytes for the socks server"},
-        {SocksLevel::Level4A, "", "", tooLong,
+        {ProxyLevel::Socks4A, "", "", tooLong,
          "Connect: Host name longer than 255 bytes for the socks server"},
-        {SocksLevel::Level4, tooLong, "", "h", "Connect: Socks user code longer than 255 bytes"},
-        {SocksLevel::Level4, "", tooLong, tooLong, ""},  // neither is sent at level 4
-        {SocksLevel::Level4, zero, "", "h",
+        {ProxyLevel::Socks4, tooLong, "", "h", "Connect: Socks user code longer than 255 bytes"},
+        {ProxyLevel::Socks4, "", tooLong, tooLong, ""},  // neither is sent at level 4
+        {ProxyLevel::Socks4, zero, "", "h",
          "Connect: Socks user code or host name holds a zero byte"},
-        {SocksLevel::Level4A, "", "", zero,
+        {ProxyLevel::Socks4A, "", "", zero,
          "Connect: Socks user code or host name holds a zero byte"},
-        {SocksLevel::Level5, zero, zero, zero, ""},  // counted, not terminated
+        {ProxyLevel::Socks5, zero, zero, zero, ""},  // counted, not terminated
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.refusal);
@@ -68,9 +68,9 @@ TEST(SocksRequest, OverlongValuesAreRefusedNotCut) {
     EXPECT_FALSE(socksAuthRequest(tooLong, ""));
     EXPECT_FALSE(socksAuthRequest("", tooLong));
     EXPECT_EQ(socksAuthRequest(longest, longest)->size(), 3u + 255 + 255);
-    EXPECT_FALSE(socksConnectRequest(SocksLevel::Level5, 1, 0, "", tooLong));
-    EXPECT_FALSE(socksConnectRequest(SocksLevel::Level4, 1, 0, tooLong, ""));
-    EXPECT_EQ(socksConnectRequest(SocksLevel::Level5, 1, 0, "", longest)->size(), 7u + 255);
+    EXPECT_FALSE(socksConnectRequest(ProxyLevel::Socks5, 1, 0, "", tooLong));
+    EXPECT_FALSE(socksConnectRequest(ProxyLevel::Socks4, 1, 0, tooLong, ""));
+    EXPECT_EQ(socksConnectRequest(ProxyLevel::Socks5, 1, 0, "", longest)->size(), 7u + 255);
 }
 
 // Plays the layer's part: reads the proxy's bytes in pieces of at most
@@ -81,7 +81,7 @@ struct Handshake {
     std::string log;
     Bytes unread;  // what room() left in the library
 
-    explicit Handshake(SocksLevel level, std::uint8_t offered = 0) {
+    explicit Handshake(ProxyLevel level, std::uint8_t offered = 0) {
         parser.start(level);
         parser.setOfferedMethod(offered);
     }
@@ -138,7 +138,7 @@ struct Handshake {
 
 struct ReplyCase {
     const char* name;
-    SocksLevel level;
+    ProxyLevel level;
     Phase phase;
     std::uint8_t offered;
     Bytes reply;
@@ -157,7 +157,7 @@ void checkReplies(const std::vector<ReplyCase>& cases) {
 }
 
 TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
-    const auto L5 = SocksLevel::Level5;
+    const auto L5 = ProxyLevel::Socks5;
     checkReplies({
         {"no authentication", L5, Phase::MethodReply, 0, {5, 0}, "send connect"},
         {"offer declined", L5, Phase::MethodReply, 2, {5, 0}, "auth3 send connect"},
@@ -171,7 +171,7 @@ TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
         {"method reply version", L5, Phase::MethodReply, 0, {4, 0}, "20002 socks version error"},
         {"half a method reply", L5, Phase::MethodReply, 0, {5}, ""},
         {"level 4 has no method reply",
-         SocksLevel::Level4,
+         ProxyLevel::Socks4,
          Phase::MethodReply,
          0,
          {0, 90},
@@ -182,13 +182,13 @@ TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
         {"not in a handshake", L5, Phase::Data, 0, {5, 0}, "20013 internal error"},
     });
     // Three bytes in one read are too many; read singly, the first two decide.
-    Handshake h(SocksLevel::Level5, 2);
+    Handshake h(ProxyLevel::Socks5, 2);
     EXPECT_EQ(h.at(Phase::AuthReply).feed({1, 0, 0}, 3), "20001 too much data availaible");
 }
 
 TEST(SocksReplyParser, Level4Replies) {
-    const auto L4 = SocksLevel::Level4;
-    const auto L4A = SocksLevel::Level4A;
+    const auto L4 = ProxyLevel::Socks4;
+    const auto L4A = ProxyLevel::Socks4A;
     const Phase C = Phase::ConnectReply;
     checkReplies({
         {"granted", L4, C, 0, {0, 90, 0, 0, 0, 0, 0, 0}, "granted :"},
@@ -208,7 +208,7 @@ TEST(SocksReplyParser, Level4Replies) {
 }
 
 TEST(SocksReplyParser, Level5ConnectReplies) {
-    const auto L5 = SocksLevel::Level5;
+    const auto L5 = ProxyLevel::Socks5;
     const Phase C = Phase::ConnectReply;
     std::vector<ReplyCase> cases = {
         {"IPv4", L5, C, 0, {5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90}, "granted 127.0.0.1:8080"},
@@ -245,7 +245,7 @@ TEST(SocksReplyParser, Level5GrantWithDataBehindIt) {
     const Bytes data = bytesOf("hello");
     reply.insert(reply.end(), data.begin(), data.end());
     for (const std::size_t piece : {std::size_t{1000}, std::size_t{3}}) {
-        Handshake h(SocksLevel::Level5);
+        Handshake h(ProxyLevel::Socks5);
         EXPECT_EQ(h.at(Phase::ConnectReply).feed(reply, piece), "granted 10.0.0.9:21");
         // Read whole, all of the data is leftover; read in threes, the reply
         // ends inside the fourth read and two bytes of it are leftover.
@@ -265,7 +265,7 @@ TEST(SocksReplyParser, OverlongReplyFailsTheHandshake) {
         reply.insert(reply.end(), static_cast<std::size_t>(nameLength), 'n');
         reply.insert(reply.end(), {0, 7});
         for (const std::size_t piece : {std::size_t{1000}, std::size_t{1}}) {
-            Handshake h(SocksLevel::Level5);
+            Handshake h(ProxyLevel::Socks5);
             const std::string outcome = h.at(Phase::ConnectReply).feed(reply, piece);
             if (nameLength == 120) {
                 EXPECT_EQ(outcome, "granted " + std::string(120, 'n') + ":7");
@@ -277,10 +277,10 @@ TEST(SocksReplyParser, OverlongReplyFailsTheHandshake) {
 }
 
 TEST(SocksReplyParser, StartForgetsTheLastHandshake) {
-    Handshake h(SocksLevel::Level5);
+    Handshake h(ProxyLevel::Socks5);
     h.at(Phase::ConnectReply).feed({5, 0, 0, 1, 1, 2, 3, 4, 0, 1, 'x'}, 1000);
     EXPECT_EQ(h.parser.leftoverCount(), 1);
-    h.parser.start(SocksLevel::Level4);
+    h.parser.start(ProxyLevel::Socks4);
     EXPECT_EQ(h.parser.leftoverCount(), 0);
     EXPECT_EQ(h.parser.bufferedCount(), 0);
     EXPECT_EQ(h.parser.phase(), Phase::MethodReply);

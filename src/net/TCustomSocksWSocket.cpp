@@ -1,0 +1,317 @@
+#include "net/TCustomSocksWSocket.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "net/WSocketResolve.h"
+
+namespace vandrel::net {
+
+using Phase = SocksReplyParser::Phase;
+using Action = SocksReplyParser::Action;
+
+namespace {
+
+std::string upperCase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+std::string lowerCase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// The exception's class name, a blank and its message.
+std::string describe(const std::exception& e) {
+    const char* kind = dynamic_cast<const ESocketException*>(&e) ? "ESocketException" : "Exception";
+    return std::string(kind) + " " + e.what();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- properties
+
+void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
+    if (State() != wsClosed) {
+        ReportError("Can't change socks server if not closed");
+        return;
+    }
+    m_socksServer = TrimText(value);
+    m_socksServerAssigned = !m_socksServer.empty();
+}
+
+void TCustomSocksWSocket::SetSocksPort(const std::string& value) {
+    if (State() != wsClosed) {
+        ReportError("Can't change socks port if not closed");
+        return;
+    }
+    m_socksPort = TrimText(value);
+    m_socksPortAssigned = !m_socksPort.empty();
+}
+
+void TCustomSocksWSocket::SetSocksLevel(const std::string& value) {
+    if (State() != wsClosed) {
+        ReportError("Can't change socks level if not closed");
+        return;
+    }
+    if (value != "4" && value != "5" && value != "4A" && value != "4a") {
+        ReportError("Invalid socks level. Must be 4, 4A or 5.");
+        return;
+    }
+    m_socksLevel = upperCase(value);
+}
+
+ProxyLevel TCustomSocksWSocket::Level() const {
+    return m_socksLevel == "4"    ? ProxyLevel::Socks4
+           : m_socksLevel == "4A" ? ProxyLevel::Socks4A
+                                  : ProxyLevel::Socks5;
+}
+
+bool TCustomSocksWSocket::SocksNegotiating() const {
+    return m_socks.phase() != Phase::Data;
+}
+
+bool TCustomSocksWSocket::StillIn(Phase phase) const {
+    return m_socks.phase() == phase && HSocket() != INVALID_SOCKET;
+}
+
+void TCustomSocksWSocket::ResetDefaults() {
+    TCustomWSocket::ResetDefaults();
+    m_socks.reset();
+    m_socksServer.clear();
+    m_socksPort.clear();
+    m_socksLevel = "5";
+    m_socksServerAssigned = false;
+    m_socksPortAssigned = false;
+}
+
+// ---------------------------------------------------------------- operations
+
+void TCustomSocksWSocket::Connect() {
+    if (m_socksServer.empty() || (HSocket() != INVALID_SOCKET && State() != wsClosed)) {
+        TCustomWSocket::Connect();  // direct, or the "already in use" report
+        return;
+    }
+    if (lowerCase(Proto()) != "tcp" && TrimText(Proto()) != "6") {
+        ReportError("TCP is the only protocol supported thru socks server");
+        return;
+    }
+    const std::string refusal =
+        socksRequestRefusal(Level(), m_socksUsercode, m_socksPassword, Addr());
+    if (!refusal.empty()) {
+        ReportError(refusal);
+        return;
+    }
+    try {
+        if (!RemotePortResolved()) {
+            SetResolvedRemotePort(static_cast<std::uint16_t>(ResolvePort(m_socksPort, Proto())));
+        }
+        if (!RemoteAddrResolved()) {
+            SetResolvedRemoteAddr(ResolveHost(m_socksServer));
+        }
+        m_targetPort = static_cast<std::uint16_t>(ResolvePort(Port(), Proto()));
+    } catch (const std::exception& e) {
+        ReportError(std::string("Connect: ") + e.what());
+        return;
+    }
+    m_socks.start(Level());
+    TCustomWSocket::Connect();
+}
+
+void TCustomSocksWSocket::Listen() {
+    if (!m_socksServer.empty()) {
+        ReportError("Listening is not supported thru socks server");
+        return;
+    }
+    TCustomWSocket::Listen();
+}
+
+int TCustomSocksWSocket::RcvdCount() {
+    if (m_socks.leftoverCount() > 0) {
+        return m_socks.leftoverCount();
+    }
+    return TCustomWSocket::RcvdCount();
+}
+
+int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
+    if (m_socks.leftoverCount() > 0) {
+        return m_socks.takeLeftover(Buffer, BufferSize);
+    }
+    return TCustomWSocket::RawReceive(Buffer, BufferSize, Flags);
+}
+
+// ---------------------------------------------------------------- handshake
+
+void TCustomSocksWSocket::TriggerSessionConnected(Word ErrCode) {
+    if (m_socks.phase() != Phase::MethodReply) {
+        TCustomWSocket::TriggerSessionConnected(ErrCode);
+        return;
+    }
+    const LifeToken life = Life();
+    TriggerSocksConnected(ErrCode);
+    if (!Alive(life)) {
+        return;
+    }
+    if (ErrCode != 0) {
+        TCustomWSocket::TriggerSessionConnected(ErrCode);
+        return;
+    }
+    if (!StillIn(Phase::MethodReply)) {
+        return;  // the hook closed the socket
+    }
+    if (Level() != ProxyLevel::Socks5) {
+        SendSocksConnectRequest();
+        return;
+    }
+    const std::uint8_t method = m_socksAuthentication == socksAuthenticateUsercode ? 2 : 0;
+    m_socks.setOfferedMethod(method);
+    SendSocksBytes(socksMethodOffer(method));
+}
+
+void TCustomSocksWSocket::TriggerSessionClosed(Word ErrCode) {
+    if (m_socks.phase() == Phase::AuthReply) {
+        const LifeToken life = Life();
+        TriggerSocksAuthState(socksAuthFailure);
+        if (!Alive(life)) {
+            return;
+        }
+    }
+    TCustomWSocket::TriggerSessionClosed(ErrCode);
+}
+
+bool TCustomSocksWSocket::TriggerDataAvailable(Word ErrCode) {
+    if (m_socks.phase() == Phase::Data) {
+        return TCustomWSocket::TriggerDataAvailable(ErrCode);
+    }
+    if (ErrCode != 0) {
+        SocksHandshakeFailed(ErrCode, "data receive error");
+        return false;
+    }
+    const int n = Receive(m_socks.tail(), m_socks.room());
+    if (n < 0) {
+        return true;
+    }
+    return ActOnReply(m_socks.received(n));
+}
+
+bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
+    if (reply.authState >= 0) {
+        const Phase phase = m_socks.phase();
+        const LifeToken life = Life();
+        TriggerSocksAuthState(static_cast<TSocksAuthState>(reply.authState));
+        if (!Alive(life) || !StillIn(phase)) {
+            return true;
+        }
+    }
+    switch (reply.action) {
+        case Action::Wait:
+            return true;
+        case Action::SendAuthRequest:
+            SendSocksAuthRequest();
+            return true;
+        case Action::SendConnectRequest:
+            SendSocksConnectRequest();
+            return true;
+        case Action::Granted:
+            return SocksGranted();
+        case Action::Fail:
+            SocksHandshakeFailed(reply.code, reply.text);
+            return true;
+    }
+    return true;
+}
+
+bool TCustomSocksWSocket::SocksGranted() {
+    const LifeToken life = Life();
+    // The data behind a level 5 grant is already in place, so that the
+    // owner reads it first even from inside OnSessionConnected.
+    TriggerSessionConnected(0);
+    if (!Alive(life) || HSocket() == INVALID_SOCKET) {
+        return true;
+    }
+    return TriggerDataAvailable(0);
+}
+
+void TCustomSocksWSocket::SendSocksAuthRequest() {
+    m_socks.setPhase(Phase::AuthReply);
+    const LifeToken life = Life();
+    TriggerSocksAuthState(socksAuthStart);
+    if (!Alive(life) || !StillIn(Phase::AuthReply)) {
+        return;
+    }
+    const auto request = socksAuthRequest(m_socksUsercode, m_socksPassword);
+    if (!request) {
+        // Changed to an over-long value after Connect checked it.
+        SocksHandshakeFailed(kSocksInternalError, "socks request too long");
+        return;
+    }
+    SendSocksBytes(*request);
+}
+
+void TCustomSocksWSocket::SendSocksConnectRequest() {
+    m_socks.setPhase(Phase::ConnectReply);
+    std::uint32_t address = 0;
+    if (Level() == ProxyLevel::Socks4) {
+        try {
+            address = ResolveHost(Addr());
+        } catch (const std::exception& e) {
+            SocksHandshakeFailed(kSocksResolveError, describe(e));
+            return;
+        }
+    }
+    const auto request =
+        socksConnectRequest(Level(), m_targetPort, address, m_socksUsercode, Addr());
+    if (!request) {
+        SocksHandshakeFailed(kSocksInternalError, "socks request too long");
+        return;
+    }
+    SendSocksBytes(*request);
+}
+
+void TCustomSocksWSocket::SendSocksBytes(const SocksBytes& bytes) {
+    try {
+        Send(bytes.data(), static_cast<int>(bytes.size()));
+    } catch (const std::exception&) {
+        // A failed send shows as a closed connection.
+    }
+}
+
+void TCustomSocksWSocket::SocksHandshakeFailed(int Code, const std::string& Msg) {
+    const LifeToken life = Life();
+    TriggerSocksError(Code, Msg);
+    if (!Alive(life)) {
+        return;
+    }
+    m_socks.setPhase(Phase::Data);
+    m_socks.dropLeftover();
+    TriggerSessionConnected(static_cast<Word>(Code));
+    if (!Alive(life)) {
+        return;
+    }
+    CloseWithError(true, static_cast<Word>(Code));
+}
+
+// ---------------------------------------------------------------- hooks
+
+void TCustomSocksWSocket::TriggerSocksConnected(Word ErrCode) {
+    if (OnSocksConnected) {
+        OnSocksConnected(this, ErrCode);
+    }
+}
+
+void TCustomSocksWSocket::TriggerSocksError(int Error, const std::string& Msg) {
+    if (OnSocksError) {
+        OnSocksError(this, Error, Msg);
+    }
+}
+
+void TCustomSocksWSocket::TriggerSocksAuthState(TSocksAuthState AuthState) {
+    if (OnSocksAuthState) {
+        OnSocksAuthState(this, AuthState);
+    }
+}
+
+}  // namespace vandrel::net
