@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 namespace vandrel::net {
 
@@ -60,10 +59,25 @@ void LineSplitter::terminate() {
 }
 
 int LineSplitter::findLineEnd(int searchStart) const {
-    const std::string_view bytes(reinterpret_cast<const char*>(m_buf.data() + m_head),
-                                 static_cast<std::size_t>(m_count));
-    const std::size_t p = bytes.find(m_lineEnd, static_cast<std::size_t>(searchStart));
-    return p == std::string_view::npos ? -1 : static_cast<int>(p);
+    const auto* begin = m_buf.data() + m_head;
+    const auto* end = begin + m_count;
+    const auto* first = reinterpret_cast<const std::uint8_t*>(m_lineEnd.data());
+    const std::size_t size = m_lineEnd.size();
+    for (const std::uint8_t* p = begin + searchStart; end - p >= static_cast<long>(size); ++p) {
+        p = static_cast<const std::uint8_t*>(
+            std::memchr(p, *first, static_cast<std::size_t>(end - p) - size + 1));
+        if (p == nullptr) {
+            return -1;
+        }
+        std::size_t i = 1;
+        while (i < size && p[i] == first[i]) {
+            ++i;
+        }
+        if (i == size) {
+            return static_cast<int>(p - begin);
+        }
+    }
+    return -1;
 }
 
 int LineSplitter::read(void* out, int size) {
@@ -81,7 +95,6 @@ int LineSplitter::read(void* out, int size) {
         std::memcpy(out, front(), static_cast<std::size_t>(n));
     }
     consume(n);
-    terminate();
     return n;
 }
 
@@ -101,7 +114,6 @@ void LineSplitter::received(int n, Client& client) {
     }
     int searchStart = std::max(0, m_count - static_cast<int>(m_lineEnd.size()));
     m_count += n;
-    terminate();
     if (m_lineLength > 0) {
         // A line that its hook kept earlier comes first.
         if (!deliverLine(client, generation)) {
@@ -109,7 +121,9 @@ void LineSplitter::received(int n, Client& client) {
         }
         searchStart = 0;
     }
-    cutLines(client, searchStart, generation);
+    if (cutLines(client, searchStart, generation)) {
+        terminate();
+    }
 }
 
 bool LineSplitter::cutLines(Client& client, int searchStart, unsigned generation) {
@@ -151,9 +165,9 @@ bool LineSplitter::deliverLine(Client& client, unsigned generation) {
         // Switched off inside the hook: the unread rest of the line and the
         // bytes behind it stay buffered, to be read raw.
         m_lineLength = 0;
+        return deliverRaw(client, generation);
     }
-    terminate();
-    return deliverRaw(client, generation);
+    return true;
 }
 
 bool LineSplitter::deliverRaw(Client& client, unsigned generation) {

@@ -99,6 +99,7 @@ SocksProxyProcess SocksProxyProcess::danted() {
 SocksProxyProcess::SocksProxyProcess(SocksProxyProcess&& other) noexcept
     : m_pid(other.m_pid),
       m_output(other.m_output),
+      m_drain(std::move(other.m_drain)),
       m_port(other.m_port),
       m_error(std::move(other.m_error)),
       m_dir(std::move(other.m_dir)) {
@@ -120,6 +121,9 @@ void SocksProxyProcess::stop() {
         terminateProcessGroup(m_pid, std::chrono::seconds(3));
         m_pid = -1;
     }
+    if (m_drain.joinable()) {
+        m_drain.join();  // ends at the end of the output, now that the proxy is gone
+    }
     if (m_output >= 0) {
         ::close(m_output);
         m_output = -1;
@@ -138,8 +142,15 @@ void SocksProxyProcess::start(const ArgvFor& argvFor) {
             m_error = "cannot start " + argv[0];
             return;
         }
-        ::fcntl(m_output, F_SETFL, ::fcntl(m_output, F_GETFL) | O_NONBLOCK);
+        const int flags = ::fcntl(m_output, F_GETFL);
+        ::fcntl(m_output, F_SETFL, flags | O_NONBLOCK);
         if (waitUntilListening()) {
+            ::fcntl(m_output, F_SETFL, flags);
+            m_drain = std::thread([fd = m_output] {
+                char buf[4096];
+                while (::read(fd, buf, sizeof buf) > 0) {
+                }
+            });
             return;
         }
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vandrel::test {
@@ -45,6 +46,9 @@ private:
 
     int m_pid = -1;
     int m_output = -1;
+    // Reads the proxy's output for as long as it runs: microsocks logs every
+    // connection, and a full pipe would stop it.
+    std::thread m_drain;
     std::uint16_t m_port = 0;
     std::string m_error;
     std::string m_dir;  // danted's configuration and log
