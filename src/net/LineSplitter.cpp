@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace vandrel::net {
 
@@ -13,64 +14,48 @@ constexpr int kTabWidth = 8;
 
 }  // namespace
 
-bool LineSplitter::setLineMode(bool on) {
+bool LineSplitter::SetLineMode(bool on) {
     if (on == m_lineMode) {
         return false;
     }
     m_lineMode = on;
-    return m_count > 0 || m_lineLength > 0;
+    return BufferedCount() > 0 || m_lineLength > 0;
 }
 
-std::uint8_t* LineSplitter::reserve(int n) {
-    if (m_head > 0) {
-        std::memmove(m_buf.data(), front(), static_cast<std::size_t>(m_count));
-        m_head = 0;
+std::uint8_t* LineSplitter::Reserve(int n) {
+    if (!m_bytes) {
+        m_bytes.emplace();
     }
-    const std::size_t need = static_cast<std::size_t>(m_count) + std::max(n, 0) + 1;
-    if (m_buf.size() < need) {
-        m_buf.resize(need);
-    }
-    m_exists = true;
-    return front() + m_count;
+    return m_bytes->Space(n);
 }
 
-void LineSplitter::release() {
-    std::vector<std::uint8_t>().swap(m_buf);
-    m_head = 0;
-    m_count = 0;
+void LineSplitter::Release() {
+    m_bytes.reset();
     m_lineLength = 0;
-    m_exists = false;
     m_clearData = false;
     ++m_generation;
 }
 
-void LineSplitter::consume(int n) {
-    m_head += n;
-    m_count -= n;
-    if (m_count == 0) {
-        m_head = 0;
+void LineSplitter::Discard() {
+    if (m_bytes) {
+        m_bytes->Clear();
     }
+    m_lineLength = 0;
 }
 
-void LineSplitter::terminate() {
-    if (m_exists && static_cast<std::size_t>(m_head + m_count) < m_buf.size()) {
-        m_buf[static_cast<std::size_t>(m_head + m_count)] = 0;
-    }
-}
-
-int LineSplitter::findLineEnd(int searchStart) const {
-    const auto* begin = m_buf.data() + m_head;
-    const auto* end = begin + m_count;
-    const auto* first = reinterpret_cast<const std::uint8_t*>(m_lineEnd.data());
-    const std::size_t size = m_lineEnd.size();
-    for (const std::uint8_t* p = begin + searchStart; end - p >= static_cast<long>(size); ++p) {
+int LineSplitter::FindLineEnd(int searchStart) const {
+    const std::uint8_t* begin = m_bytes->Data();
+    const std::uint8_t* end = begin + m_bytes->Size();
+    const auto* wanted = reinterpret_cast<const std::uint8_t*>(m_lineEnd.data());
+    const auto size = static_cast<std::ptrdiff_t>(m_lineEnd.size());
+    for (const std::uint8_t* p = begin + searchStart; end - p >= size; ++p) {
         p = static_cast<const std::uint8_t*>(
-            std::memchr(p, *first, static_cast<std::size_t>(end - p) - size + 1));
+            std::memchr(p, wanted[0], static_cast<std::size_t>(end - p - size + 1)));
         if (p == nullptr) {
             return -1;
         }
-        std::size_t i = 1;
-        while (i < size && p[i] == first[i]) {
+        std::ptrdiff_t i = 1;
+        while (i < size && p[i] == wanted[i]) {
             ++i;
         }
         if (i == size) {
@@ -80,62 +65,60 @@ int LineSplitter::findLineEnd(int searchStart) const {
     return -1;
 }
 
-int LineSplitter::read(void* out, int size) {
+int LineSplitter::Read(void* out, int size) {
     int n = 0;
-    if (active() && m_lineLength > 0) {
+    if (Active() && m_lineLength > 0) {
         n = std::clamp(size, 0, m_lineLength);
         m_lineLength -= n;
-    } else if (!active() && m_count > 0) {
-        n = std::clamp(size, 0, m_count);
+    } else if (!Active() && BufferedCount() > 0) {
+        n = std::clamp(size, 0, BufferedCount());
         m_lineLength = std::max(0, m_lineLength - n);
     } else {
         return -1;
     }
-    if (n > 0 && out != nullptr) {
-        std::memcpy(out, front(), static_cast<std::size_t>(n));
+    if (out != nullptr) {
+        return m_bytes->Read(out, n);
     }
-    consume(n);
-    return n;
+    return m_bytes->Consume(n);
 }
 
-void LineSplitter::received(int n, Client& client) {
-    if (n <= 0) {
-        if (m_count == 0) {
-            return;
-        }
-        n = 0;
+void LineSplitter::Received(int n, Client& client) {
+    if (!m_bytes || (n <= 0 && m_bytes->Empty())) {
+        return;
     }
+    n = std::max(n, 0);
     const unsigned generation = m_generation;
+    const int before = m_bytes->Size();
+    m_bytes->Commit(n);
     if (n > 0 && (m_lineEdit || m_lineEcho)) {
-        const Outcome o = m_lineEdit ? client.applyLineEdit(n) : client.echo(front() + m_count, n);
+        const Outcome o =
+            m_lineEdit ? client.ApplyLineEdit(n) : client.Echo(m_bytes->Data() + before, n);
         if (o == Outcome::Gone || generation != m_generation) {
             return;
         }
     }
-    int searchStart = std::max(0, m_count - static_cast<int>(m_lineEnd.size()));
-    m_count += n;
+    // From just before the new bytes, so that a line end split across reads is found.
+    int searchStart = std::max(0, m_bytes->Size() - n - static_cast<int>(m_lineEnd.size()));
     if (m_lineLength > 0) {
         // A line that its hook kept earlier comes first.
-        if (!deliverLine(client, generation)) {
+        if (!DeliverLine(client, generation)) {
             return;
         }
         searchStart = 0;
     }
-    if (cutLines(client, searchStart, generation)) {
-        terminate();
-    }
+    CutLines(client, searchStart, generation);
 }
 
-bool LineSplitter::cutLines(Client& client, int searchStart, unsigned generation) {
-    while (active()) {
-        const int p = findLineEnd(searchStart);
+bool LineSplitter::CutLines(Client& client, int searchStart, unsigned generation) {
+    while (Active()) {
+        const int p = FindLineEnd(searchStart);
         if (p < 0) {
-            checkLimit(client, generation);
+            CheckLimit(client, generation);
             return true;
         }
         m_lineLength = p + static_cast<int>(m_lineEnd.size());
         m_lineDelivered = true;
-        if (!deliverLine(client, generation)) {
+        if (!DeliverLine(client, generation)) {
             return false;
         }
         searchStart = 0;
@@ -143,82 +126,79 @@ bool LineSplitter::cutLines(Client& client, int searchStart, unsigned generation
     return true;
 }
 
-bool LineSplitter::deliverLine(Client& client, unsigned generation) {
+bool LineSplitter::DeliverLine(Client& client, unsigned generation) {
     int idle = 0;
-    while (active() && m_lineLength > 0) {
+    while (Active() && m_lineLength > 0) {
         const int before = m_lineLength;
-        const Outcome o = client.deliver();
+        const Outcome o = client.Deliver();
         if (o == Outcome::Gone || generation != m_generation) {
             return false;
         }
         if (o == Outcome::NoHandler) {
-            consume(m_lineLength);  // nobody listens: the line is dropped
+            m_bytes->Consume(m_lineLength);  // nobody listens: the line is dropped
             m_lineLength = 0;
         } else if (m_lineLength < before) {
             idle = 0;
         } else if (++idle >= kMaxIdleOffers) {
-            client.deliverLater();
+            client.DeliverLater();
             return false;
         }
     }
-    if (!active()) {
+    if (!Active()) {
         // Switched off inside the hook: the unread rest of the line and the
         // bytes behind it stay buffered, to be read raw.
         m_lineLength = 0;
-        return deliverRaw(client, generation);
+        return DeliverRaw(client, generation);
     }
     return true;
 }
 
-bool LineSplitter::deliverRaw(Client& client, unsigned generation) {
+bool LineSplitter::DeliverRaw(Client& client, unsigned generation) {
     int idle = 0;
-    while (!active() && m_count > 0) {
-        const int before = m_count;
-        const Outcome o = client.deliver();
+    while (!Active() && BufferedCount() > 0) {
+        const int before = BufferedCount();
+        const Outcome o = client.Deliver();
         if (o == Outcome::Gone || generation != m_generation) {
             return false;
         }
         if (o == Outcome::NoHandler) {
-            consume(m_count);
-            m_lineLength = 0;
-        } else if (m_count < before) {
+            Discard();
+        } else if (BufferedCount() < before) {
             idle = 0;
         } else if (++idle >= kMaxIdleOffers) {
-            client.deliverLater();
+            client.DeliverLater();
             return false;
         }
     }
     return true;
 }
 
-void LineSplitter::checkLimit(Client& client, unsigned generation) {
-    if (m_lineLimit <= 0 || m_count <= m_lineLimit) {
+void LineSplitter::CheckLimit(Client& client, unsigned generation) {
+    if (m_lineLimit <= 0 || BufferedCount() <= m_lineLimit) {
         return;
     }
     m_clearData = true;
-    const Outcome o = client.lineLimitExceeded(m_count, m_clearData);
+    const Outcome o = client.LineLimitExceeded(BufferedCount(), m_clearData);
     if (o == Outcome::Gone || generation != m_generation) {
         return;
     }
     if (m_clearData) {
-        consume(m_count);
-        m_lineLength = 0;
+        Discard();
         m_clearData = false;
-        terminate();
     }
 }
 
-void LineSplitter::sessionClosed(Client& client) {
-    if (!m_exists) {
+void LineSplitter::SessionClosed(Client& client) {
+    if (!m_bytes) {
         return;
     }
-    if (active() && m_count > 0 && !m_clearData) {
+    if (Active() && BufferedCount() > 0 && !m_clearData) {
         const unsigned generation = m_generation;
-        m_lineLength = m_count;
+        m_lineLength = BufferedCount();
         int idle = 0;
-        while (active() && m_lineLength > 0) {
+        while (Active() && m_lineLength > 0) {
             const int before = m_lineLength;
-            const Outcome o = client.deliver();
+            const Outcome o = client.Deliver();
             if (o == Outcome::Gone || generation != m_generation) {
                 return;
             }
@@ -231,12 +211,12 @@ void LineSplitter::sessionClosed(Client& client) {
             }
         }
     }
-    release();
+    Release();
 }
 
-void LineSplitter::editNewBytes(int& newCount, std::string& echo) {
-    std::uint8_t* base = front();
-    const int old = m_count;
+void LineSplitter::EditNewBytes(int& newCount, std::string& echo) {
+    const std::uint8_t* bytes = m_bytes->Data();
+    const int old = m_bytes->Size() - newCount;
     int pos = old;
     int lowest = old;
     bool copying = false;
@@ -245,11 +225,11 @@ void LineSplitter::editNewBytes(int& newCount, std::string& echo) {
         if (!copying) {
             copying = true;
             copy.reserve(static_cast<std::size_t>((old + newCount + 256) / 256 * 256));
-            copy.assign(base, base + pos);
+            copy.assign(bytes, bytes + pos);
         }
     };
     for (int i = 0; i < newCount; ++i) {
-        const std::uint8_t b = base[old + i];
+        const std::uint8_t b = bytes[old + i];
         if (b == kBackspace) {
             if (m_lineEcho && pos > 0) {
                 echo += "\b \b";
@@ -282,13 +262,9 @@ void LineSplitter::editNewBytes(int& newCount, std::string& echo) {
     if (!copying) {
         return;
     }
-    const std::size_t need = static_cast<std::size_t>(m_head + pos) + 1;
-    if (m_buf.size() < need) {
-        m_buf.resize(need);
-    }
-    std::memcpy(front(), copy.data(), copy.size());
-    m_buf[need - 1] = 0;
-    m_count = lowest;
+    m_bytes->Clear();
+    m_bytes->Append(copy.data(), static_cast<int>(copy.size()));
+    m_lineLength = std::min(m_lineLength, lowest);
     newCount = pos - lowest;
 }
 

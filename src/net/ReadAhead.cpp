@@ -40,6 +40,22 @@ void ReadAhead::Append(const void* data, int len) {
     Commit(len);
 }
 
+void ReadAhead::Prepend(const void* data, int len) {
+    if (len <= 0 || data == nullptr) {
+        return;
+    }
+    if (m_head < len) {
+        const int size = Size();
+        Space(len);  // room behind the unread bytes, which then move back by len
+        std::memmove(m_bytes.get() + m_head + len, m_bytes.get() + m_head,
+                     static_cast<std::size_t>(size));
+        m_tail += len;
+    } else {
+        m_head -= len;
+    }
+    std::memcpy(m_bytes.get() + m_head, data, static_cast<std::size_t>(len));
+}
+
 int ReadAhead::Gather(iovec* iov, int maxPieces) const {
     if (Empty() || maxPieces < 1) {
         return 0;

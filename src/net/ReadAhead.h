@@ -22,6 +22,11 @@ public:
     void Commit(int count);
     // Appends len bytes; nothing for len <= 0 or no data.
     void Append(const void* data, int len);
+    // Puts len bytes in front of the unread ones (bytes taken out that must be read again
+    // first); nothing for len <= 0 or no data.
+    void Prepend(const void* data, int len);
+    // The unread bytes, Size() of them; valid until the next call that changes the buffer.
+    const std::uint8_t* Data() const { return m_bytes.get() + m_head; }
     // Points an iovec at the unread bytes; returns 1, or 0 when there are none (or no room).
     int Gather(iovec* iov, int maxPieces) const;
     // Copies up to len unread bytes to buffer and drops them; returns the count.

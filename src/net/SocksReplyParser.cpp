@@ -1,7 +1,6 @@
 #include "net/SocksReplyParser.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace vandrel::net {
 
@@ -33,13 +32,13 @@ Result level5Failure(int reply) {
 
 }  // namespace
 
-void SocksReplyParser::start(ProxyLevel level) {
-    reset();
+void SocksReplyParser::Start(ProxyLevel level) {
+    Reset();
     m_level = level;
     m_phase = Phase::MethodReply;
 }
 
-void SocksReplyParser::reset() {
+void SocksReplyParser::Reset() {
     m_phase = Phase::Data;
     m_offered = 0;
     m_count = 0;
@@ -47,7 +46,7 @@ void SocksReplyParser::reset() {
     m_leftoverCount = 0;
 }
 
-int SocksReplyParser::room() const {
+int SocksReplyParser::Room() const {
     switch (m_phase) {
         case Phase::Data:
             return 0;
@@ -61,22 +60,22 @@ int SocksReplyParser::room() const {
     }
 }
 
-Result SocksReplyParser::received(int n) {
-    m_count += std::clamp(n, 0, room());
+Result SocksReplyParser::Received(int n) {
+    m_count += std::clamp(n, 0, Room());
     switch (m_phase) {
         case Phase::MethodReply:
-            return onMethodReply();
+            return ReadMethodReply();
         case Phase::AuthReply:
-            return onAuthReply();
+            return ReadAuthReply();
         case Phase::ConnectReply:
-            return m_level == ProxyLevel::Socks5 ? onLevel5Reply() : onLevel4Reply();
+            return m_level == ProxyLevel::Socks5 ? ReadLevel5Reply() : ReadLevel4Reply();
         case Phase::Data:
             break;
     }
     return fail(kSocksInternalError, "internal error");
 }
 
-Result SocksReplyParser::onMethodReply() {
+Result SocksReplyParser::ReadMethodReply() {
     if (m_level != ProxyLevel::Socks5) {
         return fail(kSocksLogicError, "TWSocket logic error");
     }
@@ -96,7 +95,7 @@ Result SocksReplyParser::onMethodReply() {
     return fail(kSocksMethodRefused, "authentification method not acceptable");
 }
 
-Result SocksReplyParser::onAuthReply() {
+Result SocksReplyParser::ReadAuthReply() {
     if (m_count >= 1 && m_buf[0] != 1) {
         return fail(kSocksVersionError, "socks version error");
     }
@@ -113,7 +112,7 @@ Result SocksReplyParser::onAuthReply() {
     return Result{Action::SendConnectRequest, 1, 0, {}};
 }
 
-Result SocksReplyParser::onLevel4Reply() {
+Result SocksReplyParser::ReadLevel4Reply() {
     if (m_count < kLevel4ReplySize) {
         return {};
     }
@@ -136,7 +135,7 @@ Result SocksReplyParser::onLevel4Reply() {
     }
 }
 
-Result SocksReplyParser::onLevel5Reply() {
+Result SocksReplyParser::ReadLevel5Reply() {
     if (m_count >= 1 && m_buf[0] != 5) {
         return fail(kSocksVersionError, "socks version error");
     }
@@ -155,10 +154,10 @@ Result SocksReplyParser::onLevel5Reply() {
     if (m_count < length) {
         return {};
     }
-    return grantLevel5();
+    return GrantLevel5();
 }
 
-Result SocksReplyParser::grantLevel5() {
+Result SocksReplyParser::GrantLevel5() {
     int pos = 0;
     if (m_buf[3] == 1) {
         m_boundAddr = std::to_string(m_buf[4]) + "." + std::to_string(m_buf[5]) + "." +
@@ -176,16 +175,6 @@ Result SocksReplyParser::grantLevel5() {
     m_leftoverPos = pos;
     m_leftoverCount = std::max(0, m_count - pos);
     return Result{Action::Granted, -1, 0, {}};
-}
-
-int SocksReplyParser::takeLeftover(void* out, int size) {
-    const int n = std::clamp(size, 0, m_leftoverCount);
-    if (n > 0 && out != nullptr) {
-        std::memcpy(out, m_buf + m_leftoverPos, static_cast<std::size_t>(n));
-        m_leftoverPos += n;
-        m_leftoverCount -= n;
-    }
-    return out != nullptr ? n : 0;
 }
 
 }  // namespace vandrel::net

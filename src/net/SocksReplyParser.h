@@ -1,8 +1,8 @@
 #pragma once
 
 // The client's reading of a SOCKS proxy's replies. Bytes arrive in pieces of
-// any size: the caller reads at most room() bytes into tail() and reports the
-// count with received(), which says what the client must do next. Plain byte
+// any size: the caller reads at most Room() bytes into Tail() and reports the
+// count with Received(), which says what the client must do next. Plain byte
 // code without sockets; the SOCKS layer of the socket drives it.
 
 #include <cstdint>
@@ -45,39 +45,38 @@ public:
     static constexpr int kBufferSize = 128;
 
     // Starts a handshake: waiting for the method reply, nothing buffered.
-    void start(ProxyLevel level);
+    void Start(ProxyLevel level);
     // Back to Data, with nothing buffered and no leftover.
-    void reset();
-    Phase phase() const { return m_phase; }
+    void Reset();
+    Phase CurrentPhase() const { return m_phase; }
     // The client sets the phase when it sends a request (and Data on failure).
-    void setPhase(Phase phase) { m_phase = phase; }
-    ProxyLevel level() const { return m_level; }
+    void SetPhase(Phase phase) { m_phase = phase; }
+    ProxyLevel Level() const { return m_level; }
     // The method the client offered (0 none, 2 user name and password).
-    void setOfferedMethod(std::uint8_t method) { m_offered = method; }
-    std::uint8_t offeredMethod() const { return m_offered; }
+    void SetOfferedMethod(std::uint8_t method) { m_offered = method; }
+    std::uint8_t OfferedMethod() const { return m_offered; }
 
     // Most bytes the next read may take; 0 outside a handshake.
-    int room() const;
-    std::uint8_t* tail() { return m_buf + m_count; }
-    // n bytes (at most room()) were written at tail(); n may be 0.
-    Result received(int n);
-    int bufferedCount() const { return m_count; }
+    int Room() const;
+    std::uint8_t* Tail() { return m_buf + m_count; }
+    // n bytes (at most Room()) were written at Tail(); n may be 0.
+    Result Received(int n);
+    int BufferedCount() const { return m_count; }
 
     // After a level 5 grant: the proxy's bound address and port as text, and
-    // the bytes that came behind the reply, served before anything else.
-    const std::string& boundAddr() const { return m_boundAddr; }
-    const std::string& boundPort() const { return m_boundPort; }
-    int leftoverCount() const { return m_leftoverCount; }
-    // Copies up to size leftover bytes into out; returns the count.
-    int takeLeftover(void* out, int size);
-    void dropLeftover() { m_leftoverCount = 0; }
+    // the bytes that came behind the reply, to be read before anything else.
+    const std::string& BoundAddr() const { return m_boundAddr; }
+    const std::string& BoundPort() const { return m_boundPort; }
+    const std::uint8_t* Leftover() const { return m_buf + m_leftoverPos; }
+    int LeftoverCount() const { return m_leftoverCount; }
+    void DropLeftover() { m_leftoverCount = 0; }
 
 private:
-    Result onMethodReply();
-    Result onAuthReply();
-    Result onLevel4Reply();
-    Result onLevel5Reply();
-    Result grantLevel5();
+    Result ReadMethodReply();
+    Result ReadAuthReply();
+    Result ReadLevel4Reply();
+    Result ReadLevel5Reply();
+    Result GrantLevel5();
 
     ProxyLevel m_level = ProxyLevel::Socks5;
     Phase m_phase = Phase::Data;

@@ -19,7 +19,7 @@ bool hasZeroByte(const std::string& text) {
 
 }  // namespace
 
-std::string socksRequestRefusal(ProxyLevel level, const std::string& usercode,
+std::string SocksRequestRefusal(ProxyLevel level, const std::string& usercode,
                                 const std::string& password, const std::string& host) {
     const std::string limit = " longer than " + std::to_string(kSocksMaxField) + " bytes";
     if (usercode.size() > kSocksMaxField) {
@@ -38,11 +38,11 @@ std::string socksRequestRefusal(ProxyLevel level, const std::string& usercode,
     return {};
 }
 
-SocksBytes socksMethodOffer(std::uint8_t method) {
+SocksBytes SocksMethodOffer(std::uint8_t method) {
     return {5, 1, method};
 }
 
-std::optional<SocksBytes> socksAuthRequest(const std::string& usercode,
+std::optional<SocksBytes> SocksAuthRequest(const std::string& usercode,
                                            const std::string& password) {
     if (usercode.size() > kSocksMaxField || password.size() > kSocksMaxField) {
         return std::nullopt;
@@ -57,11 +57,11 @@ std::optional<SocksBytes> socksAuthRequest(const std::string& usercode,
     return out;
 }
 
-std::optional<SocksBytes> socksConnectRequest(ProxyLevel level, std::uint16_t port,
+std::optional<SocksBytes> SocksConnectRequest(ProxyLevel level, std::uint16_t port,
                                               std::uint32_t addressNetOrder,
                                               const std::string& usercode,
                                               const std::string& host) {
-    if (!socksRequestRefusal(level, usercode, std::string(), host).empty()) {
+    if (!SocksRequestRefusal(level, usercode, std::string(), host).empty()) {
         return std::nullopt;
     }
     SocksBytes out;

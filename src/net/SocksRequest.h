@@ -21,21 +21,21 @@ inline constexpr std::size_t kSocksMaxField = 255;
 // Why the values cannot go into the requests of this level, as a
 // "Connect: ..." text; empty when they can. Checked before connecting, so
 // an over-long value is refused instead of cut or written past a buffer.
-std::string socksRequestRefusal(ProxyLevel level, const std::string& usercode,
+std::string SocksRequestRefusal(ProxyLevel level, const std::string& usercode,
                                 const std::string& password, const std::string& host);
 
 // Level 5 method offer: version 5, one method.
-SocksBytes socksMethodOffer(std::uint8_t method);
+SocksBytes SocksMethodOffer(std::uint8_t method);
 
 // Level 5 user name and password request; nothing when a value is longer
 // than kSocksMaxField.
-std::optional<SocksBytes> socksAuthRequest(const std::string& usercode,
+std::optional<SocksBytes> SocksAuthRequest(const std::string& usercode,
                                            const std::string& password);
 
 // Connect request for the target. Level 4 carries addressNetOrder (the
 // target resolved by the caller), level 4A and 5 carry the host name.
 // Nothing when a value is too long or level 4/4A text holds a zero byte.
-std::optional<SocksBytes> socksConnectRequest(ProxyLevel level, std::uint16_t port,
+std::optional<SocksBytes> SocksConnectRequest(ProxyLevel level, std::uint16_t port,
                                               std::uint32_t addressNetOrder,
                                               const std::string& usercode, const std::string& host);
 

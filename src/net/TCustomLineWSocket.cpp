@@ -23,23 +23,23 @@ class TCustomLineWSocket::LineClient final : public LineSplitter::Client {
 public:
     explicit LineClient(TCustomLineWSocket& s) : m_s(s), m_life(s.Life()) {}
 
-    Outcome deliver() override {
+    Outcome Deliver() override {
         const bool handled = m_s.TCustomSocksWSocket::TriggerDataAvailable(0);
         return outcome(handled ? Outcome::Done : Outcome::NoHandler);
     }
-    Outcome echo(const std::uint8_t* data, int len) override {
+    Outcome Echo(const std::uint8_t* data, int len) override {
         m_s.Send(data, len);
         return outcome(Outcome::Done);
     }
-    Outcome applyLineEdit(int& newCount) override {
+    Outcome ApplyLineEdit(int& newCount) override {
         m_s.ApplyLineEdit(newCount);
         return outcome(Outcome::Done);
     }
-    Outcome lineLimitExceeded(int rcvdLength, bool& clearData) override {
+    Outcome LineLimitExceeded(int rcvdLength, bool& clearData) override {
         m_s.TriggerLineLimitExceeded(rcvdLength, clearData);
         return outcome(Outcome::Done);
     }
-    void deliverLater() override { m_s.PostRedispatch(); }
+    void DeliverLater() override { m_s.PostRedispatch(); }
 
 private:
     Outcome outcome(Outcome ran) const { return Alive(m_life) ? ran : Outcome::Gone; }
@@ -49,7 +49,7 @@ private:
 };
 
 void TCustomLineWSocket::SetLineMode(bool Value) {
-    if (m_lines.setLineMode(Value)) {
+    if (m_lines.SetLineMode(Value)) {
         PostRedispatch();
     }
 }
@@ -61,12 +61,12 @@ void TCustomLineWSocket::PostRedispatch() {
 }
 
 int TCustomLineWSocket::RcvdCount() {
-    const int pending = m_lines.pendingCount();
+    const int pending = m_lines.PendingCount();
     return pending >= 0 ? pending : TCustomSocksWSocket::RcvdCount();
 }
 
 int TCustomLineWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
-    const int n = m_lines.read(Buffer, BufferSize);
+    const int n = m_lines.Read(Buffer, BufferSize);
     return n >= 0 ? n : TCustomSocksWSocket::RawReceive(Buffer, BufferSize, Flags);
 }
 
@@ -93,18 +93,18 @@ void TCustomLineWSocket::TriggerLineLimitExceeded(int RcvdLength, bool& ClearDat
 
 void TCustomLineWSocket::ApplyLineEdit(int& NewCount) {
     std::string echo;
-    m_lines.editNewBytes(NewCount, echo);
+    m_lines.EditNewBytes(NewCount, echo);
     if (!echo.empty()) {
         Send(echo.data(), static_cast<int>(echo.size()));
     }
 }
 
 bool TCustomLineWSocket::TriggerDataAvailable(Word ErrCode) {
-    if (!m_lines.active() || SocksNegotiating()) {
+    if (!m_lines.Active() || SocksNegotiating()) {
         return TCustomSocksWSocket::TriggerDataAvailable(ErrCode);
     }
     int received = 0;
-    if (m_lines.lineLength() == 0) {  // else a kept line is delivered first
+    if (m_lines.LineLength() == 0) {  // else a kept line is delivered first
         int wanted = TCustomSocksWSocket::RcvdCount();
         if (wanted < 0) {
             return true;
@@ -112,18 +112,18 @@ bool TCustomLineWSocket::TriggerDataAvailable(Word ErrCode) {
         if (wanted == 0) {
             wanted = 255;
         }
-        std::uint8_t* room = m_lines.reserve(wanted);
+        std::uint8_t* room = m_lines.Reserve(wanted);
         received = Receive(room, wanted);
     }
     LineClient client(*this);
-    m_lines.received(received, client);
+    m_lines.Received(received, client);
     return true;
 }
 
 void TCustomLineWSocket::TriggerSessionClosed(Word ErrCode) {
     const LifeToken life = Life();
     LineClient client(*this);
-    m_lines.sessionClosed(client);
+    m_lines.SessionClosed(client);
     if (Alive(life)) {
         TCustomSocksWSocket::TriggerSessionClosed(ErrCode);
     }
@@ -147,22 +147,22 @@ void TCustomLineWSocket::WndProc(TMessage& Msg) {
 void TCustomLineWSocket::RedispatchLines() {
     const LifeToken life = Life();
     int idle = 0;
-    for (int pass = 1; m_lines.bufferedCount() > 0; ++pass) {
-        const int before = m_lines.bufferedCount();
-        m_lines.clearLineDelivered();
+    for (int pass = 1; m_lines.BufferedCount() > 0; ++pass) {
+        const int before = m_lines.BufferedCount();
+        m_lines.ClearLineDelivered();
         const bool handled = TCustomLineWSocket::TriggerDataAvailable(0);
-        if (!Alive(life) || m_lines.bufferedCount() == 0) {
+        if (!Alive(life) || m_lines.BufferedCount() == 0) {
             return;
         }
-        if (m_lines.active()) {
-            if (pass >= 4 && !m_lines.lineDelivered()) {
+        if (m_lines.Active()) {
+            if (pass >= 4 && !m_lines.LineDelivered()) {
                 return;
             }
         } else if (!handled) {
-            m_lines.read(nullptr, m_lines.bufferedCount());  // nobody listens
+            m_lines.Discard();  // nobody listens
             return;
         }
-        idle = m_lines.bufferedCount() < before ? 0 : idle + 1;
+        idle = m_lines.BufferedCount() < before ? 0 : idle + 1;
         if (idle >= kMaxIdlePasses) {
             return;
         }

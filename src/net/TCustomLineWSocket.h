@@ -31,19 +31,19 @@ public:
     ~TCustomLineWSocket() override = default;
 
     // ---- properties ----
-    bool LineMode() const { return m_lines.lineMode(); }
+    bool LineMode() const { return m_lines.LineMode(); }
     virtual void SetLineMode(bool Value);
     // At most this many bytes without a line end are buffered silently; 0 or
     // less: no limit.
-    int LineLimit() const { return m_lines.lineLimit(); }
-    void SetLineLimit(int Value) { m_lines.setLineLimit(Value); }
+    int LineLimit() const { return m_lines.LineLimit(); }
+    void SetLineLimit(int Value) { m_lines.SetLineLimit(Value); }
     // Compared byte by byte; empty acts as LineMode off.
-    const std::string& LineEnd() const { return m_lines.lineEnd(); }
-    void SetLineEnd(const std::string& Value) { m_lines.setLineEnd(Value); }
-    bool LineEcho() const { return m_lines.lineEcho(); }
-    void SetLineEcho(bool Value) { m_lines.setLineEcho(Value); }
-    bool LineEdit() const { return m_lines.lineEdit(); }
-    void SetLineEdit(bool Value) { m_lines.setLineEdit(Value); }
+    const std::string& LineEnd() const { return m_lines.LineEnd(); }
+    void SetLineEnd(const std::string& Value) { m_lines.SetLineEnd(Value); }
+    bool LineEcho() const { return m_lines.LineEcho(); }
+    void SetLineEcho(bool Value) { m_lines.SetLineEcho(Value); }
+    bool LineEdit() const { return m_lines.LineEdit(); }
+    void SetLineEdit(bool Value) { m_lines.SetLineEdit(Value); }
 
     TLineLimitEvent OnLineLimitExceeded;
 

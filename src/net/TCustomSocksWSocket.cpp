@@ -71,16 +71,16 @@ ProxyLevel TCustomSocksWSocket::Level() const {
 }
 
 bool TCustomSocksWSocket::SocksNegotiating() const {
-    return m_socks.phase() != Phase::Data;
+    return m_socks.CurrentPhase() != Phase::Data;
 }
 
 bool TCustomSocksWSocket::StillIn(Phase phase) const {
-    return m_socks.phase() == phase && HSocket() != INVALID_SOCKET;
+    return m_socks.CurrentPhase() == phase && HSocket() != INVALID_SOCKET;
 }
 
 void TCustomSocksWSocket::ResetDefaults() {
     TCustomWSocket::ResetDefaults();
-    m_socks.reset();
+    m_socks.Reset();
     m_socksServer.clear();
     m_socksPort.clear();
     m_socksLevel = "5";
@@ -100,7 +100,7 @@ void TCustomSocksWSocket::Connect() {
         return;
     }
     const std::string refusal =
-        socksRequestRefusal(Level(), m_socksUsercode, m_socksPassword, Addr());
+        SocksRequestRefusal(Level(), m_socksUsercode, m_socksPassword, Addr());
     if (!refusal.empty()) {
         ReportError(refusal);
         return;
@@ -117,7 +117,7 @@ void TCustomSocksWSocket::Connect() {
         ReportError(std::string("Connect: ") + e.what());
         return;
     }
-    m_socks.start(Level());
+    m_socks.Start(Level());
     TCustomWSocket::Connect();
 }
 
@@ -129,24 +129,10 @@ void TCustomSocksWSocket::Listen() {
     TCustomWSocket::Listen();
 }
 
-int TCustomSocksWSocket::RcvdCount() {
-    if (m_socks.leftoverCount() > 0) {
-        return m_socks.leftoverCount();
-    }
-    return TCustomWSocket::RcvdCount();
-}
-
-int TCustomSocksWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
-    if (m_socks.leftoverCount() > 0) {
-        return m_socks.takeLeftover(Buffer, BufferSize);
-    }
-    return TCustomWSocket::RawReceive(Buffer, BufferSize, Flags);
-}
-
 // ---------------------------------------------------------------- handshake
 
 void TCustomSocksWSocket::TriggerSessionConnected(Word ErrCode) {
-    if (m_socks.phase() != Phase::MethodReply) {
+    if (m_socks.CurrentPhase() != Phase::MethodReply) {
         TCustomWSocket::TriggerSessionConnected(ErrCode);
         return;
     }
@@ -167,12 +153,12 @@ void TCustomSocksWSocket::TriggerSessionConnected(Word ErrCode) {
         return;
     }
     const std::uint8_t method = m_socksAuthentication == socksAuthenticateUsercode ? 2 : 0;
-    m_socks.setOfferedMethod(method);
-    SendSocksBytes(socksMethodOffer(method));
+    m_socks.SetOfferedMethod(method);
+    SendSocksBytes(SocksMethodOffer(method));
 }
 
 void TCustomSocksWSocket::TriggerSessionClosed(Word ErrCode) {
-    if (m_socks.phase() == Phase::AuthReply) {
+    if (m_socks.CurrentPhase() == Phase::AuthReply) {
         const LifeToken life = Life();
         TriggerSocksAuthState(socksAuthFailure);
         if (!Alive(life)) {
@@ -183,23 +169,23 @@ void TCustomSocksWSocket::TriggerSessionClosed(Word ErrCode) {
 }
 
 bool TCustomSocksWSocket::TriggerDataAvailable(Word ErrCode) {
-    if (m_socks.phase() == Phase::Data) {
+    if (m_socks.CurrentPhase() == Phase::Data) {
         return TCustomWSocket::TriggerDataAvailable(ErrCode);
     }
     if (ErrCode != 0) {
         SocksHandshakeFailed(ErrCode, "data receive error");
         return false;
     }
-    const int n = Receive(m_socks.tail(), m_socks.room());
+    const int n = Receive(m_socks.Tail(), m_socks.Room());
     if (n < 0) {
         return true;
     }
-    return ActOnReply(m_socks.received(n));
+    return ActOnReply(m_socks.Received(n));
 }
 
 bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
     if (reply.authState >= 0) {
-        const Phase phase = m_socks.phase();
+        const Phase phase = m_socks.CurrentPhase();
         const LifeToken life = Life();
         TriggerSocksAuthState(static_cast<TSocksAuthState>(reply.authState));
         if (!Alive(life) || !StillIn(phase)) {
@@ -225,9 +211,11 @@ bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
 }
 
 bool TCustomSocksWSocket::SocksGranted() {
+    // Data that came behind a level 5 grant goes back in front of what the
+    // socket holds, to be read first, even from inside OnSessionConnected.
+    ReturnToReadAhead(m_socks.Leftover(), m_socks.LeftoverCount());
+    m_socks.DropLeftover();
     const LifeToken life = Life();
-    // The data behind a level 5 grant is already in place, so that the
-    // owner reads it first even from inside OnSessionConnected.
     TriggerSessionConnected(0);
     if (!Alive(life) || HSocket() == INVALID_SOCKET) {
         return true;
@@ -236,13 +224,13 @@ bool TCustomSocksWSocket::SocksGranted() {
 }
 
 void TCustomSocksWSocket::SendSocksAuthRequest() {
-    m_socks.setPhase(Phase::AuthReply);
+    m_socks.SetPhase(Phase::AuthReply);
     const LifeToken life = Life();
     TriggerSocksAuthState(socksAuthStart);
     if (!Alive(life) || !StillIn(Phase::AuthReply)) {
         return;
     }
-    const auto request = socksAuthRequest(m_socksUsercode, m_socksPassword);
+    const auto request = SocksAuthRequest(m_socksUsercode, m_socksPassword);
     if (!request) {
         // Changed to an over-long value after Connect checked it.
         SocksHandshakeFailed(kSocksInternalError, "socks request too long");
@@ -252,7 +240,7 @@ void TCustomSocksWSocket::SendSocksAuthRequest() {
 }
 
 void TCustomSocksWSocket::SendSocksConnectRequest() {
-    m_socks.setPhase(Phase::ConnectReply);
+    m_socks.SetPhase(Phase::ConnectReply);
     std::uint32_t address = 0;
     if (Level() == ProxyLevel::Socks4) {
         try {
@@ -263,7 +251,7 @@ void TCustomSocksWSocket::SendSocksConnectRequest() {
         }
     }
     const auto request =
-        socksConnectRequest(Level(), m_targetPort, address, m_socksUsercode, Addr());
+        SocksConnectRequest(Level(), m_targetPort, address, m_socksUsercode, Addr());
     if (!request) {
         SocksHandshakeFailed(kSocksInternalError, "socks request too long");
         return;
@@ -285,8 +273,8 @@ void TCustomSocksWSocket::SocksHandshakeFailed(int Code, const std::string& Msg)
     if (!Alive(life)) {
         return;
     }
-    m_socks.setPhase(Phase::Data);
-    m_socks.dropLeftover();
+    m_socks.SetPhase(Phase::Data);
+    m_socks.DropLeftover();
     TriggerSessionConnected(static_cast<Word>(Code));
     if (!Alive(life)) {
         return;

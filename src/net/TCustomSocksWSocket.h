@@ -11,10 +11,10 @@
 // Event order of a level 5 connection with authentication: OnSocksConnected(0),
 // OnSocksAuthState(socksAuthStart), OnSocksAuthState(socksAuthSuccess),
 // OnSessionConnected(0), then OnDataAvailable(0) for data that came with the
-// grant. A failed handshake fires OnSocksError(code, text), then
-// OnSessionConnected(code), then closes with that code (OnSessionClosed(code)).
-// The codes (20001-20017) are in SocksReplyParser.h. State is wsConnected from
-// the TCP connection to the proxy on, so Send works during the handshake.
+// grant; that data is read (and counted by RcvdCount) before anything else. A failed handshake
+// fires OnSocksError(code, text), then OnSessionConnected(code), then closes with that code
+// (OnSessionClosed(code)). The codes (20001-20017) are in SocksReplyParser.h. State is wsConnected
+// from the TCP connection to the proxy on, so Send works during the handshake.
 
 #include "net/SocksReplyParser.h"
 #include "net/TCustomWSocket.h"
@@ -49,8 +49,8 @@ public:
     TSocksAuthentication SocksAuthentication() const { return m_socksAuthentication; }
     void SetSocksAuthentication(TSocksAuthentication value) { m_socksAuthentication = value; }
     // The address and port a level 5 proxy reported with its grant.
-    const std::string& SocksBoundAddr() const { return m_socks.boundAddr(); }
-    const std::string& SocksBoundPort() const { return m_socks.boundPort(); }
+    const std::string& SocksBoundAddr() const { return m_socks.BoundAddr(); }
+    const std::string& SocksBoundPort() const { return m_socks.BoundPort(); }
 
     // ---- events ----
     TSessionConnected OnSocksConnected;  // TCP connection to the proxy finished
@@ -63,8 +63,6 @@ public:
     // Refused with "Listening is not supported thru socks server" while
     // SocksServer is set.
     void Listen() override;
-    // Data that came behind a level 5 grant counts first.
-    int RcvdCount() override;
 
 protected:
     virtual void TriggerSocksConnected(Word ErrCode);
@@ -76,7 +74,6 @@ protected:
     bool TriggerDataAvailable(Word ErrCode) override;
     void TriggerSessionConnected(Word ErrCode) override;
     void TriggerSessionClosed(Word ErrCode) override;
-    int RawReceive(void* Buffer, int BufferSize, int Flags) override;
 
 private:
     ProxyLevel Level() const;

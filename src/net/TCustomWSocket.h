@@ -309,6 +309,8 @@ protected:
     int PendingByteCount();
     // Bytes read from the library ahead of the owner's Receive calls.
     int ReadAheadCount() const { return m_readAhead.Size(); }
+    // Puts bytes a layer took out of the stream back in front, to be read first.
+    void ReturnToReadAhead(const void* Data, int Len);
     // The remote end resolved for the library's connect, for a layer that
     // connects somewhere else than Addr:Port (the SOCKS proxy).
     bool RemotePortResolved() const { return m_portResolved; }

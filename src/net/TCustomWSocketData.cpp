@@ -279,6 +279,10 @@ void TCustomWSocket::OfferReadAhead() {
     }
 }
 
+void TCustomWSocket::ReturnToReadAhead(const void* Data, int Len) {
+    m_readAhead.Prepend(Data, Len);
+}
+
 void TCustomWSocket::DiscardReadAhead() {
     m_readAhead.Clear();
     m_readAheadOffered = false;

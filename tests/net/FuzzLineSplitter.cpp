@@ -31,46 +31,46 @@ struct Script : LineSplitter::Client {
 
     std::uint8_t next() { return pos < size ? data[pos++] : 0; }
 
-    Outcome deliver() override {
+    Outcome Deliver() override {
         const std::uint8_t op = next();
         if (op == 0xFF) {
             return Outcome::NoHandler;
         }
         if (op == 0xFE) {
-            lines.setLineMode(!lines.lineMode());
+            lines.SetLineMode(!lines.LineMode());
         }
         if (op == 0xFD && !closing) {
             // What the last-line delivery does not take is dropped.
-            const std::size_t before = static_cast<std::size_t>(lines.bufferedCount());
+            const std::size_t before = static_cast<std::size_t>(lines.BufferedCount());
             const std::size_t takenBefore = taken;
             closing = true;
-            lines.sessionClosed(*this);
+            lines.SessionClosed(*this);
             closing = false;
             dropped += before - std::min(before, taken - takenBefore);
             return Outcome::Done;
         }
         char buf[300];
-        const int n = lines.read(buf, op % 300 + 1);
+        const int n = lines.Read(buf, op % 300 + 1);
         check(n >= -1 && n <= 300);
         taken += static_cast<std::size_t>(std::max(n, 0));
-        check(lines.lineLength() <= lines.bufferedCount() || !lines.active());
+        check(lines.LineLength() <= lines.BufferedCount() || !lines.Active());
         return Outcome::Done;
     }
-    Outcome echo(const std::uint8_t*, int len) override {
+    Outcome Echo(const std::uint8_t*, int len) override {
         check(len > 0);
         return Outcome::Done;
     }
-    Outcome applyLineEdit(int& newCount) override {
+    Outcome ApplyLineEdit(int& newCount) override {
         std::string echoed;
-        lines.editNewBytes(newCount, echoed);
+        lines.EditNewBytes(newCount, echoed);
         check(newCount >= 0);
         return Outcome::Done;
     }
-    Outcome lineLimitExceeded(int, bool& clearData) override {
+    Outcome LineLimitExceeded(int, bool& clearData) override {
         clearData = next() & 1;
         return Outcome::Done;
     }
-    void deliverLater() override {}
+    void DeliverLater() override {}
 };
 
 }  // namespace
@@ -87,26 +87,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0, n = flags & 3; i < n; ++i) {
         lineEnd += static_cast<char>(s.next());
     }
-    s.lines.setLineEnd(lineEnd);
-    s.lines.setLineMode(flags & 4);
-    s.lines.setLineEcho(flags & 8);
-    s.lines.setLineEdit(flags & 16);
-    s.lines.setLineLimit((flags & 32) ? s.next() : 0);
+    s.lines.SetLineEnd(lineEnd);
+    s.lines.SetLineMode(flags & 4);
+    s.lines.SetLineEcho(flags & 8);
+    s.lines.SetLineEdit(flags & 16);
+    s.lines.SetLineLimit((flags & 32) ? s.next() : 0);
     std::size_t received = 0;
     while (s.pos < s.size) {
         const int n = std::min<int>(s.next() % 64, static_cast<int>(s.size - s.pos));
-        std::uint8_t* room = s.lines.reserve(n);
+        std::uint8_t* room = s.lines.Reserve(n);
         std::copy_n(data + s.pos, n, room);
         s.pos += static_cast<std::size_t>(n);
         received += static_cast<std::size_t>(n);
-        s.lines.received(n, s);
-        check(s.lines.bufferedCount() >= 0);
+        s.lines.Received(n, s);
+        check(s.lines.BufferedCount() >= 0);
         if (!(flags & 16)) {
             // Without editing no byte is made up or handed out twice.
-            check(s.taken + s.dropped + static_cast<std::size_t>(s.lines.bufferedCount()) <=
+            check(s.taken + s.dropped + static_cast<std::size_t>(s.lines.BufferedCount()) <=
                   received);
         }
     }
-    s.lines.sessionClosed(s);
+    s.lines.SessionClosed(s);
     return 0;
 }

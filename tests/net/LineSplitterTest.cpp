@@ -31,22 +31,22 @@ struct Owner : LineSplitter::Client {
     std::function<void(Owner&)> onLimit;
 
     void receive(const std::string& bytes) {
-        std::uint8_t* room = lines.reserve(static_cast<int>(bytes.size()));
+        std::uint8_t* room = lines.Reserve(static_cast<int>(bytes.size()));
         std::memcpy(room, bytes.data(), bytes.size());
-        lines.received(static_cast<int>(bytes.size()), *this);
+        lines.Received(static_cast<int>(bytes.size()), *this);
     }
     std::string take(int size) {
         std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-        const int n = lines.read(out.data(), size);
+        const int n = lines.Read(out.data(), size);
         out.resize(static_cast<std::size_t>(std::max(n, 0)));
         return out;
     }
 
-    Outcome deliver() override {
+    Outcome Deliver() override {
         if (!handler) {
             return Outcome::NoHandler;
         }
-        pendingAtDelivery = lines.pendingCount();
+        pendingAtDelivery = lines.PendingCount();
         if (onData) {
             onData(*this);
         } else {
@@ -54,15 +54,15 @@ struct Owner : LineSplitter::Client {
         }
         return Outcome::Done;
     }
-    Outcome echo(const std::uint8_t* data, int len) override {
+    Outcome Echo(const std::uint8_t* data, int len) override {
         echoed.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(len));
         return Outcome::Done;
     }
-    Outcome applyLineEdit(int& newCount) override {
-        lines.editNewBytes(newCount, echoed);
+    Outcome ApplyLineEdit(int& newCount) override {
+        lines.EditNewBytes(newCount, echoed);
         return Outcome::Done;
     }
-    Outcome lineLimitExceeded(int rcvdLength, bool& clearData) override {
+    Outcome LineLimitExceeded(int rcvdLength, bool& clearData) override {
         limitReports.push_back(rcvdLength);
         clearData = clearOnLimit;
         if (onLimit) {
@@ -70,20 +70,20 @@ struct Owner : LineSplitter::Client {
         }
         return Outcome::Done;
     }
-    void deliverLater() override { ++laterRequests; }
+    void DeliverLater() override { ++laterRequests; }
 
     std::string buffered() {
-        const bool wasOn = lines.lineMode();
-        lines.setLineMode(false);
+        const bool wasOn = lines.LineMode();
+        lines.SetLineMode(false);
         std::string rest = take(1 << 20);
-        lines.setLineMode(wasOn);
+        lines.SetLineMode(wasOn);
         return rest;
     }
 };
 
 void lineModeOn(Owner& o, const std::string& lineEnd = "\r\n") {
-    o.lines.setLineEnd(lineEnd);
-    o.lines.setLineMode(true);
+    o.lines.SetLineEnd(lineEnd);
+    o.lines.SetLineMode(true);
 }
 
 struct CutCase {
@@ -128,14 +128,14 @@ TEST(LineSplitter, PendingCountAndPiecewiseReads) {
     o.receive("ab\r\ncd\r\n");
     EXPECT_EQ(o.taken, (Lines{"ab", "\r\n", "cd", "\r\n"}));
     EXPECT_EQ(pending, (std::vector<int>{4, 2, 4, 2}));
-    EXPECT_EQ(o.lines.pendingCount(), 0);
-    EXPECT_EQ(o.lines.read(nullptr, 10), -1);  // nothing buffered: the layer below reads
+    EXPECT_EQ(o.lines.PendingCount(), 0);
+    EXPECT_EQ(o.lines.Read(nullptr, 10), -1);  // nothing buffered: the layer below reads
 
-    o.lines.setLineMode(false);
-    EXPECT_EQ(o.lines.pendingCount(), -1);
-    o.lines.setLineEnd("");
-    o.lines.setLineMode(true);
-    EXPECT_FALSE(o.lines.active());  // an empty line end acts as line mode off
+    o.lines.SetLineMode(false);
+    EXPECT_EQ(o.lines.PendingCount(), -1);
+    o.lines.SetLineEnd("");
+    o.lines.SetLineMode(true);
+    EXPECT_FALSE(o.lines.Active());  // an empty line end acts as line mode off
 }
 
 TEST(LineSplitter, LineLimit) {
@@ -155,7 +155,7 @@ TEST(LineSplitter, LineLimit) {
         SCOPED_TRACE(c.limit);
         Owner o;
         lineModeOn(o);
-        o.lines.setLineLimit(c.limit);
+        o.lines.SetLineLimit(c.limit);
         o.clearOnLimit = c.clear;
         o.receive("abcdef");
         o.receive("gh");
@@ -193,8 +193,8 @@ TEST(LineSplitter, LineEditAndEcho) {
         SCOPED_TRACE(c.name);
         Owner o;
         lineModeOn(o);
-        o.lines.setLineEdit(c.edit);
-        o.lines.setLineEcho(c.echo);
+        o.lines.SetLineEdit(c.edit);
+        o.lines.SetLineEcho(c.echo);
         for (const auto& r : c.reads) {
             o.receive(r);
         }
@@ -209,8 +209,8 @@ TEST(LineSplitter, SwitchingLineModeOff) {
     Owner inside;
     lineModeOn(inside);
     inside.onData = [](Owner& self) {
-        if (self.lines.lineMode()) {
-            self.taken.push_back(self.lines.setLineMode(false) ? "off, bytes wait" : "off");
+        if (self.lines.LineMode()) {
+            self.taken.push_back(self.lines.SetLineMode(false) ? "off, bytes wait" : "off");
             return;
         }
         self.taken.push_back(self.take(3));
@@ -222,9 +222,9 @@ TEST(LineSplitter, SwitchingLineModeOff) {
     Owner outside;
     lineModeOn(outside);
     outside.receive("ab\r\ncd");
-    EXPECT_TRUE(outside.lines.setLineMode(false));
+    EXPECT_TRUE(outside.lines.SetLineMode(false));
     EXPECT_EQ(outside.take(100), "cd");
-    EXPECT_FALSE(outside.lines.setLineMode(true));  // nothing waits any more
+    EXPECT_FALSE(outside.lines.SetLineMode(true));  // nothing waits any more
 }
 
 TEST(LineSplitter, LastLineAtClose) {
@@ -245,19 +245,19 @@ TEST(LineSplitter, LastLineAtClose) {
         lineModeOn(o);
         o.handler = c.handler;
         if (c.closeInLimitHook) {
-            o.lines.setLineLimit(2);
-            o.onLimit = [](Owner& self) { self.lines.sessionClosed(self); };
+            o.lines.SetLineLimit(2);
+            o.onLimit = [](Owner& self) { self.lines.SessionClosed(self); };
             o.receive("abc");
             EXPECT_EQ(o.taken, c.lines);
-            EXPECT_FALSE(o.lines.exists());
+            EXPECT_FALSE(o.lines.Exists());
             continue;
         }
         o.receive("abc");
-        o.lines.sessionClosed(o);
+        o.lines.SessionClosed(o);
         EXPECT_EQ(o.taken, c.lines);
-        EXPECT_FALSE(o.lines.exists());
-        EXPECT_EQ(o.lines.bufferedCount(), 0);
-        o.lines.sessionClosed(o);  // a second close finds nothing
+        EXPECT_FALSE(o.lines.Exists());
+        EXPECT_EQ(o.lines.BufferedCount(), 0);
+        o.lines.SessionClosed(o);  // a second close finds nothing
         EXPECT_EQ(o.taken, c.lines);
     }
 }
@@ -268,12 +268,12 @@ TEST(LineSplitter, HookThatClosesWhileReadingGetsTheRestOnce) {
     o.onData = [](Owner& self) {
         self.taken.push_back(self.take(1));
         if (self.taken.size() == 1) {
-            self.lines.sessionClosed(self);  // the rest, as one last line
+            self.lines.SessionClosed(self);  // the rest, as one last line
         }
     };
     o.receive("ab\r\ncd\r\n");
     EXPECT_EQ(o.taken, (Lines{"a", "b", "\r", "\n", "c", "d", "\r", "\n"}));
-    EXPECT_FALSE(o.lines.exists());
+    EXPECT_FALSE(o.lines.Exists());
 }
 
 TEST(LineSplitter, NoHandlerDropsLinesButKeepsThePartialOne) {
@@ -294,7 +294,7 @@ TEST(LineSplitter, HookThatNeverReadsIsLeftForLater) {
     EXPECT_EQ(o.laterRequests, 1);
 
     o.onData = nullptr;  // reads again: the kept line comes first, then the next
-    o.lines.received(0, o);
+    o.lines.Received(0, o);
     EXPECT_EQ(o.taken, (Lines{"ab\r\n", "cd\r\n"}));
 }
 
@@ -302,21 +302,21 @@ TEST(LineSplitter, HookThatDestroysTheSocketEndsTheEvent) {
     struct Doomed : LineSplitter::Client {
         LineSplitter* lines = new LineSplitter;
         int offers = 0;
-        Outcome deliver() override {
+        Outcome Deliver() override {
             ++offers;
             delete lines;  // the socket, with its splitter, is gone
             lines = nullptr;
             return Outcome::Gone;
         }
-        Outcome echo(const std::uint8_t*, int) override { return Outcome::Done; }
-        Outcome applyLineEdit(int&) override { return Outcome::Done; }
-        Outcome lineLimitExceeded(int, bool&) override { return Outcome::Done; }
-        void deliverLater() override {}
+        Outcome Echo(const std::uint8_t*, int) override { return Outcome::Done; }
+        Outcome ApplyLineEdit(int&) override { return Outcome::Done; }
+        Outcome LineLimitExceeded(int, bool&) override { return Outcome::Done; }
+        void DeliverLater() override {}
     } d;
     LineSplitter* s = d.lines;
-    s->setLineMode(true);
-    std::memcpy(s->reserve(8), "ab\r\ncd\r\n", 8);
-    s->received(8, d);  // AddressSanitizer catches a touch after the delete
+    s->SetLineMode(true);
+    std::memcpy(s->Reserve(8), "ab\r\ncd\r\n", 8);
+    s->Received(8, d);  // AddressSanitizer catches a touch after the delete
     EXPECT_EQ(d.offers, 1);
 }
 
@@ -343,7 +343,7 @@ TEST(LineSplitter, RandomStreamArrivesAsTheSameLines) {
     std::string current;
     o.onData = [&](Owner& self) {
         current += self.take(std::uniform_int_distribution<int>(1, 100)(rng));
-        if (self.lines.pendingCount() == 0) {
+        if (self.lines.PendingCount() == 0) {
             self.taken.push_back(current);
             current.clear();
         }

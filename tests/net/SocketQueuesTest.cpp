@@ -162,9 +162,19 @@ TEST(ReadAhead, KeepsTheByteStreamUnderRandomUse) {
     std::string model;
     std::size_t written = 0;
     for (int step = 0; step < 4000; ++step) {
-        const unsigned op = rng() % 3;
+        const unsigned op = rng() % 4;
         const int n = static_cast<int>(rng() % 3000);
         const std::string bytes = pattern(static_cast<std::size_t>(n), written);
+        if (op == 3) {  // bytes taken out and put back in front
+            r.Prepend(bytes.data(), n);
+            model.insert(0, bytes);
+            written += bytes.size();
+            ASSERT_EQ(r.Size(), static_cast<int>(model.size()));
+            const std::size_t head = std::min<std::size_t>(model.size(), 4096);
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(r.Data()), head),
+                      model.substr(0, head));
+            continue;
+        }
         if (op == 0) {
             r.Append(bytes.data(), n);
         } else if (op == 1) {

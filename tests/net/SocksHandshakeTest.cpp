@@ -21,18 +21,18 @@ Bytes bytesOf(const std::string& s) {
 }
 
 TEST(SocksRequest, Bytes) {
-    EXPECT_EQ(socksMethodOffer(2), (Bytes{5, 1, 2}));
-    EXPECT_EQ(*socksAuthRequest("u", "pw"), (Bytes{1, 1, 'u', 2, 'p', 'w'}));
-    EXPECT_EQ(*socksAuthRequest("", ""), (Bytes{1, 0, 0}));
+    EXPECT_EQ(SocksMethodOffer(2), (Bytes{5, 1, 2}));
+    EXPECT_EQ(*SocksAuthRequest("u", "pw"), (Bytes{1, 1, 'u', 2, 'p', 'w'}));
+    EXPECT_EQ(*SocksAuthRequest("", ""), (Bytes{1, 0, 0}));
     const std::uint32_t loopback = htonl(0x7F000001);
-    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks4, 8080, loopback, "me", "ignored"),
+    EXPECT_EQ(*SocksConnectRequest(ProxyLevel::Socks4, 8080, loopback, "me", "ignored"),
               (Bytes{4, 1, 0x1F, 0x90, 127, 0, 0, 1, 'm', 'e', 0}));
-    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks4A, 23, 0, "me", "host"),
+    EXPECT_EQ(*SocksConnectRequest(ProxyLevel::Socks4A, 23, 0, "me", "host"),
               (Bytes{4, 1, 0, 23, 0, 0, 0, 1, 'm', 'e', 0, 'h', 'o', 's', 't', 0}));
-    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks5, 23, loopback, "me", "host"),
+    EXPECT_EQ(*SocksConnectRequest(ProxyLevel::Socks5, 23, loopback, "me", "host"),
               (Bytes{5, 1, 0, 3, 4, 'h', 'o', 's', 't', 0, 23}));
     // A dotted address still goes as a name at level 5.
-    EXPECT_EQ(*socksConnectRequest(ProxyLevel::Socks5, 1, 0, "", "1.2.3.4"),
+    EXPECT_EQ(*SocksConnectRequest(ProxyLevel::Socks5, 1, 0, "", "1.2.3.4"),
               (Bytes{5, 1, 0, 3, 7, '1', '.', '2', '.', '3', '.', '4', 0, 1}));
 }
 
@@ -63,14 +63,14 @@ TEST(SocksRequest, OverlongValuesAreRefusedNotCut) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.refusal);
-        EXPECT_EQ(socksRequestRefusal(c.level, c.user, c.password, c.host), c.refusal);
+        EXPECT_EQ(SocksRequestRefusal(c.level, c.user, c.password, c.host), c.refusal);
     }
-    EXPECT_FALSE(socksAuthRequest(tooLong, ""));
-    EXPECT_FALSE(socksAuthRequest("", tooLong));
-    EXPECT_EQ(socksAuthRequest(longest, longest)->size(), 3u + 255 + 255);
-    EXPECT_FALSE(socksConnectRequest(ProxyLevel::Socks5, 1, 0, "", tooLong));
-    EXPECT_FALSE(socksConnectRequest(ProxyLevel::Socks4, 1, 0, tooLong, ""));
-    EXPECT_EQ(socksConnectRequest(ProxyLevel::Socks5, 1, 0, "", longest)->size(), 7u + 255);
+    EXPECT_FALSE(SocksAuthRequest(tooLong, ""));
+    EXPECT_FALSE(SocksAuthRequest("", tooLong));
+    EXPECT_EQ(SocksAuthRequest(longest, longest)->size(), 3u + 255 + 255);
+    EXPECT_FALSE(SocksConnectRequest(ProxyLevel::Socks5, 1, 0, "", tooLong));
+    EXPECT_FALSE(SocksConnectRequest(ProxyLevel::Socks4, 1, 0, tooLong, ""));
+    EXPECT_EQ(SocksConnectRequest(ProxyLevel::Socks5, 1, 0, "", longest)->size(), 7u + 255);
 }
 
 // Plays the layer's part: reads the proxy's bytes in pieces of at most
@@ -82,11 +82,11 @@ struct Handshake {
     Bytes unread;  // what room() left in the library
 
     explicit Handshake(ProxyLevel level, std::uint8_t offered = 0) {
-        parser.start(level);
-        parser.setOfferedMethod(offered);
+        parser.Start(level);
+        parser.SetOfferedMethod(offered);
     }
     Handshake& at(Phase phase) {
-        parser.setPhase(phase);
+        parser.SetPhase(phase);
         return *this;
     }
     std::string feed(const Bytes& reply, std::size_t piece) {
@@ -94,13 +94,13 @@ struct Handshake {
         std::size_t pos = 0;
         do {
             const std::size_t n =
-                std::min({piece, reply.size() - pos, static_cast<std::size_t>(parser.room())});
-            std::copy_n(reply.begin() + static_cast<long>(pos), n, parser.tail());
+                std::min({piece, reply.size() - pos, static_cast<std::size_t>(parser.Room())});
+            std::copy_n(reply.begin() + static_cast<long>(pos), n, parser.Tail());
             pos += n;
-            if (!act(parser.received(static_cast<int>(n)))) {
+            if (!act(parser.Received(static_cast<int>(n)))) {
                 break;
             }
-        } while (pos < reply.size() && parser.room() > 0);
+        } while (pos < reply.size() && parser.Room() > 0);
         unread.assign(reply.begin() + static_cast<long>(pos), reply.end());
         return log;
     }
@@ -113,26 +113,25 @@ struct Handshake {
                 return true;
             case Action::SendAuthRequest:
                 log += "send auth";
-                parser.setPhase(Phase::AuthReply);
+                parser.SetPhase(Phase::AuthReply);
                 return false;
             case Action::SendConnectRequest:
                 log += "send connect";
-                parser.setPhase(Phase::ConnectReply);
+                parser.SetPhase(Phase::ConnectReply);
                 return false;
             case Action::Granted:
-                log += "granted " + parser.boundAddr() + ":" + parser.boundPort();
+                log += "granted " + parser.BoundAddr() + ":" + parser.BoundPort();
                 return false;
             case Action::Fail:
                 log += std::to_string(r.code) + " " + r.text;
-                parser.setPhase(Phase::Data);
+                parser.SetPhase(Phase::Data);
                 return false;
         }
         return false;
     }
     std::string leftover() {
-        std::string s(static_cast<std::size_t>(parser.leftoverCount()), '\0');
-        parser.takeLeftover(s.data(), static_cast<int>(s.size()));
-        return s;
+        return std::string(reinterpret_cast<const char*>(parser.Leftover()),
+                           static_cast<std::size_t>(parser.LeftoverCount()));
     }
 };
 
@@ -204,7 +203,7 @@ TEST(SocksReplyParser, Level4Replies) {
     Handshake h(L4);
     EXPECT_EQ(h.at(C).feed({0, 90, 0, 0, 0, 0, 0, 0, 'h', 'i'}, 1000), "granted :");
     EXPECT_EQ(h.unread, bytesOf("hi"));
-    EXPECT_EQ(h.parser.leftoverCount(), 0);
+    EXPECT_EQ(h.parser.LeftoverCount(), 0);
 }
 
 TEST(SocksReplyParser, Level5ConnectReplies) {
@@ -251,8 +250,7 @@ TEST(SocksReplyParser, Level5GrantWithDataBehindIt) {
         // ends inside the fourth read and two bytes of it are leftover.
         const std::string expected = piece == 1000 ? "hello" : "he";
         EXPECT_EQ(h.leftover(), expected);
-        EXPECT_EQ(h.parser.leftoverCount(), 0);
-        EXPECT_EQ(h.parser.room(), 0);
+        EXPECT_EQ(h.parser.Room(), 0);
     }
 }
 
@@ -279,13 +277,13 @@ TEST(SocksReplyParser, OverlongReplyFailsTheHandshake) {
 TEST(SocksReplyParser, StartForgetsTheLastHandshake) {
     Handshake h(ProxyLevel::Socks5);
     h.at(Phase::ConnectReply).feed({5, 0, 0, 1, 1, 2, 3, 4, 0, 1, 'x'}, 1000);
-    EXPECT_EQ(h.parser.leftoverCount(), 1);
-    h.parser.start(ProxyLevel::Socks4);
-    EXPECT_EQ(h.parser.leftoverCount(), 0);
-    EXPECT_EQ(h.parser.bufferedCount(), 0);
-    EXPECT_EQ(h.parser.phase(), Phase::MethodReply);
-    h.parser.reset();
-    EXPECT_EQ(h.parser.room(), 0);
+    EXPECT_EQ(h.parser.LeftoverCount(), 1);
+    h.parser.Start(ProxyLevel::Socks4);
+    EXPECT_EQ(h.parser.LeftoverCount(), 0);
+    EXPECT_EQ(h.parser.BufferedCount(), 0);
+    EXPECT_EQ(h.parser.CurrentPhase(), Phase::MethodReply);
+    h.parser.Reset();
+    EXPECT_EQ(h.parser.Room(), 0);
 }
 
 }  // namespace

@@ -62,8 +62,8 @@ struct ProbeSocket : TWSocket {
         ++writeEvents;
         TWSocket::HandleWriteEvent(e);
     }
-    using TCustomWSocket::QueueSendData;
     using TCustomWSocket::Queue;
+    using TCustomWSocket::QueueSendData;
 };
 
 void prepare(TWSocket& s, const std::string& port) {

@@ -248,6 +248,22 @@ TEST(TWSocketSocks, DataInTheGrantPacketComesRightAfterOnSessionConnected) {
     ASSERT_TRUE(pumpUntil([&] { return cl.received.size() >= 9; })) << cl.rec.joined();
     EXPECT_EQ(cl.road(), "socks:0 connected:0 data:rly bytes");
     EXPECT_EQ(cl.rcvdCounts.front(), 9);
+
+    // Read in small pieces, one per event, the data all comes although the
+    // proxy sends nothing more: none of it waits for further bytes.
+    ScriptedSocksPeer quiet(level5Script("127.0.0.1", grant), ScriptedSocksPeer::Then::Hold);
+    Client pieces;
+    pieces.s.SetComponentOptions(TWSocketOptions{wsoNoReceiveLoop});
+    pieces.s.OnDataAvailable = [&](TObject*, Word) {
+        char three[3];
+        const int n = pieces.s.Receive(three, 3);
+        if (n > 0) {
+            pieces.received.append(three, static_cast<std::size_t>(n));
+        }
+    };
+    pieces.through(quiet.portText(), "5", 7);
+    EXPECT_TRUE(pumpUntil([&] { return pieces.received == "early bytes"; }, 3000))
+        << pieces.received;
 }
 
 TEST(TWSocketSocks, RepliesSplitByteByByteAndAuthenticationStates) {
