@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BlockingPeer.h"
+#include "SendRuns.h"
 #include "net/TWSocket.h"
 
 using namespace vandrel::net;
@@ -26,8 +27,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1 << 20;
 constexpr std::size_t kTotal = 256 * kMiB;
-constexpr int kBlock = 1460;
-constexpr std::size_t kHighWater = 256 * 1024;
 constexpr int kRuns = 5;
 
 using Clock = std::chrono::steady_clock;
@@ -47,6 +46,14 @@ void prepare(TWSocket& s, std::uint16_t port) {
     s.SetProto("tcp");
     s.SetAddr("127.0.0.1");
     s.SetPort(std::to_string(port));
+}
+
+double twsocketSend() {
+    return vandrel::bench::twsocketSendMBps(kTotal, prepare);
+}
+
+double qtSend() {
+    return vandrel::bench::qtSendMBps(kTotal);
 }
 
 double twsocketRecv(int receiveSize) {
@@ -72,34 +79,6 @@ double twsocketRecv(int receiveSize) {
     return got == kTotal ? r : 0.0;
 }
 
-double twsocketSend() {
-    BlockingPeer sink(BlockingPeer::Role::Sink, kTotal);
-    TWSocket s;
-    QEventLoop loop;
-    std::vector<char> block(kBlock, 's');
-    std::size_t queued = 0;
-    Clock::time_point start;
-    auto pump = [&] {
-        while (queued < kTotal && static_cast<std::size_t>(s.BufferedByteCount()) < kHighWater) {
-            const int n = static_cast<int>(std::min<std::size_t>(kBlock, kTotal - queued));
-            s.Send(block.data(), n);
-            queued += static_cast<std::size_t>(n);
-        }
-        if (queued >= kTotal && s.AllSent()) {
-            loop.quit();
-        }
-    };
-    s.OnSessionConnected = [&](TObject*, Word) { start = Clock::now(); };
-    s.OnDataSent = [&](TObject*, Word) { pump(); };
-    prepare(s, sink.port());
-    s.Connect();
-    runUntil(loop);
-    const std::size_t moved = sink.join();
-    const double r = mbps(moved, start);
-    s.Close();
-    return moved == kTotal ? r : 0.0;
-}
-
 double qtRecv() {
     BlockingPeer source(BlockingPeer::Role::Source, kTotal);
     QTcpSocket sock;
@@ -123,34 +102,6 @@ double qtRecv() {
     const double r = mbps(got, start);
     source.join();
     return got == kTotal ? r : 0.0;
-}
-
-double qtSend() {
-    BlockingPeer sink(BlockingPeer::Role::Sink, kTotal);
-    QTcpSocket sock;
-    QEventLoop loop;
-    std::vector<char> block(kBlock, 'q');
-    std::size_t queued = 0;
-    Clock::time_point start;
-    auto pump = [&] {
-        while (queued < kTotal && static_cast<std::size_t>(sock.bytesToWrite()) < kHighWater) {
-            const qint64 n = static_cast<qint64>(std::min<std::size_t>(kBlock, kTotal - queued));
-            sock.write(block.data(), n);
-            queued += static_cast<std::size_t>(n);
-        }
-        if (queued >= kTotal && sock.bytesToWrite() == 0) {
-            loop.quit();
-        }
-    };
-    QObject::connect(&sock, &QTcpSocket::connected, [&] {
-        start = Clock::now();
-        pump();
-    });
-    QObject::connect(&sock, &QTcpSocket::bytesWritten, [&](qint64) { pump(); });
-    sock.connectToHost(QHostAddress::LocalHost, sink.port());
-    runUntil(loop);
-    const std::size_t moved = sink.join();
-    return moved == kTotal ? mbps(moved, start) : 0.0;
 }
 
 std::size_t heapInUse() {

@@ -14,13 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "BlockingPeer.h"
+#include "SendRuns.h"
 #include "net/TWSocket.h"
 #include "support/EchoServer.h"
 #include "support/SocksProxyProcess.h"
 
 using namespace vandrel::net;
-using vandrel::bench::BlockingPeer;
 using vandrel::test::EchoServer;
 using vandrel::test::SocksProxyProcess;
 
@@ -28,8 +27,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1 << 20;
 constexpr std::size_t kTotal = 256 * kMiB;
-constexpr int kBlock = 1460;
-constexpr std::size_t kHighWater = 256 * 1024;
 constexpr int kRuns = 3;
 constexpr int kHandshakes = 1000;
 
@@ -52,72 +49,15 @@ void throughProxy(TWSocket& s, std::uint16_t proxy, std::uint16_t target) {
     s.SetPort(std::to_string(target));
 }
 
-// MB/s from the grant until the sink has read everything.
 double twsocketSend(std::uint16_t proxy) {
-    BlockingPeer sink(BlockingPeer::Role::Sink, kTotal);
-    TWSocket s;
-    QEventLoop loop;
-    std::vector<char> block(kBlock, 't');
-    std::size_t queued = 0;
-    bool granted = false;
-    Clock::time_point start;
-    auto pump = [&] {
-        while (granted && queued < kTotal &&
-               static_cast<std::size_t>(s.BufferedByteCount()) < kHighWater) {
-            const int n = static_cast<int>(std::min<std::size_t>(kBlock, kTotal - queued));
-            s.Send(block.data(), n);
-            queued += static_cast<std::size_t>(n);
-        }
-        if (queued >= kTotal && s.AllSent()) {
-            loop.quit();
-        }
-    };
-    s.OnSessionConnected = [&](TObject*, Word e) {
-        granted = e == 0;
-        start = Clock::now();
-        granted ? pump() : loop.quit();
-    };
-    s.OnDataSent = [&](TObject*, Word) { pump(); };
-    throughProxy(s, proxy, sink.port());
-    s.Connect();
-    runUntil(loop);
-    // The last bytes may still be in the kernel: close only once the sink has them.
-    const std::size_t moved = granted ? sink.join() : 0;
-    const double secs = seconds(start);
-    s.Abort();
-    return moved == kTotal ? static_cast<double>(moved) / kMiB / secs : 0.0;
+    return vandrel::bench::twsocketSendMBps(
+        kTotal, [proxy](TWSocket& s, std::uint16_t sink) { throughProxy(s, proxy, sink); });
 }
 
 double qtSend(std::uint16_t proxy) {
-    BlockingPeer sink(BlockingPeer::Role::Sink, kTotal);
-    QTcpSocket sock;
-    sock.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", proxy));
-    QEventLoop loop;
-    std::vector<char> block(kBlock, 'q');
-    std::size_t queued = 0;
-    Clock::time_point start;
-    auto pump = [&] {
-        while (queued < kTotal && static_cast<std::size_t>(sock.bytesToWrite()) < kHighWater) {
-            const qint64 n = static_cast<qint64>(std::min<std::size_t>(kBlock, kTotal - queued));
-            sock.write(block.data(), n);
-            queued += static_cast<std::size_t>(n);
-        }
-        if (queued >= kTotal && sock.bytesToWrite() == 0) {
-            loop.quit();
-        }
-    };
-    QObject::connect(&sock, &QTcpSocket::connected, [&] {
-        start = Clock::now();
-        pump();
+    return vandrel::bench::qtSendMBps(kTotal, [proxy](QTcpSocket& q) {
+        q.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", proxy));
     });
-    QObject::connect(&sock, &QTcpSocket::bytesWritten, [&](qint64) { pump(); });
-    QObject::connect(&sock, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    sock.connectToHost(QHostAddress::LocalHost, sink.port());
-    runUntil(loop);
-    const std::size_t moved = sock.state() == QAbstractSocket::ConnectedState ? sink.join() : 0;
-    const double secs = seconds(start);
-    sock.abort();
-    return moved == kTotal ? static_cast<double>(moved) / kMiB / secs : 0.0;
 }
 
 // Microseconds from the connect call to the proxy's grant reaching the owner.

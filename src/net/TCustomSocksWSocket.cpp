@@ -34,27 +34,30 @@ std::string describe(const std::exception& e) {
 
 // ---------------------------------------------------------------- properties
 
-void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
-    if (State() != wsClosed) {
-        ReportError("Can't change socks server if not closed");
-        return;
+bool TCustomSocksWSocket::ClosedFor(const char* what) {
+    if (State() == wsClosed) {
+        return true;
     }
-    m_socksServer = TrimText(value);
-    m_socksServerAssigned = !m_socksServer.empty();
+    ReportError(std::string("Can't change socks ") + what + " if not closed");
+    return false;
+}
+
+void TCustomSocksWSocket::SetSocksServer(const std::string& value) {
+    if (ClosedFor("server")) {
+        m_socksServer = TrimText(value);
+        m_socksServerAssigned = !m_socksServer.empty();
+    }
 }
 
 void TCustomSocksWSocket::SetSocksPort(const std::string& value) {
-    if (State() != wsClosed) {
-        ReportError("Can't change socks port if not closed");
-        return;
+    if (ClosedFor("port")) {
+        m_socksPort = TrimText(value);
+        m_socksPortAssigned = !m_socksPort.empty();
     }
-    m_socksPort = TrimText(value);
-    m_socksPortAssigned = !m_socksPort.empty();
 }
 
 void TCustomSocksWSocket::SetSocksLevel(const std::string& value) {
-    if (State() != wsClosed) {
-        ReportError("Can't change socks level if not closed");
+    if (!ClosedFor("level")) {
         return;
     }
     if (value != "4" && value != "5" && value != "4A" && value != "4a") {
@@ -83,7 +86,7 @@ void TCustomSocksWSocket::ResetDefaults() {
     m_socks.Reset();
     m_socksServer.clear();
     m_socksPort.clear();
-    m_socksLevel = "5";
+    m_socksLevel = std::string("5");  // not a literal: GCC 12 at -O3 warns falsely (-Wrestrict)
     m_socksServerAssigned = false;
     m_socksPortAssigned = false;
 }

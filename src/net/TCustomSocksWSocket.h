@@ -76,6 +76,8 @@ protected:
     void TriggerSessionClosed(Word ErrCode) override;
 
 private:
+    // True while closed; otherwise refuses the change of the named setting.
+    bool ClosedFor(const char* what);
     ProxyLevel Level() const;
     void TriggerSocksAuthState(TSocksAuthState AuthState);
     void SendSocksAuthRequest();

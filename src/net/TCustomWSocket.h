@@ -15,6 +15,9 @@
 //                              Receive and the read-ahead (ReadAhead), the
 //                              receive loop, Flush
 //   TSocketWindow.cpp          the message target: notifications from the system
+// The layers above, each in its own file: TCustomSocksWSocket (SOCKS proxy
+// client, with SocksRequest and SocksReplyParser), TCustomLineWSocket (line
+// mode, with LineSplitter), TCustomSyncWSocket (waiting for a flag), TWSocket.
 //
 // Threading: a socket belongs to the thread that created it, which must run
 // a Qt event loop (a QThread, or a QEventLoop of its own). Its message target
