@@ -50,10 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (r.action == Action::SendConnectRequest) {
             parser.SetPhase(SocksReplyParser::Phase::ConnectReply);
         } else if (r.action == Action::Granted) {
-            const int n = parser.LeftoverCount();
-            check(n >= 0 && parser.Leftover() + n <= parser.Tail());
+            const int count = parser.LeftoverCount();
+            check(count >= 0 && parser.Leftover() + count <= parser.Tail());
             volatile std::uint8_t sum = 0;  // AddressSanitizer checks every leftover byte
-            for (int i = 0; i < n; ++i) {
+            for (int i = 0; i < count; ++i) {
                 sum = static_cast<std::uint8_t>(sum + parser.Leftover()[i]);
             }
             return 0;
