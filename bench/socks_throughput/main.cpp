@@ -27,7 +27,7 @@ namespace {
 
 constexpr std::size_t kMiB = 1 << 20;
 constexpr std::size_t kTotal = 256 * kMiB;
-constexpr int kRuns = 3;
+constexpr int kRuns = 5;
 constexpr int kHandshakes = 1000;
 
 using Clock = std::chrono::steady_clock;
