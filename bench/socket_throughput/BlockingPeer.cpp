@@ -89,6 +89,10 @@ std::size_t BlockingPeer::join() {
 }
 
 void BlockingPeer::run() {
+    struct Finish {
+        std::atomic<bool>& flag;
+        ~Finish() { flag = true; }
+    } finish{m_finished};
     pollfd p[2] = {{m_listenFd, POLLIN, 0}, {m_wakeFd[0], POLLIN, 0}};
     if (::poll(p, 2, 30000) <= 0 || !(p[0].revents & POLLIN)) {
         return;

@@ -2,6 +2,7 @@
 
 // Plain blocking loopback peers running in a thread of their own.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <thread>
@@ -22,6 +23,8 @@ public:
     void release();
     // Waits for the session; returns the bytes moved.
     std::size_t join();
+    // Set once the session has ended (or never came).
+    bool finished() const { return m_finished.load(); }
 
 private:
     void run();
@@ -32,6 +35,7 @@ private:
     int m_wakeFd[2] = {-1, -1};
     std::uint16_t m_port = 0;
     std::size_t m_moved = 0;
+    std::atomic<bool> m_finished{false};
     std::thread m_thread;
 };
 

@@ -21,8 +21,21 @@ void runUntil(QEventLoop& loop) {
     loop.exec();
 }
 
-// The sink's bytes per second since start, once it has read them all.
+// The sink's bytes per second since start, once it has read them all. The event loop
+// keeps running meanwhile: a proxy engine may still hold bytes that only it sends on.
 double sinkMBps(BlockingPeer& sink, std::size_t total, Clock::time_point start) {
+    QEventLoop wait;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (sink.finished()) {
+            wait.quit();
+        }
+    });
+    poll.start(1);
+    runUntil(wait);
+    if (!sink.finished()) {
+        return 0.0;  // the caller's close lets the sink end
+    }
     const std::size_t moved = sink.join();
     const double secs = std::chrono::duration<double>(Clock::now() - start).count();
     return moved == total ? static_cast<double>(moved) / (1 << 20) / secs : 0.0;
