@@ -30,26 +30,21 @@ void EmulTScreen::Clear() {
     PlaceCursor(1, 1);
 }
 
-void EmulTScreen::WriteStr(std::string_view text) {
-    if (!m_log) {
-        Interpret(text.data(), text.size());
-        return;
-    }
-    // One write for the whole block; only what reached the file is shown.
-    const std::size_t logged = m_logFile.Write(text.data(), text.size());
+// One write for the whole block, then the bytes that reached the log are interpreted.
+std::size_t EmulTScreen::LogAndInterpret(std::string_view text) {
+    const std::size_t logged = m_log ? m_logFile.Write(text.data(), text.size()) : text.size();
     Interpret(text.data(), logged);
-    if (logged < text.size()) {
+    return logged;
+}
+
+void EmulTScreen::WriteStr(std::string_view text) {
+    if (LogAndInterpret(text) < text.size()) {
         m_logFile.RaiseError();
     }
 }
 
 std::optional<EInOutError> EmulTScreen::WriteStrShowingAll(std::string_view text) {
-    if (!m_log) {
-        Interpret(text.data(), text.size());
-        return std::nullopt;
-    }
-    const std::size_t logged = m_logFile.Write(text.data(), text.size());
-    Interpret(text.data(), logged);
+    const std::size_t logged = LogAndInterpret(text);
     if (logged == text.size()) {
         return std::nullopt;
     }

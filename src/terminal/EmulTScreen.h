@@ -81,6 +81,8 @@ public:
     void SetLogName(std::string name) { m_logName = std::move(name); }
 
 private:
+    // Returns how many bytes reached the log (all of them while not logging).
+    std::size_t LogAndInterpret(std::string_view text);
     void Interpret(const char* data, std::size_t n);
     void Print(std::uint8_t b);
     void PrintRun(const std::uint8_t* chars, std::size_t n);
