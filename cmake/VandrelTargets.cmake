@@ -68,8 +68,18 @@ function(vandrel_add_test name)
     if(T_GUI)
         set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT QT_QPA_PLATFORM=offscreen)
     endif()
+    vandrel_sanitizer_environment(${name})
     if(T_PROPERTIES)
         set_tests_properties(${name} PROPERTIES ${T_PROPERTIES})
+    endif()
+endfunction()
+
+# Gives a test the sanitizer settings of the build: under ThreadSanitizer the suppressions of
+# tests/tsan.supp, and any report fails the test, also one that does not change its result.
+function(vandrel_sanitizer_environment test)
+    if(VANDREL_SANITIZE STREQUAL "thread")
+        set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+            "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp exitcode=66 halt_on_error=0 second_deadlock_stack=1")
     endif()
 endfunction()
 

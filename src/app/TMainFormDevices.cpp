@@ -12,6 +12,7 @@
 #include "discovery/TMemoryStream.h"
 #include "discovery/TUDPServer.h"
 #include "discovery/TUDPSocketHandle.h"
+#include "net/HandOver.h"
 
 namespace vandrel::app {
 
@@ -30,9 +31,8 @@ void Bind(Sender* sender, Signal signal, TMainForm* form, Handler handler) {
 void TMainForm::CreateDiscovery() {
     UDPServer = std::make_unique<discovery::TUDPServer>();
     // Datagrams reach UDPServerUDPRead on the GUI thread, one at a time, in arrival order.
-    UDPServer->SetSynchronizer([this](std::function<void()> call) {
-        QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
-    });
+    UDPServer->SetSynchronizer(
+        [this](std::function<void()> call) { net::InvokeQueued(this, std::move(call)); });
     UDPServer->OnUDPRead = [this](discovery::TUDPServer& Sender, discovery::TMemoryStream& AData,
                                   discovery::TUDPSocketHandle& ABinding) {
         UDPServerUDPRead(Sender, AData, ABinding);

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "net/HandOver.h"
 #include "net/NativeError.h"
 #include "net/SocketErrorCodes.h"
 #include "net/TCustomWSocket.h"
@@ -106,8 +107,7 @@ void onTargetThread(SocketMessageTarget* t, F f) {
     if (t->thread() == QThread::currentThread()) {
         f(t);
     } else {
-        QMetaObject::invokeMethod(
-            t, [t, f] { f(t); }, Qt::QueuedConnection);
+        InvokeQueued(t, [t, f] { f(t); });
     }
 }
 
@@ -282,22 +282,10 @@ void SocketMessageTarget::ConnectFailed(int error) {
     Post(FD_CONNECT, error);
 }
 
-namespace {
-
-// Taken around creating a message on another thread and around reading it on
-// the target's: the queue hand-over inside Qt is then matched by a lock that
-// thread checkers can see.
-std::mutex& crossThreadLock() {
-    static std::mutex* lock = new std::mutex;
-    return *lock;
-}
-
-}  // namespace
-
 bool SocketMessageTarget::event(QEvent* e) {
     TMessage msg;
     {
-        std::lock_guard guard(crossThreadLock());
+        std::lock_guard guard(HandOverLock());
         msg.Msg = static_cast<unsigned>(e->type());
         const bool ours = msg.Msg > static_cast<unsigned>(QEvent::User) &&
                           msg.Msg < static_cast<unsigned>(QEvent::MaxUser);
@@ -328,10 +316,10 @@ bool SocketMessageTarget::event(QEvent* e) {
 
 // Lets other threads post to a target that may be destroyed meanwhile.
 struct PostBox {
-    SocketMessageTarget* target = nullptr;  // guarded by crossThreadLock()
+    SocketMessageTarget* target = nullptr;  // guarded by HandOverLock()
 
     void Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
-        std::lock_guard guard(crossThreadLock());
+        std::lock_guard guard(HandOverLock());
         if (target) {
             QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam));
         }
@@ -347,7 +335,7 @@ TSocketWindow::TSocketWindow(Handler handler)
 
 TSocketWindow::~TSocketWindow() {
     {
-        std::lock_guard guard(crossThreadLock());
+        std::lock_guard guard(HandOverLock());
         m_postBox->target = nullptr;
     }
     m_target->Orphan();
