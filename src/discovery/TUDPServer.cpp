@@ -21,8 +21,10 @@ TUDPServer::TUDPServer() : m_self(std::make_shared<TUDPServer*>(this)) {
 }
 
 TUDPServer::~TUDPServer() {
-    m_self.reset();
+    // The listener reads m_self when it asks for a delivery, so it must have ended before
+    // m_self changes; deliveries already posted find it empty and do nothing.
     SetActive(false);
+    m_self.reset();
 }
 
 TUDPSocketHandle& TUDPServer::AddBinding() {

@@ -296,6 +296,38 @@ TEST(TUDPServer, DeactivationEndsQuicklyWhileRepliesPourInAndNothingIsDelivered)
     EXPECT_EQ(received.Count(), 0u);
 }
 
+// Destroyed while active, with its listener asking for a delivery for every batch (the
+// synchronizer runs each at once, so the queue keeps going idle): nothing of the endpoint may
+// change under the listener before it has ended (ThreadSanitizer runs check this).
+TEST(TUDPServer, DestroyedWhileItsListenerAsksForDeliveries) {
+    for (int round = 0; round < 3; ++round) {
+        std::atomic<int> delivered{0};
+        std::atomic<bool> flooding{true};
+        std::thread flood;
+        {
+            TUDPServer server;
+            server.OnUDPRead = [&](TUDPServer&, TMemoryStream&, TUDPSocketHandle&) { ++delivered; };
+            server.SetSynchronizer([](std::function<void()> call) { call(); });
+            server.SetActive(true);
+            const int port = server.Binding().Port();
+            flood = std::thread([&flooding, port] {
+                Sender sender;
+                const auto end = std::chrono::steady_clock::now() + 5s;
+                while (flooding && std::chrono::steady_clock::now() < end) {
+                    sender.SendTo(port, "r");
+                }
+            });
+            const auto end = std::chrono::steady_clock::now() + 3s;
+            while (delivered < 100 && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(1ms);
+            }
+            EXPECT_GE(delivered, 100);
+        }
+        flooding = false;
+        flood.join();
+    }
+}
+
 TEST(TUDPServer, DeactivationEndsQuicklyWhileTheListenerWaitsForTheGuiThread) {
     FakeEventLoop loop;  // never pumped
     TUDPServer server;
