@@ -45,8 +45,8 @@ std::string readBytes(int fd, std::size_t n) {
 
 // A line-mode socket whose data hook records "RcvdCount:bytes" per delivery.
 struct LineClient {
+    EventRecorder rec;  // declared first: it outlives the socket, whose close it records
     TWSocket s;
-    EventRecorder rec;
     Texts deliveries;
     int readSize = 0;  // 0: the whole RcvdCount
 

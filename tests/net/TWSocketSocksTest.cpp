@@ -27,8 +27,8 @@ namespace {
 // The socket with every hook recorded; received data is collected, and
 // "data:<bytes>" recorded for each OnDataAvailable that read something.
 struct Client {
+    EventRecorder rec;  // declared first: it outlives the socket, whose close it records
     TWSocket s;
-    EventRecorder rec;
     std::string received;
     std::vector<int> rcvdCounts;
 
