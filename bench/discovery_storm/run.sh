@@ -2,7 +2,8 @@
 # bench/discovery_storm/run.sh <release build dir>
 # 50 simulated devices in a lab, each answering a Search with 200 replies: 10,000 in all.
 # Each round is a Search of the program and the same request from a bare recvmmsg reader
-# (bare_rows: what reaches any reader through a receive buffer of the same size).
+# (bare_rows: what reaches any reader through the kernel's default receive buffer; the
+# endpoint gets the larger buffer it asks for, capped as on a stock desktop, STORM_RCVBUF).
 # Needs root (the lab's network namespaces). System socket-buffer limits are left alone.
 set -euo pipefail
 build=${1:?"usage: run.sh <release build dir>"}

@@ -11,8 +11,9 @@
 namespace vandrel::discovery {
 
 namespace {
-// A burst of replies must fit while the GUI thread is busy; the system caps this at its
-// own limit.
+// Replies of a few hundred devices must fit while the listener waits for a core. The system
+// caps the request at net.core.rmem_max, on a stock desktop twice its default buffer; that cap
+// is kept: SO_RCVBUFFORCE would pass it, but only for root, which a desktop program is not.
 constexpr int kReceiveBufferRequest = 4 << 20;
 }  // namespace
 

@@ -219,6 +219,71 @@ TEST(TUDPServer, DeliversUpToBufferSizeAndDropsLongerDatagrams) {
     EXPECT_EQ(received.peers[2], "127.0.0.1:" + std::to_string(BoundPort(sender.Fd())));
 }
 
+namespace {
+
+// How many of `offered` datagrams a loopback socket with the system's default receive buffer
+// keeps while nobody reads it.
+std::size_t DefaultBufferKeeps(const Sender& sender, int offered, const std::string& bytes) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    for (int i = 0; i < offered; ++i) {
+        sender.SendTo(BoundPort(fd), bytes);
+    }
+    std::size_t kept = 0;
+    char buffer[256];
+    while (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) >= 0) {
+        ++kept;
+    }
+    ::close(fd);
+    return kept;
+}
+
+}  // namespace
+
+// A burst that comes while the listener is held (here inside the read hook; on a busy machine
+// while it waits for a core) must wait in the endpoint's receive buffer: half as much again as
+// the system's default buffer keeps arrives complete.
+TEST(TUDPServer, BurstBeyondTheDefaultReceiveBufferWaitsUntilTheListenerDrainsIt) {
+    std::mutex lock;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<std::size_t> delivered{0};
+    TUDPServer server;  // no synchronizer: the hook runs on the listener thread
+    server.OnUDPRead = [&](TUDPServer&, TMemoryStream&, TUDPSocketHandle&) {
+        if (delivered++ == 0) {
+            std::unique_lock guard(lock);
+            released.wait_for(guard, 10s, [&] { return release; });
+        }
+    };
+    server.SetActive(true);
+    const int port = server.Binding().Port();
+    Sender sender;
+    const std::string reply(64, 'r');
+    const std::size_t burst = DefaultBufferKeeps(sender, 4000, reply) * 3 / 2;
+    ASSERT_GT(burst, 100u);
+    sender.SendTo(port, "hold");
+    auto end = std::chrono::steady_clock::now() + 3s;
+    while (delivered == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(1ms);
+    }
+    for (std::size_t i = 0; i < burst; ++i) {
+        sender.SendTo(port, reply);
+    }
+    {
+        std::lock_guard guard(lock);
+        release = true;
+    }
+    released.notify_all();
+    end = std::chrono::steady_clock::now() + 5s;
+    while (delivered < burst + 1 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(delivered, burst + 1);
+}
+
 TEST(TUDPServer, KeepsArrivalOrderAndDeliversNothingWhileTheHookIsBusy) {
     FakeEventLoop loop;
     TUDPServer server;
