@@ -16,7 +16,7 @@
 
 #include "SendRuns.h"
 #include "net/TWSocket.h"
-#include "support/EchoServer.h"
+#include "support/LoopbackServer.h"
 #include "support/SocksProxyProcess.h"
 
 using namespace vandrel::net;

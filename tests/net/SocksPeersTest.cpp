@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "support/EchoServer.h"
-#include "support/ScriptedSocksPeer.h"
+#include "support/LoopbackServer.h"
+#include "support/ScriptedPeer.h"
 #include "support/SocksProxyProcess.h"
 #include "support/TestSockets.h"
 
@@ -54,7 +54,7 @@ TEST(SocksPeers, RealProxiesRelayToTheEchoServer) {
 }
 
 TEST(SocksPeers, ScriptedPeerPlaysStepsAndEchoes) {
-    ScriptedSocksPeer peer({{3, {5, 0}}, {2, {'o', 'k'}, true}});
+    ScriptedPeer peer({{3, {5, 0}}, {2, {'o', 'k'}, true}}, ScriptedPeer::Then::Echo);
     TcpClient c;
     ASSERT_EQ(c.connectTo("127.0.0.1", peer.port(), milliseconds(2000)), 0);
     c.send(std::string("\x05\x01\x00", 3));
@@ -64,7 +64,7 @@ TEST(SocksPeers, ScriptedPeerPlaysStepsAndEchoes) {
     c.send("echo");
     ASSERT_TRUE(c.readUntil("echo", milliseconds(2000)));
     EXPECT_EQ(peer.stepsDone(), 2);
-    EXPECT_EQ(peer.requests(), (std::vector<ScriptedSocksPeer::Bytes>{{5, 1, 0}, {'g', 'o'}}));
+    EXPECT_EQ(peer.requests(), (std::vector<ScriptedPeer::Bytes>{{5, 1, 0}, {'g', 'o'}}));
 }
 
 }  // namespace

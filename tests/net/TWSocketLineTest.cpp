@@ -1,6 +1,5 @@
 // Line mode and waiting on TWSocket against peers on 127.0.0.1.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,19 +8,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "net/TWSocket.h"
 #include "support/EventPump.h"
 #include "support/EventRecorder.h"
-#include "support/LoopbackListener.h"
 #include "support/LoopbackServer.h"
-#include "support/RaisedText.h"
-#include "support/ScriptedSocksPeer.h"
+#include "support/ScriptedPeer.h"
 
 using namespace vandrel::net;
 using namespace vandrel::test;
@@ -29,98 +24,48 @@ using Texts = std::vector<std::string>;
 
 namespace {
 
-// Reads exactly n bytes (or what comes within the socket's timeout).
-std::string readBytes(int fd, std::size_t n) {
-    std::string out;
-    char buf[4096];
-    while (out.size() < n) {
-        const ssize_t got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-        if (got <= 0) {
-            break;
-        }
-        out.append(buf, static_cast<std::size_t>(got));
-    }
-    return out;
-}
-
 // A line-mode socket whose data hook records "RcvdCount:bytes" per delivery.
-struct LineClient {
-    EventRecorder rec;  // declared first: it outlives the socket, whose close it records
-    TWSocket s;
+struct LineClient : RecordedSocket {
     Texts deliveries;
     int readSize = 0;  // 0: the whole RcvdCount
 
     LineClient() {
-        rec.attach(s);
         s.OnDataSent = nullptr;
+        s.SetLineMode(true);
         s.OnDataAvailable = [this](TObject*, Word) {
             const int pending = s.RcvdCount();
-            std::string got(
-                static_cast<std::size_t>(readSize > 0 ? readSize : std::max(pending, 255)), '\0');
-            const int n = s.Receive(got.data(), static_cast<int>(got.size()));
-            if (n > 0) {
-                deliveries.push_back(std::to_string(pending) + ":" +
-                                     got.substr(0, static_cast<std::size_t>(n)));
+            std::string got(readSize > 0 ? readSize : std::max(pending, 255), '\0');
+            got.resize(std::max(s.Receive(got.data(), static_cast<int>(got.size())), 0));
+            if (!got.empty()) {
+                deliveries.push_back(std::to_string(pending) + ":" + got);
                 rec.events.push_back("data");
             }
         };
     }
     void connectTo(const std::string& port) {
-        s.SetProto("tcp");
-        s.SetAddr("127.0.0.1");
-        s.SetPort(port);
+        prepareLoopback(s, port);
         s.Connect();
     }
 };
 
-struct LineCase {
-    const char* name;
-    std::function<void(TWSocket&)> setUp;
-    Texts chunks;  // sent with a pause between them, then the peer closes
-    Texts deliveries;
-    std::string echo;
-};
-
 TEST(TWSocketLine, DeliveriesEchoAndLastLine) {
-    const std::vector<LineCase> cases = {
-        {"two lines in one packet",
-         [](TWSocket&) {},
-         {"ab\r\ncd\r\n"},
-         {"4:ab\r\n", "4:cd\r\n"},
-         ""},
-        {"line end split, last line at close",
-         [](TWSocket&) {},
-         {"ab\r", "\ncd"},
-         {"4:ab\r\n", "2:cd"},
-         ""},
-        {"edited and echoed",
-         [](TWSocket& s) {
-             s.SetLineEdit(true);
-             s.SetLineEcho(true);
-         },
-         {"abc\bd\r\n"},
-         {"5:abd\r\n"},
-         "abc\b \bd\r\n"},
-        {"echo without edit",
-         [](TWSocket& s) { s.SetLineEcho(true); },
-         {"a\tb\n", "\r\n"},
-         {"6:a\tb\n\r\n"},
-         "a\tb\n\r\n"},
-        {"tab stops",
-         [](TWSocket& s) { s.SetLineEdit(true); },
-         {"a\tb\r\n"},
-         {"11:a       b\r\n"},
-         ""},
-        {"other line end",
-         [](TWSocket& s) { s.SetLineEnd("END"); },
-         {"xEN", "Dy"},
-         {"4:xEND", "1:y"},
-         ""},
-        {"line mode off",
-         [](TWSocket& s) { s.SetLineMode(false); },
-         {"ab\r\ncd"},
-         {"6:ab\r\ncd"},
-         ""},
+    struct Case {
+        const char* name;
+        Texts chunks;  // sent with a pause between them, then the peer closes
+        Texts deliveries;
+        std::string echoed = "";
+        bool edit = false, echo = false;
+        std::string lineEnd = "\r\n";
+        bool lineMode = true;
+    };
+    const std::vector<Case> cases = {
+        {"two lines in one packet", {"ab\r\ncd\r\n"}, {"4:ab\r\n", "4:cd\r\n"}},
+        {"line end split, last line at close", {"ab\r", "\ncd"}, {"4:ab\r\n", "2:cd"}},
+        {"edited and echoed", {"abc\bd\r\n"}, {"5:abd\r\n"}, "abc\b \bd\r\n", true, true},
+        {"echo without edit", {"a\tb\n", "\r\n"}, {"6:a\tb\n\r\n"}, "a\tb\n\r\n", false, true},
+        {"tab stops", {"a\tb\r\n"}, {"11:a       b\r\n"}, "", true},
+        {"other line end", {"xEN", "Dy"}, {"4:xEND", "1:y"}, "", false, false, "END"},
+        {"line mode off", {"ab\r\ncd"}, {"6:ab\r\ncd"}, "", false, false, "\r\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -131,16 +76,18 @@ TEST(TWSocketLine, DeliveriesEchoAndLastLine) {
                 writeAll(fd, chunk.data(), chunk.size());
                 std::this_thread::sleep_for(std::chrono::milliseconds(40));
             }
-            echoed = readBytes(fd, c.echo.size());
+            echoed = readBytes(fd, c.echoed.size());
         });
         LineClient cl;
-        cl.s.SetLineMode(true);
-        c.setUp(cl.s);
+        cl.s.SetLineMode(c.lineMode);
+        cl.s.SetLineEnd(c.lineEnd);
+        cl.s.SetLineEdit(c.edit);
+        cl.s.SetLineEcho(c.echo);
         cl.connectTo(server.portText());
         ASSERT_TRUE(pumpUntil([&] { return cl.rec.has("closed:0"); })) << cl.rec.joined();
         server.join();
         EXPECT_EQ(cl.deliveries, c.deliveries);
-        EXPECT_EQ(echoed, c.echo);
+        EXPECT_EQ(echoed, c.echoed);
         // Every delivery, the last line too, comes before OnSessionClosed.
         const auto closed = std::find(cl.rec.events.begin(), cl.rec.events.end(), "closed:0");
         EXPECT_EQ(std::count(closed, cl.rec.events.end(), "data"), 0) << cl.rec.joined();
@@ -163,7 +110,6 @@ TEST(TWSocketLine, PiecewiseReadsLimitAndSendLine) {
         limits.push_back(length);
         EXPECT_TRUE(clear);
     };
-    cl.s.SetLineMode(true);
     cl.s.SetLineLimit(4);
     cl.connectTo(server.portText());
     ASSERT_TRUE(pumpUntil([&] { return cl.deliveries.size() == 2; })) << cl.rec.joined();
@@ -182,7 +128,6 @@ TEST(TWSocketLine, SwitchingLineModeOffRedispatchesBufferedBytes) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     });
     LineClient cl;
-    cl.s.SetLineMode(true);
     cl.s.SetLineEnd("#");
     cl.connectTo(server.portText());
     ASSERT_TRUE(pumpUntil([&] { return cl.rec.has("sent:0") || cl.s.State() == wsConnected; }));
@@ -192,16 +137,13 @@ TEST(TWSocketLine, SwitchingLineModeOffRedispatchesBufferedBytes) {
     EXPECT_TRUE(cl.deliveries.empty());  // nothing from inside the setter
     ASSERT_TRUE(pumpUntil([&] { return !cl.deliveries.empty(); }));
     EXPECT_EQ(cl.deliveries, (Texts{"0:ab\r\ncd"}));  // RcvdCount is the system's count
-    cl.s.Close();
-    server.join();
 }
 
 TEST(TWSocketLine, LinesBehindASocksGrant) {
-    ScriptedSocksPeer peer(
+    ScriptedPeer peer(
         {{3, {5, 0}}, {7 + 9, {5, 0, 0, 1, 127, 0, 0, 1, 0, 1, 'h', 'i', '\r', '\n', 'y', 'o'}}},
-        ScriptedSocksPeer::Then::Echo);
+        ScriptedPeer::Then::Echo);
     LineClient cl;
-    cl.s.SetLineMode(true);
     cl.s.SetSocksServer("127.0.0.1");
     cl.s.SetSocksPort(peer.portText());
     cl.connectTo("25");
@@ -259,8 +201,7 @@ TEST(TWSocketLine, RandomLinesArriveUnchanged) {
         }
     };
     s.OnSessionClosed = [&](TObject*, Word) { closed = true; };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(server.portText());
+    prepareLoopback(s, server.portText());
     s.Connect();
     ASSERT_TRUE(pumpUntil([&] { return closed; }, 60000));
     server.join();
@@ -274,8 +215,7 @@ TEST(TWSocketSync, RunAndWaitAndTimeout) {
     TWSocket s;
     bool connected = false;
     s.OnSessionConnected = [&](TObject*, Word) { connected = true; };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(server.portText());
+    prepareLoopback(s, server.portText());
     EXPECT_EQ(s.RunAndWait([&] { s.Connect(); }, connected), 0);
     EXPECT_EQ(s.State(), wsConnected);
 
@@ -286,7 +226,6 @@ TEST(TWSocketSync, RunAndWaitAndTimeout) {
     EXPECT_EQ(s.WaitForFlag(never), kWaitForFlagFailed);
     EXPECT_GE(t.elapsed(), 50);
     EXPECT_LT(t.elapsed(), 2000);
-    s.Close();
 }
 
 // A request to quit the thread's event loop ends the wait: the application's

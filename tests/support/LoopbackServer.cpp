@@ -5,30 +5,25 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+
 #include "support/LoopbackListener.h"
 
 namespace vandrel::test {
 
 LoopbackServer::LoopbackServer() {
-    m_listenFd = listenLoopback(m_port);
+    m_listenFd = listenLoopback(m_port, 16);
 }
 
 LoopbackServer::~LoopbackServer() {
-    join();
+    stop();
     ::close(m_listenFd);
 }
 
-void LoopbackServer::serve(std::function<void(int fd)> session) {
-    m_thread = std::thread([this, session = std::move(session)] {
-        pollfd p{m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) == 1) {
-            const int fd = ::accept(m_listenFd, nullptr, nullptr);
-            if (fd >= 0) {
-                setTimeouts(fd, 20);
-                session(fd);
-                ::close(fd);
-            }
-        }
+void LoopbackServer::serve(Session session, Connections which) {
+    m_acceptor = std::thread([this, session = std::move(session), which] {
+        accept(session, which);
         m_done = true;
     });
 }
@@ -41,8 +36,104 @@ void LoopbackServer::serveSink() {
 }
 
 void LoopbackServer::join() {
-    if (m_thread.joinable()) {
-        m_thread.join();
+    if (m_acceptor.joinable()) {
+        m_acceptor.join();
+    }
+}
+
+void LoopbackServer::stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        for (const int fd : m_open) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+    }
+    join();
+}
+
+void LoopbackServer::accept(const Session& session, Connections which) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!m_stop) {
+        if (which == Connections::One && std::chrono::steady_clock::now() > deadline) {
+            break;
+        }
+        pollfd p{m_listenFd, POLLIN, 0};
+        const int fd =
+            ::poll(&p, 1, 50) == 1 ? ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+        if (fd < 0) {
+            continue;
+        }
+        ++m_accepted;
+        if (which != Connections::EachAtOnce) {
+            run(session, fd);
+            if (which == Connections::One) {
+                break;
+            }
+            continue;
+        }
+        m_running.remove_if([](Running& r) {
+            const bool ended = r.ended;
+            if (ended) {
+                r.thread.join();
+            }
+            return ended;
+        });
+        Running& r = m_running.emplace_back();
+        r.thread = std::thread([this, &session, fd, &r] {
+            run(session, fd);
+            r.ended = true;
+        });
+    }
+    for (Running& r : m_running) {  // before the session they share goes
+        r.thread.join();
+    }
+}
+
+void LoopbackServer::run(const Session& session, int fd) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_open.insert(fd);
+        if (m_stop) {
+            ::shutdown(fd, SHUT_RDWR);
+        }
+    }
+    setTimeouts(fd, 20);
+    session(fd);
+    {
+        std::lock_guard lock(m_mutex);
+        m_open.erase(fd);
+    }
+    ::close(fd);
+}
+
+EchoServer::EchoServer() {
+    serve(echoBack, Connections::EachAtOnce);
+}
+
+void echoBack(int fd) {
+    std::string pending;  // received, not yet echoed
+    char buf[65536];
+    for (;;) {
+        pollfd p{fd, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
+        if (::poll(&p, 1, 200) < 0 && errno != EINTR) {
+            return;
+        }
+        if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                return;
+            }
+            pending.append(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        }
+        if (!pending.empty()) {
+            const ssize_t n =
+                ::send(fd, pending.data(), pending.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            }
+            pending.erase(0, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        }
     }
 }
 
@@ -68,14 +159,21 @@ bool writeAll(int fd, const void* data, std::size_t len) {
 std::uint64_t readToEnd(int fd, std::uint64_t& sum) {
     std::uint64_t total = 0;
     char buf[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) {
-            return total;
-        }
+    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
         sum = fold(sum, buf, static_cast<std::size_t>(n));
         total += static_cast<std::uint64_t>(n);
     }
+    return total;
+}
+
+std::string readBytes(int fd, std::size_t n) {
+    std::string out;
+    char buf[4096];
+    for (ssize_t got = 1; out.size() < n && got > 0;) {
+        got = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+        out.append(buf, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    }
+    return out;
 }
 
 void resetClose(int fd) {
@@ -89,6 +187,14 @@ std::uint64_t fold(std::uint64_t sum, const void* data, std::size_t len) {
         sum = (sum ^ p[i]) * 1099511628211ull;
     }
     return sum;
+}
+
+std::string patternText(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        s[i] = static_cast<char>(patternByte(i));
+    }
+    return s;
 }
 
 }  // namespace vandrel::test

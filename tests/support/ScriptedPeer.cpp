@@ -1,63 +1,45 @@
 #include "support/ScriptedPeer.h"
 
-#include "support/LoopbackListener.h"
-
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <stdexcept>
+#include <chrono>
+#include <thread>
 
 namespace vandrel::test {
 
-ScriptedPeer::ScriptedPeer() {
-    m_listenFd = listenLoopback(m_port);
-    if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error("pipe");
-    }
-    m_thread = std::thread([this] { run(); });
+namespace {
+
+constexpr int kPollMs = 5;
+constexpr auto kStepTimeout = std::chrono::seconds(10);
+constexpr auto kBytePause = std::chrono::milliseconds(5);
+
+}  // namespace
+
+ScriptedPeer::ScriptedPeer(std::vector<Step> script, Then then)
+    : m_script(std::move(script)), m_then(then) {
+    serve([this](int fd) { session(fd); }, Connections::EachInTurn);
 }
 
 ScriptedPeer::~ScriptedPeer() {
-    m_stop = true;
-    const char c = 0;
-    [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
-    m_thread.join();
-    dropClient();
-    ::close(m_listenFd);
-    ::close(m_wake[0]);
-    ::close(m_wake[1]);
+    stop();
 }
 
 void ScriptedPeer::send(const Bytes& bytes) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_outgoing.push_back(bytes);
-    }
-    const char c = 0;
-    [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
+    std::lock_guard lock(m_mutex);
+    m_outgoing.push_back(bytes);
 }
 
 void ScriptedPeer::closeClient() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_closeRequested = true;
-    }
-    const char c = 0;
-    [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
+    std::lock_guard lock(m_mutex);
+    m_closeRequested = true;
 }
 
 void ScriptedPeer::resetClient() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_resetRequested = true;
-    }
-    const char c = 0;
-    [[maybe_unused]] auto n = ::write(m_wake[1], &c, 1);
+    std::lock_guard lock(m_mutex);
+    m_resetRequested = true;
 }
 
 ScriptedPeer::Bytes ScriptedPeer::received() const {
@@ -70,75 +52,100 @@ void ScriptedPeer::clearReceived() {
     m_received.clear();
 }
 
-void ScriptedPeer::dropClient() {
-    if (m_clientFd >= 0) {
-        ::close(m_clientFd);
-        m_clientFd = -1;
+std::vector<ScriptedPeer::Bytes> ScriptedPeer::requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+void ScriptedPeer::session(int fd) {
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    m_clientGone = false;
+    for (const Step& step : m_script) {
+        if (!play(fd, step)) {
+            return;
+        }
+        ++m_stepsDone;
+    }
+    if (m_then == Then::Echo) {
+        echoBack(fd);
+    } else if (m_then == Then::Hold) {
+        hold(fd);
     }
 }
 
-void ScriptedPeer::flushOutgoing() {
+// Waits for the step's request (polling, so that stopping ends the wait), then answers.
+bool ScriptedPeer::play(int fd, const Step& step) {
+    Bytes request;
+    const auto deadline = std::chrono::steady_clock::now() + kStepTimeout;
+    while (request.size() < step.expect && !stopping() &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kPollMs) <= 0) {
+            continue;
+        }
+        std::uint8_t buf[512];
+        const ssize_t got = ::recv(fd, buf, std::min(sizeof buf, step.expect - request.size()), 0);
+        if (got <= 0) {
+            break;
+        }
+        request.insert(request.end(), buf, buf + got);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(request);
+    }
+    if (request.size() < step.expect) {
+        return false;
+    }
+    if (!step.byteByByte) {
+        return writeAll(fd, step.reply.data(), step.reply.size());
+    }
+    for (const std::uint8_t b : step.reply) {
+        if (!writeAll(fd, &b, 1)) {
+            return false;
+        }
+        std::this_thread::sleep_for(kBytePause);
+    }
+    return true;
+}
+
+void ScriptedPeer::hold(int fd) {
+    while (!stopping() && flush(fd)) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kPollMs) <= 0) {
+            continue;
+        }
+        std::uint8_t buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            m_clientGone = true;
+            return;
+        }
+        std::lock_guard lock(m_mutex);
+        m_received.insert(m_received.end(), buf, buf + n);
+    }
+}
+
+// Sends what is queued; false once the test asked to close or reset the connection.
+bool ScriptedPeer::flush(int fd) {
     std::unique_lock lock(m_mutex);
-    if (m_clientFd >= 0 && m_resetRequested) {
+    if (m_resetRequested) {
         m_resetRequested = false;
         m_outgoing.clear();
-        const linger hard{1, 0};
-        ::setsockopt(m_clientFd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        lock.unlock();
-        dropClient();
-        return;
+        resetClose(fd);
+        return false;
     }
-    while (m_clientFd >= 0 && !m_outgoing.empty()) {
+    while (!m_outgoing.empty()) {
         const Bytes chunk = std::move(m_outgoing.front());
         m_outgoing.pop_front();
         lock.unlock();
-        std::size_t done = 0;
-        while (done < chunk.size()) {
-            const ssize_t n =
-                ::send(m_clientFd, chunk.data() + done, chunk.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
+        writeAll(fd, chunk.data(), chunk.size());
         lock.lock();
     }
-    if (m_clientFd >= 0 && m_outgoing.empty() && m_closeRequested) {
-        m_closeRequested = false;
-        lock.unlock();
-        dropClient();
-    }
-}
-
-void ScriptedPeer::run() {
-    while (!m_stop) {
-        pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {-1, POLLIN, 0}};
-        fds[1].fd = m_clientFd >= 0 ? m_clientFd : m_listenFd;
-        ::poll(fds, 2, 50);
-        char drain[64];
-        while (::read(m_wake[0], drain, sizeof drain) > 0) {
-        }
-        if (m_clientFd < 0 && (fds[1].revents & POLLIN)) {
-            m_clientFd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (m_clientFd >= 0) {
-                const int one = 1;
-                ::setsockopt(m_clientFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                m_clientGone = false;
-                ++m_accepted;
-            }
-        } else if (m_clientFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            std::uint8_t buf[4096];
-            const ssize_t n = ::recv(m_clientFd, buf, sizeof buf, 0);
-            if (n > 0) {
-                std::lock_guard lock(m_mutex);
-                m_received.insert(m_received.end(), buf, buf + n);
-            } else {
-                m_clientGone = true;
-                dropClient();
-            }
-        }
-        flushOutgoing();
-    }
+    const bool close = m_closeRequested;
+    m_closeRequested = false;
+    return !close;
 }
 
 }  // namespace vandrel::test

@@ -5,61 +5,63 @@
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/LoopbackServer.h"
 
 namespace vandrel::test {
 
-// A telnet server stand-in on 127.0.0.1 (port chosen by the system) that runs on its own
-// thread with plain blocking-free POSIX calls: it accepts one client at a time, sends what the
-// test queues, and records every byte the client sends. Used to check what the client puts
-// on the wire without trusting any code of the client.
-class ScriptedPeer {
+// A server stand-in (a telnet server, a SOCKS proxy) on the loopback server, serving one
+// client at a time, for checking what a client puts on the wire without trusting any of its
+// code. Each client first gets the script: for each step the peer waits until the client has
+// sent the step's number of bytes, records them, and answers with the step's reply (in one
+// send, or one byte per send with a pause between). Then the peer holds the connection
+// (sending what the test queues and recording what the client sends), echoes, or closes.
+class ScriptedPeer : public LoopbackServer {
 public:
     using Bytes = std::vector<std::uint8_t>;
+    struct Step {
+        std::size_t expect = 0;  // request bytes to wait for (0: answer at once)
+        Bytes reply;
+        bool byteByByte = false;
+    };
+    enum class Then { Hold, Echo, Close };
 
-    ScriptedPeer();
-    ~ScriptedPeer();
-    ScriptedPeer(const ScriptedPeer&) = delete;
-    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+    explicit ScriptedPeer(std::vector<Step> script = {}, Then then = Then::Hold);
+    ~ScriptedPeer() override;
 
-    std::uint16_t port() const { return m_port; }
-    std::string portText() const { return std::to_string(m_port); }
-
-    // Bytes sent as soon as a client is connected (at once when one already is); each call
-    // is written with its own send, so calls separated by a pause usually arrive as
-    // separate reads.
+    // Bytes sent as soon as a client is held (at once when one is); each call is written with
+    // its own send, so calls separated by a pause usually arrive as separate reads.
     void send(const Bytes& bytes);
     void send(const std::string& text) { send(Bytes(text.begin(), text.end())); }
-    // Closes the current client's connection after everything queued has been sent.
+    // Closes the held client's connection after everything queued has been sent.
     void closeClient();
-    // Aborts the current client's connection with a reset (nothing queued is sent).
+    // Aborts the held client's connection with a reset (nothing queued is sent).
     void resetClient();
 
     Bytes received() const;
     void clearReceived();
-    int acceptedCount() const { return m_accepted.load(); }
+    // What the client sent for each step so far, and the steps fully played.
+    std::vector<Bytes> requests() const;
+    int stepsDone() const { return m_stepsDone.load(); }
     bool clientClosedByPeer() const { return m_clientGone.load(); }
 
 private:
-    void run();
-    void flushOutgoing();
-    void dropClient();
+    void session(int fd);
+    bool play(int fd, const Step& step);
+    void hold(int fd);
+    bool flush(int fd);
 
-    int m_listenFd = -1;
-    int m_clientFd = -1;
-    int m_wake[2] = {-1, -1};
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_accepted{0};
+    const std::vector<Step> m_script;
+    const Then m_then;
+    std::atomic<int> m_stepsDone{0};
     std::atomic<bool> m_clientGone{false};
-
     mutable std::mutex m_mutex;
     std::deque<Bytes> m_outgoing;
     bool m_closeRequested = false;
     bool m_resetRequested = false;
     Bytes m_received;
-    std::thread m_thread;
+    std::vector<Bytes> m_requests;
 };
 
 }  // namespace vandrel::test

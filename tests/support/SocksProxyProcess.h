@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,9 +26,9 @@ public:
                                         const std::string& password = {});
     static SocksProxyProcess danted();
 
-    SocksProxyProcess(SocksProxyProcess&& other) noexcept;
-    SocksProxyProcess& operator=(SocksProxyProcess&&) = delete;
     ~SocksProxyProcess();
+    SocksProxyProcess(const SocksProxyProcess&) = delete;
+    SocksProxyProcess& operator=(const SocksProxyProcess&) = delete;
 
     bool ready() const { return m_pid > 0 && m_error.empty(); }
     const std::string& error() const { return m_error; }
@@ -37,11 +38,11 @@ public:
     void stop();
 
 private:
-    SocksProxyProcess() = default;
-    // Starts the program made by argvFor(port), retrying on another port
-    // when the one picked was taken meanwhile.
-    template <typename ArgvFor>
-    void start(const ArgvFor& argvFor);
+    // The command line for a port; empty when the proxy cannot be prepared.
+    using ArgvFor = std::function<std::vector<std::string>(std::uint16_t port)>;
+    // Starts the program made by argvFor(port), retrying on another port when the one picked
+    // was taken meanwhile. dir (danted's configuration and log) is removed at the end.
+    SocksProxyProcess(std::string dir, const ArgvFor& argvFor);
     bool waitUntilListening();
 
     int m_pid = -1;
@@ -51,7 +52,7 @@ private:
     std::thread m_drain;
     std::uint16_t m_port = 0;
     std::string m_error;
-    std::string m_dir;  // danted's configuration and log
+    std::string m_dir;
 };
 
 }  // namespace vandrel::test
