@@ -11,16 +11,21 @@
 
 namespace vandrel::test {
 
+// One row of the view (from 1), blanks at the end cut.
+inline std::string rowText(const terminal::TCustomEmulT& view, int row) {
+    std::string line;
+    for (int col = 1; col <= view.Columns(); ++col) {
+        const std::uint8_t c = view.Buffer().GetCell(col, row).Character;
+        line += c == 0 ? ' ' : static_cast<char>(c);
+    }
+    return line.substr(0, line.find_last_not_of(' ') + 1);
+}
+
 // Every row of the view, blanks at the end cut, each followed by "\n".
 inline std::string screenText(const terminal::TCustomEmulT& view) {
     std::string text;
     for (int row = 1; row <= view.Rows(); ++row) {
-        std::string line;
-        for (int col = 1; col <= view.Columns(); ++col) {
-            const std::uint8_t c = view.Buffer().GetCell(col, row).Character;
-            line += c == 0 ? ' ' : static_cast<char>(c);
-        }
-        text += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+        text += rowText(view, row) + "\n";
     }
     return text;
 }

@@ -6,8 +6,6 @@
 #include <QTest>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "support/EventPump.h"
 #include "support/InetdServer.h"
 #include "support/LoopbackListener.h"
+#include "support/ScreenText.h"
 #include "support/ScriptedPeer.h"
 #include "telnet/TelnetCodes.h"
 #include "terminal/EInOutError.h"
@@ -39,32 +38,6 @@ public:
 protected:
     void Beep() override { ++beeps; }
 };
-
-std::string rowText(const TTnEmulT& t, int row) {
-    std::string s;
-    for (int col = 1; col <= t.Columns(); ++col) {
-        const std::uint8_t c = t.Buffer().GetCell(col, row).Character;
-        s += c == 0 ? ' ' : static_cast<char>(c);
-    }
-    return s.substr(0, s.find_last_not_of(' ') + 1);
-}
-
-std::string screenText(const TTnEmulT& t) {
-    std::string s;
-    for (int row = 1; row <= t.Rows(); ++row) {
-        s += rowText(t, row) + "\n";
-    }
-    return s;
-}
-
-bool screenHas(const TTnEmulT& t, const std::string& needle) {
-    return screenText(t).find(needle) != std::string::npos;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class TTnEmulTTest : public ::testing::Test {
 protected:
@@ -312,7 +285,7 @@ TEST_F(TTnEmulTTest, TypingIntoAClosedSessionIsHarmless) {
     term->Disconnect();
     ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
     EXPECT_EQ(events[1], "closed:0");
-    EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
+    EXPECT_TRUE(screenShows(term.get(), "*** Server has closed ***"));
     type(Qt::Key_X, "x");  // the socket refuses; the key is dropped
     EXPECT_EQ(term->Connection()->Socket()->State(), wsClosed);
 }
@@ -370,7 +343,7 @@ TEST_F(TTnEmulTTest, LoggingDuringASessionRecordsTheExactBytes) {
     std::string want = "<Open>log";
     want += '\0';
     want += "\r\n\xff\x1b[mk\r\n*** Server has closed ***\r\n<Close>";
-    EXPECT_EQ(readFile(log), want);
+    EXPECT_EQ(fileBytes(log), want);
     EXPECT_EQ(rowText(*term, 3), "log");  // the 0 byte shows nothing
 }
 
@@ -416,21 +389,23 @@ TEST_F(TTnEmulTTest, DeviceSimulatorSession) {
     term->SetPort(std::to_string(device.telnetPort()));
     term->SetLocation("Bench 3");
     term->Connect();
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "\n>"); }, 10000)) << screenText(*term);
-    EXPECT_TRUE(screenHas(*term, "Terminal type: VT100"));
-    EXPECT_TRUE(screenHas(*term, "Location: Bench 3"));
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "\n>"); }, 10000))
+        << screenText(*term);
+    EXPECT_TRUE(screenShows(term.get(), "Terminal type: VT100"));
+    EXPECT_TRUE(screenShows(term.get(), "Location: Bench 3"));
 
     for (const char* k : {"s", "h", "o", "w"}) {
         type(Qt::Key_A, k);
     }
     type(Qt::Key_Return, "\r");
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "> show"); })) << screenText(*term);
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "IP address:"); }));
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "> show"); }))
+        << screenText(*term);
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "IP address:"); }));
 
     EXPECT_EQ(term->SendText("#"), 1);
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "IP configuration"); }))
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "IP configuration"); }))
         << screenText(*term);
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "IP address ["); }));
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "IP address ["); }));
 
     if (const char* dir = std::getenv("VANDREL_SCREENSHOT_DIR")) {
         term->grab().save(QString::fromLocal8Bit(dir) + "/tnemult-devsim.png");
@@ -440,7 +415,7 @@ TEST_F(TTnEmulTTest, DeviceSimulatorSession) {
     term->SendText("exit\r\n");
     ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }, 5000)) << screenText(*term);
     EXPECT_EQ(events[1], "closed:0");
-    EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
+    EXPECT_TRUE(screenShows(term.get(), "*** Server has closed ***"));
     EXPECT_EQ(term->beeps, 1);
 }
 
@@ -452,20 +427,20 @@ TEST_F(TTnEmulTTest, DebianTelnetdSession) {
     InetdServer server({"/usr/sbin/telnetd", "-h"});
     term->SetPort(server.portText());
     term->Connect();
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "login:"); }, 15000))
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "login:"); }, 15000))
         << screenText(*term);
     EXPECT_EQ(events.front(), "connected:0");
     for (const char* k : {"n", "o", "b", "o", "d", "y"}) {
         type(Qt::Key_A, k);
     }
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "login: nobody"); }))
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "login: nobody"); }))
         << screenText(*term);
     type(Qt::Key_Return, "\r");
-    ASSERT_TRUE(pumpUntil([this] { return screenHas(*term, "Password:"); }, 10000))
+    ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "Password:"); }, 10000))
         << screenText(*term);
     term->Disconnect();
     ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
-    EXPECT_TRUE(screenHas(*term, "*** Server has closed ***"));
+    EXPECT_TRUE(screenShows(term.get(), "*** Server has closed ***"));
 }
 
 TEST_F(TTnEmulTTest, SwitchingLoggingOffFirstLogsWhatArrivedBefore) {
@@ -478,5 +453,5 @@ TEST_F(TTnEmulTTest, SwitchingLoggingOffFirstLogsWhatArrivedBefore) {
     };
     peer.send(std::string(2048, 'a') + std::string(100, 'b'));
     ASSERT_TRUE(pumpUntil([&] { return blocks == 2; }));
-    EXPECT_EQ(readFile(log), "<Open>" + std::string(2048, 'a') + "<Close>");
+    EXPECT_EQ(fileBytes(log), "<Open>" + std::string(2048, 'a') + "<Close>");
 }
