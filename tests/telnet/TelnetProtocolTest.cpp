@@ -80,10 +80,25 @@ Bytes bytesOf(const std::string& s) {
 
 }  // namespace
 
-TEST_F(TelnetProtocolTest, EscapedIacIsOneDataByte) {
-    feed(Bytes{'a', kIac, kIac, 'b'});
-    ASSERT_EQ(sink.deliveries.size(), 1u);
-    EXPECT_EQ(sink.deliveries[0], (Bytes{'a', 255, 'b'}));
+// Data comes out as one 0-terminated block with only IAC IAC folded: command bytes without
+// IAC are data, and there is no NUL stripping after CR and no line-end translation.
+TEST_F(TelnetProtocolTest, DataPassesWithOnlyEscapedIacFolded) {
+    const struct {
+        Bytes in, out;
+    } cases[] = {
+        {{'a', kIac, kIac, 'b'}, {'a', 255, 'b'}},
+        {{244, 245, 246, 247, 248, 240, 250, 251, 254, 239},
+         {244, 245, 246, 247, 248, 240, 250, 251, 254, 239}},
+        {{'\r', 0, '\n', '\r', '\n', 0, 0x1a, 0x7f, 0x80},
+         {'\r', 0, '\n', '\r', '\n', 0, 0x1a, 0x7f, 0x80}},
+    };
+    for (const auto& c : cases) {
+        sink.deliveries.clear();
+        feed(c.in);
+        ASSERT_EQ(sink.deliveries.size(), 1u);
+        EXPECT_EQ(sink.deliveries[0], c.out);
+        EXPECT_TRUE(sink.terminatorSeen);
+    }
     EXPECT_TRUE(sink.sends.empty());
 }
 
@@ -97,23 +112,6 @@ TEST_F(TelnetProtocolTest, UnansweredCommandsAreDroppedWithTheirIac) {
         EXPECT_EQ(d, (Bytes{'x', 'y'}));
     }
     EXPECT_EQ(proto.State(), ParserState::Data);
-}
-
-TEST_F(TelnetProtocolTest, CommandBytesWithoutIacAreData) {
-    const Bytes raw{244, 245, 246, 247, 248, 240, 250, 251, 254, 239};
-    feed(raw);
-    ASSERT_EQ(sink.deliveries.size(), 1u);
-    EXPECT_EQ(sink.deliveries[0], raw);
-    EXPECT_TRUE(sink.sends.empty());
-}
-
-TEST_F(TelnetProtocolTest, DataBytesPassUnchanged) {
-    // No NUL stripping after CR, no line-end translation; the block is 0-terminated.
-    const Bytes raw{'\r', 0, '\n', '\r', '\n', 0, 0x1a, 0x7f, 0x80};
-    feed(raw);
-    ASSERT_EQ(sink.deliveries.size(), 1u);
-    EXPECT_EQ(sink.deliveries[0], raw);
-    EXPECT_TRUE(sink.terminatorSeen);
 }
 
 TEST_F(TelnetProtocolTest, EndOfRecordFiresInPlace) {
