@@ -3,51 +3,25 @@
 // resets its session mid-stream, and a storm of garbage datagrams. Each ends with the
 // window being closed while the fault is going on, which must take less than 1.5 s.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <random>
-#include <string>
-#include <vector>
 
-#include "app/DeviceTable.h"
-#include "app/FileDialogs.h"
-#include "app/MessageDlg.h"
-#include "app/TMainForm.h"
-#include "app/TStringAlignGrid.h"
+#include "LabWindowTest.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TUDPServer.h"
-#include "support/Lab.h"
-#include "support/ScreenText.h"
 #include "support/TestSockets.h"
-#include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
-using namespace vandrel::discovery;
-using namespace vandrel::terminal;
-using vandrel::test::fileBytes;
-using vandrel::test::Lab;
-using vandrel::test::screenShows;
-using vandrel::test::screenText;
-using vandrel::test::UdpProbe;
+using namespace vandrel::test;
+using vandrel::terminal::TTnEmulT;
 
 namespace {
 
@@ -60,7 +34,6 @@ constexpr long kFlatKiB = 4096;
 #endif
 
 constexpr int kDevices = 3;
-constexpr int kWaitMs = 8000;
 constexpr std::uint16_t kDiscoveryPort = 33300;
 
 // Resident memory of this process in KiB.
@@ -74,59 +47,35 @@ long ResidentKiB() {
     return -1;
 }
 
-// The GUI thread's mount namespace becomes its own, so that file systems mounted for a test
-// (a read-only one, a tiny one) are seen by the program's logging and vanish with the test.
-bool PrivateMounts() {
-    static const bool ok = ::unshare(CLONE_NEWNS) == 0 &&
-                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    return ok;
-}
-
-class FaultLab : public ::testing::Test {
+class FaultLab : public LabWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Lab::active()) << "start this test through ctest: it needs its lab";
-        ASSERT_TRUE(dir.isValid());
-        FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
-    }
     void TearDown() override {
-        form.reset();
-        FileDialogSeam::Reset();
-        MessageDlgSeam::Reset();
+        LabWindowTest::TearDown();
+        for (const std::string& path : mounted) {
+            ::umount(path.c_str());
+        }
     }
 
-    // Message boxes are answered by the test; Show() brings the window up.
-    void AnswerBoxes() {
-        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
-            messages.push_back(text);
-            return type == TMsgDlgType::mtError ? TModalResult::mrOk : TModalResult::mrYes;
-        });
-    }
-    void Show() {
-        form = std::make_unique<TMainForm>();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    }
-    int SearchAndSettle() {
-        QTest::mouseClick(form->btnSearch, Qt::LeftButton);
-        [[maybe_unused]] const bool all =
-            QTest::qWaitFor([&] { return DeviceRows() >= kDevices; }, 5000);
-        QTest::qWait(200);
-        return DeviceRows();
-    }
-    int DeviceRows() const {
-        const int rows = form->sg->RowCount() - 1;
-        return rows == 1 && form->sg->Cells(ColDevice, 1).empty() ? 0 : rows;
-    }
-    int RowOf(int device) const {
-        for (int r = 1; r < form->sg->RowCount(); ++r) {
-            if (form->sg->Cells(ColIP, r) == Lab::deviceAddress(device)) {
-                return r;
-            }
+    // A 64 KiB tmpfs on a new folder of dir, or "" when it cannot be had. The GUI thread's
+    // mount namespace becomes its own first, so the program's logging sees the file system
+    // and it vanishes with the test.
+    std::string Mount(const char* name, unsigned long flags) {
+        static const bool privateMounts =
+            ::unshare(CLONE_NEWNS) == 0 &&
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        const std::string path = dir.filePath(name).toStdString();
+        if (!privateMounts || !QDir().mkpath(QString::fromStdString(path)) ||
+            ::mount(name, path.c_str(), "tmpfs", flags, "size=64k") != 0) {
+            return {};
         }
-        return -1;
+        mounted.push_back(path);
+        return path;
     }
-    TTnEmulT* Active() const { return form->SessionTerminal(form->TabNotebook->currentIndex()); }
+    // Shows the window and lists the lab's devices.
+    void ShowAndSearch() {
+        ShowWindow();
+        ASSERT_EQ(SearchAndSettle(kDevices), kDevices);
+    }
     // Connect on the device's row, and logging switched on into logName at once, before
     // anything the device sends can be shown.
     QPointer<TTnEmulT> ConnectLogging(int device, const std::string& logName) {
@@ -138,7 +87,6 @@ protected:
         }
         return Active();
     }
-
     // Closes the window as Exit does and destroys it, as the end of the program does.
     void CloseWindowQuickly() {
         QElapsedTimer timer;
@@ -149,10 +97,7 @@ protected:
         QTest::qWait(20);  // what was posted for the window is void now
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<TMainForm> form;
-    std::vector<QString> messages;
-    std::optional<QString> fileAnswer;
+    std::vector<std::string> mounted;
 };
 
 }  // namespace
@@ -160,22 +105,18 @@ protected:
 // Another program holds UDP 33300 when the window comes up: the endpoint's error is shown
 // and the window goes on; once the port is free, Search binds it and lists the devices.
 TEST_F(FaultLab, DiscoveryPortTakenAtStart) {
-    const int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(kDiscoveryPort);
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
-    AnswerBoxes();
+    std::optional<UdpProbe> blocker(std::in_place, "0.0.0.0", kDiscoveryPort);
+    ASSERT_TRUE(blocker->ok());
     for (bool freeItLater : {false, true}) {
         SCOPED_TRACE(freeItLater ? "port freed, then Search" : "closed while the port is taken");
         messages.clear();
-        Show();
-        ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0], "Could not bind socket. Address and port are already in use.");
+        ShowWindow();
+        EXPECT_EQ(messages, std::vector<QString>{
+                                "Could not bind socket. Address and port are already in use."});
         EXPECT_FALSE(form->UDPServer->Active());
         if (freeItLater) {
-            ::close(blocker);
-            EXPECT_EQ(SearchAndSettle(), kDevices);
+            blocker.reset();
+            EXPECT_EQ(SearchAndSettle(kDevices), kDevices);
             EXPECT_TRUE(form->UDPServer->Active());
             EXPECT_EQ(messages.size(), 1u);
         }
@@ -186,24 +127,18 @@ TEST_F(FaultLab, DiscoveryPortTakenAtStart) {
 // A read-only directory: switching logging on is refused with the system's text, and the
 // session goes on unlogged.
 TEST_F(FaultLab, LogInAReadOnlyDirectory) {
-    ASSERT_TRUE(PrivateMounts());
-    const std::string readOnly = dir.filePath("read-only").toStdString();
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(readOnly)));
-    ASSERT_EQ(::mount("vandrel-ro", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k"), 0);
-    AnswerBoxes();
-    Show();
-    ASSERT_EQ(SearchAndSettle(), kDevices);
+    const std::string readOnly = Mount("read-only", MS_RDONLY);
+    ASSERT_FALSE(readOnly.empty());
+    ShowAndSearch();
     const std::string log = readOnly + "/session.txt";
     QPointer<TTnEmulT> t = ConnectLogging(1, log);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].toStdString(), "Read-only file system (" + log + ")");
+    EXPECT_EQ(messages,
+              std::vector<QString>{QString::fromStdString("Read-only file system (" + log + ")")});
     ASSERT_NE(t, nullptr);
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "Type # to change"); }, kWaitMs))
-        << screenText(*t);
+    ASSERT_TRUE(WaitForBanner(t)) << screenText(*t);
     CloseWindowQuickly();
-    ::umount(readOnly.c_str());
 }
 
 // The disk fills up while a device floods the session: the failure is reported at once
@@ -211,26 +146,21 @@ TEST_F(FaultLab, LogInAReadOnlyDirectory) {
 // device sent is shown, down to the banner after the flood. Then the same fault again, and
 // the window closed in the middle of the flood.
 TEST_F(FaultLab, DiskFullWhileLogging) {
-    ASSERT_TRUE(PrivateMounts());
-    const std::string tiny = dir.filePath("tiny").toStdString();
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tiny)));
-    ASSERT_EQ(::mount("vandrel-tiny", tiny.c_str(), "tmpfs", 0, "size=64k"), 0);
+    const std::string tiny = Mount("tiny", 0);
+    ASSERT_FALSE(tiny.empty());
     // 400,000 bytes: 5,000 numbered lines of 80 bytes, the last one numbered 004999.
     ASSERT_TRUE(Lab::restartDevice(2, {"--flood", "400000"}));
-    AnswerBoxes();
-    Show();
-    ASSERT_EQ(SearchAndSettle(), kDevices);
+    ShowAndSearch();
     const std::string log = tiny + "/session.txt";
     QPointer<TTnEmulT> t = ConnectLogging(2, log);
     ASSERT_TRUE(t != nullptr && t->Log());
     EXPECT_EQ(form->PanelText(0), "Logging");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kLabWaitMs));
     EXPECT_EQ(messages[0].toStdString(), "No space left on device (" + log + ")");
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     EXPECT_EQ(form->PanelText(1), "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "Type # to change"); }, kWaitMs))
-        << screenText(*t);
+    ASSERT_TRUE(WaitForBanner(t)) << screenText(*t);
     EXPECT_TRUE(screenShows(t, "004999 the quick brown fox")) << screenText(*t);
     EXPECT_EQ(messages.size(), 1u);
     const std::string logged = fileBytes(log);
@@ -242,11 +172,10 @@ TEST_F(FaultLab, DiskFullWhileLogging) {
     ASSERT_TRUE(Lab::restartDevice(2, {"--flood", "200000000"}));
     messages.clear();
     t = ConnectLogging(2, log);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !messages.empty(); }, kLabWaitMs));
     QTest::qWait(100);  // the flood goes on
     CloseWindowQuickly();
     Lab::restartDevice(2, {});
-    ::umount(tiny.c_str());
 }
 
 // A device resets its session in the middle of a flood: the tab goes, the row is free
@@ -254,15 +183,13 @@ TEST_F(FaultLab, DiskFullWhileLogging) {
 // closing the window while a resetting device floods it.
 TEST_F(FaultLab, PeerResetsMidStream) {
     ASSERT_TRUE(Lab::restartDevice(3, {"--flood", "5000000", "--reset-after", "1000000"}));
-    AnswerBoxes();
-    Show();
-    ASSERT_EQ(SearchAndSettle(), kDevices);
+    ShowAndSearch();
     const std::string log = dir.filePath("reset.txt").toStdString();
     QPointer<TTnEmulT> t = ConnectLogging(3, log);
     ASSERT_TRUE(t != nullptr && t->Log());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, kLabWaitMs));
     EXPECT_EQ(form->TabNotebook->count(), 0);
-    EXPECT_EQ(form->sg->Cells(ColStatus, RowOf(3)), "not connected");
+    EXPECT_EQ(StatusOf(3), "not connected");
     EXPECT_TRUE(messages.empty());
     const std::string logged = fileBytes(log);
     EXPECT_EQ(logged.rfind("<Open>", 0), 0u);
@@ -270,7 +197,7 @@ TEST_F(FaultLab, PeerResetsMidStream) {
 
     ASSERT_TRUE(Lab::restartDevice(3, {"--flood", "500000000", "--reset-after", "400000000"}));
     t = ConnectLogging(3, "");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "the quick brown fox"); }, kWaitMs));
+    ASSERT_TRUE(WaitForScreen(t, "the quick brown fox"));
     CloseWindowQuickly();
     Lab::restartDevice(3, {});
 }
@@ -281,18 +208,8 @@ TEST_F(FaultLab, PeerResetsMidStream) {
 // grow from one storm to the next; one more box after the next Search; and a window that
 // closes quickly in a third storm.
 TEST_F(FaultLab, TenThousandGarbageDatagrams) {
-    Show();
-    int boxes = 0;
-    QTimer technician;
-    technician.setInterval(10);
-    QObject::connect(&technician, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            ++boxes;
-            EXPECT_EQ(box->text(), "invalid string");
-            box->buttons().front()->click();
-        }
-    });
-    technician.start();
+    ShowWindow();
+    Technician technician([](QMessageBox& box) { EXPECT_EQ(box.text(), "invalid string"); });
     std::mt19937 random(13);
     UdpProbe storm(Lab::appAddress());  // like anyone on the subnet
     const auto sendStorm = [&] {
@@ -327,7 +244,7 @@ TEST_F(FaultLab, TenThousandGarbageDatagrams) {
         EXPECT_LT(longestGap, 1000) << "the window stopped handling its events";
         kib = ResidentKiB();
     }
-    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(technician.boxes, 1);
     EXPECT_EQ(DeviceRows(), 0);
     EXPECT_LT(resident[1] - resident[0], kFlatKiB) << "KiB more after the second storm";
 
@@ -337,11 +254,10 @@ TEST_F(FaultLab, TenThousandGarbageDatagrams) {
     for (int i = 0; i < 2; ++i) {
         storm.sendTo(Lab::appAddress(), kDiscoveryPort, "\x02no end");
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return technician.boxes == 2; }, 3000));
     QTest::qWait(100);
-    EXPECT_EQ(boxes, 2);
+    EXPECT_EQ(technician.boxes, 2);
 
     sendStorm();
     CloseWindowQuickly();
-    technician.stop();
 }

@@ -2,98 +2,28 @@
 // (198.18.0.2) and opens telnet sessions to simulated devices 198.18.0.11 .. .15.
 #include <gtest/gtest.h>
 
-#include <QFileDialog>
 #include <QPointer>
-#include <QPushButton>
 #include <QStatusBar>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
 
-#include <cstdint>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "app/DeviceTable.h"
-#include "app/FileDialogs.h"
-#include "app/MessageDlg.h"
-#include "app/TMainForm.h"
-#include "app/TStringAlignGrid.h"
-#include "discovery/TUDPServer.h"
-#include "support/Lab.h"
-#include "support/ScreenText.h"
-#include "terminal/TTnEmulT.h"
+#include "LabWindowTest.h"
 
 using namespace vandrel::app;
-using namespace vandrel::discovery;
-using namespace vandrel::terminal;
-using vandrel::test::fileBytes;
-using vandrel::test::Lab;
-using vandrel::test::screenShows;
-using vandrel::test::screenText;
+using namespace vandrel::test;
+using vandrel::terminal::TTnEmulT;
 
 namespace {
 
 constexpr int kDevices = 5;
-constexpr int kWaitMs = 8000;
 
-class SessionLab : public ::testing::Test {
+// The window is shown and lists the lab's five devices.
+class SessionLab : public LabWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Lab::active()) << "start this test through ctest: it needs its lab";
-        ASSERT_TRUE(dir.isValid());
-        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
-            messages.push_back(text);
-            return type == TMsgDlgType::mtError ? TModalResult::mrOk : confirmAnswer;
-        });
-        FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
-        form = std::make_unique<TMainForm>();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        QTest::mouseClick(form->btnSearch, Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->RowCount() == kDevices + 1; }, 5000));
-        QTest::qWait(200);
+        LabWindowTest::SetUp();
+        ShowWindow();
+        ASSERT_EQ(SearchAndSettle(kDevices), kDevices);
         ASSERT_EQ(form->sg->RowCount(), kDevices + 1);
     }
-    void TearDown() override {
-        form.reset();
-        FileDialogSeam::Reset();
-        MessageDlgSeam::Reset();
-    }
-
-    int RowOf(int device) const {
-        for (int r = 1; r < form->sg->RowCount(); ++r) {
-            if (form->sg->Cells(ColIP, r) == Lab::deviceAddress(device)) {
-                return r;
-            }
-        }
-        return -1;
-    }
-    std::string StatusOf(int device) const { return form->sg->Cells(ColStatus, RowOf(device)); }
-
-    void Connect(int device) {
-        form->sg->SetRow(RowOf(device));
-        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
-    }
-
-    TTnEmulT* Active() const { return form->SessionTerminal(form->TabNotebook->currentIndex()); }
-
-    // Connected, and the device's banner is on screen (option negotiation is over).
-    bool WaitForBanner(const TTnEmulT* t) {
-        return QTest::qWaitFor([&] { return screenShows(t, "Type # to change"); }, kWaitMs);
-    }
-
-    void Save(QWidget* widget, const char* name) {
-        widget->grab().save(QStringLiteral(VANDREL_BINARY_DIR "/") + QLatin1String(name));
-    }
-
-    QTemporaryDir dir;
-    std::unique_ptr<TMainForm> form;
-    std::vector<QString> messages;
-    TModalResult confirmAnswer = TModalResult::mrYes;
-    std::optional<QString> fileAnswer;
 };
 
 }  // namespace
@@ -119,18 +49,17 @@ TEST_F(SessionLab, ConnectConfigureAndClose) {
     EXPECT_EQ(t->Color(), 0xFFFFFFu);
     EXPECT_EQ(t->Port(), "telnet");
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(1) == "connected"; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(1) == "connected"; }, kLabWaitMs));
     ASSERT_TRUE(WaitForBanner(t));
     EXPECT_TRUE(screenShows(t, "Connecting to '" + ip + "'\nConnected\n")) << screenText(*t);
 
     QTest::qWait(200);
     const std::size_t before = fileBytes(record).size();
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "IP address ["); }, kWaitMs))
-        << screenText(*t);
+    ASSERT_TRUE(WaitForScreen(t, "IP address [")) << screenText(*t);
     EXPECT_TRUE(screenShows(t, "IP configuration (press Enter"));
     EXPECT_EQ(fileBytes(record).substr(before), "#") << "exactly one byte, no line end";
-    Save(form.get(), "session-tab.png");
+    SaveShot(*form, "session-tab.png");
 
     QTest::mouseClick(form->btnClose, Qt::LeftButton);
     EXPECT_EQ(form->TabNotebook->count(), 0);
@@ -144,8 +73,8 @@ TEST_F(SessionLab, TheDeviceClosingRemovesItsTab) {
     ASSERT_TRUE(Lab::restartDevice(2, {"--close-after", "1"}));
     Connect(2);
     QPointer<TTnEmulT> t = Active();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kWaitMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kLabWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kLabWaitMs));
     EXPECT_EQ(StatusOf(2), "not connected");
     ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, 1000)) << "the terminal is deleted";
     EXPECT_TRUE(messages.empty());
@@ -154,7 +83,7 @@ TEST_F(SessionLab, TheDeviceClosingRemovesItsTab) {
     // The row is free again: a new session opens.
     Connect(2);
     ASSERT_EQ(form->TabNotebook->count(), 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kLabWaitMs));
 }
 
 TEST_F(SessionLab, ARefusingDeviceLeavesNoTab) {
@@ -162,7 +91,7 @@ TEST_F(SessionLab, ARefusingDeviceLeavesNoTab) {
     form->sg->SetCells(ColStatus, RowOf(3), "NOT CONNECTED");  // letter case does not matter
     Connect(3);
     EXPECT_EQ(form->TabNotebook->count(), 1);  // until the attempt ends
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kLabWaitMs));
     EXPECT_EQ(StatusOf(3), "not connected");
     EXPECT_TRUE(messages.empty());
     // Configuration and Logging after it find nothing to act on.
@@ -183,12 +112,12 @@ TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
 
     // The device ends the first session; the second one stays and still works.
     first->SendText("exit\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, kLabWaitMs));
     EXPECT_EQ(form->SessionTerminal(0), second.data());
     EXPECT_EQ(StatusOf(4), "not connected");
     form->TabNotebook->setCurrentIndex(0);
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return screenShows(second, "IP address ["); }, kWaitMs));
+    EXPECT_TRUE(WaitForScreen(second, "IP address ["));
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 1000));
 
     // And the other way round: Close on one leaves the other connected.
@@ -201,14 +130,14 @@ TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
     EXPECT_TRUE(second.isNull());
     ASSERT_EQ(form->TabNotebook->count(), 1);
     third->SendText("help\r\n");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return screenShows(third, "close the session"); }, kWaitMs));
+    EXPECT_TRUE(WaitForScreen(third, "close the session"));
     EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SessionLab, TheSessionsOwnRowTurnsConnectedWhenTheSelectionMoved) {
     Connect(5);
     form->sg->SetRow(RowOf(1));  // the technician looks at another device meanwhile
-    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(5) == "connected"; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(5) == "connected"; }, kLabWaitMs));
     QTest::qWait(100);
     EXPECT_EQ(StatusOf(1), "not connected");
 
@@ -234,11 +163,11 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "IP address ["); }, kWaitMs));
+    ASSERT_TRUE(WaitForScreen(t, "IP address ["));
     t->SendText("\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(t, "Netmask ["); }, kWaitMs));
-    Save(form->StatusBar, "status-bar-logging.png");
-    Save(form.get(), "session-logging.png");
+    ASSERT_TRUE(WaitForScreen(t, "Netmask ["));
+    SaveShot(*form->StatusBar, "status-bar-logging.png");
+    SaveShot(*form, "session-logging.png");
 
     confirmAnswer = TModalResult::mrNo;
     QTest::mouseClick(form->btnLog, Qt::LeftButton);
@@ -280,7 +209,7 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
     ASSERT_EQ(form->TabNotebook->count(), kDevices);
     EXPECT_EQ(form->TabNotebook->tabText(kDevices - 1).toStdString(), Lab::deviceAddress(kDevices));
     for (int k = 1; k <= kDevices; ++k) {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(k) == "connected"; }, kWaitMs)) << k;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(k) == "connected"; }, kLabWaitMs)) << k;
         ASSERT_TRUE(WaitForBanner(form->SessionTerminal(k - 1))) << k;
     }
     // Tabs switch with the status bar following: log the third session only.
@@ -289,7 +218,7 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
     QTest::mouseClick(form->btnLog, Qt::LeftButton);
     QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
     TTnEmulT* third = form->SessionTerminal(2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return screenShows(third, "IP address ["); }, kWaitMs));
+    ASSERT_TRUE(WaitForScreen(third, "IP address ["));
     form->TabNotebook->setCurrentIndex(0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Not Logging"; }, 1000));
     form->TabNotebook->setCurrentIndex(2);
@@ -299,7 +228,7 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
     for (int k = 1; k <= kDevices; ++k) {
         ASSERT_TRUE(Lab::stopDevice(k));
         ASSERT_TRUE(
-            QTest::qWaitFor([&] { return form->TabNotebook->count() == kDevices - k; }, kWaitMs))
+            QTest::qWaitFor([&] { return form->TabNotebook->count() == kDevices - k; }, kLabWaitMs))
             << "device " << k;
         EXPECT_EQ(StatusOf(k), "not connected");
     }
