@@ -8,22 +8,14 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
-#include <memory>
-#include <string>
-#include <vector>
-
+#include "WindowTest.h"
 #include "app/DesktopLinks.h"
-#include "app/MessageDlg.h"
 #include "app/TAboutBox.h"
-#include "app/TMainForm.h"
 #include "app/TSecretPanel.h"
 #include "app/TVersionInfo.h"
 #include "app/UiFonts.h"
-#include "discovery/TUDPServer.h"
 
 using namespace vandrel::app;
 
@@ -32,19 +24,16 @@ namespace {
 constexpr const char* NoBlockVariable = "VANDREL_TEST_WITHOUT_VERSION_BLOCK";
 
 // Message boxes and opened links are recorded instead of shown.
-class InfoTest : public ::testing::Test {
+class InfoTest : public vandrel::test::WindowTest {
 protected:
     void SetUp() override {
-        MessageDlgSeam::SetHandler([this](TMsgDlgType, const QString& text) {
-            messages.push_back(text);
-            return TModalResult::mrOk;
-        });
+        WindowTest::SetUp();
         DesktopLinkSeam::SetHandler([this](const QUrl& url) { links.push_back(url.toString()); });
     }
     void TearDown() override {
         box.reset();
+        WindowTest::TearDown();
         DesktopLinkSeam::Reset();
-        MessageDlgSeam::Reset();
     }
 
     // A dialog shown without its modal loop, its credits fast.
@@ -66,19 +55,18 @@ protected:
                box->lb_web->isVisible() && box->Label4->isVisible();
     }
 
+    // A copy of this executable without the version block.
+    QString StrippedCopy() const {
+        const QString copy = dir.filePath(QStringLiteral("no-block"));
+        const int rc = QProcess::execute(QStringLiteral("objcopy"),
+                                         {QStringLiteral("--remove-section=.vandrel.version"),
+                                          QCoreApplication::applicationFilePath(), copy});
+        return rc == 0 ? copy : QString();
+    }
+
     std::unique_ptr<TAboutBox> box;
-    std::vector<QString> messages;
     std::vector<QString> links;
 };
-
-// A copy of this executable without the version block, made once.
-QString StrippedCopy(const QTemporaryDir& dir) {
-    const QString copy = dir.filePath(QStringLiteral("no-block"));
-    const int rc = QProcess::execute(QStringLiteral("objcopy"),
-                                     {QStringLiteral("--remove-section=.vandrel.version"),
-                                      QCoreApplication::applicationFilePath(), copy});
-    return rc == 0 ? copy : QString();
-}
 
 }  // namespace
 
@@ -108,9 +96,10 @@ TEST_F(InfoTest, VersionInfoOfThisExecutable) {
     }
 }
 
+// A stripped copy of this executable and a missing file: the error box, and zeros and empty
+// texts read. The dialog of the stripped copy (run in a child) reads "Version 0.0 (0)".
 TEST_F(InfoTest, VersionInfoWithoutBlockReportsAndReadsZero) {
-    const QTemporaryDir dir;
-    const QString copy = StrippedCopy(dir);
+    const QString copy = StrippedCopy();
     ASSERT_FALSE(copy.isEmpty());
     const struct {
         QString file;
@@ -131,22 +120,7 @@ TEST_F(InfoTest, VersionInfoWithoutBlockReportsAndReadsZero) {
             EXPECT_EQ(info.GetFileVersionPart(i), 0) << i;
         }
     }
-}
 
-// Runs in the stripped copy started by the next test only.
-TEST_F(InfoTest, DialogOfAnExecutableWithoutBlock) {
-    if (!qEnvironmentVariableIsSet(NoBlockVariable)) {
-        GTEST_SKIP() << "runs inside a copy without version block";
-    }
-    TAboutBox dialog;
-    EXPECT_EQ(dialog.lb_Version->text(), QStringLiteral("Version 0.0 (0)"));
-    EXPECT_EQ(messages, std::vector<QString>{QStringLiteral("GetFileVersionInfoSize error #:61")});
-}
-
-TEST_F(InfoTest, DialogOfAnExecutableWithoutBlockReadsVersionZero) {
-    const QTemporaryDir dir;
-    const QString copy = StrippedCopy(dir);
-    ASSERT_FALSE(copy.isEmpty());
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(NoBlockVariable), QStringLiteral("1"));
@@ -156,6 +130,16 @@ TEST_F(InfoTest, DialogOfAnExecutableWithoutBlockReadsVersionZero) {
     const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+}
+
+// Runs in the stripped copy started by the test before only.
+TEST_F(InfoTest, DialogOfAnExecutableWithoutBlock) {
+    if (!qEnvironmentVariableIsSet(NoBlockVariable)) {
+        GTEST_SKIP() << "runs inside a copy without version block";
+    }
+    TAboutBox dialog;
+    EXPECT_EQ(dialog.lb_Version->text(), QStringLiteral("Version 0.0 (0)"));
+    EXPECT_EQ(messages, std::vector<QString>{QStringLiteral("GetFileVersionInfoSize error #:61")});
 }
 
 TEST_F(InfoTest, DialogShowsVersionAndContacts) {
@@ -247,24 +231,23 @@ TEST_F(InfoTest, CreditsStopAtOnceOnASecondDoubleClickAndOnClose) {
 }
 
 TEST_F(InfoTest, InfoShowsTheDialogModally) {
-    TMainForm form;
-    form.UDPServer->SetDefaultPort(0);
-    form.mpInfo->trigger();  // without a dialog nothing happens
-    form.AboutBox = new TAboutBox(&form);
+    CreateQuietWindow();
+    form->mpInfo->trigger();  // without a dialog nothing happens
+    form->AboutBox = new TAboutBox(form.get());
     bool wasModal = false;
     QTimer::singleShot(0, [&] {
-        wasModal = QApplication::activeModalWidget() == form.AboutBox;
-        form.AboutBox->Button1->click();
+        wasModal = QApplication::activeModalWidget() == form->AboutBox;
+        form->AboutBox->Button1->click();
     });
-    form.mpInfo->trigger();
+    form->mpInfo->trigger();
     EXPECT_TRUE(wasModal);
-    EXPECT_FALSE(form.AboutBox->isVisible());
+    EXPECT_FALSE(form->AboutBox->isVisible());
 }
 
 // With VANDREL_SCREENSHOT_DIR set, saves the dialog still and with its credits mid-scroll.
 TEST_F(InfoTest, Screenshots) {
-    const QString dir = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
-    if (dir.isEmpty()) {
+    const QString shots = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
+    if (shots.isEmpty()) {
         GTEST_SKIP() << "VANDREL_SCREENSHOT_DIR not set";
     }
     ShowBox();
@@ -273,12 +256,9 @@ TEST_F(InfoTest, Screenshots) {
     const QImage still = box->grab().toImage();
     DoubleClickPanel();
     ASSERT_TRUE(QTest::qWaitFor([&] { return box->SecretPanel1->Position() >= 200; }, 10000));
-    const QImage scrolling = box->grab().toImage();
     QImage both(still.width() * 2 + 16, still.height(), QImage::Format_ARGB32);
     both.fill(Qt::transparent);
-    QPainter painter(&both);
-    painter.drawImage(0, 0, still);
-    painter.drawImage(still.width() + 16, 0, scrolling);
-    painter.end();
-    EXPECT_TRUE(both.save(dir + QStringLiteral("/info-dialog.png")));
+    QPainter(&both).drawImage(0, 0, still);
+    QPainter(&both).drawImage(still.width() + 16, 0, box->grab().toImage());
+    EXPECT_TRUE(both.save(shots + QStringLiteral("/info-dialog.png")));
 }

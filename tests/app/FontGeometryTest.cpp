@@ -11,63 +11,55 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabWidget>
-#include <QTest>
 #include <QToolTip>
 
-#include <memory>
-#include <string>
-
+#include "WindowTest.h"
 #include "app/DeviceTable.h"
-#include "app/MessageDlg.h"
 #include "app/TAboutBox.h"
-#include "app/TMainForm.h"
 #include "app/TSecretPanel.h"
 #include "app/TStringAlignGrid.h"
-#include "discovery/TUDPServer.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
+using vandrel::test::DevicePayload;
 
 namespace {
 
 const std::string kLongName(60, 'W');
 
-class FontGeometryTest : public ::testing::TestWithParam<int> {
+// The window made at the desktop font size of the parameter; no message box may come up.
+class FontGeometryTest : public vandrel::test::WindowTest,
+                         public ::testing::WithParamInterface<int> {
 protected:
     void SetUp() override {
-        MessageDlgSeam::SetHandler([](TMsgDlgType, const QString& text) {
-            ADD_FAILURE() << "message box: " << text.toStdString();
-            return TModalResult::mrOk;
-        });
+        WindowTest::SetUp();
         saved = QApplication::font();
         QFont font = saved;
         font.setPointSize(GetParam());
         QApplication::setFont(font);
-        form = std::make_unique<TMainForm>();
-        form->UDPServer->SetDefaultPort(0);
+        CreateQuietWindow();
     }
     void TearDown() override {
-        form.reset();
+        EXPECT_EQ(messages, std::vector<QString>{});
+        WindowTest::TearDown();
         QApplication::setFont(saved);
-        MessageDlgSeam::Reset();
     }
 
     // With VANDREL_SCREENSHOT_DIR set, saves widget as <name>-<size>pt[-x<factor>].png.
     void Screenshot(QWidget& widget, const char* name) const {
-        const QString dir = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
-        if (dir.isEmpty()) {
+        const QString shots = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
+        if (shots.isEmpty()) {
             return;
         }
         const qreal ratio = widget.devicePixelRatioF();
         const QString file = QStringLiteral("%1/%2-%3pt%4.png")
-                                 .arg(dir, QLatin1String(name))
+                                 .arg(shots, QLatin1String(name))
                                  .arg(GetParam())
                                  .arg(ratio > 1 ? QStringLiteral("-x%1").arg(ratio) : QString());
         EXPECT_TRUE(widget.grab().save(file));
     }
 
     QFont saved;
-    std::unique_ptr<TMainForm> form;
 };
 
 // The caption's width against the rectangle the style draws it in.
@@ -88,14 +80,6 @@ void ExpectCaptionsWhole(const QWidget& window) {
     }
 }
 
-std::string Payload(std::initializer_list<std::string> fields) {
-    std::string payload;
-    for (const std::string& field : fields) {
-        payload += (payload.empty() ? "" : "\x1F") + field;
-    }
-    return payload;
-}
-
 std::string ToolTipOver(TStringAlignGrid& grid, int col, int row) {
     QToolTip::hideText();
     const QRect cell = grid.visualRect(grid.model()->index(row - 1, col));
@@ -114,10 +98,10 @@ TEST_P(FontGeometryTest, MainWindowShowsAddressesScreenAndCaptionsWhole) {
     vandrel::terminal::TTnEmulT* terminal = form->AddSessionTab("198.18.0.11");
     form->show();
     // Showing the window clears the table.
-    form->AddDeviceRow(Payload({"VD-200 Gateway", "A1B2C3-0011", "255.255.255.255",
-                                "00:11:22:33:44:55", "not connected"}));
+    form->AddDeviceRow(DevicePayload({"VD-200 Gateway", "A1B2C3-0011", "255.255.255.255",
+                                      "00:11:22:33:44:55", "not connected"}));
     form->AddDeviceRow(
-        Payload({kLongName, "A1B2C3-0012", "198.18.0.12", "DC:A6:32:0B:ED:FE", "connected"}));
+        DevicePayload({kLongName, "A1B2C3-0012", "198.18.0.12", "DC:A6:32:0B:ED:FE", "connected"}));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->model()->rowCount() == 2; }, 3000));
 

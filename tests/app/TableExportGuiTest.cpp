@@ -5,24 +5,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
-#include <memory>
-#include <vector>
-
-#include "app/DeviceTable.h"
-#include "app/FileDialogs.h"
-#include "app/MessageDlg.h"
+#include "WindowTest.h"
 #include "app/StatusNotice.h"
-#include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "discovery/TUDPServer.h"
 #include "support/Subprocess.h"
 
 using namespace vandrel::app;
@@ -51,41 +41,22 @@ QJsonArray ReadWithPython(const QString& file) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(result.output)).array();
 }
 
-class TableExport : public ::testing::Test {
+class TableExport : public vandrel::test::WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        MessageDlgSeam::SetHandler([this](TMsgDlgType, const QString& text) {
-            messages.push_back(text);
-            return TModalResult::mrOk;
-        });
+        WindowTest::SetUp();
         FileDialogSeam::SetHandler([this](QFileDialog& dialog) {
             dialogTitle = dialog.windowTitle();
             dialogSuffix = dialog.defaultSuffix();
             return fileAnswer;
         });
-        form = std::make_unique<TMainForm>();
-        form->UDPServer->SetDefaultPort(0);
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        CreateQuietWindow();
+        ShowWindow();
         for (const auto& row : kRows) {
-            std::string payload;
-            for (std::size_t i = 0; i < row.size(); ++i) {
-                payload += (i > 0 ? "\x1F" : "") + row[i];
-            }
-            form->AddDeviceRow(payload);
+            form->AddDeviceRow(vandrel::test::DevicePayload(row));
         }
     }
-    void TearDown() override {
-        form.reset();
-        FileDialogSeam::Reset();
-        MessageDlgSeam::Reset();
-    }
 
-    QTemporaryDir dir;
-    std::unique_ptr<TMainForm> form;
-    std::vector<QString> messages;
-    std::optional<QString> fileAnswer;
     QString dialogTitle;
     QString dialogSuffix;
 };
