@@ -24,26 +24,17 @@ TEST(ConnectAddress, AcceptsAddressesAndHostNames) {
 }
 
 TEST(ConnectAddress, RejectsWhatCannotBeAHost) {
-    const std::vector<std::pair<std::string, std::string>> rejected = {
-        {"", "No address given"},
-        {"   ", "No address given"},
-        {"198.18.0.256", "Not an IPv4 address or host name: 198.18.0.256"},
-        {"10.1", "Not an IPv4 address or host name: 10.1"},
-        {"1.2.3.4.5", "Not an IPv4 address or host name: 1.2.3.4.5"},
-        {"0001.2.3.4", "Not an IPv4 address or host name: 0001.2.3.4"},
-        {"host name", "Not an IPv4 address or host name: host name"},
-        {"telnet://10.0.0.1", "Not an IPv4 address or host name: telnet://10.0.0.1"},
-        {"10.0.0.1:23", "Not an IPv4 address or host name: 10.0.0.1:23"},
-        {"-lead.example", "Not an IPv4 address or host name: -lead.example"},
-        {"a..b", "Not an IPv4 address or host name: a..b"},
-        {".", "Not an IPv4 address or host name: ."},
-        {std::string(64, 'a'), "Not an IPv4 address or host name: " + std::string(64, 'a')},
-        {"caf\xE9", "Not an IPv4 address or host name: caf\xE9"},
-        {"fe80::1", "Not an IPv4 address or host name: fe80::1"},
+    const std::string rejected[] = {
+        "",           "   ",       "198.18.0.256",       "10.1",        "1.2.3.4.5",
+        "0001.2.3.4", "host name", "telnet://10.0.0.1",  "10.0.0.1:23", "-lead.example",
+        "a..b",       ".",         std::string(64, 'a'), "caf\xE9",     "fe80::1",
     };
-    for (const auto& [typed, message] : rejected) {
+    for (const std::string& typed : rejected) {
         std::string error;
         EXPECT_EQ(CheckConnectAddress(typed, error), "") << typed;
-        EXPECT_EQ(error, message) << typed;
+        EXPECT_EQ(error, typed.find_first_not_of(' ') == std::string::npos
+                             ? "No address given"
+                             : "Not an IPv4 address or host name: " + typed)
+            << typed;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DevicePayload.h"
 #include "app/CommandLine.h"
 #include "app/DeviceTable.h"
 #include "app/ScanOptions.h"
@@ -9,57 +10,46 @@
 using namespace vandrel::app;
 using namespace std::chrono_literals;
 
-namespace {
-
-StringGrid Table(const std::vector<std::string>& payloads) {
-    StringGrid grid = MakeDeviceGrid();
-    for (const std::string& payload : payloads) {
-        AddDeviceRow(grid, payload);
-    }
-    return grid;
-}
-
-}  // namespace
+using vandrel::test::DeviceGrid;
 
 TEST(CommandLine, ReadsTheScanOptions) {
     struct Case {
         std::vector<std::string> args;
-        std::chrono::milliseconds timeout;
-        ScanFormat format;
-        const char* error;
+        const char* error;  // how the error text starts; "" for none
+        std::chrono::milliseconds timeout = 2000ms;
+        ScanFormat format = ScanFormat::Table;
     };
-    const std::vector<Case> cases = {
-        {{"--scan"}, 2000ms, ScanFormat::Table, ""},
-        {{"--scan", "--timeout", "5", "--format", "json"}, 5000ms, ScanFormat::Json, ""},
-        {{"--format=csv", "--scan", "--timeout=0.25"}, 250ms, ScanFormat::Csv, ""},
-        {{"--scan", "--timeout", "3600"}, 3600000ms, ScanFormat::Table, ""},
-        {{"--scan", "--timeout", "0.001"}, 1ms, ScanFormat::Table, ""},
-        {{"--scan", "--timeout", "0"}, 2000ms, ScanFormat::Table, "bad value '0' for --timeout"},
-        {{"--scan", "--timeout", "3600.001"}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout", "-1"}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout", "1."}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout", ".5"}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout", "0.0001"}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout", "99999999999999999999"}, 2000ms, ScanFormat::Table, "bad value"},
-        {{"--scan", "--timeout"}, 2000ms, ScanFormat::Table, "Missing value after '--timeout'"},
-        {{"--scan", "--format", "xml"}, 2000ms, ScanFormat::Table, "bad value 'xml' for --format"},
-        {{"--scan", "--verbose"}, 2000ms, ScanFormat::Table, "unknown option 'verbose'"},
-        {{"--scan", "-hv"}, 2000ms, ScanFormat::Table, "unknown option 'hv'"},
-        {{"--scan", "--scan=1"}, 2000ms, ScanFormat::Table, "Unexpected value after '--scan'"},
-        {{"--scan", "extra"}, 2000ms, ScanFormat::Table, "unexpected argument 'extra'"},
-        {{"--timeout", "2"}, 2000ms, ScanFormat::Table, "--timeout and --format belong to --scan"},
-        {{}, 2000ms, ScanFormat::Table, ""},
+    std::vector<Case> cases = {
+        {{}, ""},
+        {{"--scan"}, ""},
+        {{"--scan", "--timeout", "5", "--format", "json"}, "", 5000ms, ScanFormat::Json},
+        {{"--format=csv", "--scan", "--timeout=0.25"}, "", 250ms, ScanFormat::Csv},
+        {{"--scan", "--timeout", "3600"}, "", 3600000ms},
+        {{"--scan", "--timeout", "0.001"}, "", 1ms},
+        {{"--scan", "--timeout", "0"}, "bad value '0' for --timeout"},
+        {{"--scan", "--timeout"}, "Missing value after '--timeout'"},
+        {{"--scan", "--format", "xml"}, "bad value 'xml' for --format"},
+        {{"--scan", "--verbose"}, "unknown option 'verbose'"},
+        {{"--scan", "-hv"}, "unknown option 'hv'"},
+        {{"--scan", "--scan=1"}, "Unexpected value after '--scan'"},
+        {{"--scan", "extra"}, "unexpected argument 'extra'"},
+        {{"--timeout", "2"}, "--timeout and --format belong to --scan"},
     };
+    for (const char* timeout : {"3600.001", "-1", "1.", ".5", "0.0001", "99999999999999999999"}) {
+        cases.push_back({{"--scan", "--timeout", timeout}, "bad value"});
+    }
     for (const Case& c : cases) {
         QStringList arguments{QStringLiteral("vandrel")};
         for (const std::string& arg : c.args) {
             arguments.append(QString::fromStdString(arg));
         }
-        const CommandLine line = ParseCommandLine(arguments);
-        EXPECT_EQ(line.Error.rfind(c.error, 0), 0u) << line.Error;
-        if (line.Error.empty()) {
-            EXPECT_EQ(line.Options.Timeout, c.timeout) << arguments.join(' ').toStdString();
-            EXPECT_EQ(line.Options.Format, c.format) << arguments.join(' ').toStdString();
+        const std::string line = arguments.join(' ').toStdString();
+        const CommandLine parsed = ParseCommandLine(arguments);
+        EXPECT_EQ(parsed.Error.rfind(c.error, 0), 0u) << line << ": " << parsed.Error;
+        EXPECT_EQ(parsed.Error.empty(), *c.error == '\0') << line << ": " << parsed.Error;
+        if (parsed.Error.empty()) {
+            EXPECT_EQ(parsed.Options.Timeout, c.timeout) << line;
+            EXPECT_EQ(parsed.Options.Format, c.format) << line;
         }
     }
     // Help and version are answered whatever else the line holds; Qt's own options are
@@ -80,10 +70,8 @@ TEST(CommandLine, ReadsTheScanOptions) {
 
 TEST(ScanOutput, JsonListsTheDevicesInArrivalOrder) {
     EXPECT_EQ(FormatScanResult(MakeDeviceGrid(), ScanFormat::Json), "{\"devices\": []}\n");
-    const StringGrid grid =
-        Table({"VD-2\x1FS2\x1F"
-               "10.0.0.2\x1Fm\x1Fnot connected",
-               std::string("q\"\\\x01\xE9\x1F\x1F\x1F\x1F", 9)});
+    const StringGrid grid = DeviceGrid(
+        {{"VD-2", "S2", "10.0.0.2", "m", "not connected"}, {"q\"\\\x01\xE9", "", "", "", ""}});
     EXPECT_EQ(FormatScanResult(grid, ScanFormat::Json),
               "{\"devices\": [\n"
               "  {\"Device\": \"VD-2\", \"S/N\": \"S2\", \"IP\": \"10.0.0.2\", \"Mac\": \"m\", "
@@ -94,12 +82,8 @@ TEST(ScanOutput, JsonListsTheDevicesInArrivalOrder) {
 }
 
 TEST(ScanOutput, TableIsAlignedAndHarmlessForATerminal) {
-    const StringGrid grid =
-        Table({"VD-100\x1FVS-1\x1F"
-               "198.18.0.11\x1F"
-               "02:00\x1Fnot connected",
-               "\xC4rger\x1F\x1B[2J\x1F"
-               "10.0.0.7\x1F\x1F"});
+    const StringGrid grid = DeviceGrid({{"VD-100", "VS-1", "198.18.0.11", "02:00", "not connected"},
+                                        {"\xC4rger", "\x1B[2J", "10.0.0.7", "", ""}});
     EXPECT_EQ(FormatScanResult(grid, ScanFormat::Table),
               "Device  S/N      IP           Mac    Status\n"
               "VD-100  VS-1     198.18.0.11  02:00  not connected\n"

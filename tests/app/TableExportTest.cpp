@@ -2,25 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/DeviceTable.h"
+#include "DevicePayload.h"
 
 using namespace vandrel::app;
 
-namespace {
-
-StringGrid Table(const std::vector<std::vector<std::string>>& rows) {
-    StringGrid grid = MakeDeviceGrid();
-    for (const auto& row : rows) {
-        std::string payload;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            payload += (i > 0 ? "\x1F" : "") + row[i];
-        }
-        AddDeviceRow(grid, payload);
-    }
-    return grid;
-}
-
-}  // namespace
+using vandrel::test::DeviceGrid;
 
 TEST(TableExport, Latin1BytesBecomeUtf8) {
     EXPECT_EQ(Latin1ToUtf8("plain"), "plain");
@@ -49,19 +35,19 @@ TEST(TableExport, CsvFieldQuotesOnlyWhatNeedsIt) {
 
 TEST(TableExport, HeaderFirstThenTheRowsInTableOrder) {
     EXPECT_EQ(DeviceTableCsv(MakeDeviceGrid()), "Device,S/N,IP,Mac,Status\r\n");
-    StringGrid grid = Table(
+    StringGrid grid = DeviceGrid(
         {{"B", "2", "10.0.0.2", "m2", "not connected"}, {"A", "1", "10.0.0.1", "m1", "connected"}});
     EXPECT_EQ(DeviceTableCsv(grid),
               "Device,S/N,IP,Mac,Status\r\n"
               "B,2,10.0.0.2,m2,not connected\r\n"
               "A,1,10.0.0.1,m1,connected\r\n");
     // A reply with an empty Device field is a listed row, though a blank one.
-    EXPECT_EQ(ListedDeviceRows(Table({{"", "1"}})), std::vector<int>{1});
-    EXPECT_EQ(ListedDeviceRows(Table({{""}})), std::vector<int>{});
+    EXPECT_EQ(ListedDeviceRows(DeviceGrid({{"", "1"}})), std::vector<int>{1});
+    EXPECT_EQ(ListedDeviceRows(DeviceGrid({{""}})), std::vector<int>{});
 }
 
 TEST(TableExport, ClipboardRowIsTabSeparated) {
-    StringGrid grid = Table({{"VD\t100", "S\xE9rie", "10.0.0.1", "two\r\nlines", "ok"}});
+    StringGrid grid = DeviceGrid({{"VD\t100", "S\xE9rie", "10.0.0.1", "two\r\nlines", "ok"}});
     EXPECT_EQ(DeviceRowTabText(grid, 1), "VD 100\tS\xC3\xA9rie\t10.0.0.1\ttwo  lines\tok");
     EXPECT_EQ(DeviceRowTabText(grid, 0), "Device\tS/N\tIP\tMac\tStatus");
 }
