@@ -15,6 +15,7 @@
 #include "WindowTest.h"
 #include "app/DeviceTable.h"
 #include "app/TStringAlignGrid.h"
+#include "app/TableExport.h"
 #include "support/Lab.h"
 #include "support/ScreenText.h"
 #include "terminal/TTnEmulT.h"
@@ -74,13 +75,11 @@ protected:
         return DeviceRows();
     }
     int DeviceRows() const { return static_cast<int>(Listed().size()); }
-    // The addresses of the listed devices, in table order.
+    // The addresses of the listed rows, in table order; a row without a Device field counts.
     std::vector<std::string> Listed() const {
         std::vector<std::string> ips;
-        for (int r = 1; r < form->sg->RowCount(); ++r) {
-            if (!form->sg->Cells(app::ColDevice, r).empty()) {
-                ips.push_back(form->sg->Cells(app::ColIP, r));
-            }
+        for (const int r : app::ListedDeviceRows(form->sg->Grid())) {
+            ips.push_back(form->sg->Cells(app::ColIP, r));
         }
         return ips;
     }
