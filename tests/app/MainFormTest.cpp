@@ -1,10 +1,6 @@
 #include "app/TMainForm.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -18,70 +14,45 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTest>
 #include <QTimer>
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <thread>
-#include <vector>
 
-#include "app/MessageDlg.h"
+#include "WindowTest.h"
 #include "app/TStringAlignGrid.h"
 #include "app/UiFonts.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TUDPServer.h"
 #include "discovery/TUDPSocketHandle.h"
+#include "support/TestSockets.h"
 
 using namespace vandrel::app;
-using namespace vandrel::discovery;
+using vandrel::test::DevicePayload;
+using vandrel::test::UdpProbe;
 
 namespace {
 
-struct ShownMessage {
-    TMsgDlgType type;
-    QString text;
-};
-
 // A main window on an ephemeral port of this machine (no broadcast is ever sent here), with
 // message boxes answered by the test.
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public vandrel::test::WindowTest {
 protected:
     void SetUp() override {
-        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
-            messages.push_back({type, text});
-            return type == TMsgDlgType::mtError ? TModalResult::mrOk : TModalResult::mrYes;
-        });
-        form = std::make_unique<TMainForm>();
-        form->UDPServer->SetDefaultPort(0);
-    }
-    void TearDown() override {
-        form.reset();
-        MessageDlgSeam::Reset();
+        WindowTest::SetUp();
+        CreateQuietWindow();
     }
 
     void Show() {
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        ShowWindow();
         ASSERT_TRUE(form->UDPServer->Active());
-        port = form->UDPServer->Binding().Port();
+        port = static_cast<std::uint16_t>(form->UDPServer->Binding().Port());
     }
 
-    void SendReply(const std::string& bytes) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<std::uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        ::close(fd);
-    }
+    void SendReply(const std::string& bytes) const { UdpProbe().sendTo("127.0.0.1", port, bytes); }
 
     static std::string Reply(const std::string& device, const std::string& ip) {
-        return "\x02" + device + "\x1FSN-" + device + "\x1F" + ip +
-               "\x1F"
-               "00:11\x1Fnot connected\x04";
+        return "\x02" + DevicePayload({device, "SN-" + device, ip, "00:11", "not connected"}) +
+               "\x04";
     }
 
     bool WaitForRows(int rowCount) {
@@ -112,9 +83,7 @@ protected:
         QTest::mouseClick(form->sg->horizontalHeader()->viewport(), button, {}, HeaderCentre(col));
     }
 
-    std::unique_ptr<TMainForm> form;
-    std::vector<ShownMessage> messages;
-    int port = 0;
+    std::uint16_t port = 0;
 };
 
 using Texts = std::vector<std::string>;
@@ -216,7 +185,8 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     Show();
     int rowsWhileOpen = -1;
     MessageDlgSeam::SetHandler([&](TMsgDlgType type, const QString& text) {
-        messages.push_back({type, text});
+        messages.push_back(text);
+        messageTypes.push_back(type);
         for (int i = 0; i < 50; ++i) {
             SendReply("\x02no end");
         }
@@ -239,9 +209,8 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     EXPECT_EQ(form->sg->Cells(1, 1), "SN-alpha");
     EXPECT_EQ(form->sg->Cells(4, 2), "not connected");
     EXPECT_EQ(rowsWhileOpen, 2);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
-    EXPECT_EQ(messages[0].text, "invalid string");
+    EXPECT_EQ(messages, std::vector<QString>{"invalid string"});
+    EXPECT_EQ(messageTypes, std::vector<TMsgDlgType>{TMsgDlgType::mtError});
 }
 
 TEST_F(MainFormTest, EightBitTextShowsOneCharacterPerByte) {
@@ -333,12 +302,9 @@ TEST_F(MainFormTest, DoubleClickOnTheHeaderSortsOncePerPress) {
 }
 
 TEST_F(MainFormTest, StatusCellWritersAndTheStatusBar) {
-    form->AddDeviceRow(
-        "A\x1F\x1F"
-        "10.0.0.7\x1F\x1Fnot connected");
-    form->AddDeviceRow(
-        "B\x1F\x1F"
-        "10.0.0.7\x1F\x1Fnot connected");
+    for (const char* device : {"A", "B"}) {
+        form->AddDeviceRow(DevicePayload({device, "", "10.0.0.7", "", "not connected"}));
+    }
     form->sg->SetRow(2);
     form->MarkSessionConnected(nullptr);
     EXPECT_EQ(form->sg->Cells(4, 2), "connected");
@@ -354,23 +320,16 @@ TEST_F(MainFormTest, StatusCellWritersAndTheStatusBar) {
 }
 
 TEST_F(MainFormTest, TakenPortIsReportedWhenShownAndTheWindowGoesOn) {
-    const int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
-    socklen_t length = sizeof any;
-    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&any), &length);
-    form->UDPServer->SetDefaultPort(ntohs(any.sin_port));
-
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "Could not bind socket. Address and port are already in use.");
+    const UdpProbe blocker("0.0.0.0");
+    ASSERT_TRUE(blocker.ok());
+    form->UDPServer->SetDefaultPort(blocker.port());
+    ShowWindow();
+    EXPECT_EQ(messages,
+              std::vector<QString>{"Could not bind socket. Address and port are already in use."});
     EXPECT_FALSE(form->UDPServer->Active());
     EXPECT_NE(form->lb_localMask->text(), "?");  // the failure is the last step of showing
     ClickHeader(1);
     EXPECT_TRUE(form->SortState().LastAscending());
-    ::close(blocker);
 }
 
 TEST_F(MainFormTest, ClosingWhileRepliesPourInEndsQuickly) {
@@ -396,9 +355,8 @@ TEST_F(MainFormTest, ClosingWhileRepliesPourInEndsQuickly) {
 
 TEST_F(MainFormTest, ErrorsOfHandlersReachTheDefaultErrorReport) {
     RunGuarded([] { throw std::runtime_error("Socket Error # 10051\r\nNetwork is unreachable."); });
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
-    EXPECT_EQ(messages[0].text, "Socket Error # 10051\r\nNetwork is unreachable.");
+    EXPECT_EQ(messages, std::vector<QString>{"Socket Error # 10051\r\nNetwork is unreachable."});
+    EXPECT_EQ(messageTypes, std::vector<TMsgDlgType>{TMsgDlgType::mtError});
 }
 
 // With VANDREL_SCREENSHOT=<file.png> set, saves a picture of the window with a few devices.
@@ -410,16 +368,10 @@ TEST_F(MainFormTest, Screenshot) {
     Show();
     for (int i = 1; i <= 6; ++i) {
         const std::string n = std::to_string(10 + i);
-        SendReply(
-            "\x02VD-200 Gateway\x1F"
-            "A1B2C3-00" +
-            n +
-            "\x1F"
-            "198.18.0." +
-            n +
-            "\x1F"
-            "02:00:C6:12:00:" +
-            n + "\x1Fnot connected\x04");
+        SendReply("\x02" +
+                  DevicePayload({"VD-200 Gateway", "A1B2C3-00" + n, "198.18.0." + n,
+                                 "02:00:C6:12:00:" + n, "not connected"}) +
+                  "\x04");
     }
     ASSERT_TRUE(WaitForRows(7));
     form->sg->SetRow(3);

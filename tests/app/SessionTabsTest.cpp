@@ -5,61 +5,36 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <deque>
-#include <fstream>
-#include <memory>
 #include <optional>
-#include <sstream>
 #include <vector>
 
-#include "app/DeviceTable.h"
+#include "WindowTest.h"
 #include "app/EditorLauncher.h"
-#include "app/FileDialogs.h"
-#include "app/MessageDlg.h"
 #include "app/SessionRows.h"
-#include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "discovery/TUDPServer.h"
+#include "support/ScreenText.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
-using namespace vandrel::discovery;
 using namespace vandrel::terminal;
+using vandrel::test::fileBytes;
 
 namespace {
 
-struct ShownMessage {
-    TMsgDlgType type;
-    QString text;
-};
-
-std::string ReadFile(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 // A shown main window on an ephemeral discovery port, with message boxes and file dialogs
 // answered by the test.
-class SessionTabsTest : public ::testing::Test {
+class SessionTabsTest : public vandrel::test::WindowTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        MessageDlgSeam::SetHandler([this](TMsgDlgType type, const QString& text) {
-            messages.push_back({type, text});
-            return type == TMsgDlgType::mtError ? TModalResult::mrOk : confirmAnswer;
-        });
+        WindowTest::SetUp();
         FileDialogSeam::SetHandler([this](QFileDialog& dialog) -> std::optional<QString> {
             dialogs.push_back(&dialog);
             offered.push_back(dialog.selectedFiles().value(0));
@@ -70,15 +45,11 @@ protected:
             fileAnswers.pop_front();
             return answer;
         });
-        form = std::make_unique<TMainForm>();
-        form->UDPServer->SetDefaultPort(0);
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        CreateQuietWindow();
+        ShowWindow();
     }
     void TearDown() override {
-        form.reset();
-        FileDialogSeam::Reset();
-        MessageDlgSeam::Reset();
+        WindowTest::TearDown();
         EditorLauncher::Reset();
     }
 
@@ -96,15 +67,11 @@ protected:
     }
 
     void AddRow(const std::string& device, const std::string& ip, const std::string& status) {
-        form->AddDeviceRow(device + "\x1Fsn\x1F" + ip + "\x1Fmac\x1F" + status);
+        form->AddDeviceRow(vandrel::test::DevicePayload({device, "sn", ip, "mac", status}));
     }
 
     QString Path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
 
-    QTemporaryDir dir;
-    std::unique_ptr<TMainForm> form;
-    std::vector<ShownMessage> messages;
-    TModalResult confirmAnswer = TModalResult::mrYes;
     std::vector<QFileDialog*> dialogs;
     std::vector<QString> offered;
     std::deque<std::optional<QString>> fileAnswers;
@@ -311,8 +278,8 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     confirmAnswer = TModalResult::mrNo;
     QTest::mouseClick(form->btnLog, Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].type, TMsgDlgType::mtConfirmation);
-    EXPECT_EQ(messages[0].text, "Close Log File ?\r" + file);
+    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(messages[0], "Close Log File ?\r" + file);
     EXPECT_TRUE(session->Log());
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
@@ -323,7 +290,7 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     EXPECT_EQ(session->LogName(), file.toStdString());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     EXPECT_EQ(form->PanelText(1), "");
-    EXPECT_EQ(ReadFile(file), "<Open>abc\r\n<Close>");
+    EXPECT_EQ(fileBytes(file.toStdString()), "<Open>abc\r\n<Close>");
     EXPECT_EQ(dialogs.size(), 2u);  // no dialog while logging was on
 }
 
@@ -334,8 +301,8 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     fileAnswers.push_back(missing);
     QTest::mouseClick(form->btnLog, Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
-    EXPECT_TRUE(messages[0].text.contains(missing)) << messages[0].text.toStdString();
+    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtError);
+    EXPECT_TRUE(messages[0].contains(missing)) << messages[0].toStdString();
     EXPECT_FALSE(session->Log());
     EXPECT_EQ(session->LogName(), "10_0_0_7");
     EXPECT_EQ(form->PanelText(0), "Not Logging");
@@ -355,7 +322,7 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     QTest::mouseClick(form->btnLog, Qt::LeftButton);
     EXPECT_FALSE(other->Log());
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].type, TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[1], TMsgDlgType::mtError);
 }
 
 // A log that fails later (a full pipe, a full disk) is switched off by its terminal; the
@@ -375,7 +342,7 @@ TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
     background->Display(std::string(100000, 'x') + "\r\nend");  // more than a pipe holds
     EXPECT_TRUE(messages.empty()) << "reported from the event loop";
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 1; }, 2000));
-    EXPECT_EQ(messages[0].text,
+    EXPECT_EQ(messages[0],
               "Resource temporarily unavailable (" + QString::fromStdString(fifo) + ")");
     EXPECT_FALSE(background->Log());
     EXPECT_EQ(background->CursorColumn(), 4);
@@ -384,8 +351,8 @@ TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
 
     active->Display("still shown");
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2; }, 2000));
-    EXPECT_EQ(messages[1].type, TMsgDlgType::mtError);
-    EXPECT_EQ(messages[1].text, "No space left on device (/dev/full)");
+    EXPECT_EQ(messageTypes[1], TMsgDlgType::mtError);
+    EXPECT_EQ(messages[1], "No space left on device (/dev/full)");
     EXPECT_FALSE(active->Log());
     EXPECT_EQ(active->CursorColumn(), 12);
     EXPECT_EQ(form->PanelText(0), "Not Logging");
@@ -421,7 +388,7 @@ TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
     EXPECT_TRUE(logging->Log()) << "ends with the terminal, not here";
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(logging.isNull());
-    EXPECT_EQ(ReadFile(file), "<Open><Close>");
+    EXPECT_EQ(fileBytes(file.toStdString()), "<Open><Close>");
 }
 
 TEST_F(SessionTabsTest, StatusBarFollowsATabChangeAfter200ms) {
@@ -459,10 +426,10 @@ TEST_F(SessionTabsTest, OpenStartsTheEditorWithThePathAsOneArgument) {
     form->mpOpen->trigger();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0], form->OpenDialog);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return ReadFile(output).find('\n') != std::string::npos; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return fileBytes(output.toStdString()).find('\n') != std::string::npos; }, 5000));
     QTest::qWait(100);
-    EXPECT_EQ(ReadFile(output), "1\n" + log.toStdString() + "\n");
+    EXPECT_EQ(fileBytes(output.toStdString()), "1\n" + log.toStdString() + "\n");
     EXPECT_TRUE(messages.empty());
 }
 
@@ -475,8 +442,8 @@ TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
     fileAnswers.push_back(Path("x.txt"));
     form->mpOpen->trigger();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].type, TMsgDlgType::mtError);
-    EXPECT_EQ(messages[0].text, "Shell error (2)");
+    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtError);
+    EXPECT_EQ(messages[0], "Shell error (2)");
 
     // Present but not executable.
     const QString plain = Path("not-a-program");
@@ -485,7 +452,7 @@ TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
     fileAnswers.push_back(Path("x.txt"));
     form->mpOpen->trigger();
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].text, "Shell error (5)");
+    EXPECT_EQ(messages[1], "Shell error (5)");
 }
 
 TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {

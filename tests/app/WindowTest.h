@@ -26,6 +26,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         app::MessageDlgSeam::SetHandler([this](app::TMsgDlgType type, const QString& text) {
             messages.push_back(text);
+            messageTypes.push_back(type);
             return type == app::TMsgDlgType::mtError ? app::TModalResult::mrOk : confirmAnswer;
         });
         app::FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
@@ -57,6 +58,7 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<app::TMainForm> form;
     std::vector<QString> messages;
+    std::vector<app::TMsgDlgType> messageTypes;
     app::TModalResult confirmAnswer = app::TModalResult::mrYes;
     std::optional<QString> fileAnswer;
 };
