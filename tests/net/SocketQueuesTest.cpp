@@ -165,31 +165,26 @@ TEST(ReadAhead, KeepsTheByteStreamUnderRandomUse) {
         const unsigned op = rng() % 4;
         const int n = static_cast<int>(rng() % 3000);
         const std::string bytes = pattern(static_cast<std::size_t>(n), written);
-        if (op == 3) {  // bytes taken out and put back in front
-            r.Prepend(bytes.data(), n);
-            model.insert(0, bytes);
-            written += bytes.size();
-            ASSERT_EQ(r.Size(), static_cast<int>(model.size()));
-            const std::size_t head = std::min<std::size_t>(model.size(), 4096);
-            ASSERT_EQ(std::string(reinterpret_cast<const char*>(r.Data()), head),
-                      model.substr(0, head));
-            continue;
-        }
+        written += bytes.size();
         if (op == 0) {
             r.Append(bytes.data(), n);
+            model += bytes;
         } else if (op == 1) {
             std::memcpy(r.Space(n + 10), bytes.data(), bytes.size());
             r.Commit(n);
-        } else {
-            std::string out(static_cast<std::size_t>(n), '\0');
-            const int got = r.Read(out.data(), n);
-            ASSERT_EQ(out.substr(0, static_cast<std::size_t>(got)),
-                      model.substr(0, static_cast<std::size_t>(got)));
-            model.erase(0, static_cast<std::size_t>(got));
-            continue;
+            model += bytes;
+        } else if (op == 2) {
+            std::string out(bytes.size(), '\0');
+            const auto got = static_cast<std::size_t>(r.Read(out.data(), n));
+            ASSERT_EQ(out.substr(0, got), model.substr(0, got));
+            model.erase(0, got);
+        } else {  // bytes taken out and put back in front
+            r.Prepend(bytes.data(), n);
+            model.insert(0, bytes);
+            const std::size_t head = std::min<std::size_t>(model.size(), 4096);
+            ASSERT_EQ(std::string(reinterpret_cast<const char*>(r.Data()), head),
+                      model.substr(0, head));
         }
-        model += bytes;
-        written += bytes.size();
         ASSERT_EQ(r.Size(), static_cast<int>(model.size()));
     }
 }

@@ -157,32 +157,24 @@ void checkReplies(const std::vector<ReplyCase>& cases) {
 
 TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
     const auto L5 = ProxyLevel::Socks5;
+    const Phase M = Phase::MethodReply;
+    const Phase A = Phase::AuthReply;
     checkReplies({
-        {"no authentication", L5, Phase::MethodReply, 0, {5, 0}, "send connect"},
-        {"offer declined", L5, Phase::MethodReply, 2, {5, 0}, "auth3 send connect"},
-        {"user and password", L5, Phase::MethodReply, 2, {5, 2}, "send auth"},
-        {"no acceptable method",
-         L5,
-         Phase::MethodReply,
-         0,
-         {5, 0xFF},
-         "20003 authentification method not acceptable"},
-        {"method reply version", L5, Phase::MethodReply, 0, {4, 0}, "20002 socks version error"},
-        {"half a method reply", L5, Phase::MethodReply, 0, {5}, ""},
-        {"level 4 has no method reply",
-         ProxyLevel::Socks4,
-         Phase::MethodReply,
-         0,
-         {0, 90},
-         "20001 TWSocket logic error"},
-        {"accepted", L5, Phase::AuthReply, 2, {1, 0}, "auth1 send connect"},
-        {"wrong password", L5, Phase::AuthReply, 2, {1, 1}, "20015 socks authentication failed"},
-        {"auth version at once", L5, Phase::AuthReply, 2, {5}, "20002 socks version error"},
+        {"no authentication", L5, M, 0, {5, 0}, "send connect"},
+        {"offer declined", L5, M, 2, {5, 0}, "auth3 send connect"},
+        {"user and password", L5, M, 2, {5, 2}, "send auth"},
+        {"no method", L5, M, 0, {5, 0xFF}, "20003 authentification method not acceptable"},
+        {"method reply version", L5, M, 0, {4, 0}, "20002 socks version error"},
+        {"half a method reply", L5, M, 0, {5}, ""},
+        {"level 4 method reply", ProxyLevel::Socks4, M, 0, {0, 90}, "20001 TWSocket logic error"},
+        {"accepted", L5, A, 2, {1, 0}, "auth1 send connect"},
+        {"wrong password", L5, A, 2, {1, 1}, "20015 socks authentication failed"},
+        {"auth version at once", L5, A, 2, {5}, "20002 socks version error"},
         {"not in a handshake", L5, Phase::Data, 0, {5, 0}, "20013 internal error"},
     });
     // Three bytes in one read are too many; read singly, the first two decide.
-    Handshake h(ProxyLevel::Socks5, 2);
-    EXPECT_EQ(h.at(Phase::AuthReply).feed({1, 0, 0}, 3), "20001 too much data availaible");
+    Handshake h(L5, 2);
+    EXPECT_EQ(h.at(A).feed({1, 0, 0}, 3), "20001 too much data availaible");
 }
 
 TEST(SocksReplyParser, Level4Replies) {
@@ -199,78 +191,68 @@ TEST(SocksReplyParser, Level4Replies) {
         {"version", L4, C, 0, {4, 90, 0, 0, 0, 0, 0, 0}, "20002 socks version error"},
         {"seven bytes", L4, C, 0, {0, 90, 0, 0, 0, 0, 0}, ""},
     });
-    // Data behind a level 4 grant is not read by the handshake.
-    Handshake h(L4);
-    EXPECT_EQ(h.at(C).feed({0, 90, 0, 0, 0, 0, 0, 0, 'h', 'i'}, 1000), "granted :");
-    EXPECT_EQ(h.unread, bytesOf("hi"));
-    EXPECT_EQ(h.parser.LeftoverCount(), 0);
+}
+
+// A level 5 grant naming a bound host of the given length, port 7.
+Bytes boundNameReply(int length) {
+    Bytes reply = {5, 0, 0, 3, static_cast<std::uint8_t>(length)};
+    reply.insert(reply.end(), static_cast<std::size_t>(length), 'n');
+    reply.insert(reply.end(), {0, 7});
+    return reply;
 }
 
 TEST(SocksReplyParser, Level5ConnectReplies) {
     const auto L5 = ProxyLevel::Socks5;
     const Phase C = Phase::ConnectReply;
-    std::vector<ReplyCase> cases = {
+    const std::string tooLong = "20001 socks reply too long";
+    checkReplies({
         {"IPv4", L5, C, 0, {5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90}, "granted 127.0.0.1:8080"},
         {"name", L5, C, 0, {5, 0, 0, 3, 4, 'h', 'o', 's', 't', 0, 80}, "granted host:80"},
         {"empty name", L5, C, 0, {5, 0, 0, 3, 0, 1, 0}, "granted :256"},
-        {"other type",
-         L5,
-         C,
-         0,
-         {5, 0, 0, 4, 0, 0, 0, 0, 0, 0},
-         "20011 address type not supported"},
+        {"type 4", L5, C, 0, {5, 0, 0, 4, 0, 0, 0, 0, 0, 0}, "20011 address type not supported"},
         {"version", L5, C, 0, {4}, "20002 socks version error"},
         {"short", L5, C, 0, {5, 0, 0, 1, 127, 0, 0, 1, 0}, ""},
+        {"code 1", L5, C, 0, {5, 1}, "20004 general SOCKS server failure"},
+        {"code 2", L5, C, 0, {5, 2}, "20005 connection not allowed by ruleset"},
+        {"code 3", L5, C, 0, {5, 3}, "20006 network unreachable"},
+        {"code 4", L5, C, 0, {5, 4}, "20007 host unreachable"},
+        {"code 5", L5, C, 0, {5, 5}, "20008 connection refused"},
+        {"code 6", L5, C, 0, {5, 6}, "20009 time to live expired"},
+        {"code 7", L5, C, 0, {5, 7}, "20010 command not supported"},
+        {"code 8", L5, C, 0, {5, 8}, "20011 address type not supported"},
         {"unassigned", L5, C, 0, {5, 9}, "20012 unassigned error #9"},
         {"unassigned 255", L5, C, 0, {5, 255}, "20012 unassigned error #255"},
+        // The reply buffer holds 127 bytes: a longer reply fails instead of being read past
+        // the buffer or waited for.
+        {"name of 120", L5, C, 0, boundNameReply(120), "granted " + std::string(120, 'n') + ":7"},
+        {"name of 121", L5, C, 0, boundNameReply(121), tooLong},
+        {"name of 255", L5, C, 0, boundNameReply(255), tooLong},
+    });
+}
+
+// Data behind a grant is not the handshake's: at level 4 it stays unread, at level 5 what
+// the last read took past the reply is leftover.
+TEST(SocksReplyParser, DataBehindAGrant) {
+    struct Case {
+        ProxyLevel level;
+        Bytes reply;
+        std::size_t piece;
+        std::string outcome, leftover, unread;
     };
-    const char* texts[] = {"general SOCKS server failure", "connection not allowed by ruleset",
-                           "network unreachable",          "host unreachable",
-                           "connection refused",           "time to live expired",
-                           "command not supported",        "address type not supported"};
-    for (int code = 1; code <= 8; ++code) {
-        cases.push_back({texts[code - 1],
-                         L5,
-                         C,
-                         0,
-                         {5, static_cast<std::uint8_t>(code)},
-                         std::to_string(20003 + code) + " " + texts[code - 1]});
-    }
-    checkReplies(cases);
-}
-
-TEST(SocksReplyParser, Level5GrantWithDataBehindIt) {
-    Bytes reply = {5, 0, 0, 1, 10, 0, 0, 9, 0, 21};
-    const Bytes data = bytesOf("hello");
-    reply.insert(reply.end(), data.begin(), data.end());
-    for (const std::size_t piece : {std::size_t{1000}, std::size_t{3}}) {
-        Handshake h(ProxyLevel::Socks5);
-        EXPECT_EQ(h.at(Phase::ConnectReply).feed(reply, piece), "granted 10.0.0.9:21");
-        // Read whole, all of the data is leftover; read in threes, the reply
-        // ends inside the fourth read and two bytes of it are leftover.
-        const std::string expected = piece == 1000 ? "hello" : "he";
-        EXPECT_EQ(h.leftover(), expected);
+    const Bytes l4 = {0, 90, 0, 0, 0, 0, 0, 0, 'h', 'i'};
+    const Bytes l5 = {5, 0, 0, 1, 10, 0, 0, 9, 0, 21, 'h', 'e', 'l', 'l', 'o'};
+    const std::vector<Case> cases = {
+        {ProxyLevel::Socks4, l4, 1000, "granted :", "", "hi"},
+        {ProxyLevel::Socks5, l5, 1000, "granted 10.0.0.9:21", "hello", ""},
+        {ProxyLevel::Socks5, l5, 3, "granted 10.0.0.9:21", "he", "llo"},  // ends in read 4
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.outcome + " in pieces of " + std::to_string(c.piece));
+        Handshake h(c.level);
+        EXPECT_EQ(h.at(Phase::ConnectReply).feed(c.reply, c.piece), c.outcome);
+        EXPECT_EQ(h.leftover(), c.leftover);
+        EXPECT_EQ(h.unread, bytesOf(c.unread));
         EXPECT_EQ(h.parser.Room(), 0);
-    }
-}
-
-// The reply buffer holds 127 bytes: a bound name that makes the reply longer
-// fails the handshake instead of being read past the buffer or waited for.
-TEST(SocksReplyParser, OverlongReplyFailsTheHandshake) {
-    for (const int nameLength : {120, 121, 255}) {
-        SCOPED_TRACE(nameLength);
-        Bytes reply = {5, 0, 0, 3, static_cast<std::uint8_t>(nameLength)};
-        reply.insert(reply.end(), static_cast<std::size_t>(nameLength), 'n');
-        reply.insert(reply.end(), {0, 7});
-        for (const std::size_t piece : {std::size_t{1000}, std::size_t{1}}) {
-            Handshake h(ProxyLevel::Socks5);
-            const std::string outcome = h.at(Phase::ConnectReply).feed(reply, piece);
-            if (nameLength == 120) {
-                EXPECT_EQ(outcome, "granted " + std::string(120, 'n') + ":7");
-            } else {
-                EXPECT_EQ(outcome, "20001 socks reply too long");
-            }
-        }
     }
 }
 
