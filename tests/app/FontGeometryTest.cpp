@@ -73,10 +73,9 @@ void ExpectCaptionsWhole(const QWidget& window) {
         }
         const QRect contents =
             button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), contents.width())
-            << button->objectName().toStdString();
-        EXPECT_LE(button->fontMetrics().height(), contents.height())
-            << button->objectName().toStdString();
+        SCOPED_TRACE(button->objectName().toStdString());
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), contents.width());
+        EXPECT_LE(button->fontMetrics().height(), contents.height());
     }
 }
 
@@ -138,11 +137,12 @@ TEST_P(FontGeometryTest, InfoDialogShowsItsTextsWhole) {
         if (label == box.Image1) {
             continue;
         }
-        const QSize needed =
-            label->fontMetrics().boundingRect(QRect(), Qt::AlignLeft, label->text()).size();
-        EXPECT_GE(label->width(), needed.width()) << label->objectName().toStdString();
-        EXPECT_GE(label->height(), needed.height()) << label->objectName().toStdString();
-        EXPECT_TRUE(panel.contains(label->geometry())) << label->objectName().toStdString();
+        SCOPED_TRACE(label->objectName().toStdString());
+        const QRect needed =
+            label->fontMetrics().boundingRect(QRect(), Qt::AlignLeft, label->text());
+        EXPECT_GE(label->width(), needed.width());
+        EXPECT_GE(label->height(), needed.height());
+        EXPECT_TRUE(panel.contains(label->geometry()));
     }
     EXPECT_LE(box.Label4->geometry().right(), box.lb_email->x());
     EXPECT_LE(box.Label6->geometry().right(), box.lb_web->x());

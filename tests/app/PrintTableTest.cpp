@@ -32,9 +32,8 @@ struct Word {
     QString text;
 };
 
-// The words of a printout by page and line (line n has its top at n times the pitch),
-// each line's words from left to right, with their positions in points from the printable
-// area's corner.
+// The words of a printout by page and line (line n has its top at n pitches), left to right,
+// in points from the printable area's corner.
 struct Printout {
     int pages = 0;
     bool landscape = false;
@@ -42,8 +41,7 @@ struct Printout {
 
     QStringList Texts(int page, int line) const {
         QStringList texts;
-        const auto found = lines.find({page, line});
-        if (found != lines.end()) {
+        if (const auto found = lines.find({page, line}); found != lines.end()) {
             for (const Word& w : found->second) {
                 texts << w.text;
             }
@@ -148,42 +146,19 @@ public:
 
 }  // namespace
 
-// Heading on line 2, header on line 4, the rows from line 5 in the table's order, sorted or
-// not, and nothing else.
-TEST_F(PrintTableTest, HeadingHeaderAndRowsInTableOrderOnTheirLines) {
-    AddRows(3);
-    Printout out = Print();
-    EXPECT_EQ(out.pages, 1);
-    EXPECT_TRUE(out.landscape);
-    EXPECT_EQ(out.Texts(1, 2), Heading);
-    EXPECT_EQ(out.Texts(1, 4), Header);
-    for (int r = 1; r <= 3; ++r) {
-        EXPECT_EQ(out.Texts(1, 4 + r), RowTexts(r)) << r;
-    }
-    EXPECT_EQ(out.lines.size(), 5u);
-
-    form->sg->SortColumn(0, false);
-    out = Print();
-    for (int r = 1; r <= 3; ++r) {
-        EXPECT_EQ(out.Texts(1, 4 + r), RowTexts(4 - r)) << "sorted " << r;
-    }
-}
-
-// Each column starts one step (a W/8) after the end of the caption before it; every row
-// and a row with blank cells use the header's places.
+// Each column starts one step (a W/8) after the end of the caption before it; every row,
+// one with blank cells too, uses the header's places.
 TEST_F(PrintTableTest, ColumnsFollowTheHeaderCaptions) {
     AddRows(2);
     form->AddDeviceRow(DevicePayload({"Blank", "", "10.9.9.9", "", "connected"}));
     const Printout out = Print();
     const QPrinter& printer = *form->Printer;
     const double unit = 72.0 / printer.resolution();
-    const double step = printer.width() / 8 * unit;
-    const double x0 = printer.height() / 20 * unit;
     const auto& header = out.lines.at({1, 4});
     ASSERT_EQ(header.size(), 5u);
-    EXPECT_NEAR(header[0].xMin, x0, 1.0);
+    EXPECT_NEAR(header[0].xMin, printer.height() / 20 * unit, 1.0);
     for (int c = 1; c < 5; ++c) {
-        EXPECT_NEAR(header[c].xMin - header[c - 1].xMax, step, 1.5) << c;
+        EXPECT_NEAR(header[c].xMin - header[c - 1].xMax, printer.width() / 8 * unit, 1.5) << c;
     }
     for (int line = 5; line <= 6; ++line) {
         for (int c = 0; c < 5; ++c) {
@@ -195,29 +170,38 @@ TEST_F(PrintTableTest, ColumnsFollowTheHeaderCaptions) {
     EXPECT_NEAR(out.lines.at({1, 7})[2].xMin, header[4].xMin, 0.5);
 }
 
-// Rows 31 on continue on further pages under the same heading and header; the first page is
-// the single page of a short table.
+// Heading on line 2, header on line 4, the rows from line 5 in the table's order, sorted or
+// not, and nothing else; rows 31 on continue on further pages under the same heading and
+// header in the same places.
 TEST_F(PrintTableTest, LongTablesContinueOnFurtherPages) {
     const struct {
         int rows;
         int pages;
-    } cases[] = {{30, 1}, {40, 2}, {45, 2}, {61, 3}};
+        bool descending;
+    } cases[] = {{3, 1, false},  {3, 1, true},  {30, 1, false},
+                 {40, 2, false}, {45, 2, true}, {61, 3, false}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rows << " rows" << (c.descending ? " sorted" : ""));
         AddRows(c.rows);
+        if (c.descending) {
+            form->sg->SortColumn(0, false);
+        }
         const Printout out = Print();
-        ASSERT_EQ(out.pages, c.pages) << c.rows;
+        ASSERT_EQ(out.pages, c.pages);
+        EXPECT_TRUE(out.landscape);
         for (int page = 1; page <= c.pages; ++page) {
             EXPECT_EQ(out.Texts(page, 2), Heading) << page;
-            EXPECT_EQ(out.Texts(page, 4), Header) << page;
+            ASSERT_EQ(out.Texts(page, 4), Header) << page;
             for (int col = 0; col < 5; ++col) {
                 EXPECT_NEAR(out.lines.at({page, 4})[col].xMin, out.lines.at({1, 4})[col].xMin, 0.5);
             }
         }
-        for (int r = 1; r <= c.rows; ++r) {
-            EXPECT_EQ(out.Texts((r - 1) / 30 + 1, 5 + (r - 1) % 30), RowTexts(r))
-                << c.rows << " row " << r;
+        for (int i = 0; i < c.rows; ++i) {
+            EXPECT_EQ(out.Texts(i / 30 + 1, 5 + i % 30),
+                      RowTexts(c.descending ? c.rows - i : i + 1))
+                << "printed row " << i + 1;
         }
-        EXPECT_EQ(out.lines.size(), static_cast<std::size_t>(c.rows + 2 * c.pages)) << c.rows;
+        EXPECT_EQ(out.lines.size(), static_cast<std::size_t>(c.rows + 2 * c.pages));
     }
 }
 
