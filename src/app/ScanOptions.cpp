@@ -8,10 +8,14 @@ namespace {
 
 constexpr long long kMaxTimeoutMs = 3600 * 1000;
 
+// Digits only: from_chars would also take a minus sign, and "-0.5" would read as 0.5.
 bool ParseDigits(const std::string& text, long long& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return !text.empty() && ec == std::errc() && ptr == end;
+    return ec == std::errc() && ptr == end;
 }
 
 }  // namespace

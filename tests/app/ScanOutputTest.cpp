@@ -35,7 +35,8 @@ TEST(CommandLine, ReadsTheScanOptions) {
         {{"--scan", "extra"}, "unexpected argument 'extra'"},
         {{"--timeout", "2"}, "--timeout and --format belong to --scan"},
     };
-    for (const char* timeout : {"3600.001", "-1", "1.", ".5", "0.0001", "99999999999999999999"}) {
+    for (const char* timeout :
+         {"3600.001", "-1", "-0.5", "1.-5", "1.", ".5", "0.0001", "99999999999999999999"}) {
         cases.push_back({{"--scan", "--timeout", timeout}, "bad value"});
     }
     for (const Case& c : cases) {
