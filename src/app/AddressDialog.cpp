@@ -2,30 +2,10 @@
 
 #include <QInputDialog>
 
-#include <utility>
-
 namespace vandrel::app {
 
-namespace {
-
-AddressDialogSeam::THandler& Handler() {
-    static AddressDialogSeam::THandler handler;
-    return handler;
-}
-
-}  // namespace
-
-void AddressDialogSeam::SetHandler(THandler handler) {
-    Handler() = std::move(handler);
-}
-
-void AddressDialogSeam::Reset() {
-    Handler() = nullptr;
-}
-
 std::optional<QString> AskConnectAddress(QWidget* parent, const QString& offered) {
-    if (Handler()) {
-        const AddressDialogSeam::THandler handler = Handler();
+    if (const auto handler = AddressDialogSeam::Current()) {
         return handler(offered);
     }
     QInputDialog dialog(parent);

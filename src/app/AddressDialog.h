@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "app/Seam.h"
+
 class QWidget;
 
 namespace vandrel::app {
@@ -16,11 +18,8 @@ std::optional<QString> AskConnectAddress(QWidget* parent, const QString& offered
 
 // Lets tests answer the address box without showing it: the handler gets the offered text
 // and returns what the user types, or nothing to cancel.
-class AddressDialogSeam {
-public:
-    using THandler = std::function<std::optional<QString>(const QString& offered)>;
-    static void SetHandler(THandler handler);
-    static void Reset();
-};
+class AddressDialogSeam
+    : public Seam<AddressDialogSeam,
+                  std::function<std::optional<QString>(const QString& offered)>> {};
 
 }  // namespace vandrel::app
