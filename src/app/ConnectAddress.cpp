@@ -3,6 +3,8 @@
 #include <cctype>
 #include <vector>
 
+#include "discovery/TSocketStack.h"
+
 namespace vandrel::app {
 
 namespace {
@@ -28,18 +30,6 @@ std::vector<std::string> Labels(const std::string& name) {
     }
     labels.push_back(name.substr(start));
     return labels;
-}
-
-bool IsDottedIPv4(const std::vector<std::string>& labels) {
-    if (labels.size() != 4) {
-        return false;
-    }
-    for (const std::string& part : labels) {
-        if (!IsDigits(part) || part.size() > 3 || std::stoi(part) > 255) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool IsLabel(const std::string& label) {
@@ -81,11 +71,9 @@ std::string CheckConnectAddress(const std::string& typed, std::string& error) {
         return {};
     }
     const std::string text = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
-    if (const std::vector<std::string> parts = Labels(text); IsDottedIPv4(parts)) {
+    if (in_addr address{}; discovery::TSocketStack::FromDotted(text, address)) {
         // Decimal as typed: leading zeros would read as octal further down.
-        return std::to_string(std::stoi(parts[0])) + "." + std::to_string(std::stoi(parts[1])) +
-               "." + std::to_string(std::stoi(parts[2])) + "." +
-               std::to_string(std::stoi(parts[3]));
+        return discovery::TSocketStack::ToDotted(address);
     }
     if (IsHostName(text)) {
         return text;
