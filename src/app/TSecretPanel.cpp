@@ -1,13 +1,13 @@
 #include "app/TSecretPanel.h"
 
 #include <QFontMetrics>
-#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include <chrono>
 
 #include "app/VandrelApplication.h"
+#include "net/HandOver.h"
 
 namespace vandrel::app {
 
@@ -131,17 +131,13 @@ void TSecretPanel::RunTimer(const Pass& pass, std::uint64_t run) {
             m_frame = std::move(frame);
         }
         if (!m_repaintPosted.exchange(true)) {
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    m_repaintPosted = false;
-                    update(TextArea());
-                },
-                Qt::QueuedConnection);
+            net::InvokeQueued(this, [this] {
+                m_repaintPosted = false;
+                update(TextArea());
+            });
         }
         if (position >= pass.total) {
-            QMetaObject::invokeMethod(
-                this, [this, run] { EndOfPass(run); }, Qt::QueuedConnection);
+            net::InvokeQueued(this, [this, run] { EndOfPass(run); });
             return;
         }
     }
