@@ -64,12 +64,11 @@ public:
     }
 
 private:
-    // The heading and the header row; the first page measures where the columns start (each
-    // one step after the end of the caption before it), later pages reuse those places.
+    // The heading and the header row, both bold; the first page measures where the columns start
+    // (each one step after the end of the caption before it), later pages reuse those places.
     void DrawTop(const StringGrid& grid, bool measure) {
         m_painter.setFont(PrintFont(true));
         DrawText(m_x0, HeadingLine, m_heading);
-        m_painter.setFont(PrintFont(true));
         int end = 0;
         for (int col = 0; col < DeviceColumns; ++col) {
             if (measure) {
