@@ -19,21 +19,7 @@ constexpr unsigned char NativeData =
 constexpr std::uint64_t MaxSections = 1u << 16;
 
 bool ReadAt(int fd, void* buffer, std::uint64_t size, std::uint64_t offset, int& error) {
-    auto* out = static_cast<char*>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            error = got < 0 ? errno : ENOEXEC;  // a short file is a damaged one
-            return false;
-        }
-        out += got;
-        size -= static_cast<std::uint64_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
+    return ReadFileAt(fd, buffer, size, offset, ENOEXEC, error);  // a short file is a damaged one
 }
 
 bool InsideFile(std::uint64_t offset, std::uint64_t size, std::uint64_t fileSize) {
@@ -99,6 +85,25 @@ bool FindIn(int fd, std::uint64_t fileSize, const std::string& name, ElfSectionP
 }
 
 }  // namespace
+
+bool ReadFileAt(int fd, void* buffer, std::uint64_t size, std::uint64_t offset, int shortError,
+                int& error) {
+    auto* out = static_cast<char*>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            error = got < 0 ? errno : shortError;
+            return false;
+        }
+        out += got;
+        size -= static_cast<std::uint64_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
 
 bool FindElfSection(int fd, const std::string& name, ElfSectionPlace& place, int& error) {
     struct stat info {};

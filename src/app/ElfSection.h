@@ -17,4 +17,9 @@ struct ElfSectionPlace {
 // that name (or one without bytes in the file), or the error of reading.
 bool FindElfSection(int fd, const std::string& name, ElfSectionPlace& place, int& error);
 
+// Reads size bytes at offset of fd, through interrupted and partial reads. Returns false with
+// error set to the errno of a failed read, or to shortError when the file ends first.
+bool ReadFileAt(int fd, void* buffer, std::uint64_t size, std::uint64_t offset, int shortError,
+                int& error);
+
 }  // namespace vandrel::app

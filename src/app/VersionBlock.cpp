@@ -74,18 +74,9 @@ bool ReadSection(const std::string& file, std::vector<std::uint8_t>& block, int&
         return false;
     }
     block.assign(place.size, 0);
-    std::size_t done = 0;
-    while (done < block.size()) {
-        const ssize_t got = ::pread(handle.fd(), block.data() + done, block.size() - done,
-                                    static_cast<off_t>(place.offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            error = got < 0 ? errno : VersionErrorBadBlock;
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
+    if (!ReadFileAt(handle.fd(), block.data(), block.size(), place.offset, VersionErrorBadBlock,
+                    error)) {
+        return false;
     }
     const std::uint32_t length = CheckedLength(block);
     if (length == 0) {
