@@ -18,12 +18,6 @@ std::string upperCase(std::string s) {
     return s;
 }
 
-std::string lowerCase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 // The exception's class name, a blank and its message.
 std::string describe(const std::exception& e) {
     const char* kind = dynamic_cast<const ESocketException*>(&e) ? "ESocketException" : "Exception";
@@ -98,7 +92,7 @@ void TCustomSocksWSocket::Connect() {
         TCustomWSocket::Connect();  // direct, or the "already in use" report
         return;
     }
-    if (lowerCase(Proto()) != "tcp" && TrimText(Proto()) != "6") {
+    if (LowerText(Proto()) != "tcp" && TrimText(Proto()) != "6") {
         ReportError("TCP is the only protocol supported thru socks server");
         return;
     }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstring>
 #include <thread>
 
@@ -30,10 +29,7 @@ std::atomic<int> g_nextLookupHandle{1};
 
 int lowerProtoType(const std::string& proto, std::string& rest) {
     if (proto.size() >= 4) {
-        std::string head = proto.substr(0, 4);
-        std::transform(head.begin(), head.end(), head.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (head == "raw_") {
+        if (LowerText(proto.substr(0, 4)) == "raw_") {
             rest = proto.substr(4, 10);
             return SOCK_RAW;
         }

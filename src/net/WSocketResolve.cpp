@@ -21,13 +21,13 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-std::string lowerCase(std::string s) {
+}  // namespace
+
+std::string LowerText(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
-
-}  // namespace
 
 std::string TrimText(const std::string& s) {
     std::size_t b = 0;
@@ -148,7 +148,7 @@ int ResolveProto(const std::string& proto) {
     if (isDigit(proto[0])) {
         return LeadingNumber(proto);
     }
-    const std::string name = lowerCase(TrimText(proto));
+    const std::string name = LowerText(TrimText(proto));
     if (name == "tcp") {
         return IPPROTO_TCP;
     }

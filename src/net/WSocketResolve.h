@@ -30,4 +30,7 @@ int ResolveProto(const std::string& proto);
 // Removes control characters and blanks at both ends.
 std::string TrimText(const std::string& s);
 
+// ASCII letters in lower case; other bytes as they stand.
+std::string LowerText(std::string s);
+
 }  // namespace vandrel::net
