@@ -201,9 +201,7 @@ TSocket TCustomWSocket::Accept() {
     int len = sizeof m_sin;
     m_aSocket = WSocket_accept(m_hSocket, reinterpret_cast<sockaddr*>(&m_sin), &len);
     if (m_window) {
-        const int err = WSocket_WSAGetLastError();
         m_window->NoteAccepted();
-        WSocket_WSASetLastError(err);
     }
     if (m_aSocket == INVALID_SOCKET) {
         ReportSocketError("Accept");
@@ -282,9 +280,7 @@ int TCustomWSocket::SendTo(const sockaddr* Dest, int DestLen, const void* Data, 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr* From, int& FromLen) {
     const int n = WSocket_recvfrom(m_hSocket, Buffer, BufferSize, 0, From, &FromLen);
     if (m_window) {
-        const int err = WSocket_WSAGetLastError();
         m_window->NoteReceived();
-        WSocket_WSASetLastError(err);
     }
     if (n < 0) {
         m_lastError = WSocket_WSAGetLastError();

@@ -253,9 +253,7 @@ int TCustomWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
 int TCustomWSocket::LibraryReceive(void* Buffer, int BufferSize, int Flags) {
     const int n = WSocket_recv(m_hSocket, Buffer, BufferSize, Flags);
     if (m_window) {
-        const int err = WSocket_WSAGetLastError();
         m_window->NoteReceived();
-        WSocket_WSASetLastError(err);
     }
     return n;
 }

@@ -20,7 +20,8 @@
 //   count gives 21 s (3 give 15 s, 4 give 31 s), and the waits depend on the
 //   kernel's initial retransmission time.
 // The library wrappers know nothing of this: the socket that made a call tells
-// its own window what the call means through the Note... operations.
+// its own window what the call means through the Note... operations, which
+// leave the library's last error as the call set it.
 
 #include <chrono>
 #include <cstdint>
