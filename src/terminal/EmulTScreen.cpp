@@ -49,9 +49,8 @@ std::optional<EInOutError> EmulTScreen::WriteStrShowingAll(std::string_view text
         return std::nullopt;
     }
     EInOutError error = m_logFile.Error();
-    m_log = false;
     try {
-        m_logFile.Close();
+        SetLog(false);
     } catch (const EInOutError&) {
         // A full disk cannot take "<Close>" either; the file is released all the same.
     }
