@@ -310,8 +310,6 @@ protected:
     // Bytes readable now (read-ahead plus the library's count); -1 when the
     // library query fails.
     int PendingByteCount();
-    // Bytes read from the library ahead of the owner's Receive calls.
-    int ReadAheadCount() const { return m_readAhead.Size(); }
     // Puts bytes a layer took out of the stream back in front, to be read first.
     void ReturnToReadAhead(const void* Data, int Len);
     // The remote end resolved for the library's connect, for a layer that

@@ -137,8 +137,7 @@ TEST(SendQueue, KeepsTheByteStreamUnderRandomUse) {
 
 TEST(ReadAhead, ReceivesIntoItsSpaceAndReadsFromTheFront) {
     ReadAhead r;
-    iovec iov[1];
-    EXPECT_EQ(r.Gather(iov, 1), 0);
+    EXPECT_TRUE(r.Empty());
     std::uint8_t* space = r.Space(16);
     std::memcpy(space, "hello, world", 12);
     r.Commit(12);
@@ -147,8 +146,7 @@ TEST(ReadAhead, ReceivesIntoItsSpaceAndReadsFromTheFront) {
     EXPECT_EQ(std::string(buf, 5), "hello");
     EXPECT_EQ(r.Read(nullptr, 5), 0);  // nothing consumed without a buffer
     EXPECT_EQ(r.Read(buf, -1), 0);
-    ASSERT_EQ(r.Gather(iov, 1), 1);
-    EXPECT_EQ(gathered(iov, 1), ", world");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.Data()), r.Size()), ", world");
     EXPECT_EQ(r.Consume(100), 7);
     EXPECT_TRUE(r.Empty());
     r.Space(4);
