@@ -56,6 +56,15 @@ void ReadAhead::Prepend(const void* data, int len) {
     std::memcpy(m_bytes.get() + m_head, data, static_cast<std::size_t>(len));
 }
 
+int ReadAhead::Gather(iovec* iov, int maxPieces) const {
+    if (Empty() || maxPieces < 1) {
+        return 0;
+    }
+    iov[0].iov_base = m_bytes.get() + m_head;
+    iov[0].iov_len = static_cast<std::size_t>(Size());
+    return 1;
+}
+
 int ReadAhead::Read(void* buffer, int len) {
     if (buffer == nullptr) {
         return 0;

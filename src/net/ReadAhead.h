@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <memory>
 
@@ -25,6 +27,8 @@ public:
     void Prepend(const void* data, int len);
     // The unread bytes, Size() of them; valid until the next call that changes the buffer.
     const std::uint8_t* Data() const { return m_bytes.get() + m_head; }
+    // Points an iovec at the unread bytes; returns 1, or 0 when there are none (or no room).
+    int Gather(iovec* iov, int maxPieces) const;
     // Copies up to len unread bytes to buffer and drops them; returns the count.
     int Read(void* buffer, int len);
     // Drops up to count bytes from the front; returns how many were dropped.
