@@ -148,7 +148,7 @@ public:
     // Sort state of header clicks.
     const HeaderSortState& SortState() const { return m_sortState; }
 
-    // Beyond the original window (TMainFormAddress.cpp, TMainFormExport.cpp): Search also
+    // Additions to the window (TMainFormAddress.cpp, TMainFormExport.cpp): Search also
     // covers every other interface and names what it searched in the hint text; a session
     // to a typed address; notices of how sessions ended, which cover panel 1 for a few
     // seconds (PanelText(1) keeps the panel's own text); export and copy of the table.

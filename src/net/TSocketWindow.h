@@ -14,7 +14,7 @@
 // - FD_ACCEPT once per pending connection, re-armed by an accept;
 // - FD_CLOSE once, after all data has been offered, with the close's error.
 // - A connect without an answer after ConnectTimeout: FD_CONNECT with
-//   WSAETIMEDOUT (10060), as with the library this replaces, instead of Linux's
+//   WSAETIMEDOUT (10060), the limit callers are written for, instead of Linux's
 //   own give-up after about two minutes. A timer and not TCP_SYNCNT: the kernel
 //   counts SYN retransmissions with doubling waits (1, 2, 4, 8, 16 s), so no
 //   count gives 21 s (3 give 15 s, 4 give 31 s), and the waits depend on the

@@ -123,7 +123,7 @@ TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
     for (QAction* action : form->mpFile->actions()) {
         items.push_back(action->isSeparator() ? "-" : action->text());
     }
-    // The original items in their order, and after Print Table the two added ones.
+    // The designed items in their order, and after Print Table the two added ones.
     EXPECT_EQ(items,
               (std::vector<QString>{"&Open", "&Logging", "&Print Table", "Connect to &Address...",
                                     "&Export Table...", "-", "E&xit"}));

@@ -1,4 +1,4 @@
-// What the window and the scan do beyond the original, in a lab of 6 devices on two
+// Search over several interfaces and the scan command, in a lab of 6 devices on two
 // subnets: devices 1, 3, 5 on 198.18.0.0/24 (eth0, where the limited broadcast goes),
 // devices 2, 4, 6 on 198.18.1.0/24 (eth1). 198.18.0.250 answers nothing.
 #include <gtest/gtest.h>
