@@ -193,15 +193,16 @@ bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
             return true;
         }
     }
+    const LifeToken life = Life();
     switch (reply.action) {
         case Action::Wait:
             return true;
         case Action::SendAuthRequest:
             SendSocksAuthRequest();
-            return true;
+            return !Alive(life) || ReadBufferedReply(Phase::AuthReply);
         case Action::SendConnectRequest:
             SendSocksConnectRequest();
-            return true;
+            return !Alive(life) || ReadBufferedReply(Phase::ConnectReply);
         case Action::Granted:
             return SocksGranted();
         case Action::Fail:
@@ -209,6 +210,13 @@ bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
             return true;
     }
     return true;
+}
+
+bool TCustomSocksWSocket::ReadBufferedReply(Phase phase) {
+    if (!StillIn(phase) || m_socks.BufferedCount() == 0) {
+        return true;
+    }
+    return ActOnReply(m_socks.Received(0));
 }
 
 bool TCustomSocksWSocket::SocksGranted() {

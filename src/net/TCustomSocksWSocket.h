@@ -97,6 +97,9 @@ private:
     void SendSocksBytes(const SocksBytes& bytes);
     void SocksHandshakeFailed(int Code, const std::string& Msg);
     bool ActOnReply(const SocksReplyParser::Result& reply);
+    // Reads what the last read brought behind the previous reply, once the
+    // request for the given phase is out.
+    bool ReadBufferedReply(SocksReplyParser::Phase phase);
     bool SocksGranted();
     // From the TCP connection to the proxy: the rest of the connect's time.
     void StartSocksDeadline();

@@ -246,6 +246,21 @@ TEST(TWSocketSocks, RepliesSplitByteByByteAndAuthenticationStates) {
     }
 }
 
+// A proxy answering ahead: its method reply, grant and first data in one read are taken
+// like the same bytes one at a time.
+TEST(TWSocketSocks, MethodReplyAndGrantInOneRead) {
+    Bytes replies = {5, 0, 5, 0, 0, 1, 127, 0, 0, 1, 0, 1};
+    replies.insert(replies.end(), {'h', 'i'});
+    ScriptedPeer peer({{3, replies}, {7 + 9, {}}});
+    Client cl;
+    cl.through(peer.portText(), "5", 7);
+    ASSERT_TRUE(pumpUntil([&] { return cl.received == "hi"; }, 3000)) << cl.rec.joined();
+    EXPECT_EQ(cl.rec.road(), "socks:0 connected:0 data:hi");
+    ASSERT_TRUE(pumpUntil([&] { return peer.stepsDone() == 2; }, 3000));
+    EXPECT_EQ(peer.requests().at(1),
+              (Bytes{5, 1, 0, 3, 9, '1', '2', '7', '.', '0', '.', '0', '.', '1', 0, 7}));
+}
+
 // However the proxy stops answering, the owner learns that the connect failed: a proxy that
 // stalls is given up at the connect's deadline, counted from Connect (10060), one that closes
 // (10053) or resets (10054) fails the connect at once; a reply sent before the close decides.
