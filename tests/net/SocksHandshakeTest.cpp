@@ -170,6 +170,7 @@ TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
     const auto L5 = ProxyLevel::Socks5;
     const Phase M = Phase::MethodReply;
     const Phase A = Phase::AuthReply;
+    const Bytes methodAndGrant = {5, 0, 5, 0, 0, 1, 10, 0, 0, 9, 0, 21};
     checkReplies({
         {"no authentication", L5, M, 0, {5, 0}, "send connect"},
         {"offer declined", L5, M, 2, {5, 0}, "auth3 send connect"},
@@ -183,18 +184,8 @@ TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
         {"auth version at once", L5, A, 2, {5}, "20002 socks version error"},
         {"not in a handshake", L5, Phase::Data, 0, {5, 0}, "20013 internal error"},
         // A proxy answering ahead: what follows the method reply is the next reply's.
-        {"method reply and grant",
-         L5,
-         M,
-         0,
-         {5, 0, 5, 0, 0, 1, 10, 0, 0, 9, 0, 21},
-         "send connect, granted 10.0.0.9:21"},
-        {"method and authentication replies",
-         L5,
-         M,
-         2,
-         {5, 2, 1, 0},
-         "send auth, auth1 send connect"},
+        {"method reply and grant", L5, M, 0, methodAndGrant, "send connect, granted 10.0.0.9:21"},
+        {"method and auth replies", L5, M, 2, {5, 2, 1, 0}, "send auth, auth1 send connect"},
     });
     // Three bytes in one read are too many; read singly, the first two decide.
     Handshake h(L5, 2);
