@@ -1,6 +1,7 @@
 #include "net/SocksReplyParser.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace vandrel::net {
 
@@ -82,14 +83,19 @@ Result SocksReplyParser::ReadMethodReply() {
     if (m_count < 2) {
         return {};
     }
-    m_count = 0;
-    if (m_buf[0] != 5) {
+    const std::uint8_t version = m_buf[0];
+    const std::uint8_t method = m_buf[1];
+    // Bytes behind the method reply (a proxy that answers ahead) belong to the
+    // next reply: they stay buffered for it.
+    std::memmove(m_buf, m_buf + 2, static_cast<std::size_t>(m_count - 2));
+    m_count -= 2;
+    if (version != 5) {
         return fail(kSocksVersionError, "socks version error");
     }
-    if (m_buf[1] == 0) {
+    if (method == 0) {
         return Result{Action::SendConnectRequest, m_offered != 0 ? 3 : -1, 0, {}};
     }
-    if (m_buf[1] == 2) {
+    if (method == 2) {
         return Result{Action::SendAuthRequest, -1, 0, {}};
     }
     return fail(kSocksMethodRefused, "authentification method not acceptable");

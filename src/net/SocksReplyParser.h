@@ -61,6 +61,9 @@ public:
     std::uint8_t* Tail() { return m_buf + m_count; }
     // n bytes (at most Room()) were written at Tail(); n may be 0.
     Result Received(int n);
+    // Bytes buffered and not yet part of a finished reply. After a level 5
+    // method reply these may already hold (part of) the next reply: once the
+    // client has sent its next request, Received(0) reads them.
     int BufferedCount() const { return m_count; }
 
     // After a level 5 grant: the proxy's bound address and port as text, and

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "net/SocketErrorCodes.h"
+#include "net/TSocketWindow.h"
 #include "net/WSocketResolve.h"
 
 namespace vandrel::net {
@@ -115,6 +117,7 @@ void TCustomSocksWSocket::Connect() {
         return;
     }
     m_socks.Start(Level());
+    ++m_socksAttempt;
     TCustomWSocket::Connect();
 }
 
@@ -145,6 +148,7 @@ void TCustomSocksWSocket::TriggerSessionConnected(Word ErrCode) {
     if (!StillIn(Phase::MethodReply)) {
         return;  // the hook closed the socket
     }
+    StartSocksDeadline();
     if (Level() != ProxyLevel::Socks5) {
         SendSocksConnectRequest();
         return;
@@ -189,15 +193,16 @@ bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
             return true;
         }
     }
+    const LifeToken life = Life();
     switch (reply.action) {
         case Action::Wait:
             return true;
         case Action::SendAuthRequest:
             SendSocksAuthRequest();
-            return true;
+            return !Alive(life) || ReadBufferedReply(Phase::AuthReply);
         case Action::SendConnectRequest:
             SendSocksConnectRequest();
-            return true;
+            return !Alive(life) || ReadBufferedReply(Phase::ConnectReply);
         case Action::Granted:
             return SocksGranted();
         case Action::Fail:
@@ -205,6 +210,13 @@ bool TCustomSocksWSocket::ActOnReply(const SocksReplyParser::Result& reply) {
             return true;
     }
     return true;
+}
+
+bool TCustomSocksWSocket::ReadBufferedReply(Phase phase) {
+    if (!StillIn(phase) || m_socks.BufferedCount() == 0) {
+        return true;
+    }
+    return ActOnReply(m_socks.Received(0));
 }
 
 bool TCustomSocksWSocket::SocksGranted() {
@@ -277,6 +289,66 @@ void TCustomSocksWSocket::SocksHandshakeFailed(int Code, const std::string& Msg)
         return;
     }
     CloseWithError(true, static_cast<Word>(Code));
+}
+
+// ---------------------------------------------------------------- deadline and close
+
+void TCustomSocksWSocket::StartSocksDeadline() {
+    using std::chrono::milliseconds;
+    // Rounded up: a timer that ends early would cut the connect short.
+    const auto left =
+        std::chrono::ceil<milliseconds>(ConnectDeadline() - std::chrono::steady_clock::now());
+    if (Handle()) {
+        Handle()->PostMessageAfter(std::max(left, milliseconds{0}), MSG_SOCKS_TIMEOUT,
+                                   static_cast<std::uintptr_t>(HSocket()), m_socksAttempt);
+    }
+}
+
+void TCustomSocksWSocket::WndProc(TMessage& Msg) {
+    if (Msg.Msg != MSG_SOCKS_TIMEOUT) {
+        TCustomWSocket::WndProc(Msg);
+        return;
+    }
+    const LifeToken life = Life();
+    try {
+        SocksTimedOut(Msg.LParam);
+    } catch (const std::exception& e) {
+        if (Alive(life)) {
+            HandleEventException(e);
+        }
+    }
+}
+
+void TCustomSocksWSocket::SocksTimedOut(std::intptr_t attempt) {
+    if (attempt == m_socksAttempt && SocksNegotiating() && HSocket() != INVALID_SOCKET) {
+        SocksHandshakeFailed(WSAETIMEDOUT, "socks server did not answer in time");
+    }
+}
+
+void TCustomSocksWSocket::HandleCloseEvent(Word Error) {
+    if (!SocksNegotiating() || State() != wsConnected || HSocket() == INVALID_SOCKET) {
+        TCustomWSocket::HandleCloseEvent(Error);
+        return;
+    }
+    // A reply that came before the close (a refusal, say) decides first.
+    const LifeToken life = Life();
+    ReceiveLoop(0, ComponentOptions().Without(wsoNoReceiveLoop));
+    if (!Alive(life) || HSocket() == INVALID_SOCKET) {
+        return;
+    }
+    if (!SocksNegotiating()) {
+        TCustomWSocket::HandleCloseEvent(Error);  // granted: the close is the owner's
+        return;
+    }
+    const Phase phase = m_socks.CurrentPhase();
+    if (phase == Phase::AuthReply) {
+        TriggerSocksAuthState(socksAuthFailure);
+        if (!Alive(life) || !StillIn(phase)) {
+            return;
+        }
+    }
+    SocksHandshakeFailed(Error != 0 ? Error : WSAECONNABORTED,
+                         "socks server closed the connection");
 }
 
 // ---------------------------------------------------------------- hooks

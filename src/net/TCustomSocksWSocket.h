@@ -15,11 +15,21 @@
 // fires OnSocksError(code, text), then OnSessionConnected(code), then closes with that code
 // (OnSessionClosed(code)). The codes (20001-20017) are in SocksReplyParser.h. State is wsConnected
 // from the TCP connection to the proxy on, so Send works during the handshake.
+//
+// The handshake shares the connect's deadline (ConnectTimeout from Connect): a
+// proxy that has not granted the connection by then fails it with 10060
+// (WSAETIMEDOUT). A proxy that closes the connection during the handshake
+// fails it with 10053 (WSAECONNABORTED), or with the close's own error (10054
+// for a reset); bytes it sent before the close are read first.
 
 #include "net/SocksReplyParser.h"
 #include "net/TCustomWSocket.h"
 
 namespace vandrel::net {
+
+// Posted to the socket's own target when the connect's deadline has passed;
+// lParam tells which connect it was set for.
+inline constexpr unsigned MSG_SOCKS_TIMEOUT = WM_USER_BASE + 21;  // 1045
 
 enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
 // Authentication progress, by ordinal: starts, succeeded, failed (the
@@ -71,6 +81,8 @@ protected:
     bool SocksNegotiating() const;
 
     void ResetDefaults() override;
+    void WndProc(TMessage& Msg) override;
+    void HandleCloseEvent(Word Error) override;
     bool TriggerDataAvailable(Word ErrCode) override;
     void TriggerSessionConnected(Word ErrCode) override;
     void TriggerSessionClosed(Word ErrCode) override;
@@ -85,7 +97,13 @@ private:
     void SendSocksBytes(const SocksBytes& bytes);
     void SocksHandshakeFailed(int Code, const std::string& Msg);
     bool ActOnReply(const SocksReplyParser::Result& reply);
+    // Reads what the last read brought behind the previous reply, once the
+    // request for the given phase is out.
+    bool ReadBufferedReply(SocksReplyParser::Phase phase);
     bool SocksGranted();
+    // From the TCP connection to the proxy: the rest of the connect's time.
+    void StartSocksDeadline();
+    void SocksTimedOut(std::intptr_t attempt);
     // Still connected to the proxy in the handshake phase it had.
     bool StillIn(SocksReplyParser::Phase phase) const;
 
@@ -99,6 +117,9 @@ private:
     std::string m_socksPassword;
     TSocksAuthentication m_socksAuthentication = socksNoAuthentication;
     std::uint16_t m_targetPort = 0;
+    // Counts the connects through a proxy, so that a deadline set for an
+    // earlier one is told apart.
+    std::intptr_t m_socksAttempt = 0;
 };
 
 }  // namespace vandrel::net

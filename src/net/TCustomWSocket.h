@@ -46,6 +46,8 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -67,6 +69,10 @@ namespace vandrel::net {
 class TSocketWindow;
 
 using Word = std::uint16_t;
+
+// A TCP connect that has not reached the owner's OnSessionConnected this long
+// after Connect ends with 10060 (WSAETIMEDOUT).
+inline constexpr std::chrono::milliseconds DefaultConnectTimeout{21000};
 
 enum TSocketState {
     wsInvalidState,
@@ -178,6 +184,12 @@ public:
     void SetKeepAliveTime(int value) { m_keepAliveTime = value; }
     int KeepAliveInterval() const { return m_keepAliveInterval; }
     void SetKeepAliveInterval(int value) { m_keepAliveInterval = value; }
+    // The limit of a whole connect, a proxy's handshake included, measured from
+    // Connect; at least 1 ms. Kept across connections.
+    std::chrono::milliseconds ConnectTimeout() const { return m_connectTimeout; }
+    void SetConnectTimeout(std::chrono::milliseconds value) {
+        m_connectTimeout = std::max(value, std::chrono::milliseconds{1});
+    }
 
     // The library handle (-1 when there is none), the queue state, the
     // library's buffer sizes read at Connect, the target (nullptr while detached).
@@ -318,6 +330,9 @@ protected:
     bool RemoteAddrResolved() const { return m_addrResolved; }
     void SetResolvedRemotePort(std::uint16_t portHostOrder);
     void SetResolvedRemoteAddr(std::uint32_t addrNetOrder);
+    // When the connect that Connect started last must have ended: Connect's
+    // time plus ConnectTimeout.
+    std::chrono::steady_clock::time_point ConnectDeadline() const { return m_connectDeadline; }
     // Set once PumpMessages has met a request to quit the thread's event loop.
     bool Terminated() const { return m_terminated; }
 
@@ -391,6 +406,8 @@ private:
     TSocketKeepAliveOnOff m_keepAliveOnOff = wsKeepAliveOnSystem;
     int m_keepAliveTime = 30000;
     int m_keepAliveInterval = 1000;
+    std::chrono::milliseconds m_connectTimeout = DefaultConnectTimeout;
+    std::chrono::steady_clock::time_point m_connectDeadline;
     int m_listenBacklog = 5;
 
     bool m_allSent = true;

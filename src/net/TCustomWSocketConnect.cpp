@@ -72,6 +72,7 @@ void TCustomWSocket::Connect() {
         DebugLog(loWsockInfo, "TWSocket will connect to " + WSocket_inet_ntoa(m_sin.sin_addr) +
                                   ":" + std::to_string(m_portNum));
     }
+    m_connectDeadline = std::chrono::steady_clock::now() + m_connectTimeout;
     if (WSocket_connect(m_hSocket, reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin) ==
         SOCKET_ERROR) {
         const int err = WSocket_WSAGetLastError();
@@ -82,7 +83,7 @@ void TCustomWSocket::Connect() {
             return;
         }
         if (err == WSAEWOULDBLOCK && m_window) {
-            m_window->NoteConnecting(m_hSocket);
+            m_window->NoteConnecting(m_hSocket, m_connectTimeout);
         }
     }
     EnterState(wsConnecting);

@@ -52,7 +52,7 @@ public:
     void Received();
     void SendBlocked();
     void Accepted();
-    void ConnectStarted();
+    void ConnectStarted(std::chrono::milliseconds timeout);
     void ConnectFailed(int error);
     // True while handle s is registered here for some notification.
     bool Selects(TSocket s) const { return m_fd == s && m_mask != 0; }
@@ -257,7 +257,7 @@ void SocketMessageTarget::Accepted() {
     }
 }
 
-void SocketMessageTarget::ConnectStarted() {
+void SocketMessageTarget::ConnectStarted(std::chrono::milliseconds timeout) {
     if (!m_connectPending) {
         return;
     }
@@ -265,11 +265,10 @@ void SocketMessageTarget::ConnectStarted() {
         m_connectTimer = new QTimer(this);
         m_connectTimer->setSingleShot(true);
         m_connectTimer->setTimerType(Qt::PreciseTimer);  // a coarse one may end 5% early
-        m_connectTimer->setInterval(ConnectTimeout);
         QObject::connect(m_connectTimer, &QTimer::timeout, this,
                          [this] { ConnectFailed(WSAETIMEDOUT); });
     }
-    m_connectTimer->start();
+    m_connectTimer->start(timeout);
 }
 
 void SocketMessageTarget::ConnectFailed(int error) {
@@ -350,6 +349,13 @@ void TSocketWindow::PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr
     m_postBox->Post(msg, wParam, lParam);
 }
 
+void TSocketWindow::PostMessageAfter(std::chrono::milliseconds delay, unsigned msg,
+                                     std::uintptr_t wParam, std::intptr_t lParam) {
+    std::shared_ptr<PostBox> box = m_postBox;
+    QTimer::singleShot(delay, Qt::PreciseTimer, m_target,
+                       [box, msg, wParam, lParam] { box->Post(msg, wParam, lParam); });
+}
+
 TSocketWindow::Poster TSocketWindow::MakePoster() const {
     std::shared_ptr<PostBox> box = m_postBox;
     return [box](unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -426,9 +432,9 @@ void TSocketWindow::NoteClosing(TSocket s) {
     }
 }
 
-void TSocketWindow::NoteConnecting(TSocket s) {
+void TSocketWindow::NoteConnecting(TSocket s, std::chrono::milliseconds timeout) {
     if (m_target->Selects(s) && m_target->thread() == QThread::currentThread()) {
-        m_target->ConnectStarted();
+        m_target->ConnectStarted(timeout);
     }
 }
 

@@ -13,8 +13,9 @@
 // - FD_WRITE again only after a send would have blocked;
 // - FD_ACCEPT once per pending connection, re-armed by an accept;
 // - FD_CLOSE once, after all data has been offered, with the close's error.
-// - A connect without an answer after ConnectTimeout: FD_CONNECT with
-//   WSAETIMEDOUT (10060), the limit callers are written for, instead of Linux's
+// - A connect without an answer after the time NoteConnecting is given:
+//   FD_CONNECT with WSAETIMEDOUT (10060), the limit callers are written for
+//   (21 s unless the socket's ConnectTimeout says otherwise), instead of Linux's
 //   own give-up after about two minutes. A timer and not TCP_SYNCNT: the kernel
 //   counts SYN retransmissions with doubling waits (1, 2, 4, 8, 16 s), so no
 //   count gives 21 s (3 give 15 s, 4 give 31 s), and the waits depend on the
@@ -33,8 +34,6 @@
 
 namespace vandrel::net {
 
-inline constexpr std::chrono::milliseconds ConnectTimeout{21000};
-
 struct TMessage;
 class SocketMessageTarget;
 struct PostBox;
@@ -51,6 +50,10 @@ public:
     // Queues a message behind every pending event of the target's thread.
     // Callable from any thread.
     void PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
+    // Posts the message once delay has passed; dropped with the window. From
+    // the target's own thread only.
+    void PostMessageAfter(std::chrono::milliseconds delay, unsigned msg, std::uintptr_t wParam,
+                          std::intptr_t lParam);
     std::thread::id ThreadId() const { return m_threadId; }
 
     // After a receive: re-enables the read notification.
@@ -62,8 +65,8 @@ public:
     // Before handle s closes: drops its registration and pending notifications.
     void NoteClosing(TSocket s);
     // A non-blocking connect of s is under way: unless it ends first, it ends
-    // ConnectTimeout after this with a connect notification carrying WSAETIMEDOUT.
-    void NoteConnecting(TSocket s);
+    // timeout after this with a connect notification carrying WSAETIMEDOUT.
+    void NoteConnecting(TSocket s, std::chrono::milliseconds timeout);
     // A non-blocking connect of s that failed at once (a refusal on loopback,
     // for instance): delivered as a connect notification like any later one.
     // False when s is not registered here on the calling thread.

@@ -74,8 +74,9 @@ TEST(SocksRequest, OverlongValuesAreRefusedNotCut) {
 }
 
 // Plays the layer's part: reads the proxy's bytes in pieces of at most
-// `piece` (never more than room()), acts on each result, and describes what
-// happened in one text.
+// `piece` (never more than room()), acts on each result (reading what is
+// still buffered once a request is out), and describes what happened in one
+// text.
 struct Handshake {
     SocksReplyParser parser;
     std::string log;
@@ -97,37 +98,47 @@ struct Handshake {
                 std::min({piece, reply.size() - pos, static_cast<std::size_t>(parser.Room())});
             std::copy_n(reply.begin() + static_cast<long>(pos), n, parser.Tail());
             pos += n;
-            if (!act(parser.Received(static_cast<int>(n)))) {
+            auto r = act(parser.Received(static_cast<int>(n)));
+            while (isRequest(r) && parser.BufferedCount() > 0) {
+                r = act(parser.Received(0));
+            }
+            if (r.action == Action::Granted || r.action == Action::Fail) {
                 break;
             }
         } while (pos < reply.size() && parser.Room() > 0);
         unread.assign(reply.begin() + static_cast<long>(pos), reply.end());
         return log;
     }
-    bool act(const SocksReplyParser::Result& r) {
+    static bool isRequest(const SocksReplyParser::Result& r) {
+        return r.action == Action::SendAuthRequest || r.action == Action::SendConnectRequest;
+    }
+    SocksReplyParser::Result act(SocksReplyParser::Result r) {
+        if (r.action != Action::Wait && !log.empty() && log.back() != ' ') {
+            log += ", ";
+        }
         if (r.authState >= 0) {
             log += "auth" + std::to_string(r.authState) + " ";
         }
         switch (r.action) {
             case Action::Wait:
-                return true;
+                break;
             case Action::SendAuthRequest:
                 log += "send auth";
                 parser.SetPhase(Phase::AuthReply);
-                return false;
+                break;
             case Action::SendConnectRequest:
                 log += "send connect";
                 parser.SetPhase(Phase::ConnectReply);
-                return false;
+                break;
             case Action::Granted:
                 log += "granted " + parser.BoundAddr() + ":" + parser.BoundPort();
-                return false;
+                break;
             case Action::Fail:
                 log += std::to_string(r.code) + " " + r.text;
                 parser.SetPhase(Phase::Data);
-                return false;
+                break;
         }
-        return false;
+        return r;
     }
     std::string leftover() {
         return std::string(reinterpret_cast<const char*>(parser.Leftover()),
@@ -159,6 +170,7 @@ TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
     const auto L5 = ProxyLevel::Socks5;
     const Phase M = Phase::MethodReply;
     const Phase A = Phase::AuthReply;
+    const Bytes methodAndGrant = {5, 0, 5, 0, 0, 1, 10, 0, 0, 9, 0, 21};
     checkReplies({
         {"no authentication", L5, M, 0, {5, 0}, "send connect"},
         {"offer declined", L5, M, 2, {5, 0}, "auth3 send connect"},
@@ -171,6 +183,9 @@ TEST(SocksReplyParser, MethodAndAuthenticationReplies) {
         {"wrong password", L5, A, 2, {1, 1}, "20015 socks authentication failed"},
         {"auth version at once", L5, A, 2, {5}, "20002 socks version error"},
         {"not in a handshake", L5, Phase::Data, 0, {5, 0}, "20013 internal error"},
+        // A proxy answering ahead: what follows the method reply is the next reply's.
+        {"method reply and grant", L5, M, 0, methodAndGrant, "send connect, granted 10.0.0.9:21"},
+        {"method and auth replies", L5, M, 2, {5, 2, 1, 0}, "send auth, auth1 send connect"},
     });
     // Three bytes in one read are too many; read singly, the first two decide.
     Handshake h(L5, 2);
@@ -238,18 +253,23 @@ TEST(SocksReplyParser, DataBehindAGrant) {
         Bytes reply;
         std::size_t piece;
         std::string outcome, leftover, unread;
+        Phase from = Phase::ConnectReply;
     };
     const Bytes l4 = {0, 90, 0, 0, 0, 0, 0, 0, 'h', 'i'};
     const Bytes l5 = {5, 0, 0, 1, 10, 0, 0, 9, 0, 21, 'h', 'e', 'l', 'l', 'o'};
+    Bytes withMethodReply = {5, 0};
+    withMethodReply.insert(withMethodReply.end(), l5.begin(), l5.end());
     const std::vector<Case> cases = {
         {ProxyLevel::Socks4, l4, 1000, "granted :", "", "hi"},
         {ProxyLevel::Socks5, l5, 1000, "granted 10.0.0.9:21", "hello", ""},
         {ProxyLevel::Socks5, l5, 3, "granted 10.0.0.9:21", "he", "llo"},  // ends in read 4
+        {ProxyLevel::Socks5, withMethodReply, 1000, "send connect, granted 10.0.0.9:21", "hello",
+         "", Phase::MethodReply},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.outcome + " in pieces of " + std::to_string(c.piece));
         Handshake h(c.level);
-        EXPECT_EQ(h.at(Phase::ConnectReply).feed(c.reply, c.piece), c.outcome);
+        EXPECT_EQ(h.at(c.from).feed(c.reply, c.piece), c.outcome);
         EXPECT_EQ(h.leftover(), c.leftover);
         EXPECT_EQ(h.unread, bytesOf(c.unread));
         EXPECT_EQ(h.parser.Room(), 0);

@@ -89,6 +89,28 @@ TEST_F(TWSocketEvents, RefusedConnect) {
     EXPECT_EQ(rec.events.size(), 6u) << rec.joined();
 }
 
+// Nobody answers a connect to a listener whose queue is full (its SYN is dropped): the
+// connect gives up after ConnectTimeout, with the road of a refusal.
+TEST_F(TWSocketEvents, UnansweredConnectGivesUpAfterConnectTimeout) {
+    std::uint16_t port = 0;
+    const int listener = listenLoopback(port, 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    s.SetConnectTimeout(std::chrono::milliseconds(300));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(client.connectTo(std::to_string(port)));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(300));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+    EXPECT_EQ(rec.road(), "connected:10060 closed:0");
+    ::close(filler);
+    ::close(listener);
+}
+
 // A port above 16 bits wraps; while connected, the address settings and a second Connect are
 // refused, and only an unchanged value may be set.
 TEST_F(TWSocketEvents, ConnectedSocketRefusesChanges) {

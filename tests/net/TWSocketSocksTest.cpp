@@ -3,8 +3,10 @@
 // real proxies do not give on demand.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/EventPump.h"
@@ -228,10 +230,6 @@ TEST(TWSocketSocks, RepliesSplitByteByByteAndAuthenticationStates) {
          {{3, {5, 0}}, {7 + 9, nameGrant}},
          Then::Hold,
          "socks:0 auth:3 connected:0"},
-        {"proxy closes while authenticating",
-         {{3, {5, 2}}, {3 + 2 + 2, {}}},
-         Then::Close,
-         "socks:0 auth:0 auth:2 closed:0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,6 +243,86 @@ TEST(TWSocketSocks, RepliesSplitByteByByteAndAuthenticationStates) {
             EXPECT_EQ(cl.s.SocksBoundAddr(), "proxy");
             EXPECT_EQ(cl.s.SocksBoundPort(), "1024");
         }
+    }
+}
+
+// A proxy answering ahead: its method reply, grant and first data in one read are taken
+// like the same bytes one at a time.
+TEST(TWSocketSocks, MethodReplyAndGrantInOneRead) {
+    Bytes replies = {5, 0, 5, 0, 0, 1, 127, 0, 0, 1, 0, 1};
+    replies.insert(replies.end(), {'h', 'i'});
+    ScriptedPeer peer({{3, replies}, {7 + 9, {}}});
+    Client cl;
+    cl.through(peer.portText(), "5", 7);
+    ASSERT_TRUE(pumpUntil([&] { return cl.received == "hi"; }, 3000)) << cl.rec.joined();
+    EXPECT_EQ(cl.rec.road(), "socks:0 connected:0 data:hi");
+    ASSERT_TRUE(pumpUntil([&] { return peer.stepsDone() == 2; }, 3000));
+    EXPECT_EQ(peer.requests().at(1),
+              (Bytes{5, 1, 0, 3, 9, '1', '2', '7', '.', '0', '.', '0', '.', '1', 0, 7}));
+}
+
+// However the proxy stops answering, the owner learns that the connect failed: a proxy that
+// stalls is given up at the connect's deadline, counted from Connect (10060), one that closes
+// (10053) or resets (10054) fails the connect at once; a reply sent before the close decides.
+TEST(TWSocketSocks, StalledOrClosingProxyFailsTheConnect) {
+    using std::chrono::milliseconds;
+    const auto failed = [](const std::string& code, const std::string& text) {
+        return "sockserror:" + code + " " + text + " connected:" + code + " closed:" + code;
+    };
+    const std::string timedOut = failed("10060", "socks server did not answer in time");
+    const std::string closedBy = failed("10053", "socks server closed the connection");
+    enum class End { Stall, Close, Reset };
+    struct Case {
+        const char* name;
+        std::vector<Step> script;
+        End end;
+        std::string road;
+    };
+    const std::vector<Case> cases = {
+        {"silent", {}, End::Stall, "socks:0 " + timedOut},
+        {"half a grant",
+         {{3, {5, 0}}, {16, {5, 0, 0, 1, 127}}},
+         End::Stall,
+         "socks:0 auth:3 " + timedOut},
+        {"closes before the method reply", {{3, {}}}, End::Close, "socks:0 " + closedBy},
+        {"closes while authenticating",
+         {{3, {5, 2}}, {7, {}}},
+         End::Close,
+         "socks:0 auth:0 auth:2 " + closedBy},
+        {"refuses, then closes",
+         {{3, {5, 2}}, {7, {1, 1}}},
+         End::Close,
+         "socks:0 auth:0 " + failed("20015", "socks authentication failed")},
+        {"resets",
+         {{3, {}}},
+         End::Reset,
+         "socks:0 " + failed("10054", "socks server closed the connection")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer(c.script, c.end == End::Close ? Then::Close : Then::Hold);
+        Client cl;
+        cl.authenticate("me", "pw");
+        cl.s.SetConnectTimeout(milliseconds(c.end == End::Stall ? 600 : 5000));
+        const auto start = std::chrono::steady_clock::now();
+        cl.through(peer.portText(), "5", 80);
+        // The connection to the proxy stands meanwhile; this time counts.
+        std::this_thread::sleep_for(milliseconds(300));
+        if (c.end == End::Reset) {
+            ASSERT_TRUE(pumpUntil([&] { return peer.stepsDone() == 1; }, 3000));
+            peer.resetClient();
+        }
+        ASSERT_TRUE(pumpUntil([&] { return cl.rec.hasPrefix("closed:"); }, 3000))
+            << cl.rec.joined();
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(cl.rec.road(), c.road);
+        if (c.end == End::Stall) {
+            EXPECT_GE(elapsed, milliseconds(600));
+            EXPECT_LT(elapsed, milliseconds(850));
+            EXPECT_TRUE(pumpUntil([&] { return peer.clientClosedByPeer(); }, 3000));
+        }
+        pumpFor(30);
+        EXPECT_EQ(cl.rec.road(), c.road);  // nothing follows
     }
 }
 
