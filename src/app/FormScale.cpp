@@ -23,6 +23,19 @@ int FormScale::Y(int pixels) const {
     return static_cast<int>(std::lround(pixels * m_y));
 }
 
+QRect FitFrameToScreen(QRect frame, const QRect& available) {
+    if (available.isEmpty()) {
+        return frame;
+    }
+    frame.setWidth(std::min(frame.width(), available.width()));
+    frame.setHeight(std::min(frame.height(), available.height()));
+    frame.moveLeft(
+        std::clamp(frame.left(), available.left(), available.right() + 1 - frame.width()));
+    frame.moveTop(
+        std::clamp(frame.top(), available.top(), available.bottom() + 1 - frame.height()));
+    return frame;
+}
+
 int CaptionFitWidth(const QPushButton& button) {
     QStyleOptionButton option;
     option.initFrom(&button);

@@ -37,6 +37,10 @@ private:
     double m_y = 1.0;
 };
 
+// frame moved onto available and, where it is larger, shrunk to it, so that the whole frame
+// lies on the screen. An empty available (no screen known) leaves frame as it is.
+QRect FitFrameToScreen(QRect frame, const QRect& available);
+
 // The narrowest width at which the button shows its caption whole, with the style's button
 // margin around it.
 int CaptionFitWidth(const QPushButton& button);

@@ -14,7 +14,14 @@ StatusNotice::StatusNotice(QLabel* panel, std::chrono::milliseconds duration, QO
 void StatusNotice::SetText(const QString& text) {
     m_text = text;
     if (!m_timer.isActive()) {
-        m_panel->setText(text);
+        ShowUncovered();
+    }
+}
+
+void StatusNotice::SetPending(const QString& text) {
+    m_pending = text;
+    if (!m_timer.isActive()) {
+        ShowUncovered();
     }
 }
 
@@ -25,10 +32,21 @@ void StatusNotice::Show(const QString& notice) {
     m_timer.start();
 }
 
+void StatusNotice::Dismiss() {
+    if (m_timer.isActive()) {
+        m_timer.stop();
+        Expire();
+    }
+}
+
 void StatusNotice::Expire() {
     m_notice.clear();
-    m_panel->setText(m_text);
     m_panel->setToolTip(QString());
+    ShowUncovered();
+}
+
+void StatusNotice::ShowUncovered() {
+    m_panel->setText(m_pending.isEmpty() ? m_text : m_pending);
 }
 
 }  // namespace vandrel::app

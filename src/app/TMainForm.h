@@ -133,6 +133,9 @@ public:
     void RemoveSessionTab(QObject* Sender);
     // The terminal of page index, or nullptr (no such page, or a page without one).
     terminal::TTnEmulT* SessionTerminal(int index) const;
+    // Panel 1 says text while a session attempt waits, over the panel's own text; empty when
+    // nothing waits. A session notice still covers it until its time is up.
+    void SetPendingText(const QString& text);
 
     // Session logging (TMainFormLogging.cpp). The default name is read from the clock at
     // the moment of the call; SetClock replaces the computer's clock (empty: restore it).
@@ -189,6 +192,8 @@ private:
     // the active session, and the error goes to the default error report (it is raised).
     void SessionLogFailed(terminal::TTnEmulT& terminal, const terminal::EInOutError& error);
     int SessionPageIndex(const terminal::TTnEmulT* terminal) const;
+    // The pending text of the active tab: "Connecting to HOST ..." while its attempt waits.
+    void ShowPendingAttempt();
     // Takes page index out of the notebook and deletes it, later when deferDelete is set.
     void RemoveSessionPage(int index, bool deferDelete);
 

@@ -9,6 +9,7 @@
 #include <QSpacerItem>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -87,6 +88,16 @@ QSize NotebookSizeForScreen(QTabWidget& notebook, QWidget& page) {
     const QSize size = notebook.sizeHint();
     delete layout;
     return size;
+}
+
+// The frame the window manager puts around the window is known only once the window is
+// shown. The style's title bar and frame stand in for it, the title bar growing with the
+// desktop font as the window's own figures do.
+QMargins EstimatedFrameMargins(const QWidget& window, const FormScale& scale) {
+    const QStyle* style = window.style();
+    const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, &window);
+    const int titleBar = style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
+    return {border, border + std::max(titleBar, scale.Y(titleBar)), border, border};
 }
 
 }  // namespace
@@ -233,7 +244,8 @@ void TMainForm::CreateStatusBar() {
 
 // Widens what the running font needs wider than the scaled figures (button captions, the
 // device columns), then opens the window at the scaled size or, when that is too small, at
-// the size that shows the table's columns and a session's whole screen.
+// the size that shows the table's columns and a session's whole screen, never larger than
+// the screen's available area.
 void TMainForm::FitLayout() {
     ensurePolished();
     const QList<QPushButton*> buttons = {btnSearch, btnConnect, btnClose, btnConfiguration, btnLog};
@@ -273,17 +285,16 @@ void TMainForm::FitLayout() {
         std::max(m_scale.Y(kWindowHeight), menuBar()->sizeHint().height() + topHeight +
                                                Splitter1->handleWidth() + notebook.height() +
                                                StatusBar->sizeHint().height()));
-    Splitter1->setSizes({topHeight, size.height() - topHeight});
-    QRect frame(QPoint(m_scale.X(kWindowLeft), m_scale.Y(kWindowTop)), size);
-    // A large font must not push the window off the screen where it fits on it.
+    QRect client(QPoint(m_scale.X(kWindowLeft), m_scale.Y(kWindowTop)), size);
+    // The whole window, its frame included, starts on the screen, however large the font:
+    // where it does not fit, the table and the session's screen scroll instead.
     if (const QScreen* screen = this->screen()) {
-        const QRect available = screen->availableGeometry();
-        frame.moveLeft(std::max(available.left(),
-                                std::min(frame.left(), available.right() + 1 - size.width())));
-        frame.moveTop(std::max(available.top(),
-                               std::min(frame.top(), available.bottom() + 1 - size.height())));
+        const QMargins frame = EstimatedFrameMargins(*this, m_scale);
+        client = FitFrameToScreen(client.marginsAdded(frame), screen->availableGeometry())
+                     .marginsRemoved(frame);
     }
-    setGeometry(frame);
+    Splitter1->setSizes({topHeight, client.height() - topHeight});
+    setGeometry(client);
 }
 
 }  // namespace vandrel::app

@@ -1,10 +1,12 @@
 // Session tabs: Connect, Close, Configuration and the terminals' connected and closed
 // notifications.
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "app/DeviceTable.h"
 #include "app/SessionRows.h"
+#include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
@@ -30,6 +32,7 @@ void TMainForm::ConnectSessionHandlers() {
         RunGuarded([&] {
             bool allowChange = true;
             TabNotebookChange(TabNotebook, index, allowChange);
+            ShowPendingAttempt();
         });
     });
 }
@@ -85,7 +88,6 @@ bool TMainForm::OpenSession(const std::string& ip) {
         terminal->Disconnect();
         terminal->SetHostName(ip);
         terminal->Connect();
-        return true;
     } catch (...) {
         // A host the socket layer rejects at once: no message, and no empty tab either.
         QWidget* page = terminal->parentWidget();
@@ -93,11 +95,18 @@ bool TMainForm::OpenSession(const std::string& ip) {
         RemoveSessionPage(TabNotebook->indexOf(page), false);
         return false;
     }
+    // A new attempt is the news now: an older notice and the hint of the mouse still
+    // resting on Connect would hide that it waits.
+    m_outcome->Dismiss();
+    StatusBar->clearMessage();
+    ShowPendingAttempt();
+    return true;
 }
 
 void TMainForm::MarkSessionConnected(QObject* Sender) {
     if (auto* terminal = qobject_cast<TTnEmulT*>(Sender)) {
         NoteAttemptEnded(*terminal);
+        ShowPendingAttempt();
         // The session's own device row, wherever the selection has moved meanwhile.
         if (!IsAddressSession(*terminal)) {
             MarkDeviceConnected(sg->Grid(), terminal->HostName());
@@ -167,6 +176,20 @@ TTnEmulT* TMainForm::SessionTerminal(int index) const {
         return nullptr;
     }
     return page->findChild<TTnEmulT*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+void TMainForm::SetPendingText(const QString& text) {
+    m_outcome->SetPending(text);
+}
+
+void TMainForm::ShowPendingAttempt() {
+    const TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex());
+    if (terminal != nullptr && terminal->Connecting()) {
+        SetPendingText(
+            QStringLiteral("Connecting to %1 ...").arg(QString::fromLatin1(terminal->HostName())));
+    } else {
+        SetPendingText(QString());
+    }
 }
 
 int TMainForm::SessionPageIndex(const TTnEmulT* terminal) const {

@@ -308,15 +308,30 @@ void TCustomEmulT::UpdateScrollBars() {
         SetRanges(Qt::Horizontal, w / m_charWidth, Columns());
     }
     if (allowV) {
-        m_visibleRows = viewport()->height() / m_lineHeight;
+        m_visibleRows = ViewportSize().height() / m_lineHeight;
         SetRanges(Qt::Vertical, m_visibleRows, Rows());
     }
-    if (allowH && viewport()->width() != w) {
-        w = viewport()->width();
+    if (allowH && ViewportSize().width() != w) {
+        w = ViewportSize().width();
         SetRanges(Qt::Horizontal, w / m_charWidth, Columns());
     }
     m_inScrollBars = false;
     SyncOrigin();
+}
+
+QSize TCustomEmulT::ViewportSize() const {
+    if (!testAttribute(Qt::WA_PendingResizeEvent)) {
+        return viewport()->size();
+    }
+    const auto shown = [](const QScrollBar* bar) { return bar->maximum() > bar->minimum(); };
+    QSize size = maximumViewportSize();
+    if (shown(horizontalScrollBar())) {
+        size.rheight() -= horizontalScrollBar()->sizeHint().height();
+    }
+    if (shown(verticalScrollBar())) {
+        size.rwidth() -= verticalScrollBar()->sizeHint().width();
+    }
+    return size;
 }
 
 void TCustomEmulT::SyncOrigin() {

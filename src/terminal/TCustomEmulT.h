@@ -168,6 +168,9 @@ private:
     void ApplyAutoSize();
     void ApplyScrollBarPolicy();
     void SetRanges(Qt::Orientation bar, int visible, int total);
+    // The viewport's size. A view not shown since its last resize has not laid its viewport
+    // out yet: the size follows from the view's own size and the bars its ranges show.
+    QSize ViewportSize() const;
     void ScheduleFlush();
     void FlushChanges();
     void FlushCaret(int dx, int dy, bool& requested);

@@ -63,6 +63,12 @@ void TTnEmulT::Disconnect() {
     }
 }
 
+bool TTnEmulT::Connecting() const {
+    // The socket leaves wsConnecting just before it reports the end of the attempt.
+    const TWSocket* socket = m_cnx ? m_cnx->Socket() : nullptr;
+    return socket != nullptr && socket->State() == wsConnecting;
+}
+
 int TTnEmulT::SendText(const std::string& Text) {
     return m_cnx ? m_cnx->SendStr(Text) : 0;
 }

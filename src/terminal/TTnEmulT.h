@@ -51,6 +51,8 @@ public:
     // Writes Text and repaints the whole control at once.
     void Display(const std::string& Text);
 
+    // The attempt that Connect started has not ended yet: neither connected nor failed.
+    bool Connecting() const;
     // Code of the last connection report: 0 for a successful connect.
     net::Word Error() const { return m_error; }
     const std::string& HostName() const { return m_hostName; }

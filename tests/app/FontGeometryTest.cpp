@@ -8,6 +8,9 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabWidget>
@@ -15,6 +18,7 @@
 
 #include "WindowTest.h"
 #include "app/DeviceTable.h"
+#include "app/FormScale.h"
 #include "app/TAboutBox.h"
 #include "app/TSecretPanel.h"
 #include "app/TStringAlignGrid.h"
@@ -125,6 +129,48 @@ TEST_P(FontGeometryTest, MainWindowShowsAddressesScreenAndCaptionsWhole) {
     form->lb_localIP->setText(QStringLiteral("198.18.0.2"));
     QTest::qWait(50);
     Screenshot(*form, "main-window");
+}
+
+// Run on small desktops as well (1366 x 768, 1280 x 1024): the whole first window, frame and
+// status bar included, lies on the screen, and the session's screen scrolls instead.
+TEST_P(FontGeometryTest, TheFirstWindowLiesOnTheScreen) {
+    vandrel::terminal::TTnEmulT* terminal = form->AddSessionTab("198.18.0.11");
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const QRect available = form->screen()->availableGeometry();
+    const auto text = [](const QRect& r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    EXPECT_TRUE(available.contains(form->frameGeometry()))
+        << text(form->frameGeometry()).toStdString() << " on " << text(available).toStdString();
+    const QRect bar(form->StatusBar->mapToGlobal(QPoint(0, 0)), form->StatusBar->size());
+    EXPECT_TRUE(available.contains(bar)) << text(bar).toStdString();
+    EXPECT_EQ(terminal->verticalScrollBar()->maximum(), 64 - terminal->VisibleRows());
+    if (const QString shots = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        // The whole desktop, to see what of the window is on it.
+        const QString file = QStringLiteral("%1/first-window-%2-%3pt.png")
+                                 .arg(shots, text(available).section(' ', 1))
+                                 .arg(GetParam());
+        EXPECT_TRUE(form->screen()->grabWindow(0).save(file));
+    }
+}
+
+// The first frame moves onto the screen and shrinks to it only where it is larger.
+TEST(FitFrameToScreenTest, MovesAndShrinksOnlyWhatDoesNotFit) {
+    const struct {
+        QRect frame;
+        QRect available;
+        QRect fitted;
+    } cases[] = {
+        {{193, 114, 700, 600}, {0, 0, 1366, 768}, {193, 114, 700, 600}},    // fits as it is
+        {{334, 194, 1360, 1048}, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},   // too wide and tall
+        {{900, 500, 700, 600}, {0, 0, 1366, 768}, {666, 168, 700, 600}},    // off right and bottom
+        {{10, 10, 700, 900}, {1366, 32, 1280, 736}, {1366, 32, 700, 736}},  // second screen, panel
+        {{193, 114, 700, 600}, {}, {193, 114, 700, 600}},                   // no screen known
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FitFrameToScreen(c.frame, c.available), c.fitted) << c.frame.x();
+    }
 }
 
 TEST_P(FontGeometryTest, InfoDialogShowsItsTextsWhole) {

@@ -3,8 +3,10 @@
 // The main window end to end in a lab: it runs in the lab's app namespace (198.18.0.2) on the
 // real port 33300 and reaches the lab's simulated devices.
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -104,6 +106,10 @@ protected:
     }
     terminal::TTnEmulT* Active() const {
         return form->SessionTerminal(form->TabNotebook->currentIndex());
+    }
+    // What panel 1 shows on the screen, notice or not.
+    QString PanelShown() const {
+        return form->StatusBar->findChild<QLabel*>(QStringLiteral("StatusBarPanel1"))->text();
     }
 };
 

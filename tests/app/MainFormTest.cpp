@@ -92,7 +92,8 @@ using Texts = std::vector<std::string>;
 
 TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
     EXPECT_EQ(form->windowTitle(), "Vandrel");
-    // The figures as drawn, mapped to the running font; the window may need more.
+    // The figures as drawn, mapped to the running font; the window may need more (on a
+    // screen with room for it: the test runs on a large one).
     const FormScale& scale = form->Scale();
     EXPECT_GE(form->width(), scale.X(700));
     EXPECT_GE(form->height(), scale.Y(600));

@@ -69,6 +69,44 @@ TEST_F(SessionLab, ConnectConfigureAndClose) {
     Lab::restartDevice(1, {});
 }
 
+TEST_F(SessionLab, AWaitingConnectSaysSoInTheStatusBarUntilItEnds) {
+    const std::string dead = Lab::deadAddress();
+    const std::string waiting = "Connecting to " + dead + " ...";
+    const auto shown = [this] { return PanelShown().toStdString(); };
+    form->AddDeviceRow(DevicePayload({"VD-250", "sn", dead, "mac", "not connected"}));
+    form->sg->SetRow(RowOf(dead));
+    QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+    EXPECT_EQ(shown(), waiting);
+    EXPECT_FALSE(form->SimplePanel()) << "Connect's hint must not hide it";
+    EXPECT_EQ(form->PanelText(1), "") << "the panel's own text stays as the session rules say";
+    QTest::qWait(1000);
+    EXPECT_EQ(shown(), waiting);
+    EXPECT_TRUE(screenShows(Active(), "Connecting to '" + dead + "'\n"));
+    EXPECT_EQ(Active()->OriginRow(), 1) << "the screen shows it too";
+    SaveShot(*form, "session-connecting.png");
+
+    // The panel follows the active tab: a device that answers, then back to the waiting one.
+    Connect(1);
+    EXPECT_EQ(shown(), "Connecting to " + Lab::deviceAddress(1) + " ...");
+    ASSERT_TRUE(WaitForBanner(Active()));
+    EXPECT_EQ(shown(), "");
+    form->TabNotebook->setCurrentIndex(0);
+    EXPECT_EQ(shown(), waiting);
+    // Closing the waiting tab ends its text.
+    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    EXPECT_EQ(shown(), "");
+    EXPECT_EQ(StatusOf(dead), "not connected");
+
+    // A failed attempt: its notice takes the place of the text.
+    ASSERT_TRUE(Lab::restartDevice(3, {"--refuse"}));
+    Connect(3);
+    EXPECT_EQ(shown(), "Connecting to " + Lab::deviceAddress(3) + " ...");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, kLabWaitMs));
+    EXPECT_EQ(shown(), Lab::deviceAddress(3) + ": Connection refused (#10061)");
+    EXPECT_TRUE(messages.empty());
+    Lab::restartDevice(3, {});
+}
+
 TEST_F(SessionLab, TheDeviceClosingRemovesItsTab) {
     ASSERT_TRUE(Lab::restartDevice(2, {"--close-after", "1"}));
     Connect(2);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include "WindowTest.h"
 #include "app/EditorLauncher.h"
 #include "app/SessionRows.h"
+#include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
 #include "support/ScreenText.h"
 #include "terminal/TTnEmulT.h"
@@ -389,6 +391,31 @@ TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(logging.isNull());
     EXPECT_EQ(fileBytes(file.toStdString()), "<Open><Close>");
+}
+
+// A waiting attempt's text covers the panel's own text, and a notice covers both.
+TEST(StatusNoticeTest, PendingTextLiesBetweenThePanelsTextAndANotice) {
+    QLabel panel;
+    StatusNotice status(&panel, std::chrono::milliseconds(100), nullptr);
+    status.SetText(QStringLiteral("own"));
+    status.SetPending(QStringLiteral("Connecting to 10.0.0.7 ..."));
+    EXPECT_EQ(panel.text(), "Connecting to 10.0.0.7 ...");
+    EXPECT_EQ(status.Text(), "own");
+
+    status.Show(QStringLiteral("10.0.0.8: Connection refused (#10061)"));
+    status.SetPending(QString());
+    status.SetText(QStringLiteral("log.txt"));
+    EXPECT_EQ(panel.text(), "10.0.0.8: Connection refused (#10061)");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status.Notice().isEmpty(); }, 2000));
+    EXPECT_EQ(panel.text(), "log.txt");
+
+    status.Show(QStringLiteral("news"));
+    status.SetPending(QStringLiteral("Connecting to 10.0.0.9 ..."));
+    EXPECT_EQ(panel.text(), "news");
+    status.Dismiss();
+    EXPECT_EQ(panel.text(), "Connecting to 10.0.0.9 ...");
+    EXPECT_EQ(status.Notice(), "");
+    EXPECT_EQ(panel.toolTip(), "");
 }
 
 TEST_F(SessionTabsTest, StatusBarFollowsATabChangeAfter200ms) {

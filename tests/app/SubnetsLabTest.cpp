@@ -108,10 +108,6 @@ protected:
     bool WaitForNoSession(int ms = kLabWaitMs) {
         return QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, ms);
     }
-    // What panel 1 shows on the screen, notice or not.
-    QString PanelShown() const {
-        return form->StatusBar->findChild<QLabel*>(QStringLiteral("StatusBarPanel1"))->text();
-    }
 
     std::optional<QString> typedAddress;
     QString offeredAddress;

@@ -185,6 +185,24 @@ TEST_F(TEmulTViewTest, ViewFollowsLineFeeds) {
     EXPECT_EQ(OnScreen(), Rendered());
 }
 
+// A session writes into its view before the window has laid the view out: the rows of the
+// view's own size count, so the first lines stay in sight once it is shown.
+TEST_F(TEmulTViewTest, AViewNotYetShownCountsTheRowsOfItsOwnSize) {
+    QWidget page;
+    page.resize(500, 300);
+    auto* fresh = new TEmulT(&page);
+    fresh->SetRows(64);
+    fresh->WriteStr("Connecting to '198.18.0.250'\r\n");
+    EXPECT_EQ(fresh->OriginRow(), 1);
+    const int counted = fresh->VisibleRows();
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    EXPECT_EQ(fresh->VisibleRows(), counted) << "as the shown view counts them";
+    EXPECT_EQ(fresh->viewport()->width() / fresh->CharWidth(),
+              80 - fresh->horizontalScrollBar()->maximum());
+    EXPECT_EQ(fresh->OriginRow(), 1);
+}
+
 TEST_F(TEmulTViewTest, ThumbDragFollowsOnlyWithSmoothScroll) {
     view->SetRows(64);
     ShowCells(40, 20);

@@ -131,9 +131,11 @@ TEST_F(TTnEmulTTest, ConnectClearsAndShowsTheStatusLines) {
     EXPECT_EQ(term->CursorColumn(), 1);
     EXPECT_EQ(term->CursorRow(), 2);
     EXPECT_TRUE(events.empty());  // the result comes from the event loop
+    EXPECT_TRUE(term->Connecting());
 
     ASSERT_TRUE(pumpUntil([this] { return !events.empty(); }));
     EXPECT_EQ(events, std::vector<std::string>{"connected:0"});
+    EXPECT_FALSE(term->Connecting());
     EXPECT_EQ(rowText(*term, 2), "Connected");
     EXPECT_EQ(term->CursorColumn(), 1);
     EXPECT_EQ(term->CursorRow(), 3);
@@ -199,10 +201,15 @@ TEST_F(TTnEmulTTest, ManyBlocksAreShownCompleteAndInOrder) {
 TEST_F(TTnEmulTTest, RefusedPortShowsTheFailureAndBeeps) {
     term->SetPort(std::to_string(unusedPort()));
     Word errorSeen = 0;
-    term->OnSessionConnected = [&](TTnEmulT& s) { errorSeen = s.Error(); };
+    bool connectingSeen = true;
+    term->OnSessionConnected = [&](TTnEmulT& s) {
+        errorSeen = s.Error();
+        connectingSeen = s.Connecting();
+    };
     term->Connect();
     ASSERT_TRUE(pumpUntil([&] { return errorSeen != 0; }));
     EXPECT_EQ(errorSeen, vandrel::net::WSAECONNREFUSED);
+    EXPECT_FALSE(connectingSeen) << "the attempt has ended when it is reported";
     EXPECT_EQ(rowText(*term, 1), "Connecting to '127.0.0.1'");
     EXPECT_EQ(rowText(*term, 2), "Connection failed: Connection refused");
     EXPECT_GE(term->beeps, 1);
