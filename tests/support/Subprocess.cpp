@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +42,9 @@ std::string findProgram(const std::string& name) {
     folders.insert(folders.end(), std::begin(kSbinFolders), std::end(kSbinFolders));
     for (const std::string& folder : folders) {
         const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
     }
