@@ -200,10 +200,16 @@ std::string VersionLine(const std::string& file, int& error) {
         name && name->length > 1
             ? std::string(reinterpret_cast<const char*>(name->data), name->length - 1)
             : std::string("vandrel");
-    line += " " + std::to_string(version->fileVersionMS >> 16) + "." +
-            std::to_string(version->fileVersionMS & 0xFFFF) + "." +
-            std::to_string(version->fileVersionLS >> 16) + " (build " +
-            std::to_string(version->fileVersionLS & 0xFFFF) + ")";
+    // Appended piece by piece: GCC 12 warns (-Wrestrict, falsely) on a chain of
+    // temporaries that starts with a string literal.
+    const auto append = [&line](const char* separator, std::uint32_t number) {
+        line.append(separator).append(std::to_string(number));
+    };
+    append(" ", version->fileVersionMS >> 16);
+    append(".", version->fileVersionMS & 0xFFFF);
+    append(".", version->fileVersionLS >> 16);
+    append(" (build ", version->fileVersionLS & 0xFFFF);
+    line += ')';
     return line;
 }
 

@@ -430,4 +430,8 @@ TEST(DevsimCommandLine, HelpAndBadOptions) {
                             5s);
     EXPECT_EQ(clash.exitCode, 1);
     EXPECT_NE(clash.output.find("udp bind"), std::string::npos) << clash.output;
+    // The fixture's failure carries the simulator's own reason.
+    DevsimProcess second({"--discovery-port", std::to_string(first.discoveryPort())});
+    EXPECT_FALSE(second.ready());
+    EXPECT_NE(second.error().find("udp bind"), std::string::npos) << second.error();
 }

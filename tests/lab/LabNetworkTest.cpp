@@ -46,6 +46,16 @@ std::map<std::string, int> broadcastAndCount(std::vector<Datagram>* replies = nu
     return count;
 }
 
+// The status field of the first reply from address, or "" without one.
+std::string statusOf(const std::vector<Datagram>& replies, const std::string& address) {
+    for (const Datagram& d : replies) {
+        if (d.from == address && fields(d.bytes).size() == 5) {
+            return fields(d.bytes)[4];
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 TEST(LabNetwork, RunsInsideALab) {
@@ -113,5 +123,13 @@ TEST(LabNetwork, DevicesCanBeStoppedAndRestartedWithOtherOptions) {
     ASSERT_TRUE(Lab::startDevice(3, &output)) << output;
     EXPECT_EQ(broadcastAndCount()["198.18.0.13"], 3) << "start keeps the last options";
     ASSERT_TRUE(Lab::restartDevice(3, {}, &output)) << output;
-    EXPECT_EQ(broadcastAndCount()["198.18.0.13"], 1) << "an empty list clears them";
+    replies.clear();
+    EXPECT_EQ(broadcastAndCount(&replies)["198.18.0.13"], 1) << "an empty list clears them";
+    EXPECT_EQ(statusOf(replies, "198.18.0.13"), "not connected");
+
+    // Reset brings back the lab's own options for it, so a repeated run starts as the first.
+    ASSERT_TRUE(Lab::resetDevice(3, &output)) << output;
+    replies.clear();
+    EXPECT_EQ(broadcastAndCount(&replies)["198.18.0.13"], 1);
+    EXPECT_EQ(statusOf(replies, "198.18.0.13"), "NOT CONNECTED");
 }

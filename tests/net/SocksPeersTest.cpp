@@ -3,11 +3,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "support/LoopbackServer.h"
 #include "support/ScriptedPeer.h"
 #include "support/SocksProxyProcess.h"
+#include "support/Subprocess.h"
 #include "support/TestSockets.h"
 
 using namespace vandrel::test;
@@ -51,6 +53,24 @@ TEST(SocksPeers, RealProxiesRelayToTheEchoServer) {
     EXPECT_EQ(echo.acceptedCount(), 3);
     danted.stop();
     EXPECT_FALSE(danted.ready());
+}
+
+// Peers are found with a normal user's PATH too, and one that cannot start says why.
+TEST(SocksPeers, PeersStartWithAUsersPathAndFailuresShowTheirOutput) {
+    const std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ::setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+    const std::string danted = findProgram("danted");
+    const ProcessResult missing = runProcess({"vandrel-no-such-peer"}, milliseconds(5000));
+    ::setenv("PATH", saved.c_str(), 1);
+    EXPECT_TRUE(danted.ends_with("sbin/danted")) << danted;
+    EXPECT_EQ(missing.exitCode, 127);
+    EXPECT_EQ(missing.output.find("vandrel-no-such-peer: not found"), 0u) << missing.output;
+
+    auto refused = SocksProxyProcess::microsocks("user");
+    EXPECT_FALSE(refused.ready());
+    EXPECT_NE(refused.error().find("microsocks ended at start: "), std::string::npos);
+    EXPECT_NE(refused.error().find("user and pass must be used together"), std::string::npos)
+        << refused.error();
 }
 
 TEST(SocksPeers, ScriptedPeerPlaysStepsAndEchoes) {

@@ -25,7 +25,8 @@ DevsimProcess::DevsimProcess(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {binary(), "--bind",        "127.0.0.1", "--discovery-port",
                                      "0",      "--telnet-port", "0"};
     argv.insert(argv.end(), args.begin(), args.end());
-    m_pid = spawnWithStdout(argv, m_stdout, false);
+    // Its standard error too: the reason it gives when it cannot start goes there.
+    m_pid = spawnWithStdout(argv, m_stdout, true);
     if (m_pid < 0) {
         m_error = "cannot start " + binary();
         return;

@@ -9,6 +9,11 @@
 namespace vandrel::test {
 
 InetdServer::InetdServer(std::vector<std::string> argv) : m_argv(std::move(argv)) {
+    if (!m_argv.empty()) {
+        const std::string program = findProgram(m_argv[0]);
+        m_failure = m_argv[0] + (program.empty() ? ": not found\r\n" : ": cannot be run\r\n");
+        m_argv[0] = program.empty() ? m_argv[0] : program;
+    }
     serve([this](int fd) { launch(fd); }, Connections::EachInTurn);
 }
 
@@ -20,6 +25,9 @@ InetdServer::~InetdServer() {
 }
 
 void InetdServer::launch(int fd) {
+    if (m_argv.empty()) {
+        return;
+    }
     // Everything the child needs is prepared before fork: after it only exec-safe calls.
     std::vector<char*> args;
     for (std::string& a : m_argv) {
@@ -34,6 +42,8 @@ void InetdServer::launch(int fd) {
         ::dup2(fd, 2);
         ::setsid();
         ::execv(args[0], args.data());
+        // The client reads why no server answers.
+        [[maybe_unused]] const ssize_t ignored = ::write(2, m_failure.data(), m_failure.size());
         ::_exit(127);
     }
     if (pid > 0) {

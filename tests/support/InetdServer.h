@@ -15,13 +15,15 @@ namespace vandrel::test {
 // reaped when the object goes.
 class InetdServer : public LoopbackServer {
 public:
+    // argv[0] is looked up like findProgram does (PATH, then the sbin folders).
     explicit InetdServer(std::vector<std::string> argv);
     ~InetdServer() override;
 
 private:
     void launch(int fd);
 
-    std::vector<std::string> m_argv;
+    std::vector<std::string> m_argv;  // argv[0] found by findProgram
+    std::string m_failure;            // what a child that cannot run the program sends
     std::vector<pid_t> m_children;
 };
 

@@ -58,6 +58,10 @@ bool Lab::startDevice(int k, std::string* output) {
     return labCommand({"device", std::to_string(k), "start"}, output);
 }
 
+bool Lab::resetDevice(int k, std::string* output) {
+    return labCommand({"device", std::to_string(k), "reset"}, output);
+}
+
 bool Lab::restartDevice(int k, const std::vector<std::string>& devsimArgs, std::string* output) {
     // "--" makes an empty list mean "no options of its own" rather than "as before".
     std::vector<std::string> args = {"device", std::to_string(k), "restart", "--"};

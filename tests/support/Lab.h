@@ -38,6 +38,10 @@ public:
     static bool startDevice(int k, std::string* output = nullptr);
     static bool restartDevice(int k, const std::vector<std::string>& devsimArgs,
                               std::string* output = nullptr);
+    // Gives device k back the options the lab was brought up with, restarting it only when it
+    // runs with others or not at all: a test that changed a device ends with this, so that the
+    // next run (ctest --repeat) finds the lab as its setup made it.
+    static bool resetDevice(int k, std::string* output = nullptr);
 
     // Runs "scripts/lab --name <this lab> <args...>".
     static bool labCommand(const std::vector<std::string>& args, std::string* output = nullptr);

@@ -43,7 +43,10 @@ SocksProxyProcess SocksProxyProcess::microsocks(const std::string& user,
         std::vector<std::string> argv = {"microsocks", "-i", "127.0.0.1", "-p",
                                          std::to_string(port)};
         if (!user.empty()) {
-            argv.insert(argv.end(), {"-u", user, "-P", password});
+            argv.insert(argv.end(), {"-u", user});
+        }
+        if (!password.empty()) {
+            argv.insert(argv.end(), {"-P", password});
         }
         return argv;
     });
@@ -72,9 +75,10 @@ SocksProxyProcess::SocksProxyProcess(std::string dir, const ArgvFor& argvFor)
         const std::vector<std::string> argv = argvFor(m_port);
         m_pid = argv.empty() ? -1 : spawnWithStdout(argv, m_output, true, true);
         if (m_pid < 0) {
-            m_error = "cannot start the proxy";
+            m_error = "cannot prepare or start the proxy";
             return;
         }
+        m_program = argv[0];
         const int flags = ::fcntl(m_output, F_GETFL);
         ::fcntl(m_output, F_SETFL, flags | O_NONBLOCK);
         if (waitUntilListening()) {
@@ -116,15 +120,21 @@ bool SocksProxyProcess::waitUntilListening() {
     std::string output;
     char buf[1024];
     while (std::chrono::steady_clock::now() < deadline) {
-        for (ssize_t n; (n = ::read(m_output, buf, sizeof buf)) > 0;) {
-            output.append(buf, static_cast<std::size_t>(n));
-        }
+        const auto readOutput = [&] {
+            for (ssize_t n; (n = ::read(m_output, buf, sizeof buf)) > 0;) {
+                output.append(buf, static_cast<std::size_t>(n));
+            }
+        };
+        readOutput();
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
-            std::ifstream log(m_dir + "/danted.log");
-            output.append(std::istreambuf_iterator<char>(log), {});
-            m_error = "the proxy ended at start: " + output;
+            readOutput();  // what it wrote just before it ended
+            if (!m_dir.empty()) {
+                std::ifstream log(m_dir + "/danted.log");
+                output.append(std::istreambuf_iterator<char>(log), {});
+            }
+            m_error = m_program + " ended at start: " + output;
             return false;
         }
         if (TcpClient().connectTo("127.0.0.1", m_port, std::chrono::milliseconds(200)) == 0) {
@@ -132,7 +142,7 @@ bool SocksProxyProcess::waitUntilListening() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    m_error = "the proxy did not listen within 5 s: " + output;
+    m_error = m_program + " did not listen within 5 s: " + output;
     return false;
 }
 

@@ -21,7 +21,8 @@ namespace vandrel::test {
 // authentication.
 class SocksProxyProcess {
 public:
-    // microsocks, with user name and password authentication when user is set.
+    // microsocks, with user name and password authentication when both are set; with only
+    // one of them microsocks refuses to start (a start failure for tests).
     static SocksProxyProcess microsocks(const std::string& user = {},
                                         const std::string& password = {});
     static SocksProxyProcess danted();
@@ -51,7 +52,8 @@ private:
     // connection, and a full pipe would stop it.
     std::thread m_drain;
     std::uint16_t m_port = 0;
-    std::string m_error;
+    std::string m_error;  // with the proxy's own output when it failed to start
+    std::string m_program;
     std::string m_dir;
 };
 

@@ -4,10 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <iterator>
+#include <string_view>
 #include <thread>
 
 namespace vandrel::test {
@@ -16,11 +20,36 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kSbinFolders[] = {"/usr/local/sbin", "/usr/sbin", "/sbin"};
+
 bool reap(int pid, int& status, bool wait) {
     return ::waitpid(pid, &status, wait ? 0 : WNOHANG) == pid;
 }
 
 }  // namespace
+
+std::string findProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) {
+        return name;
+    }
+    std::vector<std::string> folders;
+    const char* path = std::getenv("PATH");
+    for (std::string_view rest = path != nullptr ? path : ""; !rest.empty();) {
+        const std::size_t colon = rest.find(':');
+        folders.emplace_back(rest.substr(0, colon));
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    }
+    folders.insert(folders.end(), std::begin(kSbinFolders), std::end(kSbinFolders));
+    for (const std::string& folder : folders) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
 
 int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool mergeStderr,
                     bool ownProcessGroup) {
@@ -28,6 +57,12 @@ int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool me
     if (argv.empty() || ::pipe2(fds, O_CLOEXEC) != 0) {
         return -1;
     }
+    const std::string program = findProgram(argv[0]);
+    // Prepared before fork: the child may only make exec-safe calls.
+    const std::string failure =
+        argv[0] + (program.empty()
+                       ? ": not found on PATH nor in /usr/local/sbin, /usr/sbin, /sbin\n"
+                       : ": cannot be run\n");
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -47,7 +82,11 @@ int spawnWithStdout(const std::vector<std::string>& argv, int& stdoutFd, bool me
         }
         int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, STDIN_FILENO);
-        ::execvp(args[0], args.data());
+        if (!program.empty()) {
+            ::execv(program.c_str(), args.data());
+        }
+        [[maybe_unused]] const ssize_t ignored =
+            ::write(STDERR_FILENO, failure.data(), failure.size());
         ::_exit(127);
     }
     ::close(fds[1]);

@@ -12,10 +12,17 @@ struct ProcessResult {
     std::string output;  // stdout and stderr together
 };
 
-// Runs argv[0] (searched in PATH) to completion, killing it when the timeout passes.
+// The path of a program: name itself when it holds a '/', else the first executable of that
+// name on PATH or in the sbin folders, which a normal user's PATH lacks and where Debian puts
+// danted, telnetd and ip. Empty when there is none.
+std::string findProgram(const std::string& name);
+
+// Runs argv[0] (found by findProgram) to completion, killing it when the timeout passes.
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
 
-// Starts argv[0] with stdout on a pipe; returns the pid (or -1) and the pipe's read end.
+// Starts argv[0] (found by findProgram) with stdout on a pipe; returns the pid (or -1) and the
+// pipe's read end. When argv[0] cannot be found or run, the child says so on its standard
+// error and exits with 127.
 // With ownProcessGroup the child leads a process group of its own (its id is the pid), and
 // this process adopts whatever the child forks and leaves behind (a child subreaper), so
 // that terminateProcessGroup can end and reap all of it.

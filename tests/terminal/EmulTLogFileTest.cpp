@@ -65,6 +65,9 @@ protected:
         fs::remove_all(dir, ec);
     }
 
+    using Limited = std::function<std::optional<std::string>(const std::function<std::string()>&)>;
+    bool ExpectCutInTheMiddleOfABlock(const std::string& reason, const Limited& limited);
+
     static std::string Read(const std::string& name) {
         std::ifstream in(name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -353,13 +356,35 @@ std::optional<std::string> InChild(const std::function<bool()>& prepare,
     return report.substr(1);
 }
 
-// Runs body in a child process with a private mount namespace, or gives nothing when such
-// a namespace cannot be had (not root). Mounts made there vanish with the child.
-std::optional<std::string> InPrivateMounts(const std::function<std::string()>& body) {
+// Runs body in a child process with a private mount namespace and a tmpfs (of mount flags
+// and options) on dir, or gives nothing when these cannot be had (not root, or a machine
+// that denies mount namespaces). Mounts made there vanish with the child.
+std::optional<std::string> InPrivateMount(const fs::path& dir, unsigned long flags,
+                                          const char* options,
+                                          const std::function<std::string()>& body) {
+    return InChild(
+        [&] {
+            return ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("vandrel-test", dir.c_str(), "tmpfs", flags, options) == 0;
+        },
+        body);
+}
+
+// Why InPrivateMount gave nothing, for the test's output.
+std::string NoPrivateMount() {
+    return ::geteuid() != 0
+               ? "root-only: needs root for a private mount of a small file system"
+               : "root-only: this machine denies a private mount namespace or a tmpfs mount";
+}
+
+// Runs body in a child process whose files may grow to 8192 bytes at most.
+std::optional<std::string> InFileSizeLimit(const std::function<std::string()>& body) {
     return InChild(
         [] {
-            return ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
-                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+            const rlimit limit{8192, 8192};
+            std::signal(SIGXFSZ, SIG_IGN);
+            return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
         },
         body);
 }
@@ -396,50 +421,47 @@ std::string LogAndReport(const std::string& name, const std::string& text,
 }  // namespace
 
 TEST_F(LogFileTest, ReadOnlyMountedDirectory) {
-    const auto report = InPrivateMounts([&] {
-        if (::mount("vandrel-ro", dir.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0) {
-            return std::string("mount failed");
-        }
-        return LogAndReport(path, "AB");
-    });
+    const auto report =
+        InPrivateMount(dir, MS_RDONLY, "size=64k", [&] { return LogAndReport(path, "AB"); });
     if (!report) {
-        GTEST_SKIP() << "needs root for a private read-only mount";
+        GTEST_SKIP() << NoPrivateMount();
     }
     EXPECT_EQ(*report, "Read-only file system (" + path + ")|||1|on");
 }
 
-// A file system of 8 KiB fills up in the middle of a block ("<Open>" and 8186 bytes of it
-// fit). WriteStr shows only the bytes that reached the file and stops; WriteStrShowingAll
-// shows the whole block and switches logging off. Without root a file size limit stands in
-// for the small file system.
-TEST_F(LogFileTest, DiskFullInTheMiddleOfABlock) {
+// A block outgrows a file that can take 8192 bytes ("<Open>" and 8186 bytes of it fit):
+// WriteStr shows only the bytes that reached the file and stops; WriteStrShowingAll shows the
+// whole block and switches logging off. False when limited gave nothing.
+bool LogFileTest::ExpectCutInTheMiddleOfABlock(const std::string& reason, const Limited& limited) {
     const std::string block = std::string(12000, 'x') + "\r\nEND";
-    const bool root = ::geteuid() == 0;
-    const std::string error =
-        (root ? "No space left on device (" : "File too large (") + path + ")";
     for (bool showingAll : {false, true}) {
         SCOPED_TRACE(showingAll ? "WriteStrShowingAll" : "WriteStr");
         fs::remove(path);
-        const auto body = [&] {
+        const auto report = limited([&] {
             std::string r = LogAndReport(path, block, showingAll);
             return r + "|" + std::to_string(fs::file_size(path));
-        };
-        const auto report = root ? InPrivateMounts([&] {
-            return ::mount("vandrel-tiny", dir.c_str(), "tmpfs", 0, "size=8k") == 0
-                       ? body()
-                       : "mount failed";
-        })
-                                 : InChild(
-                                       [] {
-                                           const rlimit limit{8192, 8192};
-                                           std::signal(SIGXFSZ, SIG_IGN);
-                                           return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-                                       },
-                                       body);
-        ASSERT_TRUE(report.has_value());
-        EXPECT_EQ(*report, error + "|" + std::string(80, 'x') +
+        });
+        if (!report) {
+            return false;
+        }
+        EXPECT_EQ(*report, reason + " (" + path + ")|" + std::string(80, 'x') +
                                (showingAll ? "|END|4|off|8192" : "||80|on|8192"));
     }
+    return true;
+}
+
+// An 8 KiB file system fills up.
+TEST_F(LogFileTest, DiskFullInTheMiddleOfABlock) {
+    if (!ExpectCutInTheMiddleOfABlock("No space left on device", [&](const auto& body) {
+            return InPrivateMount(dir, 0, "size=8k", body);
+        })) {
+        GTEST_SKIP() << NoPrivateMount();
+    }
+}
+
+// A file size limit, for every user.
+TEST_F(LogFileTest, FileSizeLimitInTheMiddleOfABlock) {
+    EXPECT_TRUE(ExpectCutInTheMiddleOfABlock("File too large", InFileSizeLimit));
 }
 
 // The lock holds across processes too.

@@ -18,6 +18,7 @@
 #include "support/LoopbackListener.h"
 #include "support/ScreenText.h"
 #include "support/ScriptedPeer.h"
+#include "support/Subprocess.h"
 #include "telnet/TelnetCodes.h"
 #include "terminal/EInOutError.h"
 #include "terminal/TTnEmulT.h"
@@ -428,10 +429,10 @@ TEST_F(TTnEmulTTest, DeviceSimulatorSession) {
 
 // Against Debian's telnetd (with its real login) started inetd-style on loopback.
 TEST_F(TTnEmulTTest, DebianTelnetdSession) {
-    if (::access("/usr/sbin/telnetd", X_OK) != 0 || ::geteuid() != 0) {
-        GTEST_SKIP() << "needs /usr/sbin/telnetd (package telnetd) and root for its login";
+    if (findProgram("telnetd").empty() || ::geteuid() != 0) {
+        GTEST_SKIP() << "needs telnetd (package telnetd) and root for its login";
     }
-    InetdServer server({"/usr/sbin/telnetd", "-h"});
+    InetdServer server({"telnetd", "-h"});
     term->SetPort(server.portText());
     term->Connect();
     ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "login:"); }, 15000))
