@@ -3,8 +3,6 @@
 // resets its session mid-stream, and a storm of garbage datagrams. Each ends with the
 // window being closed while the fault is going on, which must take less than 1.5 s.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -49,28 +47,6 @@ long ResidentKiB() {
 
 class FaultLab : public LabWindowTest {
 protected:
-    void TearDown() override {
-        LabWindowTest::TearDown();
-        for (const std::string& path : mounted) {
-            ::umount(path.c_str());
-        }
-    }
-
-    // A 64 KiB tmpfs on a new folder of dir, or "" when it cannot be had. The GUI thread's
-    // mount namespace becomes its own first, so the program's logging sees the file system
-    // and it vanishes with the test.
-    std::string Mount(const char* name, unsigned long flags) {
-        static const bool privateMounts =
-            ::unshare(CLONE_NEWNS) == 0 &&
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        const std::string path = dir.filePath(name).toStdString();
-        if (!privateMounts || !QDir().mkpath(QString::fromStdString(path)) ||
-            ::mount(name, path.c_str(), "tmpfs", flags, "size=64k") != 0) {
-            return {};
-        }
-        mounted.push_back(path);
-        return path;
-    }
     // Shows the window and lists the lab's devices.
     void ShowAndSearch() {
         ShowWindow();
@@ -96,8 +72,6 @@ protected:
         EXPECT_LT(timer.elapsed(), 1500);
         QTest::qWait(20);  // what was posted for the window is void now
     }
-
-    std::vector<std::string> mounted;
 };
 
 }  // namespace

@@ -3,13 +3,18 @@
 // The main window under test: message boxes and file dialogs are answered by the test instead
 // of shown, and every seam is put back afterwards.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "DevicePayload.h"
@@ -35,6 +40,25 @@ protected:
         form.reset();
         app::FileDialogSeam::Reset();
         app::MessageDlgSeam::Reset();
+        for (const std::string& path : mounted) {
+            ::umount(path.c_str());
+        }
+    }
+
+    // A 64 KiB tmpfs on a new folder of dir, or "" when it cannot be had (not root). The GUI
+    // thread's mount namespace becomes its own first, so the program's files see the file
+    // system and it vanishes with the test.
+    std::string Mount(const char* name, unsigned long flags) {
+        static const bool privateMounts =
+            ::unshare(CLONE_NEWNS) == 0 &&
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+        if (!privateMounts || !QDir().mkpath(QString::fromStdString(path)) ||
+            ::mount(name, path.c_str(), "tmpfs", flags, "size=64k") != 0) {
+            return {};
+        }
+        mounted.push_back(path);
+        return path;
     }
 
     // A window whose discovery endpoint takes any free port: nothing of it reaches 33300.
@@ -51,6 +75,24 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
 
+    // Fills the file system of folder up to the last byte with a file "filler".
+    static void fillUp(const std::string& folder) {
+        QFile filler(QString::fromStdString(folder + "/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        for (int i = 0; i < 100000 && filler.write(block) > 0; ++i) {
+        }
+    }
+    static void writeFile(const QString& name, const QByteArray& bytes) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+    static QByteArray readFile(const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     static void SaveShot(QWidget& widget, const char* name) {
         widget.grab().save(QStringLiteral(VANDREL_BINARY_DIR "/") + QLatin1String(name));
     }
@@ -61,6 +103,7 @@ protected:
     std::vector<app::TMsgDlgType> messageTypes;
     app::TModalResult confirmAnswer = app::TModalResult::mrYes;
     std::optional<QString> fileAnswer;
+    std::vector<std::string> mounted;
 };
 
 }  // namespace vandrel::test
