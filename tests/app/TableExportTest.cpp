@@ -1,8 +1,15 @@
 #include "app/TableExport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "DevicePayload.h"
+#include "app/ReplaceFile.h"
 
 using namespace vandrel::app;
 
@@ -50,4 +57,60 @@ TEST(TableExport, ClipboardRowIsTabSeparated) {
     StringGrid grid = DeviceGrid({{"VD\t100", "S\xE9rie", "10.0.0.1", "two\r\nlines", "ok"}});
     EXPECT_EQ(DeviceRowTabText(grid, 1), "VD 100\tS\xC3\xA9rie\t10.0.0.1\ttwo  lines\tok");
     EXPECT_EQ(DeviceRowTabText(grid, 0), "Device\tS/N\tIP\tMac\tStatus");
+}
+
+namespace {
+
+class ReplaceFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = std::filesystem::temp_directory_path() / "vandrel-replace-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string Read(const std::filesystem::path& path) const {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // The names in dir: nothing of the writing is left beside the file.
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static unsigned Mode(const std::filesystem::path& path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+
+    std::filesystem::path dir;
+};
+
+}  // namespace
+
+TEST_F(ReplaceFileTest, ReplacesInOneStepKeepingTheMode) {
+    const std::filesystem::path file = dir / "devices.csv";
+    const mode_t mask = ::umask(022);
+    EXPECT_EQ(ReplaceFile(file, "first"), 0);
+    EXPECT_EQ(Mode(file), 0644u);
+    ::umask(mask);
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    EXPECT_EQ(ReplaceFile(file, std::string("second\0", 7)), 0);
+    EXPECT_EQ(Read(file), std::string("second\0", 7));
+    EXPECT_EQ(Mode(file), 0640u);
+
+    // Through a link the file it points to gets the new text; the link stays.
+    std::filesystem::create_symlink("devices.csv", dir / "link.csv");
+    EXPECT_EQ(ReplaceFile(dir / "link.csv", "third"), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.csv"));
+    EXPECT_EQ(Read(file), "third");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"devices.csv", "link.csv"}));
 }
