@@ -40,6 +40,35 @@ TEST(TableExport, CsvFieldQuotesOnlyWhatNeedsIt) {
     }
 }
 
+// What a spreadsheet would take as a formula gets a leading apostrophe; bytes that steer a
+// terminal (all controls but TAB and LF, raw 0x80-0x9F too) and the backslash become \xNN.
+TEST(TableExport, CsvCellsAreSafeForSpreadsheetsAndTerminals) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},
+        {"VD-100", "VD-100"},
+        {"=HYPERLINK(\"http://x\")", "'=HYPERLINK(\"http://x\")"},
+        {"+1", "'+1"},
+        {"-2", "'-2"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tlead", "'\tlead"},
+        {"\rlead", "'\\x0Dlead"},
+        {" =blank first", " =blank first"},
+        {"a=b", "a=b"},
+        {"'quoted", "'quoted"},
+        {"\x1B]0;title\x07\x08", "\\x1B]0;title\\x07\\x08"},
+        {"two\r\nlines\tand tab", "two\\x0D\nlines\tand tab"},
+        {std::string("nul\0\x7F", 5), "nul\\x00\\x7F"},
+        {"\x80\x9B\x9F\xA0\xE9", "\\x80\\x9B\\x9F\xC2\xA0\xC3\xA9"},
+        {"C:\\dir\\x1B", "C:\\x5Cdir\\x5Cx1B"},
+    };
+    for (const auto& [cell, expected] : cases) {
+        EXPECT_EQ(CsvCellText(cell), expected) << cell;
+    }
+    StringGrid grid = DeviceGrid({{"=1+2", "a,\x9B", "10.0.0.1", "-", "ok"}});
+    EXPECT_EQ(DeviceTableCsv(grid),
+              "Device,S/N,IP,Mac,Status\r\n'=1+2,\"a,\\x9B\",10.0.0.1,'-,ok\r\n");
+}
+
 TEST(TableExport, HeaderFirstThenTheRowsInTableOrder) {
     EXPECT_EQ(DeviceTableCsv(MakeDeviceGrid()), "Device,S/N,IP,Mac,Status\r\n");
     StringGrid grid = DeviceGrid(
@@ -54,8 +83,10 @@ TEST(TableExport, HeaderFirstThenTheRowsInTableOrder) {
 }
 
 TEST(TableExport, ClipboardRowIsTabSeparated) {
-    StringGrid grid = DeviceGrid({{"VD\t100", "S\xE9rie", "10.0.0.1", "two\r\nlines", "ok"}});
-    EXPECT_EQ(DeviceRowTabText(grid, 1), "VD 100\tS\xC3\xA9rie\t10.0.0.1\ttwo  lines\tok");
+    StringGrid grid =
+        DeviceGrid({{"VD\t100", "S\xE9rie", "10.0.0.1", "two\r\nlines", "\x1B[2J\x9B\\"}});
+    EXPECT_EQ(DeviceRowTabText(grid, 1),
+              "VD 100\tS\xC3\xA9rie\t10.0.0.1\ttwo  lines\t\\x1B[2J\\x9B\\x5C");
     EXPECT_EQ(DeviceRowTabText(grid, 0), "Device\tS/N\tIP\tMac\tStatus");
 }
 
