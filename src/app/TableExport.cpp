@@ -26,16 +26,17 @@ bool IsLineOrTab(unsigned char byte) {
     return byte == '\t' || byte == '\n';
 }
 
-}  // namespace
-
-bool IsControlByte(unsigned char byte) {
-    return byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
-}
-
+// A byte as the four characters \xNN.
 std::string HexEscape(unsigned char byte) {
     char escape[8];
     std::snprintf(escape, sizeof escape, "\\x%02X", byte);
     return escape;
+}
+
+}  // namespace
+
+bool IsControlByte(unsigned char byte) {
+    return byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
 }
 
 std::string EscapedUtf8(std::string_view bytes, bool (*keep)(unsigned char byte)) {

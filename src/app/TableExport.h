@@ -21,13 +21,9 @@ std::vector<int> ListedDeviceRows(const StringGrid& grid);
 // C0 controls, DEL and the C1 range 0x80-0x9F.
 bool IsControlByte(unsigned char byte);
 
-// A byte as the four characters \xNN (two upper-case hex digits): how the text formats show
-// a byte that must not reach a terminal or a reader raw.
-std::string HexEscape(unsigned char byte);
-
 // A cell's raw bytes as UTF-8 for a text format, every control byte except the ones keep
-// allows shown as \xNN, and every backslash as \x5C so that each \ in the result starts an
-// escape and the bytes can be told back.
+// allows shown as \xNN (two upper-case hex digits), and every backslash as \x5C so that each
+// \ in the result starts an escape and the bytes can be told back.
 std::string EscapedUtf8(std::string_view bytes, bool (*keep)(unsigned char byte));
 
 // A cell's raw bytes as they go into a CSV file: the control bytes that can steer a terminal
