@@ -97,10 +97,13 @@ std::string CommandLineHelp() {
     return text.toStdString() +
            "\n"
            "Formats of --scan:\n"
-           "  table  aligned columns for a terminal; control characters are shown as \\xNN\n"
-           "  csv    the table as CSV with a header row, as File > Export Table\n"
+           "  table  aligned columns for a terminal; control characters and the backslash\n"
+           "         are shown as \\xNN\n"
+           "  csv    the table as CSV with a header row, as File > Export Table: a cell\n"
+           "         starting with =, +, -, @, TAB or CR gets a leading apostrophe, control\n"
+           "         characters but TAB and LF and the backslash are shown as \\xNN\n"
            "  json   {\"devices\": [{\"Device\": ..., \"S/N\": ..., \"IP\": ..., \"Mac\": ...,\n"
-           "         \"Status\": ...}, ...]}\n"
+           "         \"Status\": ...}, ...]}, control characters as \\u00NN\n"
            "Exit status of --scan: 0 when at least one device answered, 1 when none did, 2 on\n"
            "an error (for example port 33300 in use, or no network to search); the error text\n"
            "goes to standard error.\n";

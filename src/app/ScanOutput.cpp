@@ -10,10 +10,6 @@ namespace vandrel::app {
 
 namespace {
 
-bool IsControl(unsigned char byte) {
-    return byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
-}
-
 std::string JsonString(const std::string& bytes) {
     std::string text = "\"";
     for (const char c : bytes) {
@@ -21,7 +17,8 @@ std::string JsonString(const std::string& bytes) {
         if (c == '"' || c == '\\') {
             text += '\\';
             text += c;
-        } else if (byte < 0x20) {
+        } else if (IsControlByte(byte)) {
+            // Raw byte 0x80-0x9F is the C1 control U+0080-U+009F.
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", byte);
             text += escape;
@@ -39,18 +36,9 @@ struct ShownCell {
 };
 
 ShownCell ShowForTerminal(const std::string& bytes) {
-    ShownCell cell;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsControl(byte)) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            cell.Utf8 += escape;
-            cell.Width += 4;
-        } else {
-            cell.Utf8 += Latin1ToUtf8(std::string_view(&c, 1));
-            ++cell.Width;
-        }
+    ShownCell cell{EscapedUtf8(bytes, nullptr)};
+    for (const char c : cell.Utf8) {
+        cell.Width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
     }
     return cell;
 }

@@ -2,13 +2,14 @@
 // table copies the selected row.
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QFileDialog>
-#include <QSaveFile>
 
 #include <algorithm>
 
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
+#include "app/ReplaceFile.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/TableExport.h"
@@ -28,13 +29,8 @@ void TMainForm::mpExportTableClick(QObject*) {
         return;
     }
     const std::string csv = DeviceTableCsv(sg->Grid());
-    // Written aside and renamed into place: a failed export leaves any older file intact.
-    QSaveFile file(*chosen);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(csv.data(), static_cast<qint64>(csv.size())) !=
-            static_cast<qint64>(csv.size()) ||
-        !file.commit()) {
-        MessageDlg(this, QStringLiteral("Cannot write %1: %2").arg(*chosen, file.errorString()),
+    if (const int error = ReplaceFile(QFile::encodeName(*chosen).toStdString(), csv)) {
+        MessageDlg(this, QString::fromStdString(CannotWriteText(chosen->toStdString(), error)),
                    TMsgDlgType::mtError);
     }
 }

@@ -1,13 +1,16 @@
 #include <QApplication>
+#include <QBuffer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
 
 #include <array>
 #include <stdexcept>
 
 #include "app/PrintDialog.h"
+#include "app/ReplaceFile.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
@@ -33,11 +36,11 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Draws the device table onto pages of the printer, in device units: left margin H/20, line
+// Draws the device table onto pages of a printer or PDF, in device units: left margin H/20, line
 // pitch H/35, column step W/8 for a page H high and W wide.
 class TablePage {
 public:
-    TablePage(QPainter& painter, QPrinter& printer, QString heading)
+    TablePage(QPainter& painter, QPagedPaintDevice& printer, QString heading)
         : m_painter(painter), m_printer(printer), m_heading(std::move(heading)) {
         const int height = printer.height();
         const int width = printer.width();
@@ -87,7 +90,7 @@ private:
     }
 
     QPainter& m_painter;
-    QPrinter& m_printer;
+    QPagedPaintDevice& m_printer;
     QString m_heading;
     int m_x0 = 0;
     int m_pitch = 0;
@@ -95,10 +98,32 @@ private:
     std::array<int, DeviceColumns> m_columns{};
 };
 
-// What an aborted job left in its output file is no printout.
-void Discard(QPrinter& printer) {
-    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
-        QFile::remove(printer.outputFileName());
+// A printout into a file is made in memory with the printer's settings and then replaces the
+// file in one step: a full disk, an error while drawing or an abort leaves an older file
+// as it was.
+void PrintPdf(const QPrinter& printer, const StringGrid& grid, const QString& heading) {
+    QBuffer pdf;
+    pdf.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&pdf);
+        writer.setPdfVersion(printer.pdfVersion());
+        writer.setTitle(printer.docName());
+        writer.setCreator(printer.creator());
+        writer.setResolution(printer.resolution());
+        writer.setPageLayout(printer.pageLayout());
+        QPainter painter;
+        if (!painter.begin(&writer)) {
+            throw std::runtime_error("Printer error: the printout could not be started");
+        }
+        TablePage(painter, writer, heading).Print(grid);
+        if (!painter.end()) {
+            throw std::runtime_error("Printer error: the printout could not be finished");
+        }
+    }
+    const QString file = printer.outputFileName();
+    if (const int error =
+            ReplaceFile(QFile::encodeName(file).toStdString(), pdf.data().toStdString())) {
+        throw std::runtime_error(CannotWriteText(file.toStdString(), error));
     }
 }
 
@@ -124,6 +149,10 @@ void TMainForm::PrintTable() {
                             QString::asprintf("Version %d.%d", version.GetFileVersionPart(0),
                                               version.GetFileVersionPart(1));
     Printer->setPageOrientation(QPageLayout::Landscape);
+    if (Printer->outputFormat() == QPrinter::PdfFormat && !Printer->outputFileName().isEmpty()) {
+        PrintPdf(*Printer, sg->Grid(), heading);
+        return;
+    }
     QPainter painter;
     if (!painter.begin(Printer.get())) {
         throw std::runtime_error("Printer error: the printout could not be started");
@@ -138,7 +167,6 @@ void TMainForm::PrintTable() {
         if (painter.isActive()) {
             painter.end();
         }
-        Discard(*Printer);
         throw;
     }
 }

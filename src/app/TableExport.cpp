@@ -1,5 +1,7 @@
 #include "app/TableExport.h"
 
+#include <cstdio>
+
 namespace vandrel::app {
 
 namespace {
@@ -20,7 +22,44 @@ bool NeedsQuotes(std::string_view utf8) {
     return false;
 }
 
+bool IsLineOrTab(unsigned char byte) {
+    return byte == '\t' || byte == '\n';
+}
+
+// A byte as the four characters \xNN.
+std::string HexEscape(unsigned char byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+    return escape;
+}
+
 }  // namespace
+
+bool IsControlByte(unsigned char byte) {
+    return byte < 0x20 || (byte >= 0x7F && byte < 0xA0);
+}
+
+std::string EscapedUtf8(std::string_view bytes, bool (*keep)(unsigned char byte)) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\' || (IsControlByte(byte) && (keep == nullptr || !keep(byte)))) {
+            text += HexEscape(byte);
+        } else {
+            text += Latin1ToUtf8(std::string_view(&c, 1));
+        }
+    }
+    return text;
+}
+
+std::string CsvCellText(std::string_view bytes) {
+    // Judged on the raw bytes: a cell that starts with CR is shown as \x0D, yet gets its
+    // apostrophe all the same.
+    const bool formula = !bytes.empty() &&
+                         std::string_view("=+-@\t\r").find(bytes.front()) != std::string_view::npos;
+    return (formula ? "'" : "") + EscapedUtf8(bytes, IsLineOrTab);
+}
 
 std::string Latin1ToUtf8(std::string_view bytes) {
     std::string text;
@@ -76,7 +115,7 @@ std::string DeviceTableCsv(const StringGrid& grid) {
             if (c > 0) {
                 csv += ',';
             }
-            csv += CsvField(Latin1ToUtf8(grid.Cell(c, row)));
+            csv += CsvField(CsvCellText(grid.Cell(c, row)));
         }
         csv += "\r\n";
     };
@@ -101,7 +140,7 @@ std::string DeviceRowTabText(const StringGrid& grid, int row) {
                 ch = ' ';
             }
         }
-        text += Latin1ToUtf8(cell);
+        text += EscapedUtf8(cell, nullptr);
     }
     return text;
 }

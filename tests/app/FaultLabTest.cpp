@@ -3,8 +3,6 @@
 // resets its session mid-stream, and a storm of garbage datagrams. Each ends with the
 // window being closed while the fault is going on, which must take less than 1.5 s.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -53,9 +51,6 @@ class FaultLab : public LabWindowTest {
 protected:
     void TearDown() override {
         LabWindowTest::TearDown();
-        for (const std::string& path : mounted) {
-            ::umount(path.c_str());
-        }
         // Also after a failure: the next test, or the next run, finds the lab's own devices.
         for (int k = 1; k <= kDevices; ++k) {
             std::string output;
@@ -63,29 +58,6 @@ protected:
         }
     }
 
-    // A 64 KiB tmpfs on a new folder of dir, or "" with the reason in mountProblem when it
-    // cannot be had. The GUI thread's mount namespace becomes its own first, so the program's
-    // logging sees the file system and it vanishes with the test.
-    std::string Mount(const char* name, unsigned long flags) {
-        static const std::string privateMountsProblem =
-            ::unshare(CLONE_NEWNS) != 0 ? std::string("unshare: ") + std::strerror(errno)
-            : ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-                ? std::string("private /: ") + std::strerror(errno)
-                : std::string();
-        privateMounts = privateMountsProblem.empty();
-        mountProblem = privateMountsProblem;
-        const std::string path = dir.filePath(name).toStdString();
-        if (!privateMounts) {
-            return {};
-        }
-        if (!QDir().mkpath(QString::fromStdString(path)) ||
-            ::mount(name, path.c_str(), "tmpfs", flags, "size=64k") != 0) {
-            mountProblem = "tmpfs on " + path + ": " + std::strerror(errno);
-            return {};
-        }
-        mounted.push_back(path);
-        return path;
-    }
     // Shows the window and lists the lab's devices.
     void ShowAndSearch() {
         ShowWindow();
@@ -111,11 +83,6 @@ protected:
         EXPECT_LT(timer.elapsed(), 1500);
         QTest::qWait(20);  // what was posted for the window is void now
     }
-
-    std::vector<std::string> mounted;
-    // Root alone does not promise a mount namespace: without one the test skips, saying why.
-    bool privateMounts = false;
-    std::string mountProblem;
 };
 
 }  // namespace
@@ -147,7 +114,7 @@ TEST_F(FaultLab, DiscoveryPortTakenAtStart) {
 TEST_F(FaultLab, LogInAReadOnlyDirectory) {
     const std::string readOnly = Mount("read-only", MS_RDONLY);
     if (!privateMounts) {
-        GTEST_SKIP() << "needs a private mount namespace: " << mountProblem;
+        GTEST_SKIP() << "root-only: needs a private mount namespace: " << mountProblem;
     }
     ASSERT_FALSE(readOnly.empty()) << mountProblem;
     ShowAndSearch();
@@ -169,7 +136,7 @@ TEST_F(FaultLab, LogInAReadOnlyDirectory) {
 TEST_F(FaultLab, DiskFullWhileLogging) {
     const std::string tiny = Mount("tiny", 0);
     if (!privateMounts) {
-        GTEST_SKIP() << "needs a private mount namespace: " << mountProblem;
+        GTEST_SKIP() << "root-only: needs a private mount namespace: " << mountProblem;
     }
     ASSERT_FALSE(tiny.empty()) << mountProblem;
     // 400,000 bytes: 5,000 numbered lines of 80 bytes, the last one numbered 004999.

@@ -4,7 +4,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPrinter>
 #include <QProcess>
 #include <QRegularExpression>
@@ -137,13 +139,6 @@ protected:
     bool confirm = true;
 };
 
-// A printer whose second page cannot be started.
-class FailingPrinter : public QPrinter {
-public:
-    FailingPrinter() : QPrinter(QPrinter::HighResolution) {}
-    bool newPage() override { return false; }
-};
-
 }  // namespace
 
 // Each column starts one step (a W/8) after the end of the caption before it; every row,
@@ -233,13 +228,14 @@ TEST_F(PrintTableTest, NothingIsPrintedWithoutDeviceOrConfirmation) {
     }
 }
 
-// A printout that cannot start, and an error while drawing (no second page): the job is
-// aborted without leaving a file, the error reaches the default error report and the cursor
-// is normal again. Without an error the same printer then prints a short table.
+// A file that cannot be written, into a missing folder or over a folder: the error reaches
+// the default error report naming the cause and the file, nothing is left behind and the
+// cursor is normal again. Without an error the same printer then prints a short table.
 TEST_F(PrintTableTest, FailuresAreReportedAndLeaveNoFile) {
-    const auto expectReported = [&](const char* text) {
-        EXPECT_EQ(messages, std::vector<QString>{QString::fromLatin1(text)});
-        EXPECT_FALSE(QFile::exists(pdf));
+    const auto expectReported = [&](const QString& text) {
+        EXPECT_EQ(messages, std::vector<QString>{"Cannot write " + pdf + ": " + text});
+        EXPECT_FALSE(QFile::exists(pdf) && !QFileInfo(pdf).isDir());
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
         messages.clear();
     };
@@ -247,15 +243,41 @@ TEST_F(PrintTableTest, FailuresAreReportedAndLeaveNoFile) {
     pdf = dir.filePath(QStringLiteral("no-such-folder/table.pdf"));
     AddRows(31);
     form->mpPrintTable->trigger();
-    expectReported("Printer error: the printout could not be started");
+    expectReported(QStringLiteral("No such file or directory"));
+
+    pdf = dir.filePath(QStringLiteral("folder.pdf"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.pdf")));
+    form->mpPrintTable->trigger();
+    expectReported(QStringLiteral("Is a directory"));
+    EXPECT_EQ(form->Printer->pageLayout().orientation(), QPageLayout::Landscape);
 
     pdf = writable;
-    form->Printer = std::make_unique<FailingPrinter>();
-    form->mpPrintTable->trigger();
-    expectReported("Printer error: no new page for the device table");
-    EXPECT_EQ(form->Printer->pageLayout().orientation(), QPageLayout::Landscape);
     AddRows(2);
     EXPECT_EQ(Print().pages, 1);
+}
+
+// Printing over an older PDF on a full disk: the older file stays as it was, and the error
+// names the cause and the file. With room again the printout replaces it.
+TEST_F(PrintTableTest, AFullDiskKeepsTheOldFile) {
+    const std::string tiny = Mount("tiny", 0);
+    if (!privateMounts) {
+        GTEST_SKIP() << "root-only: needs a private mount namespace: " << mountProblem;
+    }
+    ASSERT_FALSE(tiny.empty()) << mountProblem;
+    pdf = QString::fromStdString(tiny + "/table.pdf");
+    writeFile(pdf, "old printout");
+    fillUp(tiny);
+    AddRows(3);
+    form->mpPrintTable->trigger();
+    EXPECT_EQ(messages, std::vector<QString>{"Cannot write " + pdf + ": No space left on device"});
+    EXPECT_EQ(readFile(pdf), "old printout");
+    EXPECT_EQ(QDir(QString::fromStdString(tiny)).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"filler", "table.pdf"}));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    messages.clear();
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(tiny + "/filler")));
+    EXPECT_EQ(Print().Texts(1, 5), RowTexts(1));
 }
 
 // With VANDREL_PRINT_IMAGE=<file.png> set, saves the first page of a printout as an image.

@@ -71,24 +71,29 @@ TEST(CommandLine, ReadsTheScanOptions) {
 
 TEST(ScanOutput, JsonListsTheDevicesInArrivalOrder) {
     EXPECT_EQ(FormatScanResult(MakeDeviceGrid(), ScanFormat::Json), "{\"devices\": []}\n");
-    const StringGrid grid = DeviceGrid(
-        {{"VD-2", "S2", "10.0.0.2", "m", "not connected"}, {"q\"\\\x01\xE9", "", "", "", ""}});
+    const StringGrid grid = DeviceGrid({{"VD-2", "S2", "10.0.0.2", "m", "not connected"},
+                                        {"q\"\\\x01\xE9", "\x7F\x80\x9B\x9F\xA0", "=1+2", "", ""}});
     EXPECT_EQ(FormatScanResult(grid, ScanFormat::Json),
               "{\"devices\": [\n"
               "  {\"Device\": \"VD-2\", \"S/N\": \"S2\", \"IP\": \"10.0.0.2\", \"Mac\": \"m\", "
               "\"Status\": \"not connected\"},\n"
-              "  {\"Device\": \"q\\\"\\\\\\u0001\xC3\xA9\", \"S/N\": \"\", \"IP\": \"\", "
+              "  {\"Device\": \"q\\\"\\\\\\u0001\xC3\xA9\", "
+              "\"S/N\": \"\\u007f\\u0080\\u009b\\u009f\xC2\xA0\", \"IP\": \"=1+2\", "
               "\"Mac\": \"\", \"Status\": \"\"}\n"
               "]}\n");
 }
 
 TEST(ScanOutput, TableIsAlignedAndHarmlessForATerminal) {
     const StringGrid grid = DeviceGrid({{"VD-100", "VS-1", "198.18.0.11", "02:00", "not connected"},
-                                        {"\xC4rger", "\x1B[2J", "10.0.0.7", "", ""}});
+                                        {"\xC4rger", "\x1B[2J", "10.0.0.7", "", ""},
+                                        {"\\x1B\x9B", "", "", "", "\\"}});
+    // A backslash is \x5C, so that a device's "\x1B" is not taken for an ESC.
     EXPECT_EQ(FormatScanResult(grid, ScanFormat::Table),
-              "Device  S/N      IP           Mac    Status\n"
-              "VD-100  VS-1     198.18.0.11  02:00  not connected\n"
-              "\xC3\x84rger   \\x1B[2J  10.0.0.7\n");
+              "Device       S/N      IP           Mac    Status\n"
+              "VD-100       VS-1     198.18.0.11  02:00  not connected\n"
+              "\xC3\x84rger        \\x1B[2J  10.0.0.7\n"
+              "\\x5Cx1B\\x9B" +
+                  std::string(31, ' ') + "\\x5C\n");
     EXPECT_EQ(FormatScanResult(MakeDeviceGrid(), ScanFormat::Table),
               "Device  S/N  IP  Mac  Status\n");
     EXPECT_EQ(FormatScanResult(grid, ScanFormat::Csv).substr(0, 26),

@@ -26,6 +26,16 @@ const std::vector<std::vector<std::string>> kRows = {
     {"VD-100", "VS-000001", "198.18.0.11", "02:00:C6:12:00:0B", "not connected"},
     {"Pump, north", "say \"hi\"", "10.0.0.2", "two\r\nlines", " padded "},
     {std::string("nul\0ctl\x01\x1B[2J", 11), "\xC4rger \xE9t\xE9", "\x80\x9F\xFF", "tab\there", ""},
+    {"=HYPERLINK(\"http://198.18.0.99\",\"x\")", "+1", "10.0.0.3", "@SUM(A1)", "-2"},
+};
+
+// The same cells as a spreadsheet gets them (one character per byte): a leading apostrophe
+// before a formula, \xNN for bytes that would steer a terminal.
+const std::vector<std::vector<std::string>> kRead = {
+    kRows[0],
+    {"Pump, north", "say \"hi\"", "10.0.0.2", "two\\x0D\nlines", " padded "},
+    {"nul\\x00ctl\\x01\\x1B[2", "\xC4rger \xE9t\xE9", "\\x80\\x9F\xFF", "tab\there", ""},
+    {"'=HYPERLINK(\"http://198.18.0.99\",\"x\")", "'+1", "10.0.0.3", "'@SUM(A1)", "'-2"},
 };
 
 // The table's cells as Python's csv module reads the exported file.
@@ -79,8 +89,7 @@ TEST_F(TableExport, TheFileReadsBackCellForCellInPython) {
         const QJsonArray record = records[static_cast<qsizetype>(r + 1)].toArray();
         ASSERT_EQ(record.size(), DeviceColumns) << r;
         for (int c = 0; c < DeviceColumns; ++c) {
-            // As the table shows it: one character per byte.
-            EXPECT_EQ(record[c].toString(), QString::fromLatin1(kRows[r][c]))
+            EXPECT_EQ(record[c].toString(), QString::fromLatin1(kRead[r][c]))
                 << "row " << r << " column " << c;
         }
     }
@@ -89,9 +98,9 @@ TEST_F(TableExport, TheFileReadsBackCellForCellInPython) {
     form->sg->SortColumn(ColIP, true);
     form->mpExportTable->trigger();
     const QJsonArray sorted = ReadWithPython(*fileAnswer);
-    ASSERT_EQ(sorted.size(), 4);
+    ASSERT_EQ(sorted.size(), 5);
     EXPECT_EQ(sorted[1].toArray()[ColIP].toString(), "10.0.0.2");
-    EXPECT_EQ(sorted[3].toArray()[ColIP].toString(), QString::fromLatin1("\x80\x9F\xFF"));
+    EXPECT_EQ(sorted[4].toArray()[ColIP].toString(), QString::fromLatin1(kRead[2][ColIP]));
 }
 
 TEST_F(TableExport, CancelAndUnwritablePlacesLeaveNothingHalfDone) {
@@ -102,14 +111,31 @@ TEST_F(TableExport, CancelAndUnwritablePlacesLeaveNothingHalfDone) {
 
     fileAnswer = dir.filePath("missing folder/devices.csv");
     form->mpExportTable->trigger();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].startsWith("Cannot write " + *fileAnswer + ": "))
-        << messages[0].toStdString();
+    EXPECT_EQ(messages,
+              std::vector<QString>{"Cannot write " + *fileAnswer + ": No such file or directory"});
 
     ClearDeviceTable(form->sg->Grid());
     fileAnswer = dir.filePath("empty.csv");
     form->mpExportTable->trigger();
     EXPECT_EQ(ReadWithPython(*fileAnswer).size(), 1) << "an empty table exports its header";
+}
+
+// On a full disk the export says why and where, and the older file stays as it was.
+TEST_F(TableExport, AFullDiskKeepsTheOldFile) {
+    const std::string tiny = Mount("tiny", 0);
+    if (!privateMounts) {
+        GTEST_SKIP() << "root-only: needs a private mount namespace: " << mountProblem;
+    }
+    ASSERT_FALSE(tiny.empty()) << mountProblem;
+    fileAnswer = QString::fromStdString(tiny + "/devices.csv");
+    writeFile(*fileAnswer, "old export\r\n");
+    fillUp(tiny);
+    form->mpExportTable->trigger();
+    EXPECT_EQ(messages,
+              std::vector<QString>{"Cannot write " + *fileAnswer + ": No space left on device"});
+    EXPECT_EQ(readFile(*fileAnswer), "old export\r\n");
+    EXPECT_EQ(QDir(QString::fromStdString(tiny)).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"devices.csv", "filler"}));
 }
 
 TEST_F(TableExport, CtrlCInTheTableCopiesTheSelectedRow) {

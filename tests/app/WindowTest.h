@@ -3,13 +3,20 @@
 // The main window under test: message boxes and file dialogs are answered by the test instead
 // of shown, and every seam is put back afterwards.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "DevicePayload.h"
@@ -35,6 +42,33 @@ protected:
         form.reset();
         app::FileDialogSeam::Reset();
         app::MessageDlgSeam::Reset();
+        for (const std::string& path : mounted) {
+            ::umount(path.c_str());
+        }
+    }
+
+    // A 64 KiB tmpfs on a new folder of dir, or "" with the reason in mountProblem when it
+    // cannot be had. The GUI thread's mount namespace becomes its own first, so the program's
+    // files see the file system and it vanishes with the test.
+    std::string Mount(const char* name, unsigned long flags) {
+        static const std::string privateMountsProblem =
+            ::unshare(CLONE_NEWNS) != 0 ? std::string("unshare: ") + std::strerror(errno)
+            : ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                ? std::string("private /: ") + std::strerror(errno)
+                : std::string();
+        privateMounts = privateMountsProblem.empty();
+        mountProblem = privateMountsProblem;
+        const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+        if (!privateMounts) {
+            return {};
+        }
+        if (!QDir().mkpath(QString::fromStdString(path)) ||
+            ::mount(name, path.c_str(), "tmpfs", flags, "size=64k") != 0) {
+            mountProblem = "tmpfs on " + path + ": " + std::strerror(errno);
+            return {};
+        }
+        mounted.push_back(path);
+        return path;
     }
 
     // A window whose discovery endpoint takes any free port: nothing of it reaches 33300.
@@ -51,6 +85,24 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
 
+    // Fills the file system of folder up to the last byte with a file "filler".
+    static void fillUp(const std::string& folder) {
+        QFile filler(QString::fromStdString(folder + "/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        for (int i = 0; i < 100000 && filler.write(block) > 0; ++i) {
+        }
+    }
+    static void writeFile(const QString& name, const QByteArray& bytes) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+    static QByteArray readFile(const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     static void SaveShot(QWidget& widget, const char* name) {
         widget.grab().save(QStringLiteral(VANDREL_BINARY_DIR "/") + QLatin1String(name));
     }
@@ -61,6 +113,10 @@ protected:
     std::vector<app::TMsgDlgType> messageTypes;
     app::TModalResult confirmAnswer = app::TModalResult::mrYes;
     std::optional<QString> fileAnswer;
+    std::vector<std::string> mounted;
+    // Root alone does not promise a mount namespace: without one a test skips, saying why.
+    bool privateMounts = false;
+    std::string mountProblem;
 };
 
 }  // namespace vandrel::test
