@@ -79,8 +79,9 @@ TTnEmulT* TMainForm::AddSessionTab(const std::string& ip) {
     return terminal;
 }
 
-bool TMainForm::OpenSession(const std::string& ip) {
+bool TMainForm::OpenSession(const std::string& ip, const std::string& address) {
     TTnEmulT* terminal = AddSessionTab(ip);
+    terminal->SetAddress(address);
     try {
         terminal->Disconnect();
         terminal->SetHostName(ip);
