@@ -52,6 +52,7 @@ bool TMainForm::OpenAddressSession(const std::string& host) {
     // dropped when it comes.
     const unsigned lookup = ++m_addressLookups;
     if (discovery::TSocketStack::IsIP(host)) {
+        SetPanelText(1, QString());
         return OpenResolvedSession(host, host);
     }
     // The resolver may take many seconds or never answer: the window goes on meanwhile.
