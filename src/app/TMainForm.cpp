@@ -8,11 +8,13 @@
 #include <QStatusTipEvent>
 #include <QTabWidget>
 
+#include "app/HostLookup.h"
 #include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
 #include "discovery/GetLocalInterfaces.h"
 #include "discovery/LocalAddress.h"
+#include "discovery/TSocketStack.h"
 #include "discovery/TUDPServer.h"
 
 namespace vandrel::app {
@@ -46,12 +48,29 @@ void TMainForm::FormCreate(QObject*) {
 
 void TMainForm::FormShow(QObject*) {
     ClearDeviceTable();
-    const std::string localIP = discovery::LocalAddress();
-    lb_localIP->setText(QString::fromLatin1(localIP));
-    std::string interfaces;
-    discovery::GetLocalInterfaces(interfaces);
-    lb_localMask->setText(
-        QString::fromLatin1(discovery::NetmaskFromInterfaceList(interfaces, localIP)));
+    std::vector<discovery::TInterfaceInfo> interfaces;
+    discovery::QueryLocalInterfaces(interfaces);
+    const auto showLocalAddress = [this,
+                                   interfaces](const std::vector<std::string>& hostAddresses) {
+        const std::string localIP = discovery::ChooseLocalAddress(hostAddresses, interfaces);
+        lb_localIP->setText(QString::fromLatin1(localIP));
+        lb_localMask->setText(QString::fromLatin1(discovery::NetmaskFromInterfaceList(
+            discovery::FormatInterfaceList(interfaces), localIP)));
+    };
+    // The interface list answers at once; the host name may take the resolver long or never
+    // resolve, so it is looked up off the GUI thread and corrects Local IP when it answers.
+    showLocalAddress({});
+    const std::string hostName = discovery::TSocketStack::HostName();
+    LookUpHostLater(this, hostName,
+                    [this, hostName, interfaces, showLocalAddress](const HostLookupResult& result) {
+                        RunGuarded([&] {
+                            showLocalAddress(result.Addresses);
+                            if (result.Error != 0) {
+                                ShowOutcome(QString::fromLatin1(
+                                    discovery::UnresolvedHostNotice(hostName, interfaces)));
+                            }
+                        });
+                    });
     SetLogFileDialogs();
     UDPServer->SetActive(true);
 }

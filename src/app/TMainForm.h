@@ -127,7 +127,8 @@ public:
 
     // Session tabs (TMainFormSessions.cpp). A session tab is a page captioned with the
     // device's IP whose only child is the session's terminal; the page owns the terminal.
-    bool OpenSession(const std::string& ip);
+    // address, when given, is what the socket connects to; ip names the tab and the texts.
+    bool OpenSession(const std::string& ip, const std::string& address = {});
     // The tab of a session to ip with its terminal set up, before it connects.
     terminal::TTnEmulT* AddSessionTab(const std::string& ip);
     void RemoveSessionTab(QObject* Sender);
@@ -160,7 +161,10 @@ public:
     QAction* CopyRow = nullptr;
     void mpConnectAddressClick(QObject* Sender);
     void mpExportTableClick(QObject* Sender);
-    // Opens a session like Connect on a row, without a row: the table is left alone.
+    // Opens a session like Connect on a row, without a row: the table is left alone. A host
+    // name is looked up off the GUI thread first ("Connecting to HOST ..." in panel 1 till
+    // then) and the session opens when it resolves; a newer call drops an older pending one.
+    // False when the session could not be started.
     bool OpenAddressSession(const std::string& host);
     // Ctrl+C in the table: the current row, tab-separated, onto the clipboard.
     void CopyDeviceRow();
@@ -202,11 +206,16 @@ private:
     void NoteSessionEnded(terminal::TTnEmulT& terminal);
     // Shows a session notice in panel 1, bringing the panels back from a hint.
     void ShowOutcome(const QString& text);
+    bool OpenResolvedSession(const std::string& host, const std::string& address);
 
     QLabel* m_panels[2] = {nullptr, nullptr};
     StatusNotice* m_outcome = nullptr;
     QPointer<terminal::TTnEmulT> m_failedAttempt;
     QString m_lastAddress;
+    // Counts Connect to Address lookups; only the latest one's answer opens a session.
+    unsigned m_addressLookups = 0;
+    // The host name of the Connect to Address lookup that waits; empty when none does.
+    std::string m_lookupHost;
     discovery::SearchScope m_searchScope = discovery::SearchScope::AllInterfaces;
     HeaderSortState m_sortState;
     // "invalid string" has been shown since the last Search.

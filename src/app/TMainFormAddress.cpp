@@ -7,12 +7,13 @@
 
 #include "app/AddressDialog.h"
 #include "app/ConnectAddress.h"
+#include "app/HostLookup.h"
 #include "app/MessageDlg.h"
 #include "app/StatusNotice.h"
 #include "app/TMainForm.h"
+#include "app/VandrelApplication.h"
+#include "discovery/TSocketStack.h"
 #include "net/WSocketErrorText.h"
-#include "net/WSocketLibrary.h"
-#include "net/WSocketResolve.h"
 #include "terminal/TTnEmulT.h"
 
 namespace vandrel::app {
@@ -47,16 +48,38 @@ void TMainForm::mpConnectAddressClick(QObject*) {
 }
 
 bool TMainForm::OpenAddressSession(const std::string& host) {
-    try {
-        // A name that does not resolve says so, instead of a tab that vanishes at once.
-        net::ResolveHost(host);
-    } catch (const std::exception& e) {
-        const int code = net::WSocket_WSAGetLastError();
-        ShowOutcome(code != 0 ? ErrorOutcome(host, code)
-                                  : QString::fromLatin1(host + ": " + e.what()));
-        return false;
+    // The latest Connect to Address is what the user waits for; an older lookup's answer is
+    // dropped when it comes.
+    const unsigned lookup = ++m_addressLookups;
+    m_lookupHost.clear();
+    if (discovery::TSocketStack::IsIP(host)) {
+        return OpenResolvedSession(host, host);
     }
-    if (!OpenSession(host)) {
+    // The resolver may take many seconds or never answer: the window goes on meanwhile.
+    m_lookupHost = host;
+    m_outcome->Dismiss();
+    StatusBar->clearMessage();
+    ShowPendingAttempt();
+    LookUpHostLater(this, host, [this, host, lookup](const HostLookupResult& result) {
+        if (lookup != m_addressLookups) {
+            return;
+        }
+        RunGuarded([&] {
+            m_lookupHost.clear();
+            ShowPendingAttempt();
+            if (result.Error != 0) {
+                // A name that does not resolve says so, instead of a tab that vanishes at once.
+                ShowOutcome(ErrorOutcome(host, result.Error));
+                return;
+            }
+            OpenResolvedSession(host, result.Addresses.front());
+        });
+    });
+    return true;
+}
+
+bool TMainForm::OpenResolvedSession(const std::string& host, const std::string& address) {
+    if (!OpenSession(host, address)) {
         ShowOutcome(QString::fromLatin1(host + ": the session could not be started"));
         return false;
     }
@@ -97,7 +120,7 @@ void TMainForm::NoteSessionEnded(TTnEmulT& terminal) {
     }
     const std::string& host = terminal.HostName();
     ShowOutcome(terminal.Error() != 0 ? ErrorOutcome(host, terminal.Error())
-                                          : QString::fromLatin1(host + ": closed by the device"));
+                                      : QString::fromLatin1(host + ": closed by the device"));
 }
 
 }  // namespace vandrel::app

@@ -82,8 +82,9 @@ TTnEmulT* TMainForm::AddSessionTab(const std::string& ip) {
     return terminal;
 }
 
-bool TMainForm::OpenSession(const std::string& ip) {
+bool TMainForm::OpenSession(const std::string& ip, const std::string& address) {
     TTnEmulT* terminal = AddSessionTab(ip);
+    terminal->SetAddress(address);
     try {
         terminal->Disconnect();
         terminal->SetHostName(ip);
@@ -187,6 +188,10 @@ void TMainForm::ShowPendingAttempt() {
     if (terminal != nullptr && terminal->Connecting()) {
         SetPendingText(
             QStringLiteral("Connecting to %1 ...").arg(QString::fromLatin1(terminal->HostName())));
+    } else if (!m_lookupHost.empty()) {
+        // A Connect to Address whose name is still being looked up opens a tab of its own.
+        SetPendingText(
+            QStringLiteral("Connecting to %1 ...").arg(QString::fromLatin1(m_lookupHost)));
     } else {
         SetPendingText(QString());
     }

@@ -50,12 +50,32 @@ std::string ChooseLocalAddress(const std::vector<std::string>& hostAddresses,
             }
         }
     }
-    for (const TInterfaceInfo& info : interfaces) {
-        if (IsUsableNetwork(info)) {
-            return TSocketStack::ToDotted(info.Address);
-        }
+    if (const TInterfaceInfo* first = FirstNetworkInterface(interfaces)) {
+        return TSocketStack::ToDotted(first->Address);
     }
     return hostAddresses.empty() ? std::string() : hostAddresses.front();
+}
+
+const TInterfaceInfo* FirstNetworkInterface(const std::vector<TInterfaceInfo>& interfaces) {
+    for (const TInterfaceInfo& info : interfaces) {
+        if (IsUsableNetwork(info)) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+std::string UnresolvedHostNotice(const std::string& hostName,
+                                 const std::vector<TInterfaceInfo>& interfaces) {
+    std::string text = hostName.empty() ? std::string("This computer has no host name")
+                                        : "Host name " + hostName + " does not resolve";
+    const TInterfaceInfo* first = FirstNetworkInterface(interfaces);
+    if (first == nullptr) {
+        return text + "; no network interface is up";
+    }
+    // Every interface has a name on this platform; the address stands in for a nameless one.
+    return text + "; Local IP from " +
+           (first->Name.empty() ? TSocketStack::ToDotted(first->Address) : first->Name);
 }
 
 std::string LocalAddress() {

@@ -118,6 +118,18 @@ std::vector<std::string> TSocketStack::HostAddresses() const {
     return LookupIPv4(name);
 }
 
+std::string TSocketStack::HostName() {
+    char name[250] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+std::vector<std::string> TSocketStack::AddressesOf(const std::string& name) {
+    return LookupIPv4(name);
+}
+
 std::string TSocketStack::ToDotted(in_addr address) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address, text, sizeof text);

@@ -34,6 +34,11 @@ public:
     // IPv4 addresses of this computer's host name, in the resolver's order. A failed lookup
     // raises EUDPSocketError.
     std::vector<std::string> HostAddresses() const;
+    // This computer's host name; empty when the system does not tell it.
+    static std::string HostName();
+    // IPv4 addresses of name, in the resolver's order, each once. A failed lookup raises
+    // EUDPSocketError. It needs no instance, so a worker thread may call it.
+    static std::vector<std::string> AddressesOf(const std::string& name);
 
     static std::string ToDotted(in_addr address);
     // Parses dotted text; false when it is not an address.

@@ -51,7 +51,7 @@ void TTnEmulT::Connect() {
         return;
     }
     m_cnx->SetPort(m_port);
-    m_cnx->SetHost(m_hostName);
+    m_cnx->SetHost(m_address.empty() ? m_hostName : m_address);
     m_cnx->Connect();
     Display("Connecting to '" + m_hostName + "'\r\n");
     setFocus(Qt::OtherFocusReason);

@@ -57,6 +57,10 @@ public:
     net::Word Error() const { return m_error; }
     const std::string& HostName() const { return m_hostName; }
     void SetHostName(const std::string& value) { m_hostName = value; }
+    // The address Connect connects to when not empty, while HostName stays what the texts
+    // show: a name looked up beforehand is not looked up again.
+    const std::string& Address() const { return m_address; }
+    void SetAddress(const std::string& value) { m_address = value; }
     // Service name or decimal port; "telnet" by default.
     const std::string& Port() const { return m_port; }
     void SetPort(const std::string& value) { m_port = value; }
@@ -108,6 +112,7 @@ private:
     telnet::TTnCnx* m_cnx = nullptr;
     net::Word m_error = 0;
     std::string m_hostName;
+    std::string m_address;
     std::string m_port;
     int m_tag = 0;
     bool m_upperLock = false;

@@ -107,10 +107,6 @@ protected:
     terminal::TTnEmulT* Active() const {
         return form->SessionTerminal(form->TabNotebook->currentIndex());
     }
-    // What panel 1 shows on the screen, notice or not.
-    QString PanelShown() const {
-        return form->StatusBar->findChild<QLabel*>(QStringLiteral("StatusBarPanel1"))->text();
-    }
 };
 
 }  // namespace vandrel::test

@@ -16,22 +16,77 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "WindowTest.h"
+#include "app/AddressDialog.h"
+#include "app/HostLookup.h"
 #include "app/TStringAlignGrid.h"
 #include "app/UiFonts.h"
 #include "app/VandrelApplication.h"
+#include "discovery/LocalAddress.h"
+#include "discovery/TSocketStack.h"
 #include "discovery/TUDPSocketHandle.h"
+#include "net/WSocketErrorText.h"
 #include "support/TestSockets.h"
+#include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
+using vandrel::terminal::TTnEmulT;
 using vandrel::test::DevicePayload;
 using vandrel::test::UdpProbe;
 
 namespace {
+
+// Answers the window's name lookups: a name in answers resolves to its addresses, any other
+// fails with 11001. While held, every lookup waits until Release (5 s at most, so that a
+// lookup made on the GUI thread shows as a stall instead of a hang).
+struct FakeResolver {
+    void Hold() {
+        std::lock_guard guard(lock);
+        held = true;
+    }
+    void Release() {
+        std::lock_guard guard(lock);
+        held = false;
+        released.notify_all();
+    }
+    HostLookupResult Resolve(const std::string& name) {
+        std::unique_lock guard(lock);
+        released.wait_for(guard, std::chrono::seconds(5), [&] { return !held; });
+        const auto found = answers.find(name);
+        return found != answers.end() ? HostLookupResult{found->second, 0}
+                                      : HostLookupResult{{}, 11001};
+    }
+
+    std::mutex lock;
+    std::condition_variable released;
+    bool held = false;
+    std::map<std::string, std::vector<std::string>> answers;
+};
+
+// The time until the event loop runs a call queued now, while run() is called first.
+template <typename Run>
+qint64 LoopDelayAround(Run run) {
+    QElapsedTimer timer;
+    timer.start();
+    qint64 delay = -1;
+    QTimer::singleShot(0, [&] { delay = timer.elapsed(); });
+    run();
+    (void)QTest::qWaitFor([&] { return delay >= 0; }, 10000);
+    return delay;
+}
 
 // A main window on an ephemeral port of this machine (no broadcast is ever sent here), with
 // message boxes answered by the test.
@@ -40,6 +95,23 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         CreateQuietWindow();
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        resolver->Release();
+        HostResolverSeam::Reset();
+        AddressDialogSeam::Reset();
+    }
+
+    // Lookups go to the fake resolver, Connect to Address is answered with typed.
+    void UseFakeResolver() {
+        HostResolverSeam::SetHandler(
+            [r = resolver](const std::string& name) { return r->Resolve(name); });
+        AddressDialogSeam::SetHandler([this](const QString&) { return typed; });
+    }
+    void ConnectTo(const char* host) {
+        typed = QString::fromLatin1(host);
+        form->mpConnectAddress->trigger();
     }
 
     void Show() {
@@ -84,6 +156,8 @@ protected:
     }
 
     std::uint16_t port = 0;
+    std::shared_ptr<FakeResolver> resolver = std::make_shared<FakeResolver>();
+    std::optional<QString> typed;
 };
 
 using Texts = std::vector<std::string>;
@@ -156,6 +230,89 @@ TEST_F(MainFormTest, ShowClearsTheTableAndShowsAddressAndMask) {
     EXPECT_FALSE(form->lb_localIP->text().isEmpty());
     EXPECT_NE(form->lb_localMask->text(), "?");
     EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainFormTest, ShowWaitsForNoHostNameAndFallsBackToTheInterfacesWhenItFails) {
+    UseFakeResolver();
+    resolver->Hold();
+    EXPECT_LT(LoopDelayAround([&] { Show(); }), 1000);
+    EXPECT_TRUE(messages.empty());
+    std::vector<vandrel::discovery::TInterfaceInfo> interfaces;
+    vandrel::discovery::QueryLocalInterfaces(interfaces);
+    const QString fallback =
+        QString::fromLatin1(vandrel::discovery::ChooseLocalAddress({}, interfaces));
+    EXPECT_EQ(form->lb_localIP->text(), fallback);
+
+    resolver->Release();
+    const QString notice = QString::fromLatin1(vandrel::discovery::UnresolvedHostNotice(
+        vandrel::discovery::TSocketStack::HostName(), interfaces));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->OutcomeText() == notice; }, 3000))
+        << form->OutcomeText().toStdString();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(form->lb_localIP->text(), fallback);
+    EXPECT_TRUE(form->UDPServer->Active());
+    SendReply(Reply("found", "10.0.0.9"));
+    EXPECT_TRUE(WaitForRows(2));
+}
+
+TEST_F(MainFormTest, ConnectToAHostNameWaitsOffTheGuiThreadAndTheLatestOneConnects) {
+    // A listener for the resolved address, so that the session stays while the test looks.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(23);
+    at.sin_addr.s_addr = htonl(0x7F4D0001);  // 127.77.0.1
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        ::listen(listener, 4) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "no listener on 127.77.0.1:23";
+    }
+    UseFakeResolver();
+    resolver->Hold();
+    resolver->answers = {{"plc.lab.example", {"127.77.0.2"}}, {"localhost", {"127.77.0.1"}}};
+
+    EXPECT_LT(LoopDelayAround([&] { ConnectTo("plc.lab.example"); }), 200);
+    EXPECT_EQ(PanelShown(), "Connecting to plc.lab.example ...");
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+    // A second one while the first waits: the newer is what the user wants.
+    EXPECT_LT(LoopDelayAround([&] { ConnectTo("localhost"); }), 200);
+    EXPECT_EQ(PanelShown(), "Connecting to localhost ...");
+
+    resolver->Release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, 3000));
+    QTest::qWait(50);
+    EXPECT_EQ(form->TabNotebook->count(), 1) << "the dropped lookup opened nothing";
+    EXPECT_EQ(form->TabNotebook->tabText(0), "localhost");
+    TTnEmulT* terminal = form->SessionTerminal(0);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_EQ(terminal->HostName(), "localhost");
+    EXPECT_EQ(terminal->Connection()->Host(), "127.77.0.1") << "no second lookup";
+    pollfd ready{listener, POLLIN, 0};
+    EXPECT_EQ(::poll(&ready, 1, 3000), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PanelShown().isEmpty(); }, 3000)) << PanelShown().toStdString();
+    form.reset();
+    ::close(listener);
+}
+
+TEST_F(MainFormTest, AFailedLookupSaysSoAndClosingDuringOneIsQuick) {
+    UseFakeResolver();
+    ConnectTo("nosuch.lab.example");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->OutcomeText().isEmpty(); }, 3000));
+    EXPECT_EQ(form->OutcomeText().toStdString(),
+              "nosuch.lab.example: " + vandrel::net::WSocketErrorText(11001) + " (#11001)");
+    EXPECT_EQ(form->PanelText(1), "");
+    EXPECT_EQ(form->TabNotebook->count(), 0);
+
+    Show();
+    resolver->Hold();
+    QElapsedTimer timer;
+    timer.start();
+    ConnectTo("plc.lab.example");
+    form->Exit1->trigger();
+    form.reset();
+    EXPECT_LT(timer.elapsed(), 1500);
+    resolver->Release();
+    QTest::qWait(50);  // the answer for the destroyed window goes nowhere
 }
 
 TEST_F(MainFormTest, HintsShowInTheStatusBarAndLeaveThePanelsIntact) {

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,6 +47,11 @@ protected:
         for (const std::string& path : mounted) {
             ::umount(path.c_str());
         }
+    }
+
+    // What panel 1 shows on the screen, notice or not.
+    QString PanelShown() const {
+        return form->StatusBar->findChild<QLabel*>(QStringLiteral("StatusBarPanel1"))->text();
     }
 
     // A 64 KiB tmpfs on a new folder of dir, or "" with the reason in mountProblem when it

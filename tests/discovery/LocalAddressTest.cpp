@@ -10,8 +10,9 @@ using namespace vandrel::discovery;
 namespace {
 
 TInterfaceInfo Interface(const char* ip, const char* mask, const char* broadcast,
-                         std::uint32_t flags) {
+                         std::uint32_t flags, const char* name = "") {
     TInterfaceInfo info;
+    info.Name = name;
     TSocketStack::FromDotted(ip, info.Address);
     TSocketStack::FromDotted(mask, info.Netmask);
     TSocketStack::FromDotted(broadcast, info.Broadcast);
@@ -20,13 +21,13 @@ TInterfaceInfo Interface(const char* ip, const char* mask, const char* broadcast
 }
 
 const TInterfaceInfo kLoopback =
-    Interface("127.0.0.1", "255.0.0.0", "0.0.0.0", IFF_UP_BIT | IFF_LOOPBACK_BIT);
-const TInterfaceInfo kLan =
-    Interface("192.168.1.10", "255.255.255.0", "192.168.1.255", IFF_UP_BIT | IFF_BROADCAST_BIT);
+    Interface("127.0.0.1", "255.0.0.0", "0.0.0.0", IFF_UP_BIT | IFF_LOOPBACK_BIT, "lo");
+const TInterfaceInfo kLan = Interface("192.168.1.10", "255.255.255.0", "192.168.1.255",
+                                      IFF_UP_BIT | IFF_BROADCAST_BIT, "eth0");
 const TInterfaceInfo kDownLan =
-    Interface("10.1.0.5", "255.255.0.0", "10.1.255.255", IFF_BROADCAST_BIT);
-const TInterfaceInfo kWifi =
-    Interface("172.16.4.9", "255.255.252.0", "172.16.7.255", IFF_UP_BIT | IFF_BROADCAST_BIT);
+    Interface("10.1.0.5", "255.255.0.0", "10.1.255.255", IFF_BROADCAST_BIT, "eth1");
+const TInterfaceInfo kWifi = Interface("172.16.4.9", "255.255.252.0", "172.16.7.255",
+                                       IFF_UP_BIT | IFF_BROADCAST_BIT, "wlan0");
 
 }  // namespace
 
@@ -75,6 +76,36 @@ TEST(ChooseLocalAddress, FallsBackToTheFirstUpNetworkInterface) {
 TEST(ChooseLocalAddress, KeepsTheFirstHostAddressWithoutANetworkInterface) {
     EXPECT_EQ(ChooseLocalAddress({"127.0.1.1", "127.0.0.1"}, {kLoopback, kDownLan}), "127.0.1.1");
     EXPECT_EQ(ChooseLocalAddress({}, {}), "");
+}
+
+TEST(UnresolvedHostNotice, NamesTheInterfaceLocalIPComesFrom) {
+    const TInterfaceInfo nameless =
+        Interface("172.16.4.9", "255.255.252.0", "172.16.7.255", IFF_UP_BIT);
+    const struct {
+        std::string host;
+        std::vector<TInterfaceInfo> interfaces;
+        std::string ip;
+        std::string notice;
+    } cases[] = {
+        {"vm",
+         {kLoopback, kDownLan, kLan, kWifi},
+         "192.168.1.10",
+         "Host name vm does not resolve; Local IP from eth0"},
+        {"build-7",
+         {kLoopback, nameless},
+         "172.16.4.9",
+         "Host name build-7 does not resolve; Local IP from 172.16.4.9"},
+        {"vm",
+         {kLoopback, kDownLan},
+         "",
+         "Host name vm does not resolve; no network interface is up"},
+        {"", {kLan}, "192.168.1.10", "This computer has no host name; Local IP from eth0"},
+    };
+    for (const auto& c : cases) {
+        // Local IP is what ChooseLocalAddress makes of no host addresses at all.
+        EXPECT_EQ(ChooseLocalAddress({}, c.interfaces), c.ip) << c.notice;
+        EXPECT_EQ(UnresolvedHostNotice(c.host, c.interfaces), c.notice);
+    }
 }
 
 TEST(NetmaskFromInterfaceList, TakesTheMaskOfTheLocalAddressLine) {
