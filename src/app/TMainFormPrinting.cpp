@@ -137,10 +137,10 @@ void TMainForm::mpPrintTableClick(QObject*) {
 }
 
 void TMainForm::PrintTable() {
-    if (!Printer) {
-        Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!m_printer) {
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     }
-    if (!RunPrintDialog(*Printer, this)) {
+    if (!RunPrintDialog(*m_printer, this)) {
         return;
     }
     const WaitCursor wait;
@@ -148,22 +148,23 @@ void TMainForm::PrintTable() {
     const QString heading = QStringLiteral("Vandrel ") +
                             QString::asprintf("Version %d.%d", version.GetFileVersionPart(0),
                                               version.GetFileVersionPart(1));
-    Printer->setPageOrientation(QPageLayout::Landscape);
-    if (Printer->outputFormat() == QPrinter::PdfFormat && !Printer->outputFileName().isEmpty()) {
-        PrintPdf(*Printer, sg->Grid(), heading);
+    m_printer->setPageOrientation(QPageLayout::Landscape);
+    if (m_printer->outputFormat() == QPrinter::PdfFormat &&
+        !m_printer->outputFileName().isEmpty()) {
+        PrintPdf(*m_printer, sg->Grid(), heading);
         return;
     }
     QPainter painter;
-    if (!painter.begin(Printer.get())) {
+    if (!painter.begin(m_printer.get())) {
         throw std::runtime_error("Printer error: the printout could not be started");
     }
     try {
-        TablePage(painter, *Printer, heading).Print(sg->Grid());
+        TablePage(painter, *m_printer, heading).Print(sg->Grid());
         if (!painter.end()) {
             throw std::runtime_error("Printer error: the printout could not be finished");
         }
     } catch (...) {
-        Printer->abort();
+        m_printer->abort();
         if (painter.isActive()) {
             painter.end();
         }
