@@ -48,7 +48,7 @@ void TVersionInfo::Read(const std::string& source) {
     if (m_fixedBlockSize == 0) {
         MessageDlg(nullptr,
                    QStringLiteral("GetFileVersionInfoSize error #:") + QString::number(error),
-                   TMsgDlgType::mtError);
+                   MessageKind::Error);
     }
     if (ReadVersionBlock(source, m_fixedBlock, error)) {
         if (const auto fixed = QueryVersionValue(m_fixedBlock, "\\")) {

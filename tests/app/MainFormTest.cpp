@@ -363,7 +363,7 @@ TEST_F(MainFormTest, HintsShowInTheStatusBarAndLeaveThePanelsIntact) {
 TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     Show();
     int rowsWhileOpen = -1;
-    MessageDlgSeam::SetHandler([&](TMsgDlgType type, const QString& text) {
+    MessageDlgSeam::SetHandler([&](MessageKind type, const QString& text) {
         messages.push_back(text);
         messageTypes.push_back(type);
         for (int i = 0; i < 50; ++i) {
@@ -372,7 +372,7 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
         SendReply(Reply("late", "10.0.0.3"));
         QTest::qWait(200);  // the box's own event loop runs meanwhile
         rowsWhileOpen = Table()->RowCount();
-        return TModalResult::mrOk;
+        return MessageAnswer::Ok;
     });
     SendReply(Reply("alpha", "10.0.0.1"));
     SendReply("\x05");                                    // own request: ignored
@@ -389,7 +389,7 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     EXPECT_EQ(Table()->Cells(4, 2), "not connected");
     EXPECT_EQ(rowsWhileOpen, 2);
     EXPECT_EQ(messages, std::vector<QString>{"invalid string"});
-    EXPECT_EQ(messageTypes, std::vector<TMsgDlgType>{TMsgDlgType::mtError});
+    EXPECT_EQ(messageTypes, std::vector<MessageKind>{MessageKind::Error});
 }
 
 TEST_F(MainFormTest, EightBitTextShowsOneCharacterPerByte) {
@@ -536,7 +536,7 @@ TEST_F(MainFormTest, ClosingWhileRepliesPourInEndsQuickly) {
 TEST_F(MainFormTest, ErrorsOfHandlersReachTheDefaultErrorReport) {
     RunGuarded([] { throw std::runtime_error("Socket Error # 10051\r\nNetwork is unreachable."); });
     EXPECT_EQ(messages, std::vector<QString>{"Socket Error # 10051\r\nNetwork is unreachable."});
-    EXPECT_EQ(messageTypes, std::vector<TMsgDlgType>{TMsgDlgType::mtError});
+    EXPECT_EQ(messageTypes, std::vector<MessageKind>{MessageKind::Error});
 }
 
 // With VANDREL_SCREENSHOT=<file.png> set, saves a picture of the window with a few devices.

@@ -207,12 +207,12 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     SaveShot(*Control<QStatusBar>("StatusBar"), "status-bar-logging.png");
     SaveShot(*form, "session-logging.png");
 
-    confirmAnswer = TModalResult::mrNo;
+    confirmAnswer = MessageAnswer::No;
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_TRUE(t->Log());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Close Log File ?\r" + file);
-    confirmAnswer = TModalResult::mrYes;
+    confirmAnswer = MessageAnswer::Yes;
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");

@@ -277,16 +277,16 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     EXPECT_EQ(form->PanelText(1), file);
     session->Display("abc\r\n");
 
-    confirmAnswer = TModalResult::mrNo;
+    confirmAnswer = MessageAnswer::No;
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(messageTypes[0], MessageKind::Confirmation);
     EXPECT_EQ(messages[0], "Close Log File ?\r" + file);
     EXPECT_TRUE(session->Log());
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
 
-    confirmAnswer = TModalResult::mrYes;
+    confirmAnswer = MessageAnswer::Yes;
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_FALSE(session->Log());
     EXPECT_EQ(session->LogName(), file.toStdString());
@@ -303,7 +303,7 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     fileAnswers.push_back(missing);
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[0], MessageKind::Error);
     EXPECT_TRUE(messages[0].contains(missing)) << messages[0].toStdString();
     EXPECT_FALSE(session->Log());
     EXPECT_EQ(session->LogName(), "10_0_0_7");
@@ -324,7 +324,7 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_FALSE(other->Log());
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messageTypes[1], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[1], MessageKind::Error);
 }
 
 // A log that fails later (a full pipe, a full disk) is switched off by its terminal; the
@@ -353,7 +353,7 @@ TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
 
     active->Display("still shown");
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2; }, 2000));
-    EXPECT_EQ(messageTypes[1], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[1], MessageKind::Error);
     EXPECT_EQ(messages[1], "No space left on device (/dev/full)");
     EXPECT_FALSE(active->Log());
     EXPECT_EQ(active->CursorColumn(), 12);
@@ -379,9 +379,9 @@ TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
     QPointer<TTnEmulT> logging = AddIdleSession("10.0.0.8");
     logging->SetLogName(file.toStdString());
     logging->SetLog(true);
-    MessageDlgSeam::SetHandler([&](TMsgDlgType, const QString&) {
+    MessageDlgSeam::SetHandler([&](MessageKind, const QString&) {
         form->RemoveSessionTab(logging);
-        return TModalResult::mrYes;
+        return MessageAnswer::Yes;
     });
     form->SetPanelText(0, QStringLiteral("keep"));
     QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
@@ -469,7 +469,7 @@ TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
     fileAnswers.push_back(Path("x.txt"));
     Control<QAction>("mpOpen")->trigger();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[0], MessageKind::Error);
     EXPECT_EQ(messages[0], "Shell error (2)");
 
     // Present but not executable.

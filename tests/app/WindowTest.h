@@ -35,10 +35,10 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        app::MessageDlgSeam::SetHandler([this](app::TMsgDlgType type, const QString& text) {
+        app::MessageDlgSeam::SetHandler([this](app::MessageKind type, const QString& text) {
             messages.push_back(text);
             messageTypes.push_back(type);
-            return type == app::TMsgDlgType::mtError ? app::TModalResult::mrOk : confirmAnswer;
+            return type == app::MessageKind::Error ? app::MessageAnswer::Ok : confirmAnswer;
         });
         app::FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
     }
@@ -129,8 +129,8 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<app::TMainForm> form;
     std::vector<QString> messages;
-    std::vector<app::TMsgDlgType> messageTypes;
-    app::TModalResult confirmAnswer = app::TModalResult::mrYes;
+    std::vector<app::MessageKind> messageTypes;
+    app::MessageAnswer confirmAnswer = app::MessageAnswer::Yes;
     std::optional<QString> fileAnswer;
     std::vector<std::string> mounted;
     // Root alone does not promise a mount namespace: without one a test skips, saying why.
