@@ -54,7 +54,8 @@ Round RunRound(TMainForm& form, int expected) {
     Round round;
     QElapsedTimer clock;
     qint64 lastRowNs = 0;
-    auto* model = form.sg->model();
+    auto* sg = form.findChild<TStringAlignGrid*>(QStringLiteral("sg"));
+    auto* model = sg->model();
     const auto connection = QObject::connect(model, &QAbstractItemModel::rowsInserted,
                                              [&] { lastRowNs = clock.nsecsElapsed(); });
     // A 1 ms heartbeat: the longest gap between beats is the longest time the window could
@@ -71,12 +72,12 @@ Round RunRound(TMainForm& form, int expected) {
 
     clock.start();
     heartbeat.start();
-    form.btnSearch->click();
+    form.findChild<QPushButton*>(QStringLiteral("btnSearch"))->click();
     lastBeatNs = clock.nsecsElapsed();
     // Until every row is there, then a quiet second to catch late or surplus rows.
     while (clock.elapsed() < 10000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        const bool complete = form.sg->RowCount() - 1 >= expected;
+        const bool complete = sg->RowCount() - 1 >= expected;
         if (complete && clock.nsecsElapsed() - lastRowNs > 1000000000LL) {
             break;
         }
@@ -86,8 +87,8 @@ Round RunRound(TMainForm& form, int expected) {
     }
     heartbeat.stop();
     QObject::disconnect(connection);
-    round.rows = form.sg->RowCount() - 1;
-    if (round.rows == 1 && form.sg->Cells(0, 1).empty()) {
+    round.rows = sg->RowCount() - 1;
+    if (round.rows == 1 && sg->Cells(0, 1).empty()) {
         round.rows = 0;
     }
     round.secondsToLastRow = static_cast<double>(lastRowNs) / 1e9;
@@ -191,14 +192,14 @@ int main(int argc, char** argv) {
     TMainForm form;
     form.show();
     Wait(300);
-    if (!form.UDPServer->Active()) {
+    if (!form.DiscoveryEndpoint().Active()) {
         std::printf("the endpoint did not start\n");
         return 1;
     }
     // A technician's PC keeps the system's default limit (net.core.rmem_max = 212992), which
     // caps the endpoint's larger request; apply that cap here whatever this machine allows.
     // STORM_RCVBUF=system keeps what the endpoint got on this machine.
-    const int handle = form.UDPServer->Binding().Handle();
+    const int handle = form.DiscoveryEndpoint().Binding().Handle();
     const char* limit = std::getenv("STORM_RCVBUF");
     if (limit == nullptr || std::string(limit) != "system") {
         const int bytes = limit != nullptr ? std::atoi(limit) : 212992;

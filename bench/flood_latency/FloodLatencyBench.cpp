@@ -216,13 +216,14 @@ int main(int argc, char** argv) {
     app::TMainForm form;
     form.resize(900, 700);
     form.show();
-    if (!pumpUntil([&] { return form.UDPServer->Active(); }, 3000)) {
+    auto* sg = form.findChild<app::TStringAlignGrid*>(QStringLiteral("sg"));
+    if (!pumpUntil([&] { return form.DiscoveryEndpoint().Active(); }, 3000)) {
         std::printf("flood_latency: the endpoint did not start\n");
         return 1;
     }
-    form.btnSearch->click();
-    if (!pumpUntil([&] { return form.sg->RowCount() - 1 >= devices; }, 5000)) {
-        std::printf("flood_latency: %d devices answered, %d expected\n", form.sg->RowCount() - 1,
+    form.findChild<QPushButton*>(QStringLiteral("btnSearch"))->click();
+    if (!pumpUntil([&] { return sg->RowCount() - 1 >= devices; }, 5000)) {
+        std::printf("flood_latency: %d devices answered, %d expected\n", sg->RowCount() - 1,
                     devices);
         return 1;
     }
@@ -230,10 +231,10 @@ int main(int argc, char** argv) {
     // Points on the rows, on the screen.
     std::vector<QPoint> points;
     int floodRow = -1;
-    for (int row = 1; row < form.sg->RowCount(); ++row) {
-        const QRect r = form.sg->visualRect(form.sg->model()->index(row - 1, 1));
-        points.push_back(form.sg->viewport()->mapToGlobal(r.center()));
-        if (form.sg->Cells(2, row) == "198.18.0.11") {
+    for (int row = 1; row < sg->RowCount(); ++row) {
+        const QRect r = sg->visualRect(sg->model()->index(row - 1, 1));
+        points.push_back(sg->viewport()->mapToGlobal(r.center()));
+        if (sg->Cells(2, row) == "198.18.0.11") {
             floodRow = row;
         }
     }
@@ -242,7 +243,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    LatencyProbe probe(form.sg, points);
+    LatencyProbe probe(sg, points);
     probe.Start(x);
     pumpFor(3000);
     const Figures idle = figuresOf(probe.Take());
@@ -252,10 +253,11 @@ int main(int argc, char** argv) {
     probe.Take();
 
     // The flood: connect to device 1 as a double click would.
-    form.sg->SetRow(floodRow);
+    sg->SetRow(floodRow);
     std::uint64_t shown = 0;
-    form.btnConnect->click();
-    auto* terminal = form.TabNotebook->findChild<terminal::TTnEmulT*>();
+    form.findChild<QPushButton*>(QStringLiteral("btnConnect"))->click();
+    auto* terminal = form.findChild<QTabWidget*>(QStringLiteral("TabNotebook"))
+                         ->findChild<terminal::TTnEmulT*>();
     if (terminal == nullptr) {
         std::printf("flood_latency: no session was opened\n");
         return 1;
@@ -267,7 +269,7 @@ int main(int argc, char** argv) {
         terminal->SetLogName(logName);
         terminal->SetLog(true);
     }
-    form.sg->setFocus();
+    sg->setFocus();
     QElapsedTimer clock;
     clock.start();
     // A 1 ms heartbeat: the longest gap between beats is the longest event-loop pass; the GUI

@@ -13,10 +13,10 @@ namespace vandrel::app {
 
 namespace {
 
-constexpr unsigned char NativeData =
+constexpr unsigned char kNativeData =
     std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
 // Section header tables of real files have a few dozen entries; this only bounds bad input.
-constexpr std::uint64_t MaxSections = 1u << 16;
+constexpr std::uint64_t kMaxSections = 1u << 16;
 
 bool ReadAt(int fd, void* buffer, std::uint64_t size, std::uint64_t offset, int& error) {
     return ReadFileAt(fd, buffer, size, offset, ENOEXEC, error);  // a short file is a damaged one
@@ -46,7 +46,7 @@ bool FindIn(int fd, std::uint64_t fileSize, const std::string& name, ElfSectionP
     // Many sections: the counts move into the first section header.
     const std::uint64_t count = header.e_shnum != 0 ? header.e_shnum : first.sh_size;
     const std::uint64_t names = header.e_shstrndx != SHN_XINDEX ? header.e_shstrndx : first.sh_link;
-    if (count > MaxSections || names >= count ||
+    if (count > kMaxSections || names >= count ||
         !InsideFile(header.e_shoff, count * header.e_shentsize, fileSize)) {
         return false;
     }
@@ -117,7 +117,7 @@ bool FindElfSection(int fd, const std::string& name, ElfSectionPlace& place, int
     if (fileSize < sizeof ident || !ReadAt(fd, ident, sizeof ident, 0, error)) {
         return false;
     }
-    if (std::memcmp(ident, ELFMAG, SELFMAG) != 0 || ident[EI_DATA] != NativeData) {
+    if (std::memcmp(ident, ELFMAG, SELFMAG) != 0 || ident[EI_DATA] != kNativeData) {
         error = ENOEXEC;
         return false;
     }

@@ -5,7 +5,7 @@
 
 namespace vandrel::app {
 
-TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type) {
+MessageAnswer MessageDlg(QWidget* parent, const QString& text, MessageKind type) {
     if (const auto handler = MessageDlgSeam::Current()) {
         return handler(type, text);
     }
@@ -15,7 +15,7 @@ TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type) 
     QPushButton* ok = nullptr;
     QPushButton* yes = nullptr;
     QPushButton* no = nullptr;
-    if (type == TMsgDlgType::mtError) {
+    if (type == MessageKind::Error) {
         box.setWindowTitle(QStringLiteral("Fehler"));
         box.setIcon(QMessageBox::Critical);
         ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -30,15 +30,15 @@ TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type) 
     box.exec();
     const auto* clicked = box.clickedButton();
     if (clicked != nullptr && clicked == ok) {
-        return TModalResult::mrOk;
+        return MessageAnswer::Ok;
     }
     if (clicked != nullptr && clicked == yes) {
-        return TModalResult::mrYes;
+        return MessageAnswer::Yes;
     }
     if (clicked != nullptr && clicked == no) {
-        return TModalResult::mrNo;
+        return MessageAnswer::No;
     }
-    return TModalResult::mrNone;
+    return MessageAnswer::NoAnswer;
 }
 
 }  // namespace vandrel::app

@@ -12,17 +12,17 @@ namespace vandrel::app {
 
 // The two kinds of message box the program shows: an error box with "OK" (caption
 // "Fehler") and a confirmation box with "&Ja" / "&Nein" (caption "Bestätigung").
-enum class TMsgDlgType { mtError, mtConfirmation };
-enum class TModalResult { mrNone, mrOk, mrYes, mrNo };
+enum class MessageKind { Error, Confirmation };
+enum class MessageAnswer { NoAnswer, Ok, Yes, No };
 
-// Shows a modal message box and returns the button chosen (mrNone when it was closed
+// Shows a modal message box and returns the button chosen (NoAnswer when it was closed
 // otherwise). Goes through MessageDlgSeam when a handler is installed.
-TModalResult MessageDlg(QWidget* parent, const QString& text, TMsgDlgType type);
+MessageAnswer MessageDlg(QWidget* parent, const QString& text, MessageKind type);
 
 // Lets tests answer message boxes without showing them. The handler is called instead of
 // the box, on the GUI thread, and its result is returned to the caller.
 class MessageDlgSeam
     : public Seam<MessageDlgSeam,
-                  std::function<TModalResult(TMsgDlgType type, const QString& text)>> {};
+                  std::function<MessageAnswer(MessageKind type, const QString& text)>> {};
 
 }  // namespace vandrel::app

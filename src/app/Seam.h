@@ -9,15 +9,14 @@ namespace vandrel::app {
 template <typename Tag, typename Handler>
 class Seam {
 public:
-    using THandler = Handler;
-    static void SetHandler(THandler handler) { Slot() = std::move(handler); }
+    static void SetHandler(Handler handler) { Slot() = std::move(handler); }
     static void Reset() { Slot() = nullptr; }
     // A copy: a handler may replace itself while it runs.
-    static THandler Current() { return Slot(); }
+    static Handler Current() { return Slot(); }
 
 private:
-    static THandler& Slot() {
-        static THandler handler;
+    static Handler& Slot() {
+        static Handler handler;
         return handler;
     }
 };

@@ -27,7 +27,7 @@ public:
     static constexpr int CompareAfter = 0;
     static constexpr int CompareEqual = 1;
     static constexpr int CompareBefore = 2;
-    using TCompareColEvent = std::function<int(int col, int rowA, int rowB)>;
+    using CompareColEvent = std::function<int(int col, int rowA, int rowB)>;
 
     StringGrid(int colCount, int rowCount, int fixedRows);
 
@@ -47,7 +47,7 @@ public:
     // Swaps all cells of two rows; the current row follows its contents.
     void ExchangeRows(int a, int b);
 
-    TCompareColEvent OnCompareCol;
+    CompareColEvent OnCompareCol;
     // Sorts the rows after the fixed rows by col with the grid's quicksort; nothing happens
     // without an OnCompareCol hook. Not stable: equal keys can change their order.
     void SortColumn(int col, bool ascending);

@@ -77,7 +77,7 @@ void TAboutBox::CreateLayout() {
     scrollFont.setBold(true);
     SecretPanel1->SetTextFont(scrollFont);
     SecretPanel1->SetTextColor(Qt::blue);
-    SecretPanel1->SetTextStyle(TSecretPanel::TTextStyle::tsRaised);
+    SecretPanel1->SetTextStyle(TSecretPanel::TextRelief::Raised);
     SecretPanel1->SetInterval(40);
     SecretPanel1->SetLines(CreditLines);
     SecretPanel1->OnDblClick = [this](QObject* Sender) { SecretPanel1DblClick(Sender); };

@@ -1,3 +1,13 @@
+// The main window, TMainForm, in eight files:
+//   TMainForm.cpp          life cycle (create, show, destroy), the hint hook and the status
+//                          bar's panels, Exit
+//   TMainFormLayout.cpp    the controls and their layout, menu, status bar, the window's size
+//   TMainFormDevices.cpp   discovery: Search, replies into the device table, header sort
+//   TMainFormSessions.cpp  session tabs: Connect, Close, Configuration, connected and closed
+//   TMainFormLogging.cpp   session logging, the status bar after a tab change, Open
+//   TMainFormPrinting.cpp  Print Table and Info
+//   TMainFormAddress.cpp   Connect to Address, and the notices of how sessions ended
+//   TMainFormExport.cpp    Export Table and Copy Row
 #pragma once
 
 #include <QMainWindow>
@@ -40,56 +50,24 @@ class TAboutBox;
 class TStringAlignGrid;
 
 // The main window. It owns the device table, the session notebook and the discovery
-// endpoint. Its parts live in separate files: the layout (TMainFormLayout.cpp), the window's
-// life cycle and hints (TMainForm.cpp), the device table with discovery
-// (TMainFormDevices.cpp), and printing and Info (TMainFormPrinting.cpp). Every handler runs
-// on the GUI thread; errors leaving a command handler are shown by the default error report.
+// endpoint; its parts live in the files listed at the top of this header. Every handler runs on the
+// GUI thread; errors leaving a command handler are shown by the default error report.
 //
-// The controls are public so that later parts and tests reach them by their names.
+// The controls are private. Each one's objectName is its member name here (sg, btnSearch,
+// TabNotebook, mpOpen, Timer_Tab, ...), which is how tests find them.
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // Layout, top strip.
-    QWidget* topPanel = nullptr;
-    TStringAlignGrid* sg = nullptr;
-    QWidget* Panel_t_r = nullptr;
-    QPushButton* btnSearch = nullptr;
-    QPushButton* btnConnect = nullptr;
-    QLabel* Label1 = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    // Layout, lower part.
-    QTabWidget* TabNotebook = nullptr;
-    QWidget* Panel_r = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* lb_localIP = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* lb_localMask = nullptr;
-    QPushButton* btnClose = nullptr;
-    QPushButton* btnConfiguration = nullptr;
-    QPushButton* btnLog = nullptr;
-    QStatusBar* StatusBar = nullptr;
-    // Menu.
-    QMenu* mpFile = nullptr;
-    QAction* mpOpen = nullptr;
-    QAction* mpLogging = nullptr;
-    QAction* mpPrintTable = nullptr;
-    QAction* N1 = nullptr;
-    QAction* Exit1 = nullptr;
-    QAction* mpSearch = nullptr;
-    QAction* mpInfo = nullptr;
-    // Non-visual parts.
-    QTimer* Timer_Tab = nullptr;
-    QFileDialog* OpenDialog = nullptr;
-    QFileDialog* SaveDialog = nullptr;
-    std::unique_ptr<discovery::TUDPServer> UDPServer;
-    // The printer of Print Table, made at the first printout; it keeps the choices of the
-    // print dialog (and landscape) from one printout to the next.
-    std::unique_ptr<QPrinter> Printer;
-    // The information dialog that Info shows; Info does nothing without one.
-    TAboutBox* AboutBox = nullptr;
+    // The discovery endpoint; tests and benchmarks point it at another port.
+    discovery::TUDPServer& DiscoveryEndpoint() { return *UDPServer; }
+    // The information dialog that Info shows; Info does nothing without one. The caller keeps
+    // it alive as long as the window.
+    void SetAboutBox(TAboutBox* box) { AboutBox = box; }
+    // The printer of Print Table, or nullptr before the first printout.
+    const QPrinter* TablePrinter() const { return m_printer.get(); }
 
     // Published handlers.
     void FormCreate(QObject* Sender);
@@ -156,9 +134,6 @@ public:
     // covers every other interface and names what it searched in the hint text; a session
     // to a typed address; notices of how sessions ended, which cover panel 1 for a few
     // seconds (PanelText(1) keeps the panel's own text); export and copy of the table.
-    QAction* mpConnectAddress = nullptr;
-    QAction* mpExportTable = nullptr;
-    QAction* CopyRow = nullptr;
     void mpConnectAddressClick(QObject* Sender);
     void mpExportTableClick(QObject* Sender);
     // Opens a session like Connect on a row, without a row: the table is left alone. A host
@@ -181,6 +156,44 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Layout, top strip.
+    QWidget* topPanel = nullptr;
+    TStringAlignGrid* sg = nullptr;
+    QWidget* Panel_t_r = nullptr;
+    QPushButton* btnSearch = nullptr;
+    QPushButton* btnConnect = nullptr;
+    QLabel* Label1 = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    // Layout, lower part.
+    QTabWidget* TabNotebook = nullptr;
+    QWidget* Panel_r = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* lb_localIP = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* lb_localMask = nullptr;
+    QPushButton* btnClose = nullptr;
+    QPushButton* btnConfiguration = nullptr;
+    QPushButton* btnLog = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    // Menu, with the additions Connect to Address and Export Table, and Copy Row of the table.
+    QMenu* mpFile = nullptr;
+    QAction* mpOpen = nullptr;
+    QAction* mpLogging = nullptr;
+    QAction* mpPrintTable = nullptr;
+    QAction* mpConnectAddress = nullptr;
+    QAction* mpExportTable = nullptr;
+    QAction* N1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QAction* mpSearch = nullptr;
+    QAction* mpInfo = nullptr;
+    QAction* CopyRow = nullptr;
+    // Non-visual parts.
+    QTimer* Timer_Tab = nullptr;
+    QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    std::unique_ptr<discovery::TUDPServer> UDPServer;
+    TAboutBox* AboutBox = nullptr;
+
     void CreateLayout();
     void CreateTopStrip();
     void CreateLowerPart();
@@ -208,6 +221,9 @@ private:
     void ShowOutcome(const QString& text);
     bool OpenResolvedSession(const std::string& host, const std::string& address);
 
+    // Made at the first printout; it keeps the choices of the print dialog (and landscape)
+    // from one printout to the next.
+    std::unique_ptr<QPrinter> m_printer;
     QLabel* m_panels[2] = {nullptr, nullptr};
     StatusNotice* m_outcome = nullptr;
     QPointer<terminal::TTnEmulT> m_failedAttempt;

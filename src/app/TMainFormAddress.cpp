@@ -41,7 +41,7 @@ void TMainForm::mpConnectAddressClick(QObject*) {
     std::string error;
     const std::string host = CheckConnectAddress(typed->toStdString(), error);
     if (host.empty()) {
-        MessageDlg(this, QString::fromStdString(error), TMsgDlgType::mtError);
+        MessageDlg(this, QString::fromStdString(error), MessageKind::Error);
         return;
     }
     OpenAddressSession(host);

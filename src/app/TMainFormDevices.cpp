@@ -91,7 +91,7 @@ void TMainForm::UDPServerUDPRead(discovery::TUDPServer&, discovery::TMemoryStrea
         // must not bury the window under boxes.
         if (!m_invalidStringShown) {
             m_invalidStringShown = true;
-            MessageDlg(this, QString::fromLatin1(InvalidStringText), TMsgDlgType::mtError);
+            MessageDlg(this, QString::fromLatin1(InvalidStringText), MessageKind::Error);
         }
     } else if (frame.Kind == ReplyKind::Accept) {
         AddDeviceRow(std::move(frame.Payload));

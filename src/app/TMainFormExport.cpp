@@ -31,7 +31,7 @@ void TMainForm::mpExportTableClick(QObject*) {
     const std::string csv = DeviceTableCsv(sg->Grid());
     if (const int error = ReplaceFile(QFile::encodeName(*chosen).toStdString(), csv)) {
         MessageDlg(this, QString::fromStdString(CannotWriteText(chosen->toStdString(), error)),
-                   TMsgDlgType::mtError);
+                   MessageKind::Error);
     }
 }
 

@@ -63,7 +63,7 @@ void TMainForm::btnLogClick(QObject*) {
     bool logging = terminal->Log();
     if (logging) {
         const QString question = QStringLiteral("Close Log File ?\r") + FromFileName(name);
-        if (MessageDlg(this, question, TMsgDlgType::mtConfirmation) == TModalResult::mrYes) {
+        if (MessageDlg(this, question, MessageKind::Confirmation) == MessageAnswer::Yes) {
             logging = false;
         }
     } else {
@@ -124,7 +124,7 @@ void TMainForm::mpOpenClick(QObject*) {
     }
     const int code = EditorLauncher::Open(*chosen);
     if (code != 0) {
-        MessageDlg(this, QStringLiteral("Shell error (%1)").arg(code), TMsgDlgType::mtError);
+        MessageDlg(this, QStringLiteral("Shell error (%1)").arg(code), MessageKind::Error);
     }
 }
 

@@ -23,10 +23,10 @@ namespace {
 
 // Lines of a page; line n has its top at n times the line pitch. Line 35 may begin at the
 // page's bottom edge, so 34 is the last line that surely fits.
-constexpr int HeadingLine = 2;
-constexpr int HeaderLine = 4;
-constexpr int FirstRowLine = 5;
-constexpr int LastRowLine = 34;
+constexpr int kHeadingLine = 2;
+constexpr int kHeaderLine = 4;
+constexpr int kFirstRowLine = 5;
+constexpr int kLastRowLine = 34;
 
 class WaitCursor {
 public:
@@ -51,14 +51,14 @@ public:
 
     void Print(const StringGrid& grid) {
         DrawTop(grid, true);
-        int line = HeaderLine;
+        int line = kHeaderLine;
         for (int row = 1; row < grid.RowCount(); ++row) {
-            if (++line > LastRowLine) {
+            if (++line > kLastRowLine) {
                 if (!m_printer.newPage()) {
                     throw std::runtime_error("Printer error: no new page for the device table");
                 }
                 DrawTop(grid, false);
-                line = FirstRowLine;
+                line = kFirstRowLine;
             }
             for (int col = 0; col < DeviceColumns; ++col) {
                 DrawText(m_columns[col], line, DisplayText(grid.Cell(col, row)));
@@ -71,13 +71,13 @@ private:
     // (each one step after the end of the caption before it), later pages reuse those places.
     void DrawTop(const StringGrid& grid, bool measure) {
         m_painter.setFont(PrintFont(true));
-        DrawText(m_x0, HeadingLine, m_heading);
+        DrawText(m_x0, kHeadingLine, m_heading);
         int end = 0;
         for (int col = 0; col < DeviceColumns; ++col) {
             if (measure) {
                 m_columns[col] = col == 0 ? m_x0 : end + m_step;
             }
-            end = DrawText(m_columns[col], HeaderLine, DisplayText(grid.Cell(col, 0)));
+            end = DrawText(m_columns[col], kHeaderLine, DisplayText(grid.Cell(col, 0)));
         }
         m_painter.setFont(PrintFont(false));
     }
@@ -137,10 +137,10 @@ void TMainForm::mpPrintTableClick(QObject*) {
 }
 
 void TMainForm::PrintTable() {
-    if (!Printer) {
-        Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!m_printer) {
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     }
-    if (!RunPrintDialog(*Printer, this)) {
+    if (!RunPrintDialog(*m_printer, this)) {
         return;
     }
     const WaitCursor wait;
@@ -148,22 +148,23 @@ void TMainForm::PrintTable() {
     const QString heading = QStringLiteral("Vandrel ") +
                             QString::asprintf("Version %d.%d", version.GetFileVersionPart(0),
                                               version.GetFileVersionPart(1));
-    Printer->setPageOrientation(QPageLayout::Landscape);
-    if (Printer->outputFormat() == QPrinter::PdfFormat && !Printer->outputFileName().isEmpty()) {
-        PrintPdf(*Printer, sg->Grid(), heading);
+    m_printer->setPageOrientation(QPageLayout::Landscape);
+    if (m_printer->outputFormat() == QPrinter::PdfFormat &&
+        !m_printer->outputFileName().isEmpty()) {
+        PrintPdf(*m_printer, sg->Grid(), heading);
         return;
     }
     QPainter painter;
-    if (!painter.begin(Printer.get())) {
+    if (!painter.begin(m_printer.get())) {
         throw std::runtime_error("Printer error: the printout could not be started");
     }
     try {
-        TablePage(painter, *Printer, heading).Print(sg->Grid());
+        TablePage(painter, *m_printer, heading).Print(sg->Grid());
         if (!painter.end()) {
             throw std::runtime_error("Printer error: the printout could not be finished");
         }
     } catch (...) {
-        Printer->abort();
+        m_printer->abort();
         if (painter.isActive()) {
             painter.end();
         }

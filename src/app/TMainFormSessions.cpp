@@ -18,8 +18,8 @@ using namespace terminal;
 
 namespace {
 
-constexpr TColor kBlack = 0x000000;
-constexpr TColor kWhite = 0xFFFFFF;
+constexpr EmulTColor kBlack = 0x000000;
+constexpr EmulTColor kWhite = 0xFFFFFF;
 constexpr int kSessionRows = 64;
 
 }  // namespace

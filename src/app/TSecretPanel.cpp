@@ -18,7 +18,7 @@ struct TSecretPanel::Pass {
     QColor textColor;
     QColor highlight;
     QColor background;
-    TTextStyle style = TTextStyle::tsNone;
+    TextRelief style = TextRelief::Flat;
     QSize area;
     // Device pixels per pixel: the frame is drawn at the screen's resolution.
     qreal pixelRatio = 1.0;
@@ -69,7 +69,7 @@ void TSecretPanel::Start() {
     pass.style = m_textStyle;
     const QFontMetrics metrics(m_textFont);
     pass.lineHeight =
-        metrics.height() + metrics.leading() + (m_textStyle == TTextStyle::tsNone ? 0 : 1);
+        metrics.height() + metrics.leading() + (m_textStyle == TextRelief::Flat ? 0 : 1);
     pass.area = TextArea().size().expandedTo(QSize(1, 1));
     pass.pixelRatio = devicePixelRatioF();
     pass.total = pass.area.height() + static_cast<int>(pass.lines.size()) * pass.lineHeight;
@@ -193,9 +193,9 @@ QImage TSecretPanel::DrawFrame(const Pass& pass, int position) {
         const QRect line(0, top, width, pass.lineHeight);
         constexpr int flags =
             Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine | Qt::TextExpandTabs;
-        if (pass.style != TTextStyle::tsNone) {
+        if (pass.style != TextRelief::Flat) {
             // Raised: the light copy up and left; lowered: down and right.
-            const int shift = pass.style == TTextStyle::tsRaised ? -1 : 1;
+            const int shift = pass.style == TextRelief::Raised ? -1 : 1;
             painter.setPen(pass.highlight);
             painter.drawText(line.translated(shift, shift), flags, text);
         }

@@ -28,7 +28,7 @@ namespace vandrel::app {
 class TSecretPanel : public QFrame {
     Q_OBJECT
 public:
-    enum class TTextStyle { tsNone, tsRaised, tsLowered };
+    enum class TextRelief { Flat, Raised, Lowered };
     using TNotifyEvent = std::function<void(QObject* Sender)>;
 
     explicit TSecretPanel(QWidget* parent = nullptr);
@@ -39,8 +39,8 @@ public:
     const QStringList& Lines() const { return m_lines; }
     void SetInterval(int milliseconds) { m_interval = milliseconds > 0 ? milliseconds : 1; }
     int Interval() const { return m_interval; }
-    void SetTextStyle(TTextStyle style) { m_textStyle = style; }
-    TTextStyle TextStyle() const { return m_textStyle; }
+    void SetTextStyle(TextRelief style) { m_textStyle = style; }
+    TextRelief TextStyle() const { return m_textStyle; }
     // The scroll text's font and colour; the children keep their own.
     void SetTextFont(const QFont& font) { m_textFont = font; }
     const QFont& TextFont() const { return m_textFont; }
@@ -74,7 +74,7 @@ private:
 
     QStringList m_lines;
     int m_interval = 40;
-    TTextStyle m_textStyle = TTextStyle::tsRaised;
+    TextRelief m_textStyle = TextRelief::Raised;
     QFont m_textFont;
     QColor m_textColor = Qt::blue;
 

@@ -18,8 +18,8 @@ class GridTableModel;
 class TStringAlignGrid : public QTableView {
     Q_OBJECT
 public:
-    using TMouseEvent = std::function<void(QObject* Sender, Qt::MouseButton Button,
-                                           Qt::KeyboardModifiers Shift, int X, int Y)>;
+    using MouseDownEvent = std::function<void(QObject* Sender, Qt::MouseButton Button,
+                                              Qt::KeyboardModifiers Shift, int X, int Y)>;
     using TNotifyEvent = std::function<void(QObject* Sender)>;
 
     // The figures the window was drawn with; the main window scales them (FormScale.h).
@@ -49,11 +49,11 @@ public:
 
     // Sorts with OnCompareCol; nothing happens without it.
     void SortColumn(int col, bool ascending) { m_grid.SortColumn(col, ascending); }
-    void SetOnCompareCol(StringGrid::TCompareColEvent hook) {
+    void SetOnCompareCol(StringGrid::CompareColEvent hook) {
         m_grid.OnCompareCol = std::move(hook);
     }
 
-    TMouseEvent OnMouseDown;
+    MouseDownEvent OnMouseDown;
     TNotifyEvent OnDblClick;
 
 protected:

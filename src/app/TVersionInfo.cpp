@@ -11,19 +11,19 @@ namespace vandrel::app {
 
 namespace {
 
-constexpr std::array<const char*, 11> ValueNames = {"",
-                                                    "CompanyName",
-                                                    "FileDescription",
-                                                    "FileVersion",
-                                                    "InternalName",
-                                                    "LegalCopyright",
-                                                    "LegalTrademarks",
-                                                    "OriginalFilename",
-                                                    "ProductName",
-                                                    "ProductVersion",
-                                                    "Comments"};
+constexpr std::array<const char*, 11> kValueNames = {"",
+                                                     "CompanyName",
+                                                     "FileDescription",
+                                                     "FileVersion",
+                                                     "InternalName",
+                                                     "LegalCopyright",
+                                                     "LegalTrademarks",
+                                                     "OriginalFilename",
+                                                     "ProductName",
+                                                     "ProductVersion",
+                                                     "Comments"};
 // Longest value returned, counting its terminating zero.
-constexpr std::uint32_t MaxValueLength = 255;
+constexpr std::uint32_t kMaxValueLength = 255;
 
 }  // namespace
 
@@ -48,7 +48,7 @@ void TVersionInfo::Read(const std::string& source) {
     if (m_fixedBlockSize == 0) {
         MessageDlg(nullptr,
                    QStringLiteral("GetFileVersionInfoSize error #:") + QString::number(error),
-                   TMsgDlgType::mtError);
+                   MessageKind::Error);
     }
     if (ReadVersionBlock(source, m_fixedBlock, error)) {
         if (const auto fixed = QueryVersionValue(m_fixedBlock, "\\")) {
@@ -58,7 +58,7 @@ void TVersionInfo::Read(const std::string& source) {
 }
 
 std::string TVersionInfo::GetInfoString(int Index) const {
-    if (Index < 0 || Index >= static_cast<int>(ValueNames.size())) {
+    if (Index < 0 || Index >= static_cast<int>(kValueNames.size())) {
         return {};
     }
     if (Index == 0) {
@@ -68,12 +68,12 @@ std::string TVersionInfo::GetInfoString(int Index) const {
         return {};
     }
     const std::string path = "\\StringFileInfo\\" + m_translationKey + "\\" +
-                             ValueNames[static_cast<std::size_t>(Index)];
+                             kValueNames[static_cast<std::size_t>(Index)];
     const auto value = QueryVersionValue(m_stringBlock, path);
     if (!value || value->length <= 1) {
         return {};
     }
-    const std::uint32_t length = std::min(value->length, MaxValueLength);
+    const std::uint32_t length = std::min(value->length, kMaxValueLength);
     return std::string(reinterpret_cast<const char*>(value->data), length - 1);
 }
 

@@ -7,12 +7,11 @@ namespace vandrel::app {
 
 void ShowException(const std::exception& error) {
     // Error texts are 8-bit text, one character per byte.
-    MessageDlg(QApplication::activeWindow(), QString::fromLatin1(error.what()),
-               TMsgDlgType::mtError);
+    MessageDlg(QApplication::activeWindow(), QString::fromLatin1(error.what()), MessageKind::Error);
 }
 
 void ShowUnknownException() {
-    MessageDlg(QApplication::activeWindow(), QStringLiteral("Unknown error"), TMsgDlgType::mtError);
+    MessageDlg(QApplication::activeWindow(), QStringLiteral("Unknown error"), MessageKind::Error);
 }
 
 VandrelApplication::VandrelApplication(int& argc, char** argv) : QApplication(argc, argv) {

@@ -15,13 +15,13 @@ namespace vandrel::app {
 
 namespace {
 
-constexpr std::string_view Magic = "VANDRELV";
-constexpr std::uint32_t FixedOffset = 12;
-constexpr std::uint32_t FixedSize = 16;
-constexpr std::uint32_t CountOffset = 28;
-constexpr std::uint32_t TranslationsOffset = 32;
+constexpr std::string_view kMagic = "VANDRELV";
+constexpr std::uint32_t kFixedOffset = 12;
+constexpr std::uint32_t kFixedSize = 16;
+constexpr std::uint32_t kCountOffset = 28;
+constexpr std::uint32_t kTranslationsOffset = 32;
 // Far above any real block; a bigger section is a damaged one.
-constexpr std::uint64_t MaxBlockSize = 1u << 20;
+constexpr std::uint64_t kMaxBlockSize = 1u << 20;
 
 class FileHandle {
 public:
@@ -41,18 +41,18 @@ private:
 };
 
 std::uint32_t TranslationCount(std::span<const std::uint8_t> block) {
-    return ReadLittleEndian16(block.data() + CountOffset);
+    return ReadLittleEndian16(block.data() + kCountOffset);
 }
 
 // The block's declared length when its header is sound and fits in size bytes, else 0.
 std::uint32_t CheckedLength(std::span<const std::uint8_t> block) {
-    if (block.size() < TranslationsOffset ||
-        std::memcmp(block.data(), Magic.data(), Magic.size()) != 0) {
+    if (block.size() < kTranslationsOffset ||
+        std::memcmp(block.data(), kMagic.data(), kMagic.size()) != 0) {
         return 0;
     }
-    const std::uint32_t length = ReadLittleEndian32(block.data() + Magic.size());
-    if (length < TranslationsOffset || length > block.size() ||
-        TranslationsOffset + 4u * TranslationCount(block) > length) {
+    const std::uint32_t length = ReadLittleEndian32(block.data() + kMagic.size());
+    if (length < kTranslationsOffset || length > block.size() ||
+        kTranslationsOffset + 4u * TranslationCount(block) > length) {
         return 0;
     }
     return length;
@@ -69,7 +69,7 @@ bool ReadSection(const std::string& file, std::vector<std::uint8_t>& block, int&
     if (!FindElfSection(handle.fd(), VersionSectionName, place, error)) {
         return false;
     }
-    if (place.size > MaxBlockSize) {
+    if (place.size > kMaxBlockSize) {
         error = VersionErrorBadBlock;
         return false;
     }
@@ -90,7 +90,7 @@ bool ReadSection(const std::string& file, std::vector<std::uint8_t>& block, int&
 // The texts after the translation table: pairs of key and value, each zero-terminated. A
 // damaged pair at the end (no terminating zero) ends the search.
 std::optional<VersionValue> FindString(std::span<const std::uint8_t> block, std::string_view key) {
-    std::size_t at = TranslationsOffset + 4u * TranslationCount(block);
+    std::size_t at = kTranslationsOffset + 4u * TranslationCount(block);
     auto next = [&](std::size_t from) -> std::optional<std::size_t> {
         const void* zero = std::memchr(block.data() + from, 0, block.size() - from);
         if (zero == nullptr) {
@@ -144,10 +144,10 @@ std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> bloc
         return std::nullopt;
     }
     if (path == "\\") {
-        return VersionValue{block.data() + FixedOffset, FixedSize};
+        return VersionValue{block.data() + kFixedOffset, kFixedSize};
     }
     if (path == "\\VarFileInfo\\Translation") {
-        return VersionValue{block.data() + TranslationsOffset, 4u * TranslationCount(block)};
+        return VersionValue{block.data() + kTranslationsOffset, 4u * TranslationCount(block)};
     }
     constexpr std::string_view strings = "\\StringFileInfo\\";
     if (path.starts_with(strings)) {
@@ -157,7 +157,7 @@ std::optional<VersionValue> QueryVersionValue(std::span<const std::uint8_t> bloc
 }
 
 std::optional<FixedFileVersion> DecodeFixedFileVersion(const VersionValue& value) {
-    if (value.data == nullptr || value.length < FixedSize) {
+    if (value.data == nullptr || value.length < kFixedSize) {
         return std::nullopt;
     }
     return FixedFileVersion{ReadLittleEndian32(value.data), ReadLittleEndian32(value.data + 4),

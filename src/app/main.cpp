@@ -62,7 +62,7 @@ int main(int argc, char* argv[]) {
     }
     TMainForm form;
     // Created once, hidden; it reads the version block now and lives as long as the window.
-    form.AboutBox = new TAboutBox(&form);
+    form.SetAboutBox(new TAboutBox(&form));
     form.show();
     return application.exec();
 }

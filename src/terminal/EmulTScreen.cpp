@@ -103,7 +103,7 @@ void EmulTScreen::Interpret(const char* data, std::size_t n) {
 
 // Prints like Print for each byte, a row at a time.
 void EmulTScreen::PrintRun(const std::uint8_t* chars, std::size_t n) {
-    const TEmulTCell style = MakeCell(0);
+    const EmulTCell style = MakeCell(0);
     while (n > 0) {
         const auto room = static_cast<std::size_t>(Columns() - m_col + 1);
         const std::size_t k = std::min(n, room);
@@ -130,17 +130,17 @@ void EmulTScreen::PrintRun(const std::uint8_t* chars, std::size_t n) {
 void EmulTScreen::ProcessChar(std::uint8_t b) {
     switch (b) {
         case 8:
-            MoveCursor(tmBack);
+            MoveCursor(EmulTMove::Back);
             break;
         case 9:
-            MoveCursor(tmTab);
+            MoveCursor(EmulTMove::Tab);
             break;
         case 10:
         case 12:
-            MoveCursor(tmLineFeed);
+            MoveCursor(EmulTMove::LineFeed);
             break;
         case 13:
-            MoveCursor(tmCarriageReturn);
+            MoveCursor(EmulTMove::CarriageReturn);
             break;
         default:
             if (b >= 32) {
@@ -155,8 +155,8 @@ void EmulTScreen::Print(std::uint8_t b) {
     Advance();
 }
 
-TEmulTCell EmulTScreen::MakeCell(std::uint8_t ch) const {
-    TEmulTCell cell;
+EmulTCell EmulTScreen::MakeCell(std::uint8_t ch) const {
+    EmulTCell cell;
     cell.Character = ch;
     cell.Foreground = Highlight ? AltColor : (Reverse ? Color : FontColor);
     cell.Background = Reverse ? FontColor : Color;
@@ -189,26 +189,26 @@ void EmulTScreen::LineFeed() {
     }
 }
 
-void EmulTScreen::MoveCursor(TEmulTMove kind) {
+void EmulTScreen::MoveCursor(EmulTMove kind) {
     switch (kind) {
-        case tmAdvance:
+        case EmulTMove::Advance:
             Advance();
             break;
-        case tmCarriageReturn:
+        case EmulTMove::CarriageReturn:
             PlaceCursor(1, m_row);
             break;
-        case tmLineFeed:
+        case EmulTMove::LineFeed:
             LineFeed();
             break;
-        case tmTab:
+        case EmulTMove::Tab:
             if (const int k = m_buffer.NextTabStop(m_col + 1); k > 0) {
                 PlaceCursor(k, m_row);
             }
             break;
-        case tmBack:
+        case EmulTMove::Back:
             PlaceCursor(m_col - 1, m_row);
             break;
-        case tmLineUp:
+        case EmulTMove::LineUp:
             if (m_row == 1) {
                 m_buffer.ScrollDown();
             } else {

@@ -10,8 +10,8 @@
 
 namespace vandrel::terminal {
 
-// Cursor movements of the terminal. No received byte requests tmLineUp.
-enum TEmulTMove { tmAdvance, tmCarriageReturn, tmLineFeed, tmTab, tmBack, tmLineUp };
+// Cursor movements of the terminal. No received byte requests EmulTMove::LineUp.
+enum class EmulTMove { Advance, CarriageReturn, LineFeed, Tab, Back, LineUp };
 
 // What the interpreter needs from the view that shows it.
 class EmulTScreenHost {
@@ -58,17 +58,17 @@ public:
     std::optional<EInOutError> WriteStrShowingAll(std::string_view text);
     void WriteChar(std::uint8_t b);
     void ProcessChar(std::uint8_t b);
-    void MoveCursor(TEmulTMove kind);
+    void MoveCursor(EmulTMove kind);
     void PlaceCursor(int col, int row);
-    TEmulTCell MakeCell(std::uint8_t ch) const;
+    EmulTCell MakeCell(std::uint8_t ch) const;
 
     int CursorColumn() const { return m_col; }
     int CursorRow() const { return m_row; }
 
     bool WrapLines = false;
-    TColor Color = 0x000000;
-    TColor FontColor = 0xFFFFFF;
-    TColor AltColor = 0xA6A6A6;
+    EmulTColor Color = 0x000000;
+    EmulTColor FontColor = 0xFFFFFF;
+    EmulTColor AltColor = 0xA6A6A6;
     bool Reverse = false;
     bool Highlight = false;
     bool Underline = false;

@@ -18,7 +18,7 @@ namespace vandrel::terminal {
 
 namespace {
 
-QColor ToQColor(TColor c) {
+QColor ToQColor(EmulTColor c) {
     return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
                   static_cast<int>((c >> 16) & 0xFF));
 }
@@ -174,7 +174,7 @@ void TCustomEmulT::SetCaret(TTermCaret value) {
     RestoreCaret();
 }
 
-void TCustomEmulT::SetColor(TColor value) {
+void TCustomEmulT::SetColor(EmulTColor value) {
     m_screen.Color = value;
     QPalette pal = viewport()->palette();
     pal.setColor(QPalette::Base, ToQColor(value));
@@ -343,8 +343,8 @@ void TCustomEmulT::SyncOrigin() {
     }
 }
 
-void TCustomEmulT::ScrollView(Qt::Orientation bar, int code, int thumb) {
-    if (code == scEndScroll || (code == scTrack && !m_smoothScroll)) {
+void TCustomEmulT::ScrollView(Qt::Orientation bar, ScrollCode code, int thumb) {
+    if (code == ScrollCode::EndScroll || (code == ScrollCode::Track && !m_smoothScroll)) {
         return;
     }
     QScrollBar* sb = bar == Qt::Vertical ? verticalScrollBar() : horizontalScrollBar();
@@ -353,26 +353,26 @@ void TCustomEmulT::ScrollView(Qt::Orientation bar, int code, int thumb) {
     const int p = sb->value();
     int q = p;
     switch (code) {
-        case scLineUp:
+        case ScrollCode::LineUp:
             q = p - 1;
             break;
-        case scLineDown:
+        case ScrollCode::LineDown:
             q = p + 1;
             break;
-        case scPageUp:
+        case ScrollCode::PageUp:
             q = p - page;
             break;
-        case scPageDown:
+        case ScrollCode::PageDown:
             q = p + page;
             break;
-        case scPosition:
-        case scTrack:
+        case ScrollCode::Position:
+        case ScrollCode::Track:
             q = thumb;
             break;
-        case scTop:
+        case ScrollCode::Top:
             q = sb->minimum();
             break;
-        case scBottom:
+        case ScrollCode::Bottom:
             q = sb->maximum();
             break;
         default:
@@ -383,7 +383,7 @@ void TCustomEmulT::ScrollView(Qt::Orientation bar, int code, int thumb) {
 }
 
 void TCustomEmulT::ViewLineDown() {
-    ScrollView(Qt::Vertical, scLineDown);
+    ScrollView(Qt::Vertical, ScrollCode::LineDown);
 }
 
 void TCustomEmulT::scrollContentsBy(int dx, int dy) {
@@ -537,8 +537,8 @@ void TCustomEmulT::paintEvent(QPaintEvent* event) {
     PaintCells(painter, event->rect());
     const QRect caret = CaretRect();
     if (!caret.isEmpty() && caret.intersects(event->rect())) {
-        const TEmulTCell cell = m_screen.Buffer().GetCell(CursorColumn(), CursorRow());
-        const TColor fg = cell.Character != 0 ? cell.Foreground : m_screen.FontColor;
+        const EmulTCell cell = m_screen.Buffer().GetCell(CursorColumn(), CursorRow());
+        const EmulTColor fg = cell.Character != 0 ? cell.Foreground : m_screen.FontColor;
         painter.fillRect(caret, ToQColor(fg));
         if (m_caret == tcBlock && cell.Character != 0) {
             painter.setPen(ToQColor(cell.Background));
@@ -573,7 +573,7 @@ void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int la
     std::array<std::uint8_t, EmulTScreen::kMaxColumns> chars{};
     int count = 0;
     int runStart = 0;
-    TEmulTCell style;
+    EmulTCell style;
     const auto drawRun = [&] {
         if (count == 0) {
             return;
@@ -584,7 +584,7 @@ void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int la
         count = 0;
     };
     for (int k = firstCol; k <= lastCol; ++k) {
-        const TEmulTCell cell = buffer.GetCell(k + m_originCol - 1, gridRow);
+        const EmulTCell cell = buffer.GetCell(k + m_originCol - 1, gridRow);
         if (count > 0 &&
             (cell.Character == 0 || cell.Foreground != style.Foreground ||
              cell.Background != style.Background || cell.Underline != style.Underline)) {

@@ -24,16 +24,16 @@ enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum TTermCaret { tcBlock, tcUnderline, tcNone };
 
 // Request codes of ScrollView, as the scroll bars send them.
-enum TScrollCode {
-    scLineUp = 0,
-    scLineDown = 1,
-    scPageUp = 2,
-    scPageDown = 3,
-    scPosition = 4,  // thumb released at the given position
-    scTrack = 5,     // thumb being dragged
-    scTop = 6,
-    scBottom = 7,
-    scEndScroll = 8
+enum class ScrollCode {
+    LineUp = 0,
+    LineDown = 1,
+    PageUp = 2,
+    PageDown = 3,
+    Position = 4,  // thumb released at the given position
+    Track = 5,     // thumb being dragged
+    Top = 6,
+    Bottom = 7,
+    EndScroll = 8
 };
 
 // A plain teletype-style terminal view: a grid of Columns x Rows cells shown
@@ -67,8 +67,8 @@ public:
     void SetColumns(int value);
     int Rows() const { return m_screen.Rows(); }
     void SetRows(int value);
-    TColor AltColor() const { return m_screen.AltColor; }
-    void SetAltColor(TColor value) { m_screen.AltColor = value; }
+    EmulTColor AltColor() const { return m_screen.AltColor; }
+    void SetAltColor(EmulTColor value) { m_screen.AltColor = value; }
     TBorderStyle BorderStyle() const { return m_borderStyle; }
     void SetBorderStyle(TBorderStyle value);
     TScrollStyle ScrollBars() const { return m_scrollBars; }
@@ -94,11 +94,11 @@ public:
     }
 
     // Background of the control and of newly written cells.
-    TColor Color() const { return m_screen.Color; }
-    void SetColor(TColor value);
+    EmulTColor Color() const { return m_screen.Color; }
+    void SetColor(EmulTColor value);
     // Text colour of newly written cells; existing cells keep theirs.
-    TColor FontColor() const { return m_screen.FontColor; }
-    void SetFontColor(TColor value) { m_screen.FontColor = value; }
+    EmulTColor FontColor() const { return m_screen.FontColor; }
+    void SetFontColor(EmulTColor value) { m_screen.FontColor = value; }
     // A proportional font gets the default font's family; underline is removed.
     QFont Font() const { return font(); }
     void SetFont(const QFont& value);
@@ -121,7 +121,7 @@ public:
 
     void UpdateScrollBars();
     void SyncOrigin();
-    void ScrollView(Qt::Orientation bar, int code, int thumb = 0);
+    void ScrollView(Qt::Orientation bar, ScrollCode code, int thumb = 0);
     // Paints the whole view now (outside the usual per-pass coalescing).
     void RepaintNow();
 

@@ -15,7 +15,7 @@ void TEmulTBuffer::Allocate(int columns, int rows) {
     const auto count = static_cast<std::size_t>(m_columns) * static_cast<std::size_t>(m_rows);
     m_chars.assign(count, 0);
     m_styleOf.assign(count, 0);
-    m_styles.assign(1, TEmulTCell{});
+    m_styles.assign(1, EmulTCell{});
     m_styleIndex.clear();
     m_styleIndex.emplace(StyleKey{0, 0, false}, 0);
     m_lastKey = StyleKey{0, 0, false};
@@ -29,17 +29,17 @@ void TEmulTBuffer::Allocate(int columns, int rows) {
     m_scrolled = 0;
 }
 
-TEmulTCell TEmulTBuffer::GetCell(int col, int row) const {
+EmulTCell TEmulTBuffer::GetCell(int col, int row) const {
     if (col < 1 || col > m_columns || row < 1 || row > m_rows) {
-        return TEmulTCell{};
+        return EmulTCell{};
     }
     const std::size_t at = static_cast<std::size_t>(PhysicalRow(row)) * m_columns + (col - 1);
-    TEmulTCell cell = m_styles[m_styleOf[at]];
+    EmulTCell cell = m_styles[m_styleOf[at]];
     cell.Character = m_chars[at];
     return cell;
 }
 
-std::uint32_t TEmulTBuffer::StyleIndex(const TEmulTCell& cell) {
+std::uint32_t TEmulTBuffer::StyleIndex(const EmulTCell& cell) {
     const StyleKey key = KeyOf(cell);
     auto it = m_styleIndex.find(key);
     const std::uint32_t index = it != m_styleIndex.end() ? it->second : AddStyle(cell);
@@ -50,11 +50,11 @@ std::uint32_t TEmulTBuffer::StyleIndex(const TEmulTCell& cell) {
 
 // Styles are never removed one by one; when the table has grown well past
 // what the grid can hold, it is rebuilt from the styles still in use.
-std::uint32_t TEmulTBuffer::AddStyle(const TEmulTCell& cell) {
+std::uint32_t TEmulTBuffer::AddStyle(const EmulTCell& cell) {
     if (m_styles.size() > 2 * m_styleOf.size() + 64) {
         CollectStyles();
     }
-    TEmulTCell style = cell;
+    EmulTCell style = cell;
     style.Character = 0;
     const auto index = static_cast<std::uint32_t>(m_styles.size());
     m_styles.push_back(style);
@@ -63,10 +63,10 @@ std::uint32_t TEmulTBuffer::AddStyle(const TEmulTCell& cell) {
 }
 
 void TEmulTBuffer::CollectStyles() {
-    std::vector<TEmulTCell> kept(1, TEmulTCell{});
+    std::vector<EmulTCell> kept(1, EmulTCell{});
     std::map<StyleKey, std::uint32_t> index{{StyleKey{0, 0, false}, 0}};
     for (std::uint32_t& s : m_styleOf) {
-        const TEmulTCell& style = m_styles[s];
+        const EmulTCell& style = m_styles[s];
         auto [it, added] = index.emplace(KeyOf(style), static_cast<std::uint32_t>(kept.size()));
         if (added) {
             kept.push_back(style);
@@ -79,7 +79,7 @@ void TEmulTBuffer::CollectStyles() {
     m_lastStyle = 0;
 }
 
-void TEmulTBuffer::PutRun(int col, int row, const TEmulTCell& style, const std::uint8_t* chars,
+void TEmulTBuffer::PutRun(int col, int row, const EmulTCell& style, const std::uint8_t* chars,
                           int n) {
     if (col < 1 || col > m_columns || row < 1 || row > m_rows || n <= 0) {
         return;

@@ -9,16 +9,16 @@
 namespace vandrel::terminal {
 
 // A colour as the terminal stores it: red in the low byte, then green, then blue.
-using TColor = std::uint32_t;
+using EmulTColor = std::uint32_t;
 
 // One character cell. A cell whose character is 0 is empty and never drawn.
-struct TEmulTCell {
-    TColor Foreground = 0;
-    TColor Background = 0;
+struct EmulTCell {
+    EmulTColor Foreground = 0;
+    EmulTColor Background = 0;
     std::uint8_t Character = 0;
     bool Underline = false;
 
-    friend bool operator==(const TEmulTCell&, const TEmulTCell&) = default;
+    friend bool operator==(const EmulTCell&, const EmulTCell&) = default;
 };
 
 // The cells and tab stops of one terminal view. Positions count from 1.
@@ -44,7 +44,7 @@ public:
 
     // Positions outside the grid are ignored by PutCell and read as an empty
     // cell by GetCell, so a stale position can never reach outside the block.
-    void PutCell(int col, int row, const TEmulTCell& cell) {
+    void PutCell(int col, int row, const EmulTCell& cell) {
         if (col < 1 || col > m_columns || row < 1 || row > m_rows) {
             return;
         }
@@ -54,10 +54,10 @@ public:
         m_styleOf[at] = StyleIndexFast(cell);
         MarkChanged(phys, col);
     }
-    TEmulTCell GetCell(int col, int row) const;
+    EmulTCell GetCell(int col, int row) const;
     // Writes n cells of the given style from (col, row) on, one per character;
     // the part that would pass the last column is dropped.
-    void PutRun(int col, int row, const TEmulTCell& style, const std::uint8_t* chars, int n);
+    void PutRun(int col, int row, const EmulTCell& style, const std::uint8_t* chars, int n);
 
     std::uint8_t GetTabStop(int col) const;
     void SetTabStop(int col, std::uint8_t value);
@@ -84,7 +84,7 @@ public:
     int TakeChanges(Sink&& sink);
 
 private:
-    using StyleKey = std::tuple<TColor, TColor, bool>;
+    using StyleKey = std::tuple<EmulTColor, EmulTColor, bool>;
     struct Dirty {
         std::uint16_t First;
         std::uint16_t Last;
@@ -95,8 +95,8 @@ private:
         const int p = m_top + row - 1;
         return p >= m_rows ? p - m_rows : p;
     }
-    static StyleKey KeyOf(const TEmulTCell& c) { return {c.Foreground, c.Background, c.Underline}; }
-    std::uint32_t StyleIndexFast(const TEmulTCell& cell) {
+    static StyleKey KeyOf(const EmulTCell& c) { return {c.Foreground, c.Background, c.Underline}; }
+    std::uint32_t StyleIndexFast(const EmulTCell& cell) {
         return KeyOf(cell) == m_lastKey ? m_lastStyle : StyleIndex(cell);
     }
     void MarkChanged(int phys, int col) {
@@ -110,8 +110,8 @@ private:
         m_changed = true;
     }
     void ClearPhysicalRow(int phys);
-    std::uint32_t StyleIndex(const TEmulTCell& cell);
-    std::uint32_t AddStyle(const TEmulTCell& cell);
+    std::uint32_t StyleIndex(const EmulTCell& cell);
+    std::uint32_t AddStyle(const EmulTCell& cell);
     void CollectStyles();
 
     int m_columns = 0;
@@ -119,7 +119,7 @@ private:
     int m_top = 0;                         // physical index of row 1
     std::vector<std::uint8_t> m_chars;     // per cell
     std::vector<std::uint32_t> m_styleOf;  // per cell, index into m_styles
-    std::vector<TEmulTCell> m_styles;      // Character unused; [0] is all zero
+    std::vector<EmulTCell> m_styles;       // Character unused; [0] is all zero
     std::map<StyleKey, std::uint32_t> m_styleIndex;
     StyleKey m_lastKey{0, 0, false};
     std::uint32_t m_lastStyle = 0;

@@ -88,7 +88,8 @@ void TTnEmulT::Show(std::string_view text) {
         this,
         [this, error = *error] {
             if (OnLogError) {
-                const TTnEmulTLogError hook = OnLogError;  // the hook may destroy this terminal
+                const TerminalLogErrorEvent hook =
+                    OnLogError;  // the hook may destroy this terminal
                 hook(*this, error);
             }
         },
@@ -156,7 +157,7 @@ void TTnEmulT::CnxSessionConnected(Word Error) {
     }
     m_error = Error;
     if (OnSessionConnected) {
-        const TTnEmulTNotify hook = OnSessionConnected;  // the hook may destroy this terminal
+        const TerminalNotifyEvent hook = OnSessionConnected;  // the hook may destroy this terminal
         hook(*this);
     }
 }
@@ -166,7 +167,7 @@ void TTnEmulT::CnxSessionClosed(Word Error) {
     Beep();
     m_error = Error;
     if (OnSessionClosed) {
-        const TTnEmulTNotify hook = OnSessionClosed;
+        const TerminalNotifyEvent hook = OnSessionClosed;
         hook(*this);
     }
 }

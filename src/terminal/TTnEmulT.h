@@ -12,10 +12,10 @@ namespace vandrel::terminal {
 
 class TTnEmulT;
 
-using TTnEmulTNotify = std::function<void(TTnEmulT& Sender)>;
+using TerminalNotifyEvent = std::function<void(TTnEmulT& Sender)>;
 // Len is a copy: a hook may change it, the whole block is shown all the same.
 using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* Buffer, int& Len)>;
-using TTnEmulTLogError = std::function<void(TTnEmulT& Sender, const EInOutError& E)>;
+using TerminalLogErrorEvent = std::function<void(TTnEmulT& Sender, const EInOutError& E)>;
 
 // A terminal view that owns one telnet connection: Connect starts a session to
 // HostName:Port, the server's data is shown as it arrives, typed characters are sent, and
@@ -82,15 +82,15 @@ public:
     // The owned connection, or nullptr once it has been destroyed.
     telnet::TTnCnx* Connection() const { return m_cnx; }
 
-    TTnEmulTNotify OnSessionClosed;
-    TTnEmulTNotify OnSessionConnected;
-    TTnEmulTNotify OnNamesClick;  // kept for owners that assign it; never invoked
-    TTnEmulTNotify OnSendLoc;
-    TTnEmulTNotify OnTermType;
-    TTnEmulTNotify OnLocalEcho;
+    TerminalNotifyEvent OnSessionClosed;
+    TerminalNotifyEvent OnSessionConnected;
+    TerminalNotifyEvent OnNamesClick;  // kept for owners that assign it; never invoked
+    TerminalNotifyEvent OnSendLoc;
+    TerminalNotifyEvent OnTermType;
+    TerminalNotifyEvent OnLocalEcho;
     TTnEmulTDataAvailable OnDataAvailable;
     // Logging has been switched off because E happened; Log() is false by now.
-    TTnEmulTLogError OnLogError;
+    TerminalLogErrorEvent OnLogError;
 
 protected:
     void KeyPress(char& key) override;

@@ -226,16 +226,17 @@ TEST_F(InfoTest, CreditsStopAtOnceOnASecondDoubleClickAndOnClose) {
 
 TEST_F(InfoTest, InfoShowsTheDialogModally) {
     CreateQuietWindow();
-    form->mpInfo->trigger();  // without a dialog nothing happens
-    form->AboutBox = new TAboutBox(form.get());
+    Control<QAction>("mpInfo")->trigger();  // without a dialog nothing happens
+    auto* about = new TAboutBox(form.get());
+    form->SetAboutBox(about);
     bool wasModal = false;
     QTimer::singleShot(0, [&] {
-        wasModal = QApplication::activeModalWidget() == form->AboutBox;
-        form->AboutBox->Button1->click();
+        wasModal = QApplication::activeModalWidget() == about;
+        about->Button1->click();
     });
-    form->mpInfo->trigger();
+    Control<QAction>("mpInfo")->trigger();
     EXPECT_TRUE(wasModal);
-    EXPECT_FALSE(form->AboutBox->isVisible());
+    EXPECT_FALSE(about->isVisible());
 }
 
 // With VANDREL_SCREENSHOT_DIR set, saves the dialog still and with its credits mid-scroll.

@@ -66,11 +66,11 @@ protected:
     // Connect on the device's row, and logging switched on into logName at once, before
     // anything the device sends can be shown.
     QPointer<TTnEmulT> ConnectLogging(int device, const std::string& logName) {
-        form->sg->SetRow(RowOf(device));
-        RunGuarded([&] { form->btnConnectClick(form->btnConnect); });
+        Table()->SetRow(RowOf(device));
+        RunGuarded([&] { form->btnConnectClick(Control<QPushButton>("btnConnect")); });
         if (!logName.empty()) {
             fileAnswer = QString::fromStdString(logName);
-            RunGuarded([&] { form->btnLogClick(form->btnLog); });
+            RunGuarded([&] { form->btnLogClick(Control<QPushButton>("btnLog")); });
         }
         return Active();
     }
@@ -78,7 +78,7 @@ protected:
     void CloseWindowQuickly() {
         QElapsedTimer timer;
         timer.start();
-        form->Exit1->trigger();
+        Control<QAction>("Exit1")->trigger();
         form.reset();
         EXPECT_LT(timer.elapsed(), 1500);
         QTest::qWait(20);  // what was posted for the window is void now
@@ -98,11 +98,11 @@ TEST_F(FaultLab, DiscoveryPortTakenAtStart) {
         ShowWindow();
         EXPECT_EQ(messages, std::vector<QString>{
                                 "Could not bind socket. Address and port are already in use."});
-        EXPECT_FALSE(form->UDPServer->Active());
+        EXPECT_FALSE(form->DiscoveryEndpoint().Active());
         if (freeItLater) {
             blocker.reset();
             EXPECT_EQ(SearchAndSettle(kDevices), kDevices);
-            EXPECT_TRUE(form->UDPServer->Active());
+            EXPECT_TRUE(form->DiscoveryEndpoint().Active());
             EXPECT_EQ(messages.size(), 1u);
         }
         CloseWindowQuickly();
@@ -158,7 +158,7 @@ TEST_F(FaultLab, DiskFullWhileLogging) {
     EXPECT_EQ(logged.rfind("<Open>Connected\r\n", 0), 0u) << logged.substr(0, 40);
     EXPECT_GT(logged.size(), 60000u);
 
-    RunGuarded([&] { form->btnCloseClick(form->btnClose); });
+    RunGuarded([&] { form->btnCloseClick(Control<QPushButton>("btnClose")); });
     ::unlink(log.c_str());
     ASSERT_TRUE(Lab::restartDevice(2, {"--flood", "200000000"}));
     messages.clear();
@@ -178,7 +178,7 @@ TEST_F(FaultLab, PeerResetsMidStream) {
     QPointer<TTnEmulT> t = ConnectLogging(3, log);
     ASSERT_TRUE(t != nullptr && t->Log());
     ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, kLabWaitMs));
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(Notebook()->count(), 0);
     EXPECT_EQ(StatusOf(3), "not connected");
     EXPECT_TRUE(messages.empty());
     const std::string logged = fileBytes(log);
@@ -228,7 +228,8 @@ TEST_F(FaultLab, TenThousandGarbageDatagrams) {
                          [&] { longestGap = std::max(longestGap, gap.restart()); });
         gap.start();
         ticker.start();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->UDPServer->PendingCount() == 0; }, 5000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form->DiscoveryEndpoint().PendingCount() == 0; }, 5000));
         QTest::qWait(100);
         EXPECT_LT(longestGap, 1000) << "the window stopped handling its events";
         kib = ResidentKiB();
@@ -238,7 +239,7 @@ TEST_F(FaultLab, TenThousandGarbageDatagrams) {
     EXPECT_LT(resident[1] - resident[0], kFlatKiB) << "KiB more after the second storm";
 
     // The next Search may show the box once more.
-    QTest::mouseClick(form->btnSearch, Qt::LeftButton);
+    QTest::mouseClick(Control("btnSearch"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return DeviceRows() == kDevices; }, 5000));
     for (int i = 0; i < 2; ++i) {
         storm.sendTo(Lab::appAddress(), kDiscoveryPort, "\x02no end");

@@ -106,15 +106,15 @@ TEST_P(FontGeometryTest, MainWindowShowsAddressesScreenAndCaptionsWhole) {
     form->AddDeviceRow(
         DevicePayload({kLongName, "A1B2C3-0012", "198.18.0.12", "DC:A6:32:0B:ED:FE", "connected"}));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->model()->rowCount() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Table()->model()->rowCount() == 2; }, 3000));
 
     // The width the view's delegate needs to show every cell of the column without eliding.
-    const QAbstractItemView& view = *form->sg;
+    const QAbstractItemView& view = *Table();
     for (const int col : {ColIP, ColMac, ColStatus}) {
-        EXPECT_LE(view.sizeHintForColumn(col), form->sg->columnWidth(col)) << "column " << col;
+        EXPECT_LE(view.sizeHintForColumn(col), Table()->columnWidth(col)) << "column " << col;
     }
-    EXPECT_EQ(ToolTipOver(*form->sg, ColIP, 1), "");
-    EXPECT_EQ(ToolTipOver(*form->sg, ColDevice, 2), kLongName);
+    EXPECT_EQ(ToolTipOver(*Table(), ColIP, 1), "");
+    EXPECT_EQ(ToolTipOver(*Table(), ColDevice, 2), kLongName);
 
     EXPECT_GE(terminal->viewport()->width(), 80 * terminal->CharWidth());
     EXPECT_GE(terminal->viewport()->height(), 24 * terminal->LineHeight());
@@ -125,8 +125,8 @@ TEST_P(FontGeometryTest, MainWindowShowsAddressesScreenAndCaptionsWhole) {
         terminal->WriteStr("........." + std::to_string(tens % 10));
     }
     terminal->WriteStr("\r\nIP address [198.18.0.11]: ");
-    form->sg->SetRow(1);
-    form->lb_localIP->setText(QStringLiteral("198.18.0.2"));
+    Table()->SetRow(1);
+    Control<QLabel>("lb_localIP")->setText(QStringLiteral("198.18.0.2"));
     QTest::qWait(50);
     Screenshot(*form, "main-window");
 }
@@ -143,7 +143,8 @@ TEST_P(FontGeometryTest, TheFirstWindowLiesOnTheScreen) {
     };
     EXPECT_TRUE(available.contains(form->frameGeometry()))
         << text(form->frameGeometry()).toStdString() << " on " << text(available).toStdString();
-    const QRect bar(form->StatusBar->mapToGlobal(QPoint(0, 0)), form->StatusBar->size());
+    const QRect bar(Control<QStatusBar>("StatusBar")->mapToGlobal(QPoint(0, 0)),
+                    Control<QStatusBar>("StatusBar")->size());
     EXPECT_TRUE(available.contains(bar)) << text(bar).toStdString();
     EXPECT_EQ(terminal->verticalScrollBar()->maximum(), 64 - terminal->VisibleRows());
     if (const QString shots = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR"); !shots.isEmpty()) {

@@ -70,7 +70,7 @@ protected:
 
     // Search, and the devices listed once replies stop coming (expected ones or 5 s).
     int SearchAndSettle(int expected) {
-        QTest::mouseClick(form->btnSearch, Qt::LeftButton);
+        QTest::mouseClick(Control("btnSearch"), Qt::LeftButton);
         [[maybe_unused]] const bool reached =
             QTest::qWaitFor([&] { return DeviceRows() >= expected; }, 5000);
         QTest::qWait(300);
@@ -80,14 +80,14 @@ protected:
     // The addresses of the listed rows, in table order; a row without a Device field counts.
     std::vector<std::string> Listed() const {
         std::vector<std::string> ips;
-        for (const int r : app::ListedDeviceRows(form->sg->Grid())) {
-            ips.push_back(form->sg->Cells(app::ColIP, r));
+        for (const int r : app::ListedDeviceRows(Table()->Grid())) {
+            ips.push_back(Table()->Cells(app::ColIP, r));
         }
         return ips;
     }
     int RowOf(const std::string& ip) const {
-        for (int r = 1; r < form->sg->RowCount(); ++r) {
-            if (form->sg->Cells(app::ColIP, r) == ip) {
+        for (int r = 1; r < Table()->RowCount(); ++r) {
+            if (Table()->Cells(app::ColIP, r) == ip) {
                 return r;
             }
         }
@@ -96,17 +96,15 @@ protected:
     int RowOf(int device) const { return RowOf(Lab::deviceAddress(device)); }
     std::string StatusOf(const std::string& ip) const {
         const int row = RowOf(ip);
-        return row < 0 ? "(not listed)" : form->sg->Cells(app::ColStatus, row);
+        return row < 0 ? "(not listed)" : Table()->Cells(app::ColStatus, row);
     }
     std::string StatusOf(int device) const { return StatusOf(Lab::deviceAddress(device)); }
     // Connect on the device's row, as the technician does.
     void Connect(int device) {
-        form->sg->SetRow(RowOf(device));
-        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+        Table()->SetRow(RowOf(device));
+        QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
     }
-    terminal::TTnEmulT* Active() const {
-        return form->SessionTerminal(form->TabNotebook->currentIndex());
-    }
+    terminal::TTnEmulT* Active() const { return form->SessionTerminal(Notebook()->currentIndex()); }
 };
 
 }  // namespace vandrel::test

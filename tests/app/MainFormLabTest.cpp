@@ -21,11 +21,11 @@ protected:
     void SetUp() override {
         LabWindowTest::SetUp();
         ShowWindow();
-        ASSERT_TRUE(form->UDPServer->Active());
+        ASSERT_TRUE(form->DiscoveryEndpoint().Active());
     }
 
     void ClickHeader(int col) {
-        QHeaderView* header = form->sg->horizontalHeader();
+        QHeaderView* header = Table()->horizontalHeader();
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(col) + 20, header->height() / 2));
     }
@@ -34,25 +34,25 @@ protected:
 }  // namespace
 
 TEST_F(MainFormLab, ShowsTheLabAddressAndMask) {
-    EXPECT_EQ(form->lb_localIP->text(), "198.18.0.2");
-    EXPECT_EQ(form->lb_localMask->text(), "255.255.255.0");
+    EXPECT_EQ(Control<QLabel>("lb_localIP")->text(), "198.18.0.2");
+    EXPECT_EQ(Control<QLabel>("lb_localMask")->text(), "255.255.255.0");
 }
 
 TEST_F(MainFormLab, SearchListsEveryDeviceWithItsFields) {
     ASSERT_EQ(SearchAndSettle(kDevices), kDevices);
     std::set<std::string> ips;
     for (int r = 1; r <= kDevices; ++r) {
-        const std::string ip = form->sg->Cells(ColIP, r);
+        const std::string ip = Table()->Cells(ColIP, r);
         ips.insert(ip);
-        EXPECT_EQ(form->sg->Cells(ColDevice, r), "VD-100");
-        EXPECT_EQ(form->sg->Cells(ColStatus, r), "not connected");
-        EXPECT_FALSE(form->sg->Cells(ColSerial, r).empty());
-        EXPECT_EQ(form->sg->Cells(ColMac, r).rfind("02:00", 0), 0u) << form->sg->Cells(ColMac, r);
+        EXPECT_EQ(Table()->Cells(ColDevice, r), "VD-100");
+        EXPECT_EQ(Table()->Cells(ColStatus, r), "not connected");
+        EXPECT_FALSE(Table()->Cells(ColSerial, r).empty());
+        EXPECT_EQ(Table()->Cells(ColMac, r).rfind("02:00", 0), 0u) << Table()->Cells(ColMac, r);
     }
     EXPECT_EQ(ips.size(), static_cast<std::size_t>(kDevices));
     EXPECT_EQ(*ips.begin(), "198.18.0.11");
 
-    form->sg->SetRow(3);
+    Table()->SetRow(3);
     QTest::qWait(50);
     SaveShot(*form, "main-window-lab.png");
 }
@@ -60,20 +60,20 @@ TEST_F(MainFormLab, SearchListsEveryDeviceWithItsFields) {
 TEST_F(MainFormLab, SecondSearchClearsFirstAndTheSortStateSurvives) {
     ASSERT_EQ(SearchAndSettle(kDevices), kDevices);
     ClickHeader(ColIP);
-    EXPECT_EQ(form->sg->Cells(ColIP, 1), "198.18.0.11");
-    EXPECT_EQ(form->sg->Cells(ColIP, kDevices), "198.18.0.30");
+    EXPECT_EQ(Table()->Cells(ColIP, 1), "198.18.0.11");
+    EXPECT_EQ(Table()->Cells(ColIP, kDevices), "198.18.0.30");
 
     // Runs right after the Search handler, before any reply can have been delivered.
     bool emptyAtOnce = false;
-    QObject::connect(form->btnSearch, &QPushButton::clicked, form.get(),
+    QObject::connect(Control<QPushButton>("btnSearch"), &QPushButton::clicked, form.get(),
                      [&] { emptyAtOnce = DeviceRows() == 0; });
     ASSERT_EQ(SearchAndSettle(kDevices), kDevices);
     EXPECT_TRUE(emptyAtOnce) << "Search must clear the listed devices first";
-    EXPECT_EQ(form->sg->RowCount(), kDevices + 1);  // not 40: the first list was cleared
+    EXPECT_EQ(Table()->RowCount(), kDevices + 1);  // not 40: the first list was cleared
 
     ClickHeader(ColIP);  // same column again: descending
-    EXPECT_EQ(form->sg->Cells(ColIP, 1), "198.18.0.30");
-    EXPECT_EQ(form->sg->Cells(ColIP, kDevices), "198.18.0.11");
+    EXPECT_EQ(Table()->Cells(ColIP, 1), "198.18.0.30");
+    EXPECT_EQ(Table()->Cells(ColIP, kDevices), "198.18.0.11");
 }
 
 TEST_F(MainFormLab, BadFrameShowsInvalidStringAndTheOthersStillArrive) {

@@ -111,13 +111,13 @@ protected:
     }
     void ConnectTo(const char* host) {
         typed = QString::fromLatin1(host);
-        form->mpConnectAddress->trigger();
+        Control<QAction>("mpConnectAddress")->trigger();
     }
 
     void Show() {
         ShowWindow();
-        ASSERT_TRUE(form->UDPServer->Active());
-        port = static_cast<std::uint16_t>(form->UDPServer->Binding().Port());
+        ASSERT_TRUE(form->DiscoveryEndpoint().Active());
+        port = static_cast<std::uint16_t>(form->DiscoveryEndpoint().Binding().Port());
     }
 
     void SendReply(const std::string& bytes) const { UdpProbe().sendTo("127.0.0.1", port, bytes); }
@@ -131,28 +131,28 @@ protected:
         // The view learns of new rows once per event-loop pass; wait for both.
         return QTest::qWaitFor(
             [&] {
-                return form->sg->RowCount() == rowCount &&
-                       form->sg->model()->rowCount() == rowCount - 1;
+                return Table()->RowCount() == rowCount &&
+                       Table()->model()->rowCount() == rowCount - 1;
             },
             3000);
     }
 
     std::vector<std::string> Column(int col) const {
         std::vector<std::string> cells;
-        for (int r = 1; r < form->sg->RowCount(); ++r) {
-            cells.push_back(form->sg->Cells(col, r));
+        for (int r = 1; r < Table()->RowCount(); ++r) {
+            cells.push_back(Table()->Cells(col, r));
         }
         return cells;
     }
 
     QPoint HeaderCentre(int col) const {
-        QHeaderView* header = form->sg->horizontalHeader();
+        QHeaderView* header = Table()->horizontalHeader();
         return QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
                       header->height() / 2);
     }
 
     void ClickHeader(int col, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseClick(form->sg->horizontalHeader()->viewport(), button, {}, HeaderCentre(col));
+        QTest::mouseClick(Table()->horizontalHeader()->viewport(), button, {}, HeaderCentre(col));
     }
 
     std::uint16_t port = 0;
@@ -171,64 +171,79 @@ TEST_F(MainFormTest, LayoutCaptionsAndStartState) {
     const FormScale& scale = form->Scale();
     EXPECT_GE(form->width(), scale.X(700));
     EXPECT_GE(form->height(), scale.Y(600));
-    EXPECT_EQ(form->btnSearch->text(), "Search");
-    EXPECT_EQ(form->btnConnect->text(), "Connect");
-    EXPECT_EQ(form->btnClose->text(), "Close");
-    EXPECT_EQ(form->btnConfiguration->text(), "Configuration");
-    EXPECT_EQ(form->btnLog->text(), "Logging");
-    EXPECT_GE(form->btnSearch->width(), scale.X(75));
-    EXPECT_EQ(form->btnSearch->height(), scale.Y(25));
-    EXPECT_EQ(form->btnLog->pos(), QPoint(scale.X(32), scale.Y(160)));
-    EXPECT_EQ(form->Label1->text(), "   ");
-    EXPECT_EQ(form->Label2->text(), "Local IP");
-    EXPECT_EQ(form->Label3->text(), "Local Netmask");
-    EXPECT_TRUE(form->Label2->font().bold());
-    EXPECT_EQ(form->lb_localIP->text(), "?");
-    EXPECT_EQ(form->lb_localMask->text(), "?");
-    EXPECT_GE(form->Panel_t_r->width(), scale.X(138));
-    EXPECT_EQ(form->Panel_r->width(), form->Panel_t_r->width());
-    EXPECT_EQ(form->Splitter1->handleWidth(), scale.Y(3));
-    EXPECT_EQ(form->TabNotebook->count(), 0);  // placeholder page removed
-    EXPECT_EQ(form->TabNotebook->currentIndex(), -1);
-    EXPECT_EQ(form->UDPServer->DefaultPort(), 0);  // set by the test after creation
-    EXPECT_FALSE(form->UDPServer->Active());
+    EXPECT_EQ(Control<QPushButton>("btnSearch")->text(), "Search");
+    EXPECT_EQ(Control<QPushButton>("btnConnect")->text(), "Connect");
+    EXPECT_EQ(Control<QPushButton>("btnClose")->text(), "Close");
+    EXPECT_EQ(Control<QPushButton>("btnConfiguration")->text(), "Configuration");
+    EXPECT_EQ(Control<QPushButton>("btnLog")->text(), "Logging");
+    EXPECT_GE(Control<QPushButton>("btnSearch")->width(), scale.X(75));
+    EXPECT_EQ(Control<QPushButton>("btnSearch")->height(), scale.Y(25));
+    EXPECT_EQ(Control<QPushButton>("btnLog")->pos(), QPoint(scale.X(32), scale.Y(160)));
+    EXPECT_EQ(Control<QLabel>("Label1")->text(), "   ");
+    EXPECT_EQ(Control<QLabel>("Label2")->text(), "Local IP");
+    EXPECT_EQ(Control<QLabel>("Label3")->text(), "Local Netmask");
+    EXPECT_TRUE(Control<QLabel>("Label2")->font().bold());
+    EXPECT_EQ(Control<QLabel>("lb_localIP")->text(), "?");
+    EXPECT_EQ(Control<QLabel>("lb_localMask")->text(), "?");
+    EXPECT_GE(Control<QWidget>("Panel_t_r")->width(), scale.X(138));
+    EXPECT_EQ(Control<QWidget>("Panel_r")->width(), Control<QWidget>("Panel_t_r")->width());
+    EXPECT_EQ(Control<QSplitter>("Splitter1")->handleWidth(), scale.Y(3));
+    EXPECT_EQ(Notebook()->count(), 0);  // placeholder page removed
+    EXPECT_EQ(Notebook()->currentIndex(), -1);
+    EXPECT_EQ(form->DiscoveryEndpoint().DefaultPort(), 0);  // set by the test after creation
+    EXPECT_FALSE(form->DiscoveryEndpoint().Active());
 
-    EXPECT_EQ(form->mpFile->title(), "&File");
+    EXPECT_EQ(Control<QMenu>("mpFile")->title(), "&File");
     std::vector<QString> items;
-    for (QAction* action : form->mpFile->actions()) {
+    for (QAction* action : Control<QMenu>("mpFile")->actions()) {
         items.push_back(action->isSeparator() ? "-" : action->text());
     }
     // The designed items in their order, and after Print Table the two added ones.
     EXPECT_EQ(items,
               (std::vector<QString>{"&Open", "&Logging", "&Print Table", "Connect to &Address...",
                                     "&Export Table...", "-", "E&xit"}));
-    EXPECT_EQ(form->Exit1->statusTip(), "Exit program");
-    EXPECT_EQ(form->mpSearch->text(), "&Search");
-    EXPECT_EQ(form->mpInfo->text(), "&Info");
-    EXPECT_TRUE(form->menuBar()->actions().contains(form->mpSearch));
+    EXPECT_EQ(Control<QAction>("Exit1")->statusTip(), "Exit program");
+    EXPECT_EQ(Control<QAction>("mpSearch")->text(), "&Search");
+    EXPECT_EQ(Control<QAction>("mpInfo")->text(), "&Info");
+    EXPECT_TRUE(form->menuBar()->actions().contains(Control<QAction>("mpSearch")));
 
-    EXPECT_EQ(form->sg->RowCount(), 2);
-    EXPECT_EQ(form->sg->Cells(0, 0), "Device");
-    EXPECT_EQ(form->sg->Cells(4, 0), "Status");
-    EXPECT_EQ(form->sg->model()->headerData(2, Qt::Horizontal).toString(), "IP");
-    EXPECT_GE(form->sg->horizontalHeader()->sectionSize(0), scale.X(104));
-    EXPECT_FALSE(form->Timer_Tab->isActive());
-    EXPECT_EQ(form->Timer_Tab->interval(), 200);
+    EXPECT_EQ(Table()->RowCount(), 2);
+    EXPECT_EQ(Table()->Cells(0, 0), "Device");
+    EXPECT_EQ(Table()->Cells(4, 0), "Status");
+    EXPECT_EQ(Table()->model()->headerData(2, Qt::Horizontal).toString(), "IP");
+    EXPECT_GE(Table()->horizontalHeader()->sectionSize(0), scale.X(104));
+    EXPECT_FALSE(Control<QTimer>("Timer_Tab")->isActive());
+    EXPECT_EQ(Control<QTimer>("Timer_Tab")->interval(), 200);
+}
+
+// Tests and tools reach the controls by these names only: each names one object of the window.
+TEST_F(MainFormTest, EveryControlIsFoundByItsName) {
+    const char* const names[] = {
+        "topPanel",     "sg",        "Panel_t_r",    "btnSearch",        "btnConnect",
+        "Label1",       "Splitter1", "TabNotebook",  "Panel_r",          "Label2",
+        "lb_localIP",   "Label3",    "lb_localMask", "btnClose",         "btnConfiguration",
+        "btnLog",       "StatusBar", "mpFile",       "mpOpen",           "mpLogging",
+        "mpPrintTable", "N1",        "Exit1",        "mpConnectAddress", "mpExportTable",
+        "mpSearch",     "mpInfo",    "CopyRow",      "Timer_Tab",        "OpenDialog",
+        "SaveDialog"};
+    for (const char* name : names) {
+        EXPECT_NO_THROW(Control<QObject>(name)) << name;
+    }
 }
 
 TEST_F(MainFormTest, FormCreateSetsTheDiscoveryPort) {
     TMainForm fresh;
-    EXPECT_EQ(fresh.UDPServer->DefaultPort(), 33300);
+    EXPECT_EQ(fresh.DiscoveryEndpoint().DefaultPort(), 33300);
 }
 
 TEST_F(MainFormTest, ShowClearsTheTableAndShowsAddressAndMask) {
     form->AddDeviceRow("left over");
     Show();
-    EXPECT_EQ(form->sg->RowCount(), 2);
-    EXPECT_EQ(form->sg->Cells(0, 1), "");
-    EXPECT_NE(form->lb_localIP->text(), "?");
-    EXPECT_FALSE(form->lb_localIP->text().isEmpty());
-    EXPECT_NE(form->lb_localMask->text(), "?");
+    EXPECT_EQ(Table()->RowCount(), 2);
+    EXPECT_EQ(Table()->Cells(0, 1), "");
+    EXPECT_NE(Control<QLabel>("lb_localIP")->text(), "?");
+    EXPECT_FALSE(Control<QLabel>("lb_localIP")->text().isEmpty());
+    EXPECT_NE(Control<QLabel>("lb_localMask")->text(), "?");
     EXPECT_TRUE(messages.empty());
 }
 
@@ -241,7 +256,7 @@ TEST_F(MainFormTest, ShowWaitsForNoHostNameAndFallsBackToTheInterfacesWhenItFail
     vandrel::discovery::QueryLocalInterfaces(interfaces);
     const QString fallback =
         QString::fromLatin1(vandrel::discovery::ChooseLocalAddress({}, interfaces));
-    EXPECT_EQ(form->lb_localIP->text(), fallback);
+    EXPECT_EQ(Control<QLabel>("lb_localIP")->text(), fallback);
 
     resolver->Release();
     const QString notice = QString::fromLatin1(vandrel::discovery::UnresolvedHostNotice(
@@ -249,8 +264,8 @@ TEST_F(MainFormTest, ShowWaitsForNoHostNameAndFallsBackToTheInterfacesWhenItFail
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->OutcomeText() == notice; }, 3000))
         << form->OutcomeText().toStdString();
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(form->lb_localIP->text(), fallback);
-    EXPECT_TRUE(form->UDPServer->Active());
+    EXPECT_EQ(Control<QLabel>("lb_localIP")->text(), fallback);
+    EXPECT_TRUE(form->DiscoveryEndpoint().Active());
     SendReply(Reply("found", "10.0.0.9"));
     EXPECT_TRUE(WaitForRows(2));
 }
@@ -273,23 +288,24 @@ TEST_F(MainFormTest, ConnectToAHostNameWaitsOffTheGuiThreadAndTheLatestOneConnec
 
     EXPECT_LT(LoopDelayAround([&] { ConnectTo("plc.lab.example"); }), 200);
     EXPECT_EQ(PanelShown(), "Connecting to plc.lab.example ...");
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(Notebook()->count(), 0);
     // A second one while the first waits: the newer is what the user wants.
     EXPECT_LT(LoopDelayAround([&] { ConnectTo("localhost"); }), 200);
     EXPECT_EQ(PanelShown(), "Connecting to localhost ...");
 
     resolver->Release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notebook()->count() == 1; }, 3000));
     QTest::qWait(50);
-    EXPECT_EQ(form->TabNotebook->count(), 1) << "the dropped lookup opened nothing";
-    EXPECT_EQ(form->TabNotebook->tabText(0), "localhost");
+    EXPECT_EQ(Notebook()->count(), 1) << "the dropped lookup opened nothing";
+    EXPECT_EQ(Notebook()->tabText(0), "localhost");
     TTnEmulT* terminal = form->SessionTerminal(0);
     ASSERT_NE(terminal, nullptr);
     EXPECT_EQ(terminal->HostName(), "localhost");
     EXPECT_EQ(terminal->Connection()->Host(), "127.77.0.1") << "no second lookup";
     pollfd ready{listener, POLLIN, 0};
     EXPECT_EQ(::poll(&ready, 1, 3000), 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return PanelShown().isEmpty(); }, 3000)) << PanelShown().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PanelShown().isEmpty(); }, 3000))
+        << PanelShown().toStdString();
     form.reset();
     ::close(listener);
 }
@@ -301,14 +317,14 @@ TEST_F(MainFormTest, AFailedLookupSaysSoAndClosingDuringOneIsQuick) {
     EXPECT_EQ(form->OutcomeText().toStdString(),
               "nosuch.lab.example: " + vandrel::net::WSocketErrorText(11001) + " (#11001)");
     EXPECT_EQ(form->PanelText(1), "");
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(Notebook()->count(), 0);
 
     Show();
     resolver->Hold();
     QElapsedTimer timer;
     timer.start();
     ConnectTo("plc.lab.example");
-    form->Exit1->trigger();
+    Control<QAction>("Exit1")->trigger();
     form.reset();
     EXPECT_LT(timer.elapsed(), 1500);
     resolver->Release();
@@ -318,20 +334,20 @@ TEST_F(MainFormTest, AFailedLookupSaysSoAndClosingDuringOneIsQuick) {
 TEST_F(MainFormTest, HintsShowInTheStatusBarAndLeaveThePanelsIntact) {
     Show();
     form->SetPanelText(0, "Not Logging");
-    EXPECT_EQ(form->btnSearch->toolTip(), "Search");
-    EXPECT_EQ(form->btnLog->toolTip(), "Log");
+    EXPECT_EQ(Control<QPushButton>("btnSearch")->toolTip(), "Search");
+    EXPECT_EQ(Control<QPushButton>("btnLog")->toolTip(), "Log");
 
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-    QApplication::sendEvent(form->btnConnect, &enter);
+    QApplication::sendEvent(Control<QPushButton>("btnConnect"), &enter);
     EXPECT_TRUE(form->SimplePanel());
     EXPECT_EQ(form->SimpleText(), "Connect Device with Telnet");
 
     QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(form->btnConnect, &leave);
+    QApplication::sendEvent(Control<QPushButton>("btnConnect"), &leave);
     EXPECT_FALSE(form->SimplePanel());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
 
-    form->Exit1->showStatusText(form.get());
+    Control<QAction>("Exit1")->showStatusText(form.get());
     EXPECT_EQ(form->SimpleText(), "Exit program");
     form->ApplicationHint(QString());
     EXPECT_FALSE(form->SimplePanel());
@@ -342,7 +358,7 @@ TEST_F(MainFormTest, HintsShowInTheStatusBarAndLeaveThePanelsIntact) {
 TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     Show();
     int rowsWhileOpen = -1;
-    MessageDlgSeam::SetHandler([&](TMsgDlgType type, const QString& text) {
+    MessageDlgSeam::SetHandler([&](MessageKind type, const QString& text) {
         messages.push_back(text);
         messageTypes.push_back(type);
         for (int i = 0; i < 50; ++i) {
@@ -350,8 +366,8 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
         }
         SendReply(Reply("late", "10.0.0.3"));
         QTest::qWait(200);  // the box's own event loop runs meanwhile
-        rowsWhileOpen = form->sg->RowCount();
-        return TModalResult::mrOk;
+        rowsWhileOpen = Table()->RowCount();
+        return MessageAnswer::Ok;
     });
     SendReply(Reply("alpha", "10.0.0.1"));
     SendReply("\x05");                                    // own request: ignored
@@ -364,18 +380,18 @@ TEST_F(MainFormTest, RepliesBecomeRowsAndABurstOfBadFramesGivesOneError) {
     SendReply("\x02");
     QTest::qWait(100);
     EXPECT_EQ(Column(0), (Texts{"alpha", "beta", "late"}));
-    EXPECT_EQ(form->sg->Cells(1, 1), "SN-alpha");
-    EXPECT_EQ(form->sg->Cells(4, 2), "not connected");
+    EXPECT_EQ(Table()->Cells(1, 1), "SN-alpha");
+    EXPECT_EQ(Table()->Cells(4, 2), "not connected");
     EXPECT_EQ(rowsWhileOpen, 2);
     EXPECT_EQ(messages, std::vector<QString>{"invalid string"});
-    EXPECT_EQ(messageTypes, std::vector<TMsgDlgType>{TMsgDlgType::mtError});
+    EXPECT_EQ(messageTypes, std::vector<MessageKind>{MessageKind::Error});
 }
 
 TEST_F(MainFormTest, EightBitTextShowsOneCharacterPerByte) {
     form->AddDeviceRow(std::string("Ger\xE4t\x01\x0A\x7F", 8) + "\x1F\xFF");
-    const QString shown = form->sg->model()->index(0, 0).data().toString();
+    const QString shown = Table()->model()->index(0, 0).data().toString();
     EXPECT_EQ(shown, QString::fromUtf8("Gerät\u2401\u240A\u2421"));
-    EXPECT_EQ(form->sg->model()->index(0, 1).data().toString(), QString(QChar(0xFF)));
+    EXPECT_EQ(Table()->model()->index(0, 1).data().toString(), QString(QChar(0xFF)));
     EXPECT_EQ(DisplayText(std::string("\0", 1)), QString(QChar(0x2400)));
 }
 
@@ -396,14 +412,14 @@ TEST_F(MainFormTest, HeaderClicksSortAscendingThenDescendingAndRestartOnAnotherC
     EXPECT_EQ(Column(0), (Texts{"c", "b", "a"}));
 
     // Clicks in the data rows or below the last row never sort.
-    QWidget* cells = form->sg->viewport();
+    QWidget* cells = Table()->viewport();
     QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(10, 5));
-    EXPECT_EQ(form->sg->Row(), 1);
+    EXPECT_EQ(Table()->Row(), 1);
     QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(10, cells->height() - 3));
     EXPECT_EQ(Column(0), (Texts{"c", "b", "a"}));
     // Below the last row: the selection stays on the row it was on.
-    EXPECT_EQ(form->sg->Row(), 1);
-    EXPECT_TRUE(form->sg->selectionModel()->isRowSelected(0, QModelIndex()));
+    EXPECT_EQ(Table()->Row(), 1);
+    EXPECT_TRUE(Table()->selectionModel()->isRowSelected(0, QModelIndex()));
     EXPECT_EQ(form->SortState().LastColumn(), 0);
     EXPECT_FALSE(form->SortState().LastAscending());
 }
@@ -414,18 +430,18 @@ TEST_F(MainFormTest, SortKeepsTheSelectionOnItsDeviceAndTheStateSurvivesClearing
         SendReply(Reply(device, "1.1.1.1"));
     }
     ASSERT_TRUE(WaitForRows(6));
-    QTest::mouseClick(form->sg->viewport(), Qt::LeftButton, {},
-                      form->sg->visualRect(form->sg->model()->index(2, 0)).center());
-    ASSERT_EQ(form->sg->Row(), 3);
-    ASSERT_EQ(form->sg->Cells(0, 3), "e");
+    QTest::mouseClick(Table()->viewport(), Qt::LeftButton, {},
+                      Table()->visualRect(Table()->model()->index(2, 0)).center());
+    ASSERT_EQ(Table()->Row(), 3);
+    ASSERT_EQ(Table()->Cells(0, 3), "e");
     ClickHeader(0);
     EXPECT_EQ(Column(0), (Texts{"a", "b", "c", "d", "e"}));
-    EXPECT_EQ(form->sg->Row(), 5);
-    EXPECT_EQ(form->sg->currentIndex().row(), 4);
-    EXPECT_TRUE(form->sg->selectionModel()->isRowSelected(4, QModelIndex()));
+    EXPECT_EQ(Table()->Row(), 5);
+    EXPECT_EQ(Table()->currentIndex().row(), 4);
+    EXPECT_TRUE(Table()->selectionModel()->isRowSelected(4, QModelIndex()));
 
     form->ClearDeviceTable();
-    EXPECT_EQ(form->sg->RowCount(), 2);
+    EXPECT_EQ(Table()->RowCount(), 2);
     SendReply(Reply("x", "1.1.1.1"));
     SendReply(Reply("y", "1.1.1.1"));
     ASSERT_TRUE(WaitForRows(3));
@@ -438,7 +454,7 @@ TEST_F(MainFormTest, HeaderClickOnAnEmptyTableTogglesTheDirectionOnly) {
     ClickHeader(3);
     EXPECT_EQ(form->SortState().LastColumn(), 3);
     EXPECT_TRUE(form->SortState().LastAscending());
-    EXPECT_EQ(form->sg->RowCount(), 2);
+    EXPECT_EQ(Table()->RowCount(), 2);
     ClickHeader(3);
     EXPECT_FALSE(form->SortState().LastAscending());
 }
@@ -450,7 +466,7 @@ TEST_F(MainFormTest, DoubleClickOnTheHeaderSortsOncePerPress) {
     }
     ASSERT_TRUE(WaitForRows(4));
     // What the system delivers for a double click: press, release, double-click, release.
-    QWidget* header = form->sg->horizontalHeader()->viewport();
+    QWidget* header = Table()->horizontalHeader()->viewport();
     QTest::mouseClick(header, Qt::LeftButton, {}, HeaderCentre(0));
     QTest::mouseDClick(header, Qt::LeftButton, {}, HeaderCentre(0));
     QTest::mouseRelease(header, Qt::LeftButton, {}, HeaderCentre(0));
@@ -463,16 +479,16 @@ TEST_F(MainFormTest, StatusCellWritersAndTheStatusBar) {
     for (const char* device : {"A", "B"}) {
         form->AddDeviceRow(DevicePayload({device, "", "10.0.0.7", "", "not connected"}));
     }
-    form->sg->SetRow(2);
+    Table()->SetRow(2);
     form->MarkSessionConnected(nullptr);
-    EXPECT_EQ(form->sg->Cells(4, 2), "connected");
+    EXPECT_EQ(Table()->Cells(4, 2), "connected");
     form->SetPanelText(0, "Logging");
     form->SetPanelText(1, "file.txt");
     form->ResetDeviceStatus("10.0.0.99");  // no match: nothing, not even the status bar
     EXPECT_EQ(form->PanelText(0), "Logging");
     form->ResetDeviceStatus("10.0.0.7");
-    EXPECT_EQ(form->sg->Cells(4, 1), "not connected");
-    EXPECT_EQ(form->sg->Cells(4, 2), "connected");
+    EXPECT_EQ(Table()->Cells(4, 1), "not connected");
+    EXPECT_EQ(Table()->Cells(4, 2), "connected");
     EXPECT_EQ(form->PanelText(0), "");
     EXPECT_EQ(form->PanelText(1), "");
 }
@@ -480,12 +496,13 @@ TEST_F(MainFormTest, StatusCellWritersAndTheStatusBar) {
 TEST_F(MainFormTest, TakenPortIsReportedWhenShownAndTheWindowGoesOn) {
     const UdpProbe blocker("0.0.0.0");
     ASSERT_TRUE(blocker.ok());
-    form->UDPServer->SetDefaultPort(blocker.port());
+    form->DiscoveryEndpoint().SetDefaultPort(blocker.port());
     ShowWindow();
     EXPECT_EQ(messages,
               std::vector<QString>{"Could not bind socket. Address and port are already in use."});
-    EXPECT_FALSE(form->UDPServer->Active());
-    EXPECT_NE(form->lb_localMask->text(), "?");  // the failure is the last step of showing
+    EXPECT_FALSE(form->DiscoveryEndpoint().Active());
+    EXPECT_NE(Control<QLabel>("lb_localMask")->text(),
+              "?");  // the failure is the last step of showing
     ClickHeader(1);
     EXPECT_TRUE(form->SortState().LastAscending());
 }
@@ -500,10 +517,10 @@ TEST_F(MainFormTest, ClosingWhileRepliesPourInEndsQuickly) {
         }
     });
     QTest::qWait(200);
-    EXPECT_GT(form->sg->RowCount(), 2);
+    EXPECT_GT(Table()->RowCount(), 2);
     QElapsedTimer timer;
     timer.start();
-    form->Exit1->trigger();
+    Control<QAction>("Exit1")->trigger();
     form.reset();
     EXPECT_LT(timer.elapsed(), 1500);
     flooding = false;
@@ -514,7 +531,7 @@ TEST_F(MainFormTest, ClosingWhileRepliesPourInEndsQuickly) {
 TEST_F(MainFormTest, ErrorsOfHandlersReachTheDefaultErrorReport) {
     RunGuarded([] { throw std::runtime_error("Socket Error # 10051\r\nNetwork is unreachable."); });
     EXPECT_EQ(messages, std::vector<QString>{"Socket Error # 10051\r\nNetwork is unreachable."});
-    EXPECT_EQ(messageTypes, std::vector<TMsgDlgType>{TMsgDlgType::mtError});
+    EXPECT_EQ(messageTypes, std::vector<MessageKind>{MessageKind::Error});
 }
 
 // With VANDREL_SCREENSHOT=<file.png> set, saves a picture of the window with a few devices.
@@ -532,9 +549,9 @@ TEST_F(MainFormTest, Screenshot) {
                   "\x04");
     }
     ASSERT_TRUE(WaitForRows(7));
-    form->sg->SetRow(3);
-    form->lb_localIP->setText("198.18.0.2");
-    form->lb_localMask->setText("255.255.255.0");
+    Table()->SetRow(3);
+    Control<QLabel>("lb_localIP")->setText("198.18.0.2");
+    Control<QLabel>("lb_localMask")->setText("255.255.255.0");
     QTest::qWait(50);
     EXPECT_TRUE(form->grab().save(file));
 }

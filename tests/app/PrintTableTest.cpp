@@ -124,14 +124,14 @@ protected:
         for (int n = 1; n <= count; ++n) {
             form->AddDeviceRow(Payload(n));
         }
-        form->sg->SetRow(1);
+        Table()->SetRow(1);
     }
 
     Printout Print() {
-        form->mpPrintTable->trigger();
+        Control<QAction>("mpPrintTable")->trigger();
         EXPECT_TRUE(messages.empty());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        return Read(pdf, *form->Printer);
+        return Read(pdf, *form->TablePrinter());
     }
 
     QString pdf = dir.filePath(QStringLiteral("table.pdf"));
@@ -147,7 +147,7 @@ TEST_F(PrintTableTest, ColumnsFollowTheHeaderCaptions) {
     AddRows(2);
     form->AddDeviceRow(DevicePayload({"Blank", "", "10.9.9.9", "", "connected"}));
     const Printout out = Print();
-    const QPrinter& printer = *form->Printer;
+    const QPrinter& printer = *form->TablePrinter();
     const double unit = 72.0 / printer.resolution();
     const auto& header = out.lines.at({1, 4});
     ASSERT_EQ(header.size(), 5u);
@@ -179,7 +179,7 @@ TEST_F(PrintTableTest, LongTablesContinueOnFurtherPages) {
         SCOPED_TRACE(testing::Message() << c.rows << " rows" << (c.descending ? " sorted" : ""));
         AddRows(c.rows);
         if (c.descending) {
-            form->sg->SortColumn(0, false);
+            Table()->SortColumn(0, false);
         }
         const Printout out = Print();
         ASSERT_EQ(out.pages, c.pages);
@@ -217,11 +217,11 @@ TEST_F(PrintTableTest, NothingIsPrintedWithoutDeviceOrConfirmation) {
         form->ClearDeviceTable();
         if (!c.row.empty()) {
             form->AddDeviceRow(c.row);
-            form->sg->SetRow(1);
+            Table()->SetRow(1);
         }
         dialogs = 0;
         confirm = c.confirm;
-        form->mpPrintTable->trigger();
+        Control<QAction>("mpPrintTable")->trigger();
         EXPECT_EQ(dialogs, c.dialogs) << c.what;
         EXPECT_FALSE(QFile::exists(pdf)) << c.what;
         EXPECT_TRUE(messages.empty()) << c.what;
@@ -242,14 +242,14 @@ TEST_F(PrintTableTest, FailuresAreReportedAndLeaveNoFile) {
     const QString writable = pdf;
     pdf = dir.filePath(QStringLiteral("no-such-folder/table.pdf"));
     AddRows(31);
-    form->mpPrintTable->trigger();
+    Control<QAction>("mpPrintTable")->trigger();
     expectReported(QStringLiteral("No such file or directory"));
 
     pdf = dir.filePath(QStringLiteral("folder.pdf"));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.pdf")));
-    form->mpPrintTable->trigger();
+    Control<QAction>("mpPrintTable")->trigger();
     expectReported(QStringLiteral("Is a directory"));
-    EXPECT_EQ(form->Printer->pageLayout().orientation(), QPageLayout::Landscape);
+    EXPECT_EQ(form->TablePrinter()->pageLayout().orientation(), QPageLayout::Landscape);
 
     pdf = writable;
     AddRows(2);
@@ -268,7 +268,7 @@ TEST_F(PrintTableTest, AFullDiskKeepsTheOldFile) {
     writeFile(pdf, "old printout");
     fillUp(tiny);
     AddRows(3);
-    form->mpPrintTable->trigger();
+    Control<QAction>("mpPrintTable")->trigger();
     EXPECT_EQ(messages, std::vector<QString>{"Cannot write " + pdf + ": No space left on device"});
     EXPECT_EQ(readFile(pdf), "old printout");
     EXPECT_EQ(QDir(QString::fromStdString(tiny)).entryList(QDir::Files | QDir::Hidden),
@@ -293,7 +293,7 @@ TEST_F(PrintTableTest, PageImage) {
             DevicePayload({names[n % 4], "A1B2C3-00" + k, "198.18.0." + k, "02:00:C6:12:00:" + k,
                            n == 2 ? "connected" : "not connected"}));
     }
-    form->sg->SetRow(1);
+    Table()->SetRow(1);
     Print();
     Tool(QStringLiteral("pdftoppm"),
          {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),

@@ -22,7 +22,7 @@ protected:
         LabWindowTest::SetUp();
         ShowWindow();
         ASSERT_EQ(SearchAndSettle(kDevices), kDevices);
-        ASSERT_EQ(form->sg->RowCount(), kDevices + 1);
+        ASSERT_EQ(Table()->RowCount(), kDevices + 1);
     }
 };
 
@@ -34,8 +34,8 @@ TEST_F(SessionLab, ConnectConfigureAndClose) {
     const std::string ip = Lab::deviceAddress(1);
     form->SetPanelText(0, QStringLiteral("x"));
     Connect(1);
-    ASSERT_EQ(form->TabNotebook->count(), 1);
-    EXPECT_EQ(form->TabNotebook->tabText(0).toStdString(), ip);
+    ASSERT_EQ(Notebook()->count(), 1);
+    EXPECT_EQ(Notebook()->tabText(0).toStdString(), ip);
     EXPECT_EQ(StatusOf(1), "not connected") << "changes only when the attempt ends";
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     EXPECT_EQ(form->PanelText(1), "");
@@ -55,14 +55,14 @@ TEST_F(SessionLab, ConnectConfigureAndClose) {
 
     QTest::qWait(200);
     const std::size_t before = fileBytes(record).size();
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
     ASSERT_TRUE(WaitForScreen(t, "IP address [")) << screenText(*t);
     EXPECT_TRUE(screenShows(t, "IP configuration (press Enter"));
     EXPECT_EQ(fileBytes(record).substr(before), "#") << "exactly one byte, no line end";
     SaveShot(*form, "session-tab.png");
 
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    EXPECT_EQ(Notebook()->count(), 0);
     EXPECT_TRUE(t.isNull());
     EXPECT_EQ(StatusOf(1), "not connected");
     EXPECT_TRUE(messages.empty());
@@ -74,8 +74,8 @@ TEST_F(SessionLab, AWaitingConnectSaysSoInTheStatusBarUntilItEnds) {
     const std::string waiting = "Connecting to " + dead + " ...";
     const auto shown = [this] { return PanelShown().toStdString(); };
     form->AddDeviceRow(DevicePayload({"VD-250", "sn", dead, "mac", "not connected"}));
-    form->sg->SetRow(RowOf(dead));
-    QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+    Table()->SetRow(RowOf(dead));
+    QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
     EXPECT_EQ(shown(), waiting);
     EXPECT_FALSE(form->SimplePanel()) << "Connect's hint must not hide it";
     EXPECT_EQ(form->PanelText(1), "") << "the panel's own text stays as the session rules say";
@@ -90,10 +90,10 @@ TEST_F(SessionLab, AWaitingConnectSaysSoInTheStatusBarUntilItEnds) {
     EXPECT_EQ(shown(), "Connecting to " + Lab::deviceAddress(1) + " ...");
     ASSERT_TRUE(WaitForBanner(Active()));
     EXPECT_EQ(shown(), "");
-    form->TabNotebook->setCurrentIndex(0);
+    Notebook()->setCurrentIndex(0);
     EXPECT_EQ(shown(), waiting);
     // Closing the waiting tab ends its text.
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     EXPECT_EQ(shown(), "");
     EXPECT_EQ(StatusOf(dead), "not connected");
 
@@ -101,7 +101,7 @@ TEST_F(SessionLab, AWaitingConnectSaysSoInTheStatusBarUntilItEnds) {
     ASSERT_TRUE(Lab::restartDevice(3, {"--refuse"}));
     Connect(3);
     EXPECT_EQ(shown(), "Connecting to " + Lab::deviceAddress(3) + " ...");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, kLabWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notebook()->count() == 1; }, kLabWaitMs));
     EXPECT_EQ(shown(), Lab::deviceAddress(3) + ": Connection refused (#10061)");
     EXPECT_TRUE(messages.empty());
     Lab::restartDevice(3, {});
@@ -112,7 +112,7 @@ TEST_F(SessionLab, TheDeviceClosingRemovesItsTab) {
     Connect(2);
     QPointer<TTnEmulT> t = Active();
     ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kLabWaitMs));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kLabWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notebook()->count() == 0; }, kLabWaitMs));
     EXPECT_EQ(StatusOf(2), "not connected");
     ASSERT_TRUE(QTest::qWaitFor([&] { return t.isNull(); }, 1000)) << "the terminal is deleted";
     EXPECT_TRUE(messages.empty());
@@ -120,21 +120,21 @@ TEST_F(SessionLab, TheDeviceClosingRemovesItsTab) {
 
     // The row is free again: a new session opens.
     Connect(2);
-    ASSERT_EQ(form->TabNotebook->count(), 1);
+    ASSERT_EQ(Notebook()->count(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(2) == "connected"; }, kLabWaitMs));
 }
 
 TEST_F(SessionLab, ARefusingDeviceLeavesNoTab) {
     ASSERT_TRUE(Lab::restartDevice(3, {"--refuse"}));
-    form->sg->SetCells(ColStatus, RowOf(3), "NOT CONNECTED");  // letter case does not matter
+    Table()->SetCells(ColStatus, RowOf(3), "NOT CONNECTED");  // letter case does not matter
     Connect(3);
-    EXPECT_EQ(form->TabNotebook->count(), 1);  // until the attempt ends
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, kLabWaitMs));
+    EXPECT_EQ(Notebook()->count(), 1);  // until the attempt ends
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notebook()->count() == 0; }, kLabWaitMs));
     EXPECT_EQ(StatusOf(3), "not connected");
     EXPECT_TRUE(messages.empty());
     // Configuration and Logging after it find nothing to act on.
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_TRUE(messages.empty());
     Lab::restartDevice(3, {});
 }
@@ -142,7 +142,7 @@ TEST_F(SessionLab, ARefusingDeviceLeavesNoTab) {
 TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
     Connect(4);
     Connect(4);  // before the first attempt ends the row still reads "not connected"
-    ASSERT_EQ(form->TabNotebook->count(), 2);
+    ASSERT_EQ(Notebook()->count(), 2);
     QPointer<TTnEmulT> first = form->SessionTerminal(0);
     QPointer<TTnEmulT> second = form->SessionTerminal(1);
     ASSERT_TRUE(WaitForBanner(first));
@@ -150,23 +150,23 @@ TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
 
     // The device ends the first session; the second one stays and still works.
     first->SendText("exit\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TabNotebook->count() == 1; }, kLabWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Notebook()->count() == 1; }, kLabWaitMs));
     EXPECT_EQ(form->SessionTerminal(0), second.data());
     EXPECT_EQ(StatusOf(4), "not connected");
-    form->TabNotebook->setCurrentIndex(0);
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    Notebook()->setCurrentIndex(0);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
     EXPECT_TRUE(WaitForScreen(second, "IP address ["));
     ASSERT_TRUE(QTest::qWaitFor([&] { return first.isNull(); }, 1000));
 
     // And the other way round: Close on one leaves the other connected.
     Connect(4);
-    ASSERT_EQ(form->TabNotebook->count(), 2);
+    ASSERT_EQ(Notebook()->count(), 2);
     QPointer<TTnEmulT> third = form->SessionTerminal(1);
     ASSERT_TRUE(WaitForBanner(third));
-    form->TabNotebook->setCurrentIndex(0);
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    Notebook()->setCurrentIndex(0);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     EXPECT_TRUE(second.isNull());
-    ASSERT_EQ(form->TabNotebook->count(), 1);
+    ASSERT_EQ(Notebook()->count(), 1);
     third->SendText("help\r\n");
     EXPECT_TRUE(WaitForScreen(third, "close the session"));
     EXPECT_TRUE(messages.empty());
@@ -174,18 +174,18 @@ TEST_F(SessionLab, TwoSessionsToOneDeviceCloseIndependently) {
 
 TEST_F(SessionLab, TheSessionsOwnRowTurnsConnectedWhenTheSelectionMoved) {
     Connect(5);
-    form->sg->SetRow(RowOf(1));  // the technician looks at another device meanwhile
+    Table()->SetRow(RowOf(1));  // the technician looks at another device meanwhile
     ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(5) == "connected"; }, kLabWaitMs));
     QTest::qWait(100);
     EXPECT_EQ(StatusOf(1), "not connected");
 
     // Connect and Close follow the selection: Close resets the session's own row.
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     EXPECT_EQ(StatusOf(5), "not connected");
     // Connect on a row that is in use does nothing.
-    form->sg->SetCells(ColStatus, RowOf(2), "connected");
+    Table()->SetCells(ColStatus, RowOf(2), "connected");
     Connect(2);
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(Notebook()->count(), 0);
 }
 
 TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
@@ -196,24 +196,24 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     ASSERT_TRUE(WaitForBanner(t));
 
     fileAnswer = file;
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_TRUE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
     ASSERT_TRUE(WaitForScreen(t, "IP address ["));
     t->SendText("\r\n");
     ASSERT_TRUE(WaitForScreen(t, "Netmask ["));
-    SaveShot(*form->StatusBar, "status-bar-logging.png");
+    SaveShot(*Control<QStatusBar>("StatusBar"), "status-bar-logging.png");
     SaveShot(*form, "session-logging.png");
 
-    confirmAnswer = TModalResult::mrNo;
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    confirmAnswer = MessageAnswer::No;
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_TRUE(t->Log());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Close Log File ?\r" + file);
-    confirmAnswer = TModalResult::mrYes;
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    confirmAnswer = MessageAnswer::Yes;
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_FALSE(t->Log());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
 
@@ -225,11 +225,11 @@ TEST_F(SessionLab, ASessionLogHoldsTheSessionBetweenOpenAndClose) {
     EXPECT_EQ(log.find("<Open>", 1), std::string::npos);
 
     // Logging again appends a second period; closing the tab ends it with "<Close>".
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_TRUE(t->Log());
     t->SendText("\x1b");  // anything; the device echoes or ignores it
     QTest::qWait(200);
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     const std::string twice = fileBytes(file.toStdString());
     EXPECT_NE(twice.find("<Close><Open>"), std::string::npos);
     EXPECT_EQ(twice.size() - twice.rfind("<Close>"), 7u);
@@ -240,33 +240,32 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
         Connect(k);
     }
     // The last one by a double click on its row.
-    const QModelIndex last = form->sg->model()->index(RowOf(kDevices) - 1, ColDevice);
-    QTest::mouseDClick(form->sg->viewport(), Qt::LeftButton, {},
-                       form->sg->visualRect(last).center());
-    EXPECT_EQ(form->sg->Row(), RowOf(kDevices));
-    ASSERT_EQ(form->TabNotebook->count(), kDevices);
-    EXPECT_EQ(form->TabNotebook->tabText(kDevices - 1).toStdString(), Lab::deviceAddress(kDevices));
+    const QModelIndex last = Table()->model()->index(RowOf(kDevices) - 1, ColDevice);
+    QTest::mouseDClick(Table()->viewport(), Qt::LeftButton, {}, Table()->visualRect(last).center());
+    EXPECT_EQ(Table()->Row(), RowOf(kDevices));
+    ASSERT_EQ(Notebook()->count(), kDevices);
+    EXPECT_EQ(Notebook()->tabText(kDevices - 1).toStdString(), Lab::deviceAddress(kDevices));
     for (int k = 1; k <= kDevices; ++k) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return StatusOf(k) == "connected"; }, kLabWaitMs)) << k;
         ASSERT_TRUE(WaitForBanner(form->SessionTerminal(k - 1))) << k;
     }
     // Tabs switch with the status bar following: log the third session only.
-    form->TabNotebook->setCurrentIndex(2);
+    Notebook()->setCurrentIndex(2);
     fileAnswer = dir.filePath("third.txt");
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
     TTnEmulT* third = form->SessionTerminal(2);
     ASSERT_TRUE(WaitForScreen(third, "IP address ["));
-    form->TabNotebook->setCurrentIndex(0);
+    Notebook()->setCurrentIndex(0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Not Logging"; }, 1000));
-    form->TabNotebook->setCurrentIndex(2);
+    Notebook()->setCurrentIndex(2);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Logging"; }, 1000));
 
     // The simulators go away one by one, and so do their tabs.
     for (int k = 1; k <= kDevices; ++k) {
         ASSERT_TRUE(Lab::stopDevice(k));
         ASSERT_TRUE(
-            QTest::qWaitFor([&] { return form->TabNotebook->count() == kDevices - k; }, kLabWaitMs))
+            QTest::qWaitFor([&] { return Notebook()->count() == kDevices - k; }, kLabWaitMs))
             << "device " << k;
         EXPECT_EQ(StatusOf(k), "not connected");
     }
@@ -278,6 +277,6 @@ TEST_F(SessionLab, FiveDevicesLikeATechnician) {
     EXPECT_EQ(log.size() - log.rfind("<Close>"), 7u);
     EXPECT_TRUE(messages.empty());
 
-    form->Exit1->trigger();
+    Control<QAction>("Exit1")->trigger();
     EXPECT_FALSE(form->isVisible());
 }

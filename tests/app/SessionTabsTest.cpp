@@ -63,8 +63,7 @@ protected:
         layout->addWidget(terminal);
         terminal->SetHostName(ip);
         terminal->SetLogName(SessionLogName(ip));
-        form->TabNotebook->setCurrentIndex(
-            form->TabNotebook->addTab(page, QString::fromStdString(ip)));
+        Notebook()->setCurrentIndex(Notebook()->addTab(page, QString::fromStdString(ip)));
         return terminal;
     }
 
@@ -88,9 +87,9 @@ TEST_F(SessionTabsTest, ConnectIgnoresRowsThatMayNotConnect) {
     AddRow("VD", "10.0.0.4", " not connected");
     form->SetPanelText(0, QStringLiteral("keep"));
     for (int row = 0; row <= 4; ++row) {
-        form->sg->SetRow(row);
-        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
-        EXPECT_EQ(form->TabNotebook->count(), 0) << "row " << row;
+        Table()->SetRow(row);
+        QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
+        EXPECT_EQ(Notebook()->count(), 0) << "row " << row;
     }
     EXPECT_EQ(form->PanelText(0), "keep");  // nothing at all happened
     EXPECT_TRUE(messages.empty());
@@ -101,46 +100,46 @@ TEST_F(SessionTabsTest, AnAddressTheSocketLayerRejectsLeavesNoTabAndNoMessage) {
     AddRow("VD", "10.0.0.999", "not connected");
     AddRow("VD", std::string(300, '1'), "not connected");
     for (int row = 1; row <= 2; ++row) {
-        form->sg->SetRow(row);
-        QTest::mouseClick(form->btnConnect, Qt::LeftButton);
+        Table()->SetRow(row);
+        QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
         QTest::qWait(50);
-        EXPECT_EQ(form->TabNotebook->count(), 0) << "row " << row;
-        EXPECT_EQ(form->sg->Cells(ColStatus, row), "not connected");
+        EXPECT_EQ(Notebook()->count(), 0) << "row " << row;
+        EXPECT_EQ(Table()->Cells(ColStatus, row), "not connected");
     }
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     EXPECT_FALSE(form->OpenSession("10.0.0.999"));
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    EXPECT_EQ(Notebook()->count(), 0);
     EXPECT_TRUE(messages.empty());
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(dialogs.empty());
 }
 
 TEST_F(SessionTabsTest, CommandsWithoutATabDoNothing) {
     form->SetPanelText(0, QStringLiteral("keep"));
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
-    form->mpLogging->trigger();
-    form->Timer_TabTimer(form->Timer_Tab);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
+    Control<QAction>("mpLogging")->trigger();
+    form->Timer_TabTimer(Control<QTimer>("Timer_Tab"));
     EXPECT_EQ(form->PanelText(0), "keep");
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(dialogs.empty());
 }
 
 TEST_F(SessionTabsTest, ATabWithoutTerminalIsLeftAloneByConfigurationAndLogging) {
-    form->TabNotebook->addTab(new QWidget(), QStringLiteral("10.0.0.9"));
+    Notebook()->addTab(new QWidget(), QStringLiteral("10.0.0.9"));
     form->SetPanelText(0, QStringLiteral("keep"));
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
-    form->Timer_TabTimer(form->Timer_Tab);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
+    form->Timer_TabTimer(Control<QTimer>("Timer_Tab"));
     EXPECT_EQ(form->PanelText(0), "keep");
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(dialogs.empty());
     // Close still removes it.
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    EXPECT_EQ(Notebook()->count(), 0);
 }
 
 TEST_F(SessionTabsTest, CloseRemovesTheActiveTabAndTheFirstTabBecomesActive) {
@@ -150,35 +149,35 @@ TEST_F(SessionTabsTest, CloseRemovesTheActiveTabAndTheFirstTabBecomesActive) {
     AddIdleSession("10.0.0.1");
     QPointer<TTnEmulT> middle = AddIdleSession("10.0.0.2");
     AddIdleSession("10.0.0.3");
-    form->TabNotebook->setCurrentIndex(1);
+    Notebook()->setCurrentIndex(1);
     form->SetPanelText(0, QStringLiteral("Logging"));
 
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     EXPECT_TRUE(middle.isNull()) << "Close ends the session at once";
-    ASSERT_EQ(form->TabNotebook->count(), 2);
-    EXPECT_EQ(form->TabNotebook->currentIndex(), 0);
-    EXPECT_EQ(form->TabNotebook->tabText(0), "10.0.0.1");
-    EXPECT_EQ(form->TabNotebook->tabText(1), "10.0.0.3");
-    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "not connected");
-    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
+    ASSERT_EQ(Notebook()->count(), 2);
+    EXPECT_EQ(Notebook()->currentIndex(), 0);
+    EXPECT_EQ(Notebook()->tabText(0), "10.0.0.1");
+    EXPECT_EQ(Notebook()->tabText(1), "10.0.0.3");
+    EXPECT_EQ(Table()->Cells(ColStatus, 2), "not connected");
+    EXPECT_EQ(Table()->Cells(ColStatus, 1), "connected");
     EXPECT_EQ(form->PanelText(0), "");
 
     // Closing the first tab makes the next one (now the first) active.
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    ASSERT_EQ(form->TabNotebook->count(), 1);
-    EXPECT_EQ(form->TabNotebook->tabText(0), "10.0.0.3");
-    EXPECT_EQ(form->TabNotebook->currentIndex(), 0);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    ASSERT_EQ(Notebook()->count(), 1);
+    EXPECT_EQ(Notebook()->tabText(0), "10.0.0.3");
+    EXPECT_EQ(Notebook()->currentIndex(), 0);
 
     // After the last tab the status bar keeps what Close wrote, also after the refresh.
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    EXPECT_EQ(form->TabNotebook->count(), 0);
-    EXPECT_EQ(form->TabNotebook->currentIndex(), -1);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    EXPECT_EQ(Notebook()->count(), 0);
+    EXPECT_EQ(Notebook()->currentIndex(), -1);
     form->SetPanelText(0, QStringLiteral("after close"));
     QTest::qWait(300);
-    EXPECT_FALSE(form->Timer_Tab->isActive());
+    EXPECT_FALSE(Control<QTimer>("Timer_Tab")->isActive());
     EXPECT_EQ(form->PanelText(0), "after close");
     for (int row = 1; row <= 3; ++row) {
-        EXPECT_EQ(form->sg->Cells(ColStatus, row), "not connected");
+        EXPECT_EQ(Table()->Cells(ColStatus, row), "not connected");
     }
 }
 
@@ -188,22 +187,22 @@ TEST_F(SessionTabsTest, ARemoteCloseRemovesTheReportingSessionsTabAndDeletesItLa
     QPointer<TTnEmulT> first = AddIdleSession("10.0.0.7");
     QPointer<TTnEmulT> second = AddIdleSession("10.0.0.7");
     AddIdleSession("10.0.0.8");  // the active tab
-    form->Timer_Tab->stop();
+    Control<QTimer>("Timer_Tab")->stop();
 
     form->RemoveSessionTab(second);
-    ASSERT_EQ(form->TabNotebook->count(), 2);
+    ASSERT_EQ(Notebook()->count(), 2);
     EXPECT_EQ(form->SessionTerminal(0), first.data()) << "the other session's tab must stay";
-    EXPECT_EQ(form->TabNotebook->currentIndex(), 0) << "the first remaining tab becomes active";
-    EXPECT_TRUE(form->Timer_Tab->isActive()) << "and the status bar follows it";
+    EXPECT_EQ(Notebook()->currentIndex(), 0) << "the first remaining tab becomes active";
+    EXPECT_TRUE(Control<QTimer>("Timer_Tab")->isActive()) << "and the status bar follows it";
     EXPECT_FALSE(second.isNull()) << "deleted while its own notification still runs";
-    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "not connected");  // first row with the IP
-    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "connected");
+    EXPECT_EQ(Table()->Cells(ColStatus, 1), "not connected");  // first row with the IP
+    EXPECT_EQ(Table()->Cells(ColStatus, 2), "connected");
 
     // A second report from the same terminal before it is gone changes nothing.
-    form->sg->SetCells(ColStatus, 1, "connected");
+    Table()->SetCells(ColStatus, 1, "connected");
     form->RemoveSessionTab(second);
-    EXPECT_EQ(form->TabNotebook->count(), 2);
-    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
+    EXPECT_EQ(Notebook()->count(), 2);
+    EXPECT_EQ(Table()->Cells(ColStatus, 1), "connected");
 
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(second.isNull());
@@ -211,8 +210,8 @@ TEST_F(SessionTabsTest, ARemoteCloseRemovesTheReportingSessionsTabAndDeletesItLa
 
     form->RemoveSessionTab(first);
     form->RemoveSessionTab(nullptr);  // not a terminal: nothing
-    form->RemoveSessionTab(form->sg);
-    EXPECT_EQ(form->TabNotebook->count(), 1);
+    form->RemoveSessionTab(Table());
+    EXPECT_EQ(Notebook()->count(), 1);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
 }
@@ -221,14 +220,14 @@ TEST_F(SessionTabsTest, ConnectedMarksTheSessionsRowWhereverTheSelectionIs) {
     AddRow("A", "10.0.0.1", "not connected");
     AddRow("B", "10.0.0.2", "not connected");
     TTnEmulT* session = AddIdleSession("10.0.0.1");
-    form->sg->SetRow(2);
+    Table()->SetRow(2);
     form->MarkSessionConnected(session);
-    EXPECT_EQ(form->sg->Cells(ColStatus, 1), "connected");
-    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "not connected");
+    EXPECT_EQ(Table()->Cells(ColStatus, 1), "connected");
+    EXPECT_EQ(Table()->Cells(ColStatus, 2), "not connected");
     // A session whose device is no longer listed marks nothing.
     TTnEmulT* gone = AddIdleSession("10.0.0.99");
     form->MarkSessionConnected(gone);
-    EXPECT_EQ(form->sg->Cells(ColStatus, 2), "not connected");
+    EXPECT_EQ(Table()->Cells(ColStatus, 2), "not connected");
 }
 
 TEST_F(SessionTabsTest, DefaultLogFileNameReadsTheClockAtEachCall) {
@@ -242,16 +241,17 @@ TEST_F(SessionTabsTest, DefaultLogFileNameReadsTheClockAtEachCall) {
 }
 
 TEST_F(SessionTabsTest, LogFileDialogsAreSetUpWhenShown) {
-    for (QFileDialog* dialog : {form->SaveDialog, form->OpenDialog}) {
+    for (QFileDialog* dialog :
+         {Control<QFileDialog>("SaveDialog"), Control<QFileDialog>("OpenDialog")}) {
         EXPECT_EQ(dialog->windowTitle(), "Save Log Files");
         EXPECT_EQ(dialog->nameFilters(), (QStringList{"Log Files (*.txt)", "All Files (*.*)"}));
         EXPECT_EQ(dialog->defaultSuffix(), "txt");
     }
-    EXPECT_EQ(form->SaveDialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_FALSE(form->SaveDialog->testOption(QFileDialog::DontConfirmOverwrite));
-    EXPECT_TRUE(form->SaveDialog->isSizeGripEnabled());
-    EXPECT_EQ(form->OpenDialog->acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(form->OpenDialog->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(Control<QFileDialog>("SaveDialog")->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(Control<QFileDialog>("SaveDialog")->testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_TRUE(Control<QFileDialog>("SaveDialog")->isSizeGripEnabled());
+    EXPECT_EQ(Control<QFileDialog>("OpenDialog")->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(Control<QFileDialog>("OpenDialog")->fileMode(), QFileDialog::ExistingFile);
 }
 
 TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
@@ -260,9 +260,9 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     const QString file = Path("session one.txt");
 
     // Cancelled: logging stays off with its name; the status bar says so.
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0], form->SaveDialog);
+    EXPECT_EQ(dialogs[0], Control<QFileDialog>("SaveDialog"));
     // The name offered, completed by the dialog's default extension.
     EXPECT_TRUE(offered[0].endsWith("/10_0_0_7-20261208_ 7 3.txt")) << offered[0].toStdString();
     EXPECT_FALSE(session->Log());
@@ -270,24 +270,24 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     EXPECT_EQ(form->PanelText(0), "Not Logging");
 
     fileAnswers.push_back(file);
-    form->mpLogging->trigger();
+    Control<QAction>("mpLogging")->trigger();
     EXPECT_TRUE(session->Log());
     EXPECT_EQ(session->LogName(), file.toStdString());
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
     session->Display("abc\r\n");
 
-    confirmAnswer = TModalResult::mrNo;
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    confirmAnswer = MessageAnswer::No;
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtConfirmation);
+    EXPECT_EQ(messageTypes[0], MessageKind::Confirmation);
     EXPECT_EQ(messages[0], "Close Log File ?\r" + file);
     EXPECT_TRUE(session->Log());
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1), file);
 
-    confirmAnswer = TModalResult::mrYes;
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    confirmAnswer = MessageAnswer::Yes;
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_FALSE(session->Log());
     EXPECT_EQ(session->LogName(), file.toStdString());
     EXPECT_EQ(form->PanelText(0), "Not Logging");
@@ -301,9 +301,9 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     form->SetPanelText(0, QStringLiteral("Not Logging"));
     const QString missing = Path("no such dir/x.txt");
     fileAnswers.push_back(missing);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[0], MessageKind::Error);
     EXPECT_TRUE(messages[0].contains(missing)) << messages[0].toStdString();
     EXPECT_FALSE(session->Log());
     EXPECT_EQ(session->LogName(), "10_0_0_7");
@@ -315,16 +315,16 @@ TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
     // One file, two sessions: the second cannot log into the first one's file.
     TTnEmulT* other = AddIdleSession("10.0.0.8");
     const QString shared = Path("shared.txt");
-    form->TabNotebook->setCurrentIndex(0);
+    Notebook()->setCurrentIndex(0);
     fileAnswers.push_back(shared);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_TRUE(session->Log());
-    form->TabNotebook->setCurrentIndex(1);
+    Notebook()->setCurrentIndex(1);
     fileAnswers.push_back(shared);
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_FALSE(other->Log());
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messageTypes[1], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[1], MessageKind::Error);
 }
 
 // A log that fails later (a full pipe, a full disk) is switched off by its terminal; the
@@ -338,7 +338,7 @@ TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
     background->SetLogName(fifo);
     background->SetLog(true);
     fileAnswers.push_back(QStringLiteral("/dev/full"));
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     ASSERT_TRUE(active->Log());
 
     background->Display(std::string(100000, 'x') + "\r\nend");  // more than a pipe holds
@@ -353,7 +353,7 @@ TEST_F(SessionTabsTest, ALogThatFailsLaterIsReportedAndShownAsNotLogging) {
 
     active->Display("still shown");
     ASSERT_TRUE(QTest::qWaitFor([&] { return messages.size() == 2; }, 2000));
-    EXPECT_EQ(messageTypes[1], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[1], MessageKind::Error);
     EXPECT_EQ(messages[1], "No space left on device (/dev/full)");
     EXPECT_FALSE(active->Log());
     EXPECT_EQ(active->CursorColumn(), 12);
@@ -370,7 +370,7 @@ TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
         return file;
     });
     form->SetPanelText(0, QStringLiteral("keep"));
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_TRUE(session.isNull());
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_TRUE(messages.empty());
@@ -379,12 +379,12 @@ TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
     QPointer<TTnEmulT> logging = AddIdleSession("10.0.0.8");
     logging->SetLogName(file.toStdString());
     logging->SetLog(true);
-    MessageDlgSeam::SetHandler([&](TMsgDlgType, const QString&) {
+    MessageDlgSeam::SetHandler([&](MessageKind, const QString&) {
         form->RemoveSessionTab(logging);
-        return TModalResult::mrYes;
+        return MessageAnswer::Yes;
     });
     form->SetPanelText(0, QStringLiteral("keep"));
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_EQ(form->PanelText(0), "keep");
     ASSERT_FALSE(logging.isNull());
     EXPECT_TRUE(logging->Log()) << "ends with the terminal, not here";
@@ -423,19 +423,19 @@ TEST_F(SessionTabsTest, StatusBarFollowsATabChangeAfter200ms) {
     AddIdleSession("10.0.0.2");
     logging->SetLogName(Path("one.txt").toStdString());
     logging->SetLog(true);
-    form->TabNotebook->setCurrentIndex(0);
+    Notebook()->setCurrentIndex(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Logging"; }, 1000));
     EXPECT_EQ(form->PanelText(1), Path("one.txt"));
 
     QElapsedTimer clock;
     clock.start();
-    form->TabNotebook->setCurrentIndex(1);
-    EXPECT_TRUE(form->Timer_Tab->isActive());
+    Notebook()->setCurrentIndex(1);
+    EXPECT_TRUE(Control<QTimer>("Timer_Tab")->isActive());
     EXPECT_EQ(form->PanelText(0), "Logging");
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->PanelText(0) == "Not Logging"; }, 1000));
     EXPECT_GE(clock.elapsed(), 190);
     EXPECT_EQ(form->PanelText(1), "");
-    EXPECT_FALSE(form->Timer_Tab->isActive());
+    EXPECT_FALSE(Control<QTimer>("Timer_Tab")->isActive());
     logging->SetLog(false);
 }
 
@@ -450,9 +450,9 @@ TEST_F(SessionTabsTest, OpenStartsTheEditorWithThePathAsOneArgument) {
     EditorLauncher::SetProgram(script);
     const QString log = Path("it's a log; $(echo x).txt");
     fileAnswers.push_back(log);
-    form->mpOpen->trigger();
+    Control<QAction>("mpOpen")->trigger();
     ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0], form->OpenDialog);
+    EXPECT_EQ(dialogs[0], Control<QFileDialog>("OpenDialog"));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return fileBytes(output.toStdString()).find('\n') != std::string::npos; }, 5000));
     QTest::qWait(100);
@@ -463,13 +463,13 @@ TEST_F(SessionTabsTest, OpenStartsTheEditorWithThePathAsOneArgument) {
 TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
     fileAnswers.push_back(std::nullopt);  // cancelled: nothing is started
     EditorLauncher::SetProgram(QStringLiteral("vandrel-no-such-editor"));
-    form->mpOpen->trigger();
+    Control<QAction>("mpOpen")->trigger();
     EXPECT_TRUE(messages.empty());
 
     fileAnswers.push_back(Path("x.txt"));
-    form->mpOpen->trigger();
+    Control<QAction>("mpOpen")->trigger();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], TMsgDlgType::mtError);
+    EXPECT_EQ(messageTypes[0], MessageKind::Error);
     EXPECT_EQ(messages[0], "Shell error (2)");
 
     // Present but not executable.
@@ -477,7 +477,7 @@ TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
     std::ofstream(plain.toStdString()) << "text\n";
     EditorLauncher::SetProgram(plain);
     fileAnswers.push_back(Path("x.txt"));
-    form->mpOpen->trigger();
+    Control<QAction>("mpOpen")->trigger();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "Shell error (5)");
 }
@@ -498,7 +498,7 @@ TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
         name->setText(QStringLiteral("typed"));
         QMetaObject::invokeMethod(dialog, "accept");
     });
-    QTest::mouseClick(form->btnLog, Qt::LeftButton);
+    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
     EXPECT_EQ(title, "Save Log Files");
     EXPECT_EQ(form->PanelText(0), "Logging");
     EXPECT_EQ(form->PanelText(1).toStdString(), Path("typed.txt").toStdString());
@@ -513,7 +513,7 @@ TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
         title = dialog->windowTitle();
         dialog->reject();
     });
-    form->mpOpen->trigger();
+    Control<QAction>("mpOpen")->trigger();
     EXPECT_EQ(title, "Save Log Files");
     EXPECT_TRUE(messages.empty());
 }

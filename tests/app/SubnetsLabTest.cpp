@@ -103,10 +103,10 @@ protected:
     }
     void ConnectAddress(const QString& typed) {
         typedAddress = typed;
-        form->mpConnectAddress->trigger();
+        Control<QAction>("mpConnectAddress")->trigger();
     }
     bool WaitForNoSession(int ms = kLabWaitMs) {
-        return QTest::qWaitFor([&] { return form->TabNotebook->count() == 0; }, ms);
+        return QTest::qWaitFor([&] { return Notebook()->count() == 0; }, ms);
     }
 
     std::optional<QString> typedAddress;
@@ -189,14 +189,14 @@ TEST_F(SubnetsLab, ConnectToAnAddressTheTableDoesNotList) {
 
     ConnectAddress(QStringLiteral(" 198.18.001.12 "));
     EXPECT_EQ(offeredAddress, "");
-    ASSERT_EQ(form->TabNotebook->count(), 1);
-    EXPECT_EQ(form->TabNotebook->tabText(0).toStdString(), other);
+    ASSERT_EQ(Notebook()->count(), 1);
+    EXPECT_EQ(Notebook()->tabText(0).toStdString(), other);
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     QPointer<TTnEmulT> t = Active();
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->LogName(), "198_18_1_12");
     ASSERT_TRUE(WaitForBanner(t));
-    QTest::mouseClick(form->btnConfiguration, Qt::LeftButton);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
     EXPECT_TRUE(WaitForScreen(t, "IP address ["));
     EXPECT_EQ(Set(Listed()), listed) << "the table is left alone";
 
@@ -205,8 +205,8 @@ TEST_F(SubnetsLab, ConnectToAnAddressTheTableDoesNotList) {
     Search(kDevices);
     EXPECT_EQ(StatusOf(other), "connected");
     EXPECT_EQ(StatusOf(1), "not connected");
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    EXPECT_EQ(Notebook()->count(), 0);
     EXPECT_EQ(StatusOf(other), "connected") << "Close of an address session leaves the table";
     Search(kDevices);
     EXPECT_EQ(StatusOf(other), "not connected");
@@ -226,8 +226,8 @@ TEST_F(SubnetsLab, ConnectToAnAddressTheTableDoesNotList) {
     ConnectAddress(QStringLiteral("198.18.0.300"));
     EXPECT_EQ(messages, std::vector<QString>{"Not an IPv4 address or host name: 198.18.0.300"});
     typedAddress.reset();
-    form->mpConnectAddress->trigger();  // cancelled
-    EXPECT_EQ(form->TabNotebook->count(), 0);
+    Control<QAction>("mpConnectAddress")->trigger();  // cancelled
+    EXPECT_EQ(Notebook()->count(), 0);
     EXPECT_EQ(messages.size(), 1u);
 }
 
@@ -261,7 +261,7 @@ TEST_F(SubnetsLab, RefusedAndClosedSessionsSayHowTheyEnded) {
     // The user's own Close is no news.
     Connect(1);
     ASSERT_TRUE(WaitForBanner(Active()));
-    QTest::mouseClick(form->btnClose, Qt::LeftButton);
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     QTest::qWait(200);
     EXPECT_EQ(form->OutcomeText(), "");
     EXPECT_TRUE(messages.empty());
@@ -275,7 +275,7 @@ TEST_F(SubnetsLab, AConnectNobodyAnswersGivesUpAfter21Seconds) {
     QElapsedTimer clock;
     clock.start();
     ConnectAddress(QString::fromStdString(dead));
-    ASSERT_EQ(form->TabNotebook->count(), 1);
+    ASSERT_EQ(Notebook()->count(), 1);
     ASSERT_TRUE(WaitForNoSession(30000));
     const qint64 elapsed = clock.elapsed();
     EXPECT_GE(elapsed, 21000);

@@ -75,7 +75,7 @@ protected:
 
 TEST_F(TableExport, TheFileReadsBackCellForCellInPython) {
     fileAnswer = dir.filePath("devices.csv");
-    form->mpExportTable->trigger();
+    Control<QAction>("mpExportTable")->trigger();
     EXPECT_EQ(dialogTitle, "Export Table");
     EXPECT_EQ(dialogSuffix, "csv");
     ASSERT_TRUE(messages.empty()) << messages.front().toStdString();
@@ -95,8 +95,8 @@ TEST_F(TableExport, TheFileReadsBackCellForCellInPython) {
     }
 
     // Sorted, the table exports in its new order.
-    form->sg->SortColumn(ColIP, true);
-    form->mpExportTable->trigger();
+    Table()->SortColumn(ColIP, true);
+    Control<QAction>("mpExportTable")->trigger();
     const QJsonArray sorted = ReadWithPython(*fileAnswer);
     ASSERT_EQ(sorted.size(), 5);
     EXPECT_EQ(sorted[1].toArray()[ColIP].toString(), "10.0.0.2");
@@ -105,18 +105,18 @@ TEST_F(TableExport, TheFileReadsBackCellForCellInPython) {
 
 TEST_F(TableExport, CancelAndUnwritablePlacesLeaveNothingHalfDone) {
     fileAnswer.reset();
-    form->mpExportTable->trigger();
+    Control<QAction>("mpExportTable")->trigger();
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
 
     fileAnswer = dir.filePath("missing folder/devices.csv");
-    form->mpExportTable->trigger();
+    Control<QAction>("mpExportTable")->trigger();
     EXPECT_EQ(messages,
               std::vector<QString>{"Cannot write " + *fileAnswer + ": No such file or directory"});
 
-    ClearDeviceTable(form->sg->Grid());
+    ClearDeviceTable(Table()->Grid());
     fileAnswer = dir.filePath("empty.csv");
-    form->mpExportTable->trigger();
+    Control<QAction>("mpExportTable")->trigger();
     EXPECT_EQ(ReadWithPython(*fileAnswer).size(), 1) << "an empty table exports its header";
 }
 
@@ -130,7 +130,7 @@ TEST_F(TableExport, AFullDiskKeepsTheOldFile) {
     fileAnswer = QString::fromStdString(tiny + "/devices.csv");
     writeFile(*fileAnswer, "old export\r\n");
     fillUp(tiny);
-    form->mpExportTable->trigger();
+    Control<QAction>("mpExportTable")->trigger();
     EXPECT_EQ(messages,
               std::vector<QString>{"Cannot write " + *fileAnswer + ": No space left on device"});
     EXPECT_EQ(readFile(*fileAnswer), "old export\r\n");
@@ -140,24 +140,25 @@ TEST_F(TableExport, AFullDiskKeepsTheOldFile) {
 
 TEST_F(TableExport, CtrlCInTheTableCopiesTheSelectedRow) {
     QClipboard* clipboard = QApplication::clipboard();
-    form->sg->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->sg->hasFocus(); }, 2000));
-    form->sg->SetRow(2);
-    QTest::keyClick(form->sg, Qt::Key_C, Qt::ControlModifier);
+    Table()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Table()->hasFocus(); }, 2000));
+    Table()->SetRow(2);
+    QTest::keyClick(Table(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(),
               QStringLiteral("Pump, north\tsay \"hi\"\t10.0.0.2\ttwo  lines\t padded "));
 
     // Elsewhere in the window Ctrl+C is not the table's.
     clipboard->setText(QStringLiteral("before"));
-    form->btnClose->setFocus();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->btnClose->hasFocus(); }, 2000));
-    QTest::keyClick(form->btnClose, Qt::Key_C, Qt::ControlModifier);
+    Control<QPushButton>("btnClose")->setFocus();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Control<QPushButton>("btnClose")->hasFocus(); }, 2000));
+    QTest::keyClick(Control("btnClose"), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(), "before");
 
     // An empty table has no row to copy.
-    ClearDeviceTable(form->sg->Grid());
-    form->sg->setFocus();
-    QTest::keyClick(form->sg, Qt::Key_C, Qt::ControlModifier);
+    ClearDeviceTable(Table()->Grid());
+    Table()->setFocus();
+    QTest::keyClick(Table(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(), "before");
     EXPECT_TRUE(messages.empty());
 }

@@ -10,7 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
 #include "app/TMainForm.h"
+#include "app/TStringAlignGrid.h"
 #include "discovery/TUDPServer.h"
 
 namespace vandrel::test {
@@ -33,10 +35,10 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        app::MessageDlgSeam::SetHandler([this](app::TMsgDlgType type, const QString& text) {
+        app::MessageDlgSeam::SetHandler([this](app::MessageKind type, const QString& text) {
             messages.push_back(text);
             messageTypes.push_back(type);
-            return type == app::TMsgDlgType::mtError ? app::TModalResult::mrOk : confirmAnswer;
+            return type == app::MessageKind::Error ? app::MessageAnswer::Ok : confirmAnswer;
         });
         app::FileDialogSeam::SetHandler([this](QFileDialog&) { return fileAnswer; });
     }
@@ -49,10 +51,20 @@ protected:
         }
     }
 
-    // What panel 1 shows on the screen, notice or not.
-    QString PanelShown() const {
-        return form->StatusBar->findChild<QLabel*>(QStringLiteral("StatusBarPanel1"))->text();
+    // The window's control of that objectName; it throws unless exactly one carries it.
+    template <typename T = QWidget>
+    T* Control(const char* name) const {
+        const QList<T*> found = form->findChildren<T*>(QLatin1String(name));
+        if (found.size() != 1) {
+            throw std::logic_error(std::to_string(found.size()) + " controls named " + name);
+        }
+        return found.front();
     }
+    app::TStringAlignGrid* Table() const { return Control<app::TStringAlignGrid>("sg"); }
+    QTabWidget* Notebook() const { return Control<QTabWidget>("TabNotebook"); }
+
+    // What panel 1 shows on the screen, notice or not.
+    QString PanelShown() const { return Control<QLabel>("StatusBarPanel1")->text(); }
 
     // A 64 KiB tmpfs on a new folder of dir, or "" with the reason in mountProblem when it
     // cannot be had. The GUI thread's mount namespace becomes its own first, so the program's
@@ -81,7 +93,7 @@ protected:
     // A window whose discovery endpoint takes any free port: nothing of it reaches 33300.
     void CreateQuietWindow() {
         form = std::make_unique<app::TMainForm>();
-        form->UDPServer->SetDefaultPort(0);
+        form->DiscoveryEndpoint().SetDefaultPort(0);
     }
     // Shows the window made before, or a new one on the discovery port.
     void ShowWindow() {
@@ -117,8 +129,8 @@ protected:
     QTemporaryDir dir;
     std::unique_ptr<app::TMainForm> form;
     std::vector<QString> messages;
-    std::vector<app::TMsgDlgType> messageTypes;
-    app::TModalResult confirmAnswer = app::TModalResult::mrYes;
+    std::vector<app::MessageKind> messageTypes;
+    app::MessageAnswer confirmAnswer = app::MessageAnswer::Yes;
     std::optional<QString> fileAnswer;
     std::vector<std::string> mounted;
     // Root alone does not promise a mount namespace: without one a test skips, saying why.

@@ -27,7 +27,7 @@ private:
     int m_visibleRows;
 };
 
-using Cells = std::vector<TEmulTCell>;
+using Cells = std::vector<EmulTCell>;
 
 Cells snapshot(const TEmulTBuffer& buffer) {
     Cells cells;

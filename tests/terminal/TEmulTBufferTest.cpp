@@ -8,8 +8,8 @@ using namespace vandrel::terminal;
 
 namespace {
 
-TEmulTCell Ch(char c) {
-    TEmulTCell cell;
+EmulTCell Ch(char c) {
+    EmulTCell cell;
     cell.Character = static_cast<std::uint8_t>(c);
     cell.Foreground = 0xFFFFFF;
     return cell;
@@ -60,7 +60,7 @@ TEST(TEmulTBuffer, AllocateForgetsContentAndTabStops) {
     b.Allocate(40, 10);
     EXPECT_EQ(b.Columns(), 40);
     EXPECT_EQ(b.Rows(), 10);
-    EXPECT_EQ(b.GetCell(5, 5), TEmulTCell{});
+    EXPECT_EQ(b.GetCell(5, 5), EmulTCell{});
     EXPECT_EQ(b.NextTabStop(2), 9);
     EXPECT_EQ(b.NextTabStop(34), 0);
 }
@@ -72,8 +72,8 @@ TEST(TEmulTBuffer, OutOfRangePositionsAreHarmless) {
     b.PutCell(1, 3, Ch('x'));
     b.PutCell(-5, -5, Ch('x'));
     EXPECT_EQ(Column1(b), "..");
-    EXPECT_EQ(b.GetCell(1, 3), TEmulTCell{});
-    EXPECT_EQ(b.GetCell(3, 1), TEmulTCell{});
+    EXPECT_EQ(b.GetCell(1, 3), EmulTCell{});
+    EXPECT_EQ(b.GetCell(3, 1), EmulTCell{});
     EXPECT_FALSE(b.HasChanges());
 }
 
@@ -152,13 +152,13 @@ TEST(TEmulTBuffer, PutRunStopsAtTheLastColumn) {
 // Every cell keeps its own colours, however many different ones were used.
 TEST(TEmulTBuffer, CellsKeepTheirColoursThroughManyStyles) {
     TEmulTBuffer b(4, 2);
-    TEmulTCell first = Ch('f');
+    EmulTCell first = Ch('f');
     first.Foreground = 0x123456;
     first.Background = 0x654321;
     first.Underline = true;
     b.PutCell(4, 2, first);
-    for (TColor c = 1; c < 3000; ++c) {
-        TEmulTCell cell = Ch('x');
+    for (EmulTColor c = 1; c < 3000; ++c) {
+        EmulTCell cell = Ch('x');
         cell.Foreground = c;
         cell.Background = c * 7;
         b.PutCell(1 + static_cast<int>(c % 3), 1, cell);
@@ -166,5 +166,5 @@ TEST(TEmulTBuffer, CellsKeepTheirColoursThroughManyStyles) {
     EXPECT_EQ(b.GetCell(4, 2), first);
     EXPECT_EQ(b.GetCell(1, 1).Foreground, 2999u % 3 == 0 ? 2999u : 2997u);
     EXPECT_EQ(b.GetCell(3, 1).Background, 2999u * 7);
-    EXPECT_EQ(b.GetCell(4, 1), TEmulTCell{});
+    EXPECT_EQ(b.GetCell(4, 1), EmulTCell{});
 }

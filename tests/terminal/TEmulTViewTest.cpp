@@ -227,22 +227,22 @@ TEST_F(TEmulTViewTest, ScrollRequests) {
     view->SetRows(64);
     ShowCells(40, 20);
     const int page = view->viewport()->height() / view->LineHeight();
-    view->ScrollView(Qt::Vertical, scLineDown);
+    view->ScrollView(Qt::Vertical, ScrollCode::LineDown);
     EXPECT_EQ(view->OriginRow(), 2);
-    view->ScrollView(Qt::Vertical, scPageDown);
+    view->ScrollView(Qt::Vertical, ScrollCode::PageDown);
     EXPECT_EQ(view->OriginRow(), 2 + page);
-    view->ScrollView(Qt::Vertical, scLineUp);
+    view->ScrollView(Qt::Vertical, ScrollCode::LineUp);
     EXPECT_EQ(view->OriginRow(), 1 + page);
-    view->ScrollView(Qt::Vertical, scTrack, 7);  // ignored without SmoothScroll
-    view->ScrollView(Qt::Vertical, scEndScroll, 7);
+    view->ScrollView(Qt::Vertical, ScrollCode::Track, 7);  // ignored without SmoothScroll
+    view->ScrollView(Qt::Vertical, ScrollCode::EndScroll, 7);
     EXPECT_EQ(view->OriginRow(), 1 + page);
-    view->ScrollView(Qt::Vertical, scPosition, 1000);  // clamped to the range
+    view->ScrollView(Qt::Vertical, ScrollCode::Position, 1000);  // clamped to the range
     EXPECT_EQ(view->OriginRow(), 64 - view->VisibleRows() + 1);
-    view->ScrollView(Qt::Vertical, scTop);
+    view->ScrollView(Qt::Vertical, ScrollCode::Top);
     EXPECT_EQ(view->OriginRow(), 1);
-    view->ScrollView(Qt::Horizontal, scPageUp);
+    view->ScrollView(Qt::Horizontal, ScrollCode::PageUp);
     EXPECT_EQ(view->OriginColumn(), 1);
-    view->ScrollView(Qt::Horizontal, scBottom);
+    view->ScrollView(Qt::Horizontal, ScrollCode::Bottom);
     EXPECT_EQ(view->OriginColumn(), view->horizontalScrollBar()->maximum() + 1);
     Settle();
     EXPECT_EQ(OnScreen(), Rendered());
@@ -266,8 +266,8 @@ TEST_F(TEmulTViewTest, MovedPixelsMatchAFullRepaint) {
         view->WriteStr(std::string_view(text).substr(at, n));
         at += n;
         if (pass % 3 == 1) {
-            view->ScrollView(Qt::Vertical, scLineUp);
-            view->ScrollView(Qt::Horizontal, scLineDown);
+            view->ScrollView(Qt::Vertical, ScrollCode::LineUp);
+            view->ScrollView(Qt::Horizontal, ScrollCode::LineDown);
         }
         if (pass % 4 == 2) {
             Settle();
@@ -278,7 +278,7 @@ TEST_F(TEmulTViewTest, MovedPixelsMatchAFullRepaint) {
     }
     Settle();
     EXPECT_EQ(OnScreen(), Rendered());
-    view->ScrollView(Qt::Vertical, scPageUp);
+    view->ScrollView(Qt::Vertical, ScrollCode::PageUp);
     view->WriteStr("tail\r\n");
     Settle();
     EXPECT_EQ(OnScreen(), Rendered());
