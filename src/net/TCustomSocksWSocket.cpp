@@ -304,7 +304,7 @@ void TCustomSocksWSocket::StartSocksDeadline() {
     }
 }
 
-void TCustomSocksWSocket::WndProc(TMessage& Msg) {
+void TCustomSocksWSocket::WndProc(SocketMessage& Msg) {
     if (Msg.Msg != MSG_SOCKS_TIMEOUT) {
         TCustomWSocket::WndProc(Msg);
         return;

@@ -34,13 +34,29 @@
 
 namespace vandrel::net {
 
-struct TMessage;
+// A message for the socket's target: number, two parameters, result.
+struct SocketMessage {
+    unsigned Msg = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+    std::intptr_t Result = 0;
+};
+
+// Message numbers of the socket's target (user base 1024 plus an offset).
+inline constexpr unsigned WM_USER_BASE = 1024;
+inline constexpr unsigned MSG_SOCKET_EVENT = 1025;    // wParam handle, lParam bits | error << 16
+inline constexpr unsigned MSG_NAME_LOOKUP = 1026;     // wParam lookup handle, lParam error << 16
+inline constexpr unsigned MSG_ADDR_LOOKUP = 1027;     // as 1026
+inline constexpr unsigned MSG_CLOSE_DELAYED = 1028;   // CloseLater
+inline constexpr unsigned MSG_RELEASE = 1029;         // FreeLater
+inline constexpr unsigned MSG_TEST_EXCEPTION = 1030;  // raises inside the handler
+
 class SocketMessageTarget;
 struct PostBox;
 
 class TSocketWindow {
 public:
-    using Handler = std::function<void(TMessage&)>;
+    using Handler = std::function<void(SocketMessage&)>;
 
     explicit TSocketWindow(Handler handler);
     ~TSocketWindow();
