@@ -60,7 +60,7 @@ void NameLookup::SetResults(std::vector<std::string> results) {
     m_result = m_resultList.empty() ? std::string() : m_resultList.front();
 }
 
-void NameLookup::Start(const TSocketWindow::Poster& post, unsigned msg,
+void NameLookup::Start(const SocketWindow::Poster& post, unsigned msg,
                        std::function<void(Job&)> work) {
     auto job = std::make_shared<Job>();
     job->handle = g_nextLookupHandle.fetch_add(1);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 
 namespace vandrel::net {
 
@@ -35,7 +35,7 @@ public:
     void SetResults(std::vector<std::string> results);
     // Runs work on a worker thread and posts msg with the new handle as wParam
     // and the error in lParam bits 16-31.
-    void Start(const TSocketWindow::Poster& post, unsigned msg, std::function<void(Job&)> work);
+    void Start(const SocketWindow::Poster& post, unsigned msg, std::function<void(Job&)> work);
     // A completion message: false unless it is the pending lookup's. On success
     // the job's texts become the results.
     bool Complete(std::uintptr_t wParam, int error);

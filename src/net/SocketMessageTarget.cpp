@@ -52,7 +52,7 @@ void SocketMessageTarget::Orphan() {
     Unselect();
 }
 
-int SocketMessageTarget::Select(TSocket s, unsigned msg, long mask) {
+int SocketMessageTarget::Select(SocketHandle s, unsigned msg, long mask) {
     if (s != m_fd) {
         Unselect();
     }
@@ -238,7 +238,7 @@ bool SocketMessageTarget::event(QEvent* e) {
     }
     ++m_dispatching;
     // The handler may destroy the socket; this object then only gets orphaned.
-    TSocketWindow::Handler handler = m_handler;
+    SocketWindow::Handler handler = m_handler;
     handler(msg);
     if (--m_dispatching == 0 && m_orphaned) {
         deleteLater();

@@ -7,15 +7,15 @@
 #include <chrono>
 #include <cstdint>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 
 namespace vandrel::net {
 
-// The QObject behind a TSocketWindow. It may outlive its TSocketWindow by one
+// The QObject behind a SocketWindow. It may outlive its SocketWindow by one
 // event-loop pass when the socket is destroyed from inside its own dispatch.
 class SocketMessageTarget : public QObject {
 public:
-    explicit SocketMessageTarget(TSocketWindow::Handler handler) : m_handler(std::move(handler)) {}
+    explicit SocketMessageTarget(SocketWindow::Handler handler) : m_handler(std::move(handler)) {}
     // Queues a message for target behind the events pending in its thread.
     static void PostTo(SocketMessageTarget* target, unsigned msg, std::uintptr_t wParam,
                        std::intptr_t lParam);
@@ -23,7 +23,7 @@ public:
 
     void Orphan();
     bool Dispatching() const { return m_dispatching > 0; }
-    int Select(TSocket s, unsigned msg, long mask);
+    int Select(SocketHandle s, unsigned msg, long mask);
     void Unselect();
     void Received();
     void SendBlocked();
@@ -31,7 +31,7 @@ public:
     void ConnectStarted(std::chrono::milliseconds timeout);
     void ConnectFailed(int error);
     // True while handle s is registered here for some notification.
-    bool Selects(TSocket s) const { return m_fd == s && m_mask != 0; }
+    bool Selects(SocketHandle s) const { return m_fd == s && m_mask != 0; }
 
 protected:
     bool event(QEvent* e) override;
@@ -56,10 +56,10 @@ private:
         }
     }
 
-    TSocketWindow::Handler m_handler;
+    SocketWindow::Handler m_handler;
     int m_dispatching = 0;
     bool m_orphaned = false;
-    TSocket m_fd = INVALID_SOCKET;
+    SocketHandle m_fd = INVALID_SOCKET;
     unsigned m_msg = 0;
     long m_mask = 0;
     int m_type = SOCK_STREAM;

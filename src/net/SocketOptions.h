@@ -8,12 +8,12 @@
 #include <chrono>
 #include <string>
 
-#include "net/TSet.h"
+#include "net/EnumSet.h"
 
 namespace vandrel::net {
 
 enum TWSocketOption { wsoNoReceiveLoop, wsoTcpNoDelay, wsoSIO_RCVALL };
-using TWSocketOptions = TSet<TWSocketOption>;
+using TWSocketOptions = EnumSet<TWSocketOption>;
 
 enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
 enum TSocketKeepAliveOnOff { wsKeepAliveOff, wsKeepAliveOnCustom, wsKeepAliveOnSystem };

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 
 namespace vandrel::net {
 

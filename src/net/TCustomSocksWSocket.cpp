@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "net/SocketErrorCodes.h"
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 #include "net/WSocketResolve.h"
 
 namespace vandrel::net {

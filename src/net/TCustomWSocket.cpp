@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "net/SocketErrorCodes.h"
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
@@ -213,7 +213,7 @@ std::string TCustomWSocket::Identity() const {
 
 void TCustomWSocket::CreateHiddenWindow() {
     std::lock_guard lock(SocketLibrary::WindowClassLock());
-    m_window = std::make_unique<TSocketWindow>([this](SocketMessage& msg) { WndProc(msg); });
+    m_window = std::make_unique<SocketWindow>([this](SocketMessage& msg) { WndProc(msg); });
     m_threadId = std::this_thread::get_id();
     if (!m_window) {
         ReportError("Cannot create a hidden window for TWSocket");
@@ -291,7 +291,8 @@ void TCustomWSocket::DispatchSocketEvent(SocketMessage& Msg) {
     }
     // An invalid handle never matches: a notification posted for a socket
     // that has closed since must not reach the next connection.
-    if (m_hSocket == INVALID_SOCKET || static_cast<TSocket>(Msg.WParam) != m_hSocket || m_paused) {
+    if (m_hSocket == INVALID_SOCKET || static_cast<SocketHandle>(Msg.WParam) != m_hSocket ||
+        m_paused) {
         return;
     }
     const LifeToken life = Life();

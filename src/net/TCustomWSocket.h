@@ -14,7 +14,7 @@
 //   TCustomWSocketData.cpp     Send and the send queue (SendQueue), TryToSend,
 //                              Receive and the read-ahead (ReadAhead), the
 //                              receive loop, Flush
-//   TSocketWindow.cpp          the message target and SocketMessage numbers;
+//   SocketWindow.cpp          the message target and SocketMessage numbers;
 //                              SocketMessageTarget.cpp turns readiness into them
 // Its state in parts: RemoteEndpoint (Addr, Port, Proto and the socket address),
 // SocketOptions (what the owner sets), NameLookup (the pending lookup, results).
@@ -24,7 +24,7 @@
 //
 // Threading: a socket belongs to the thread that created it, which must run
 // a Qt event loop (a QThread, or a QEventLoop of its own). Its message target
-// (TSocketWindow) lives in that thread; every hook runs there, from that
+// (SocketWindow) lives in that thread; every hook runs there, from that
 // thread's event loop, never from inside the call that started the operation
 // (Send's completion, CloseLater and FreeLater are posted).
 //
@@ -65,9 +65,9 @@
 #include "net/RemoteEndpoint.h"
 #include "net/SendQueue.h"
 #include "net/SocketOptions.h"
+#include "net/SocketWindow.h"
 #include "net/TObject.h"
 #include "net/TSocketLogger.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketLibrary.h"
 
 namespace vandrel::net {
@@ -171,12 +171,12 @@ public:
 
     // The library handle (-1 when there is none), the queue state, the
     // library's buffer sizes read at Connect, the target (nullptr while detached).
-    TSocket HSocket() const { return m_hSocket; }
+    SocketHandle HSocket() const { return m_hSocket; }
     bool AllSent() const { return m_allSent; }
     int BufferedByteCount() const;
     int SocketSndBufSize() const { return m_sndBufSize; }
     int SocketRcvBufSize() const { return m_rcvBufSize; }
-    TSocketWindow* Handle() const { return m_window.get(); }
+    SocketWindow* Handle() const { return m_window.get(); }
     std::thread::id ThreadId() const { return m_threadId; }
     // Component name, used in log lines.
     const std::string& Name() const { return m_name; }
@@ -206,7 +206,7 @@ public:
     virtual void Flush();
     virtual void DrainUntilClosed();
     virtual void Listen();
-    virtual TSocket Accept();
+    virtual SocketHandle Accept();
     // One receive: up to BufferSize bytes, 0 when the peer has closed, -1 with
     // LastError set (10035 when nothing is there). Small receives on stream
     // sockets are served from one larger system read, so RcvdCount counts
@@ -232,7 +232,7 @@ public:
     virtual std::string BoundPort();
     virtual std::string BoundAddr();
     virtual int GetSockName(sockaddr* Name, int& NameLen);
-    virtual void Dup(TSocket NewHSocket);
+    virtual void Dup(SocketHandle NewHSocket);
     virtual void Shutdown(int How);
     virtual void Pause();
     virtual void Resume();
@@ -352,7 +352,7 @@ private:
     // Lifetime and the thread the socket belongs to.
     std::shared_ptr<bool> m_alive;
     bool m_destroying = false;
-    std::unique_ptr<TSocketWindow> m_window;
+    std::unique_ptr<SocketWindow> m_window;
     std::thread::id m_threadId;
     TSocketLogger* m_logger = nullptr;
     std::string m_name;
@@ -368,8 +368,8 @@ private:
     std::uint16_t m_localPortNum = 0;
 
     // The library handle and the connection's state.
-    TSocket m_hSocket = INVALID_SOCKET;
-    TSocket m_aSocket = INVALID_SOCKET;
+    SocketHandle m_hSocket = INVALID_SOCKET;
+    SocketHandle m_aSocket = INVALID_SOCKET;
     TSocketState m_state = wsClosed;
     int m_lastError = 0;
     bool m_closeInvoked = false;

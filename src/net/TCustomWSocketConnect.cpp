@@ -4,8 +4,8 @@
 #include <netinet/tcp.h>
 
 #include "net/SocketErrorCodes.h"
+#include "net/SocketWindow.h"
 #include "net/TCustomWSocket.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
@@ -227,9 +227,9 @@ bool TCustomWSocket::ApplyKeepAlive() {
         }
         return true;
     }
-    const TTcpKeepAlive in{1, static_cast<std::uint32_t>(m_opts.keepAliveTime),
-                           static_cast<std::uint32_t>(m_opts.keepAliveInterval)};
-    TTcpKeepAlive out{};
+    const KeepAliveValues in{1, static_cast<std::uint32_t>(m_opts.keepAliveTime),
+                             static_cast<std::uint32_t>(m_opts.keepAliveInterval)};
+    KeepAliveValues out{};
     std::uint32_t returned = 0;
     if (CountedWSAIoctl(m_hSocket, SIO_KEEPALIVE_VALS, &in, sizeof in, &out, sizeof out,
                         &returned) == SOCKET_ERROR) {

@@ -3,13 +3,12 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <thread>
 
 #include "net/SocketErrorCodes.h"
+#include "net/SocketWindow.h"
 #include "net/TCustomWSocket.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
@@ -121,7 +120,7 @@ bool TCustomWSocket::ListenByType() {
     return true;
 }
 
-TSocket TCustomWSocket::Accept() {
+SocketHandle TCustomWSocket::Accept() {
     if (m_state != wsListening) {
         WSocket_WSASetLastError(WSAEINVAL);
         ReportSocketError("not a listening socket");
@@ -139,7 +138,7 @@ TSocket TCustomWSocket::Accept() {
     return m_aSocket;
 }
 
-void TCustomWSocket::Dup(TSocket NewHSocket) {
+void TCustomWSocket::Dup(SocketHandle NewHSocket) {
     if (NewHSocket == 0 || NewHSocket == INVALID_SOCKET) {
         WSocket_WSASetLastError(WSAEINVAL);
         ReportSocketError("Dup");
@@ -256,7 +255,7 @@ void TCustomWSocket::AttachToThread() {
 }
 
 void TCustomWSocket::PumpMessages() {
-    m_terminated = !TSocketWindow::ProcessPendingMessages(m_opts.multiThreaded) || m_terminated;
+    m_terminated = !SocketWindow::ProcessPendingMessages(m_opts.multiThreaded) || m_terminated;
 }
 
 void TCustomWSocket::DrainUntilClosed() {

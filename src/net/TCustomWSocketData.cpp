@@ -5,8 +5,8 @@
 #include <climits>
 
 #include "net/SocketErrorCodes.h"
+#include "net/SocketWindow.h"
 #include "net/TCustomWSocket.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 
 namespace vandrel::net {

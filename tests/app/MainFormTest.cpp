@@ -237,7 +237,7 @@ TEST_F(MainFormTest, ShowWaitsForNoHostNameAndFallsBackToTheInterfacesWhenItFail
     resolver->Hold();
     EXPECT_LT(LoopDelayAround([&] { Show(); }), 1000);
     EXPECT_TRUE(messages.empty());
-    std::vector<vandrel::discovery::TInterfaceInfo> interfaces;
+    std::vector<vandrel::discovery::InterfaceInfo> interfaces;
     vandrel::discovery::QueryLocalInterfaces(interfaces);
     const QString fallback =
         QString::fromLatin1(vandrel::discovery::ChooseLocalAddress({}, interfaces));
@@ -289,7 +289,8 @@ TEST_F(MainFormTest, ConnectToAHostNameWaitsOffTheGuiThreadAndTheLatestOneConnec
     EXPECT_EQ(terminal->Connection()->Host(), "127.77.0.1") << "no second lookup";
     pollfd ready{listener, POLLIN, 0};
     EXPECT_EQ(::poll(&ready, 1, 3000), 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return PanelShown().isEmpty(); }, 3000)) << PanelShown().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PanelShown().isEmpty(); }, 3000))
+        << PanelShown().toStdString();
     form.reset();
     ::close(listener);
 }

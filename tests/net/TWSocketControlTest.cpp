@@ -13,7 +13,7 @@
 #include <cstring>
 #include <memory>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 #include "support/EventPump.h"
 #include "support/SocketFixture.h"
 #include "support/TestSockets.h"
@@ -288,7 +288,7 @@ TEST_F(TWSocketControl, MultiThreadedPumpRunsPendingEvents) {
     }
 }
 
-int intOption(TSocket h, int level, int name) {
+int intOption(SocketHandle h, int level, int name) {
     int v = 0;
     socklen_t len = sizeof v;
     ::getsockopt(h, level, name, &v, &len);
@@ -551,7 +551,7 @@ TEST_F(TWSocketControl, ConnectAppliesSocketOptions) {
         }
         prepareLoopback(c, server.portText());
         c.Connect();
-        const TSocket h = c.HSocket();
+        const SocketHandle h = c.HSocket();
         ASSERT_NE(h, INVALID_SOCKET);
         EXPECT_NE(intOption(h, SOL_SOCKET, SO_REUSEADDR), 0);
         EXPECT_EQ(intOption(h, SOL_SOCKET, SO_KEEPALIVE), 1);

@@ -1,4 +1,4 @@
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -49,14 +49,14 @@ struct PostBox {
     }
 };
 
-TSocketWindow::TSocketWindow(Handler handler)
+SocketWindow::SocketWindow(Handler handler)
     : m_target(new SocketMessageTarget(std::move(handler))),
       m_postBox(std::make_shared<PostBox>()),
       m_threadId(std::this_thread::get_id()) {
     m_postBox->target = m_target;
 }
 
-TSocketWindow::~TSocketWindow() {
+SocketWindow::~SocketWindow() {
     {
         std::lock_guard guard(HandOverLock());
         m_postBox->target = nullptr;
@@ -69,18 +69,18 @@ TSocketWindow::~TSocketWindow() {
     }
 }
 
-void TSocketWindow::PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+void SocketWindow::PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
     m_postBox->Post(msg, wParam, lParam);
 }
 
-void TSocketWindow::PostMessageAfter(std::chrono::milliseconds delay, unsigned msg,
-                                     std::uintptr_t wParam, std::intptr_t lParam) {
+void SocketWindow::PostMessageAfter(std::chrono::milliseconds delay, unsigned msg,
+                                    std::uintptr_t wParam, std::intptr_t lParam) {
     std::shared_ptr<PostBox> box = m_postBox;
     QTimer::singleShot(delay, Qt::PreciseTimer, m_target,
                        [box, msg, wParam, lParam] { box->Post(msg, wParam, lParam); });
 }
 
-TSocketWindow::Poster TSocketWindow::MakePoster() const {
+SocketWindow::Poster SocketWindow::MakePoster() const {
     std::shared_ptr<PostBox> box = m_postBox;
     return [box](unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
         box->Post(msg, wParam, lParam);
@@ -104,11 +104,11 @@ bool runPendingEvents() {
 
 }  // namespace
 
-bool TSocketWindow::ApplicationClosing() {
+bool SocketWindow::ApplicationClosing() {
     return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown();
 }
 
-bool TSocketWindow::ProcessPendingMessages(bool ownThreadOnly) {
+bool SocketWindow::ProcessPendingMessages(bool ownThreadOnly) {
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher) {
         return true;
@@ -129,7 +129,7 @@ bool TSocketWindow::ProcessPendingMessages(bool ownThreadOnly) {
     return true;
 }
 
-int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long lEvent) {
+int WSocket_WSAAsyncSelect(SocketHandle s, SocketWindow* hWnd, unsigned wMsg, long lEvent) {
     if (!hWnd) {
         WSocket_WSASetLastError(vandrel::net::WSAEINVAL);
         return SOCKET_ERROR;
@@ -137,32 +137,32 @@ int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long l
     return hWnd->m_target->Select(s, wMsg, lEvent);
 }
 
-void TSocketWindow::NoteReceived() {
+void SocketWindow::NoteReceived() {
     onTargetThread(m_target, [](SocketMessageTarget* t) { t->Received(); });
 }
 
-void TSocketWindow::NoteSendBlocked() {
+void SocketWindow::NoteSendBlocked() {
     onTargetThread(m_target, [](SocketMessageTarget* t) { t->SendBlocked(); });
 }
 
-void TSocketWindow::NoteAccepted() {
+void SocketWindow::NoteAccepted() {
     onTargetThread(m_target, [](SocketMessageTarget* t) { t->Accepted(); });
 }
 
-void TSocketWindow::NoteClosing(TSocket s) {
+void SocketWindow::NoteClosing(SocketHandle s) {
     // Close runs on the socket's own thread, where the notifiers live.
     if (m_target->Selects(s)) {
         m_target->Unselect();
     }
 }
 
-void TSocketWindow::NoteConnecting(TSocket s, std::chrono::milliseconds timeout) {
+void SocketWindow::NoteConnecting(SocketHandle s, std::chrono::milliseconds timeout) {
     if (m_target->Selects(s) && m_target->thread() == QThread::currentThread()) {
         m_target->ConnectStarted(timeout);
     }
 }
 
-bool TSocketWindow::NoteConnectFailed(TSocket s, int socketError) {
+bool SocketWindow::NoteConnectFailed(SocketHandle s, int socketError) {
     if (!m_target->Selects(s) || m_target->thread() != QThread::currentThread()) {
         return false;
     }
