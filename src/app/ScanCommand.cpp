@@ -8,8 +8,8 @@
 #include "app/DeviceTable.h"
 #include "app/ScanOptions.h"
 #include "app/ScanOutput.h"
+#include "discovery/ByteStream.h"
 #include "discovery/SearchInterfaces.h"
-#include "discovery/TMemoryStream.h"
 #include "discovery/TUDPServer.h"
 #include "discovery/TUDPSocketHandle.h"
 
@@ -33,7 +33,7 @@ class ScanCollector {
 public:
     explicit ScanCollector(std::ostream& err) : m_err(err) {}
 
-    void Read(discovery::TMemoryStream& data, const discovery::TUDPSocketHandle& binding) {
+    void Read(discovery::ByteStream& data, const discovery::TUDPSocketHandle& binding) {
         if (data.Size() > MaxReplySize) {
             return;
         }
@@ -59,7 +59,7 @@ int Scan(const ScanOptions& options, std::ostream& out, std::ostream& err) {
     ScanCollector collector(err);
     discovery::TUDPServer endpoint;
     endpoint.SetDefaultPort(DiscoveryPort);
-    endpoint.OnUDPRead = [&collector](discovery::TUDPServer&, discovery::TMemoryStream& data,
+    endpoint.OnUDPRead = [&collector](discovery::TUDPServer&, discovery::ByteStream& data,
                                       discovery::TUDPSocketHandle& binding) {
         collector.Read(data, binding);
     };

@@ -48,7 +48,7 @@ void TMainForm::FormCreate(QObject*) {
 
 void TMainForm::FormShow(QObject*) {
     ClearDeviceTable();
-    std::vector<discovery::TInterfaceInfo> interfaces;
+    std::vector<discovery::InterfaceInfo> interfaces;
     discovery::QueryLocalInterfaces(interfaces);
     const auto showLocalAddress = [this,
                                    interfaces](const std::vector<std::string>& hostAddresses) {

@@ -40,7 +40,7 @@ class TTnEmulT;
 namespace vandrel::discovery {
 class TUDPSocketHandle;
 class TUDPServer;
-class TMemoryStream;
+class ByteStream;
 }  // namespace vandrel::discovery
 
 namespace vandrel::app {
@@ -86,7 +86,7 @@ public:
     int sgCompareCol(QObject* Sender, int Col, int Row1, int Row2);
     void sgMouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
                      int Y);
-    void UDPServerUDPRead(discovery::TUDPServer& Sender, discovery::TMemoryStream& AData,
+    void UDPServerUDPRead(discovery::TUDPServer& Sender, discovery::ByteStream& AData,
                           discovery::TUDPSocketHandle& ABinding);
     // The application's hint hook: a non-empty hint shows in the status bar's simple-text
     // mode, an empty one brings the two panels back.

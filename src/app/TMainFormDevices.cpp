@@ -9,7 +9,7 @@
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
-#include "discovery/TMemoryStream.h"
+#include "discovery/ByteStream.h"
 #include "discovery/TUDPServer.h"
 #include "discovery/TUDPSocketHandle.h"
 #include "net/HandOver.h"
@@ -33,7 +33,7 @@ void TMainForm::CreateDiscovery() {
     // Datagrams reach UDPServerUDPRead on the GUI thread, one at a time, in arrival order.
     UDPServer->SetSynchronizer(
         [this](std::function<void()> call) { net::InvokeQueued(this, std::move(call)); });
-    UDPServer->OnUDPRead = [this](discovery::TUDPServer& Sender, discovery::TMemoryStream& AData,
+    UDPServer->OnUDPRead = [this](discovery::TUDPServer& Sender, discovery::ByteStream& AData,
                                   discovery::TUDPSocketHandle& ABinding) {
         UDPServerUDPRead(Sender, AData, ABinding);
     };
@@ -77,7 +77,7 @@ void TMainForm::btnSearchClick(QObject*) {
     }
 }
 
-void TMainForm::UDPServerUDPRead(discovery::TUDPServer&, discovery::TMemoryStream& AData,
+void TMainForm::UDPServerUDPRead(discovery::TUDPServer&, discovery::ByteStream& AData,
                                  discovery::TUDPSocketHandle&) {
     const std::size_t size = AData.Size();
     if (size > MaxReplySize) {

@@ -7,7 +7,7 @@
 
 namespace vandrel::discovery {
 
-bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces) {
+bool QueryLocalInterfaces(std::vector<InterfaceInfo>& interfaces) {
     interfaces.clear();
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
@@ -17,7 +17,7 @@ bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) {
             continue;
         }
-        TInterfaceInfo info;
+        InterfaceInfo info;
         info.Name = entry->ifa_name != nullptr ? entry->ifa_name : "";
         if ((entry->ifa_flags & IFF_UP) != 0) {
             info.Flags |= IFF_UP_BIT;
@@ -46,9 +46,9 @@ bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces) {
     return true;
 }
 
-std::string FormatInterfaceList(const std::vector<TInterfaceInfo>& interfaces) {
+std::string FormatInterfaceList(const std::vector<InterfaceInfo>& interfaces) {
     std::string text;
-    for (const TInterfaceInfo& info : interfaces) {
+    for (const InterfaceInfo& info : interfaces) {
         text += " IP=" + TSocketStack::ToDotted(info.Address) + ",";
         text += " Mask=" + TSocketStack::ToDotted(info.Netmask) + ",";
         text += " Broadcast=" + TSocketStack::ToDotted(info.Broadcast) + ",";
@@ -63,7 +63,7 @@ std::string FormatInterfaceList(const std::vector<TInterfaceInfo>& interfaces) {
 
 int GetLocalInterfaces(std::string& text) {
     text.clear();
-    std::vector<TInterfaceInfo> interfaces;
+    std::vector<InterfaceInfo> interfaces;
     if (!QueryLocalInterfaces(interfaces)) {
         return 1;
     }

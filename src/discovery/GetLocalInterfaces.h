@@ -15,7 +15,7 @@ inline constexpr std::uint32_t IFF_LOOPBACK_BIT = 4;
 inline constexpr std::uint32_t IFF_POINTTOPOINT_BIT = 8;
 
 // One IPv4 address of a network interface, as the system reports it.
-struct TInterfaceInfo {
+struct InterfaceInfo {
     std::string Name;
     std::uint32_t Flags = 0;
     in_addr Address{};
@@ -25,11 +25,11 @@ struct TInterfaceInfo {
 
 // Every IPv4 interface address of this computer, in the system's order. False when the
 // system list cannot be read.
-bool QueryLocalInterfaces(std::vector<TInterfaceInfo>& interfaces);
+bool QueryLocalInterfaces(std::vector<InterfaceInfo>& interfaces);
 
 // One line per record: " IP=a, Mask=m, Broadcast=b, Interface UP|DOWN, Broadcasts
 // supported|NOT supported, Loopback|Network interface\r\n".
-std::string FormatInterfaceList(const std::vector<TInterfaceInfo>& interfaces);
+std::string FormatInterfaceList(const std::vector<InterfaceInfo>& interfaces);
 
 // Fills text with the interface list and returns 0, or returns 1 with an empty text when
 // the system list cannot be read. Unlike a fixed-size system buffer, every interface is

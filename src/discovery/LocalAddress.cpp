@@ -8,7 +8,7 @@ namespace vandrel::discovery {
 
 namespace {
 
-bool IsUsableNetwork(const TInterfaceInfo& info) {
+bool IsUsableNetwork(const InterfaceInfo& info) {
     return (info.Flags & IFF_UP_BIT) != 0 && (info.Flags & IFF_LOOPBACK_BIT) == 0;
 }
 
@@ -42,22 +42,22 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }  // namespace
 
 std::string ChooseLocalAddress(const std::vector<std::string>& hostAddresses,
-                               const std::vector<TInterfaceInfo>& interfaces) {
+                               const std::vector<InterfaceInfo>& interfaces) {
     for (const std::string& address : hostAddresses) {
-        for (const TInterfaceInfo& info : interfaces) {
+        for (const InterfaceInfo& info : interfaces) {
             if (IsUsableNetwork(info) && TSocketStack::ToDotted(info.Address) == address) {
                 return address;
             }
         }
     }
-    if (const TInterfaceInfo* first = FirstNetworkInterface(interfaces)) {
+    if (const InterfaceInfo* first = FirstNetworkInterface(interfaces)) {
         return TSocketStack::ToDotted(first->Address);
     }
     return hostAddresses.empty() ? std::string() : hostAddresses.front();
 }
 
-const TInterfaceInfo* FirstNetworkInterface(const std::vector<TInterfaceInfo>& interfaces) {
-    for (const TInterfaceInfo& info : interfaces) {
+const InterfaceInfo* FirstNetworkInterface(const std::vector<InterfaceInfo>& interfaces) {
+    for (const InterfaceInfo& info : interfaces) {
         if (IsUsableNetwork(info)) {
             return &info;
         }
@@ -66,10 +66,10 @@ const TInterfaceInfo* FirstNetworkInterface(const std::vector<TInterfaceInfo>& i
 }
 
 std::string UnresolvedHostNotice(const std::string& hostName,
-                                 const std::vector<TInterfaceInfo>& interfaces) {
+                                 const std::vector<InterfaceInfo>& interfaces) {
     std::string text = hostName.empty() ? std::string("This computer has no host name")
                                         : "Host name " + hostName + " does not resolve";
-    const TInterfaceInfo* first = FirstNetworkInterface(interfaces);
+    const InterfaceInfo* first = FirstNetworkInterface(interfaces);
     if (first == nullptr) {
         return text + "; no network interface is up";
     }
@@ -80,7 +80,7 @@ std::string UnresolvedHostNotice(const std::string& hostName,
 
 std::string LocalAddress() {
     const std::vector<std::string> hostAddresses = TSocketStack::Instance().HostAddresses();
-    std::vector<TInterfaceInfo> interfaces;
+    std::vector<InterfaceInfo> interfaces;
     QueryLocalInterfaces(interfaces);
     return ChooseLocalAddress(hostAddresses, interfaces);
 }

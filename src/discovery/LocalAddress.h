@@ -12,16 +12,16 @@ namespace vandrel::discovery {
 // else the first host-name address (empty when there is none). A host name that resolves to
 // the loopback would otherwise hide the subnet a search reaches.
 std::string ChooseLocalAddress(const std::vector<std::string>& hostAddresses,
-                               const std::vector<TInterfaceInfo>& interfaces);
+                               const std::vector<InterfaceInfo>& interfaces);
 
 // The first interface that is up and not the loopback, in the system's order; nullptr when
 // there is none.
-const TInterfaceInfo* FirstNetworkInterface(const std::vector<TInterfaceInfo>& interfaces);
+const InterfaceInfo* FirstNetworkInterface(const std::vector<InterfaceInfo>& interfaces);
 
 // The status text when the host name does not resolve and Local IP comes from the interface
 // list instead: "Host name vm does not resolve; Local IP from eth0".
 std::string UnresolvedHostNotice(const std::string& hostName,
-                                 const std::vector<TInterfaceInfo>& interfaces);
+                                 const std::vector<InterfaceInfo>& interfaces);
 
 // Looks up the host name (raising EUDPSocketError when that fails) and chooses among its
 // addresses and the local interfaces.

@@ -20,7 +20,7 @@ constexpr std::uint32_t kNotSearchable = IFF_LOOPBACK_BIT | IFF_POINTTOPOINT_BIT
 // The subnet's broadcast address: the one the system reports, or, where it reports none
 // (or the interface's own address, as for an address set up without one), the address with
 // all host bits set. INADDR_ANY for a subnet too small to have one.
-std::uint32_t SubnetBroadcast(const TInterfaceInfo& info) {
+std::uint32_t SubnetBroadcast(const InterfaceInfo& info) {
     const std::uint32_t address = ntohl(info.Address.s_addr);
     const std::uint32_t mask = ntohl(info.Netmask.s_addr);
     const std::uint32_t reported = ntohl(info.Broadcast.s_addr);
@@ -33,7 +33,7 @@ std::uint32_t SubnetBroadcast(const TInterfaceInfo& info) {
     return address | ~mask;
 }
 
-SearchedInterface Searched(const TInterfaceInfo& info, bool directed) {
+SearchedInterface Searched(const InterfaceInfo& info, bool directed) {
     SearchedInterface entry;
     entry.Name = info.Name;
     entry.Address = info.Address;
@@ -43,7 +43,7 @@ SearchedInterface Searched(const TInterfaceInfo& info, bool directed) {
     return entry;
 }
 
-bool Searchable(const TInterfaceInfo& info) {
+bool Searchable(const InterfaceInfo& info) {
     return (info.Flags & kSearchable) == kSearchable && (info.Flags & kNotSearchable) == 0 &&
            SubnetBroadcast(info) != INADDR_ANY;
 }
@@ -54,11 +54,11 @@ int PrefixLength(in_addr netmask) {
     return std::popcount(ntohl(netmask.s_addr));
 }
 
-std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<TInterfaceInfo>& interfaces,
+std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<InterfaceInfo>& interfaces,
                                                       in_addr limitedSource) {
     std::vector<SearchedInterface> chosen;
     std::vector<std::uint32_t> covered;
-    const TInterfaceInfo* limited = nullptr;
+    const InterfaceInfo* limited = nullptr;
     if (limitedSource.s_addr != htonl(INADDR_ANY)) {
         const auto it = std::find_if(interfaces.begin(), interfaces.end(), [&](const auto& info) {
             return info.Address.s_addr == limitedSource.s_addr;
@@ -69,7 +69,7 @@ std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<TInterfa
             covered.push_back(chosen.back().Broadcast.s_addr);
         }
     }
-    for (const TInterfaceInfo& info : interfaces) {
+    for (const InterfaceInfo& info : interfaces) {
         if (&info == limited || !Searchable(info)) {
             continue;
         }
@@ -139,7 +139,7 @@ in_addr LimitedBroadcastSource() {
 
 SearchReport SendSearch(TUDPBase& endpoint, const std::string& data, int port, SearchScope scope) {
     SearchReport report;
-    std::vector<TInterfaceInfo> interfaces;
+    std::vector<InterfaceInfo> interfaces;
     QueryLocalInterfaces(interfaces);
     report.Searched = ChooseSearchInterfaces(interfaces, LimitedBroadcastSource());
     if (scope == SearchScope::LimitedBroadcastOnly) {

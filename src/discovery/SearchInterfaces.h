@@ -31,7 +31,7 @@ struct SearchedInterface {
 // broadcast address (prefix up to /30), each subnet once. The broadcast address is the one
 // the system reports, or the address with all host bits set where it reports none (or the
 // address itself). limitedSource INADDR_ANY: the limited broadcast has no way out.
-std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<TInterfaceInfo>& interfaces,
+std::vector<SearchedInterface> ChooseSearchInterfaces(const std::vector<InterfaceInfo>& interfaces,
                                                       in_addr limitedSource);
 
 // The number of leading one bits of a netmask.

@@ -25,7 +25,7 @@ constexpr auto kSocketTurn = std::chrono::milliseconds(100);
 }  // namespace
 
 TUDPListenerThread::TUDPListenerThread(std::vector<TUDPSocketHandle*> bindings, int bufferSize,
-                                       TDeliver deliver)
+                                       DeliverBatch deliver)
     : m_bindings(std::move(bindings)),
       m_bufferSize(bufferSize > 0 ? bufferSize : 1),
       m_deliver(std::move(deliver)),

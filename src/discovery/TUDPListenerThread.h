@@ -29,14 +29,15 @@ struct ReceivedDatagram {
 // other error ends the thread and is kept in ErrorClass / ErrorMessage.
 class TUDPListenerThread {
 public:
-    using TDeliver = std::function<void(TUDPSocketHandle& binding,
-                                        const ReceivedDatagram* datagrams, std::size_t count)>;
+    using DeliverBatch = std::function<void(TUDPSocketHandle& binding,
+                                            const ReceivedDatagram* datagrams, std::size_t count)>;
 
     static constexpr int WaitTime = 1000;
     static constexpr std::size_t MaxBindings = 64;
     static constexpr std::size_t BatchSize = 64;
 
-    TUDPListenerThread(std::vector<TUDPSocketHandle*> bindings, int bufferSize, TDeliver deliver);
+    TUDPListenerThread(std::vector<TUDPSocketHandle*> bindings, int bufferSize,
+                       DeliverBatch deliver);
     // Stops and joins the thread.
     ~TUDPListenerThread();
     TUDPListenerThread(const TUDPListenerThread&) = delete;
@@ -62,7 +63,7 @@ private:
 
     std::vector<TUDPSocketHandle*> m_bindings;
     int m_bufferSize;
-    TDeliver m_deliver;
+    DeliverBatch m_deliver;
     std::vector<std::uint8_t> m_buffer;
     int m_wakeFd = -1;
     mutable std::mutex m_lock;

@@ -156,7 +156,7 @@ void TUDPServer::DeliverQueued() {
     m_delivering = false;
 }
 
-void TUDPServer::ReadStep(TUDPSocketHandle& binding, TMemoryStream& data) {
+void TUDPServer::ReadStep(TUDPSocketHandle& binding, ByteStream& data) {
     SetCurrentBinding(&binding);
     if (OnUDPRead) {
         OnUDPRead(*this, data, binding);

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "discovery/TMemoryStream.h"
+#include "discovery/ByteStream.h"
 #include "discovery/TUDPBase.h"
 #include "discovery/UDPDatagramQueue.h"
 
@@ -27,11 +27,11 @@ struct ReceivedDatagram;
 // listener thread. Exceptions raised by OnUDPRead are discarded.
 class TUDPServer : public TUDPBase {
 public:
-    using TUDPReadEvent =
-        std::function<void(TUDPServer& Sender, TMemoryStream& AData, TUDPSocketHandle& ABinding)>;
+    using UDPReadEvent =
+        std::function<void(TUDPServer& Sender, ByteStream& AData, TUDPSocketHandle& ABinding)>;
     // Must run the given call later on the GUI thread, never inside the call to itself. It
     // is invoked from the listener thread.
-    using TSynchronizer = std::function<void(std::function<void()>)>;
+    using Synchronizer = std::function<void(std::function<void()>)>;
 
     TUDPServer();
     ~TUDPServer() override;
@@ -44,7 +44,7 @@ public:
     void SetDefaultPort(int port) { m_defaultPort = port; }
     bool ThreadedEvent() const { return m_threadedEvent; }
     void SetThreadedEvent(bool threaded) { m_threadedEvent = threaded; }
-    void SetSynchronizer(TSynchronizer synchronizer) { m_synchronizer = std::move(synchronizer); }
+    void SetSynchronizer(Synchronizer synchronizer) { m_synchronizer = std::move(synchronizer); }
     // Longest stretch DeliverQueued works before it yields to the event loop and asks the
     // Synchronizer to call it again.
     void SetDeliverySlice(std::chrono::milliseconds slice) { m_deliverySlice = slice; }
@@ -53,7 +53,7 @@ public:
     // receiving until the GUI thread catches up (64 MiB by default).
     void SetMaxQueuedBytes(std::size_t bytes) { m_queue.SetMaxBytes(bytes); }
 
-    TUDPReadEvent OnUDPRead;
+    UDPReadEvent OnUDPRead;
 
     // The listener thread while active, else null.
     TUDPListenerThread* Thread() const { return m_thread.get(); }
@@ -69,20 +69,20 @@ protected:
 
 private:
     void Received(TUDPSocketHandle& binding, const ReceivedDatagram* datagrams, std::size_t count);
-    void ReadStep(TUDPSocketHandle& binding, TMemoryStream& data);
+    void ReadStep(TUDPSocketHandle& binding, ByteStream& data);
     void PostDelivery();
     void CloseBindings();
 
     std::vector<std::unique_ptr<TUDPSocketHandle>> m_bindings;
     int m_defaultPort = 0;
     bool m_threadedEvent = false;
-    TSynchronizer m_synchronizer;
+    Synchronizer m_synchronizer;
     std::chrono::milliseconds m_deliverySlice{8};
     std::unique_ptr<TUDPListenerThread> m_thread;
     UDPDatagramQueue m_queue;
-    TMemoryStream m_readBuffer;
+    ByteStream m_readBuffer;
     // The read buffer of deliveries on the listener thread.
-    TMemoryStream m_threadBuffer;
+    ByteStream m_threadBuffer;
     bool m_delivering = false;
     // Posted deliveries hold a weak reference, so one that arrives after destruction is void.
     std::shared_ptr<TUDPServer*> m_self;

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 
 namespace vandrel::net {
 
@@ -129,7 +129,7 @@ void TCustomLineWSocket::TriggerSessionClosed(Word ErrCode) {
     }
 }
 
-void TCustomLineWSocket::WndProc(TMessage& Msg) {
+void TCustomLineWSocket::WndProc(SocketMessage& Msg) {
     if (Msg.Msg != MSG_LINE_REDISPATCH) {
         TCustomSocksWSocket::WndProc(Msg);
         return;

@@ -58,7 +58,7 @@ protected:
     // Edits the NewCount received bytes behind the buffered ones and echoes.
     virtual void ApplyLineEdit(int& NewCount);
 
-    void WndProc(TMessage& Msg) override;
+    void WndProc(SocketMessage& Msg) override;
     bool TriggerDataAvailable(Word ErrCode) override;
     void TriggerSessionClosed(Word ErrCode) override;
     int RawReceive(void* Buffer, int BufferSize, int Flags) override;

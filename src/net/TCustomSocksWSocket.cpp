@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "net/SocketErrorCodes.h"
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 #include "net/WSocketResolve.h"
 
 namespace vandrel::net {
@@ -304,7 +304,7 @@ void TCustomSocksWSocket::StartSocksDeadline() {
     }
 }
 
-void TCustomSocksWSocket::WndProc(TMessage& Msg) {
+void TCustomSocksWSocket::WndProc(SocketMessage& Msg) {
     if (Msg.Msg != MSG_SOCKS_TIMEOUT) {
         TCustomWSocket::WndProc(Msg);
         return;

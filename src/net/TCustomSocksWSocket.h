@@ -81,7 +81,7 @@ protected:
     bool SocksNegotiating() const;
 
     void ResetDefaults() override;
-    void WndProc(TMessage& Msg) override;
+    void WndProc(SocketMessage& Msg) override;
     void HandleCloseEvent(Word Error) override;
     bool TriggerDataAvailable(Word ErrCode) override;
     void TriggerSessionConnected(Word ErrCode) override;

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 
 namespace vandrel::net {
 
@@ -36,7 +36,7 @@ int TCustomSyncWSocket::WaitForFlag(bool& DoneFlag) {
         if (DoneFlag) {
             return 0;
         }
-        if ((timeout > 0 && Clock::now() > deadline) || TSocketWindow::ApplicationClosing() ||
+        if ((timeout > 0 && Clock::now() > deadline) || SocketWindow::ApplicationClosing() ||
             Terminated()) {
             return kWaitForFlagFailed;
         }

@@ -10,21 +10,15 @@
 #include <cstdio>
 
 #include "net/SocketErrorCodes.h"
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
 namespace vandrel::net {
 
 TCustomWSocket::TCustomWSocket() : m_alive(std::make_shared<bool>(true)) {
-    m_hSocket = INVALID_SOCKET;
     CreateHiddenWindow();
-    m_multiCastIpTTL = 1;
-    m_listenBacklog = 5;
     ResetDefaults();
-    m_keepAliveOnOff = wsKeepAliveOnSystem;
-    m_keepAliveTime = 30000;
-    m_keepAliveInterval = 1000;
     SocketLibrary::AddSocketUser();
 }
 
@@ -70,42 +64,36 @@ void TCustomWSocket::SetSocketLogger(TSocketLogger* logger) {
 }
 
 void TCustomWSocket::SetAddr(const std::string& value) {
-    if (m_addrAssigned && value == m_addrStr) {
+    if (m_remote.KeepsAddr(value)) {
         return;
     }
     if (m_state != wsClosed) {
         ReportError("Cannot change Addr if not closed");
         return;
     }
-    m_addrStr = TrimText(value);
-    m_addrResolved = false;
-    m_addrAssigned = !m_addrStr.empty();
+    m_remote.AssignAddr(value);
 }
 
 void TCustomWSocket::SetPort(const std::string& value) {
-    if (m_portAssigned && value == m_portStr) {
+    if (m_remote.KeepsPort(value)) {
         return;
     }
     if (m_state != wsClosed) {
         ReportError("Cannot change Port if not closed");
         return;
     }
-    m_portStr = TrimText(value);
-    m_portResolved = false;
-    m_portAssigned = !m_portStr.empty();
+    m_remote.AssignPort(value);
 }
 
 void TCustomWSocket::SetProto(const std::string& value) {
-    if (m_protoAssigned && value == m_protoStr) {
+    if (m_remote.KeepsProto(value)) {
         return;
     }
     if (m_state != wsClosed) {
         ReportError("Cannot change Proto if not closed");
         return;
     }
-    m_protoStr = TrimText(value);
-    m_protoResolved = false;
-    m_protoAssigned = !m_protoStr.empty();
+    m_remote.AssignProto(value);
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& value) {
@@ -155,7 +143,7 @@ void TCustomWSocket::SetReqVerHigh(std::uint8_t value) {
 }
 
 TSocketSendFlags TCustomWSocket::SendFlags() const {
-    switch (m_sendFlags) {
+    switch (m_opts.sendFlags) {
         case 0:
             return wsSendNormal;
         case MSG_OOB:
@@ -169,10 +157,10 @@ TSocketSendFlags TCustomWSocket::SendFlags() const {
 void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
     switch (value) {
         case wsSendNormal:
-            m_sendFlags = 0;
+            m_opts.sendFlags = 0;
             break;
         case wsSendUrgent:
-            m_sendFlags = MSG_OOB;
+            m_opts.sendFlags = MSG_OOB;
             break;
         default:
             ReportError("Invalid SendFlags");
@@ -225,7 +213,7 @@ std::string TCustomWSocket::Identity() const {
 
 void TCustomWSocket::CreateHiddenWindow() {
     std::lock_guard lock(SocketLibrary::WindowClassLock());
-    m_window = std::make_unique<TSocketWindow>([this](TMessage& msg) { WndProc(msg); });
+    m_window = std::make_unique<SocketWindow>([this](SocketMessage& msg) { WndProc(msg); });
     m_threadId = std::this_thread::get_id();
     if (!m_window) {
         ReportError("Cannot create a hidden window for TWSocket");
@@ -236,7 +224,7 @@ void TCustomWSocket::DestroyHiddenWindow() {
     m_window.reset();
 }
 
-void TCustomWSocket::WndProc(TMessage& Msg) {
+void TCustomWSocket::WndProc(SocketMessage& Msg) {
     const LifeToken life = Life();
     try {
         switch (Msg.Msg) {
@@ -283,7 +271,7 @@ void TCustomWSocket::HandleEventException(const std::exception& E) {
     }
 }
 
-void TCustomWSocket::DispatchSocketEvent(TMessage& Msg) {
+void TCustomWSocket::DispatchSocketEvent(SocketMessage& Msg) {
     const long bits = static_cast<long>(Msg.LParam & 0xFFFF);
     const Word error = static_cast<Word>((Msg.LParam >> 16) & 0xFFFF);
     if (CheckLogOptions(loWsockDump)) {
@@ -303,7 +291,8 @@ void TCustomWSocket::DispatchSocketEvent(TMessage& Msg) {
     }
     // An invalid handle never matches: a notification posted for a socket
     // that has closed since must not reach the next connection.
-    if (m_hSocket == INVALID_SOCKET || static_cast<TSocket>(Msg.WParam) != m_hSocket || m_paused) {
+    if (m_hSocket == INVALID_SOCKET || static_cast<SocketHandle>(Msg.WParam) != m_hSocket ||
+        m_paused) {
         return;
     }
     const LifeToken life = Life();
@@ -357,7 +346,7 @@ void TCustomWSocket::HandleReadEvent(Word Error) {
         }
     }
     m_readAheadOffered = false;
-    ReceiveLoop(Error, m_options);
+    ReceiveLoop(Error, m_opts.componentOptions);
     if (Alive(life)) {
         OfferReadAhead();
     }
@@ -384,7 +373,7 @@ void TCustomWSocket::HandleCloseEvent(Word Error) {
         return;
     }
     const LifeToken life = Life();
-    ReceiveLoop(0, m_options.Without(wsoNoReceiveLoop));
+    ReceiveLoop(0, m_opts.componentOptions.Without(wsoNoReceiveLoop));
     // A data handler that closed the socket has already reported the close.
     if (!Alive(life) || m_hSocket == INVALID_SOCKET) {
         return;
@@ -512,24 +501,13 @@ void TCustomWSocket::ReportSocketError(const std::string& Operation) {
 // ---------------------------------------------------------------- defaults
 
 void TCustomWSocket::ResetDefaults() {
-    m_sin = sockaddr_in{};
-    m_sin.sin_family = AF_INET;
-    m_addrFormat = AF_INET;
-    m_portAssigned = false;
-    m_portResolved = false;
-    m_addrAssigned = false;
-    m_addrResolved = false;
-    m_protoResolved = false;
+    m_remote = m_remote.AfterClose();
     m_localPortResolved = false;
-    m_protoAssigned = true;
-    m_proto = IPPROTO_TCP;
     // Move-assigned: GCC 12 at -O3 warns falsely (-Wrestrict) on literal assignment.
-    m_protoStr = std::string("tcp");
-    m_socketType = SOCK_STREAM;
     m_localPortStr = std::string("0");
     m_localAddr = std::string("0.0.0.0");
-    m_lingerOnOff = wsLingerOn;
-    m_lingerTimeout = 0;
+    m_opts.lingerOnOff = wsLingerOn;
+    m_opts.lingerTimeout = 0;
     m_hSocket = INVALID_SOCKET;
     m_selectEvent = 0;
     m_state = wsClosed;
@@ -540,7 +518,7 @@ void TCustomWSocket::ResetDefaults() {
     m_paused = false;
     m_readCount = 0;
     m_closeInvoked = false;
-    m_flushTimeout = 60;
+    m_opts.flushTimeout = 60;
 }
 
 }  // namespace vandrel::net

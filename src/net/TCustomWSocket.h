@@ -14,14 +14,17 @@
 //   TCustomWSocketData.cpp     Send and the send queue (SendQueue), TryToSend,
 //                              Receive and the read-ahead (ReadAhead), the
 //                              receive loop, Flush
-//   TSocketWindow.cpp          the message target: notifications from the system
+//   SocketWindow.cpp          the message target and SocketMessage numbers;
+//                              SocketMessageTarget.cpp turns readiness into them
+// Its state in parts: RemoteEndpoint (Addr, Port, Proto and the socket address),
+// SocketOptions (what the owner sets), NameLookup (the pending lookup, results).
 // The layers above, each in its own file: TCustomSocksWSocket (SOCKS proxy
 // client, with SocksRequest and SocksReplyParser), TCustomLineWSocket (line
 // mode, with LineSplitter), TCustomSyncWSocket (waiting for a flag), TWSocket.
 //
 // Threading: a socket belongs to the thread that created it, which must run
 // a Qt event loop (a QThread, or a QEventLoop of its own). Its message target
-// (TSocketWindow) lives in that thread; every hook runs there, from that
+// (SocketWindow) lives in that thread; every hook runs there, from that
 // thread's event loop, never from inside the call that started the operation
 // (Send's completion, CloseLater and FreeLater are posted).
 //
@@ -57,22 +60,19 @@
 #include <vector>
 
 #include "net/ESocketException.h"
+#include "net/NameLookup.h"
 #include "net/ReadAhead.h"
+#include "net/RemoteEndpoint.h"
 #include "net/SendQueue.h"
+#include "net/SocketOptions.h"
+#include "net/SocketWindow.h"
 #include "net/TObject.h"
-#include "net/TSet.h"
 #include "net/TSocketLogger.h"
 #include "net/WSocketLibrary.h"
 
 namespace vandrel::net {
 
-class TSocketWindow;
-
 using Word = std::uint16_t;
-
-// A TCP connect that has not reached the owner's OnSessionConnected this long
-// after Connect ends with 10060 (WSAETIMEDOUT).
-inline constexpr std::chrono::milliseconds DefaultConnectTimeout{21000};
 
 enum TSocketState {
     wsInvalidState,
@@ -86,12 +86,7 @@ enum TSocketState {
     wsClosed
 };
 
-enum TWSocketOption { wsoNoReceiveLoop, wsoTcpNoDelay, wsoSIO_RCVALL };
-using TWSocketOptions = TSet<TWSocketOption>;
-
 enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
-enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
-enum TSocketKeepAliveOnOff { wsKeepAliveOff, wsKeepAliveOnCustom, wsKeepAliveOnSystem };
 
 using TDataAvailable = std::function<void(TObject* Sender, Word ErrCode)>;
 using TDataSent = std::function<void(TObject* Sender, Word ErrCode)>;
@@ -106,23 +101,6 @@ using TBgExceptionEvent =
     std::function<void(TObject* Sender, const std::exception& E, bool& CanClose)>;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 
-// A message for the socket's target: number, two parameters, result.
-struct TMessage {
-    unsigned Msg = 0;
-    std::uintptr_t WParam = 0;
-    std::intptr_t LParam = 0;
-    std::intptr_t Result = 0;
-};
-
-// Message numbers of the socket's target (user base 1024 plus an offset).
-inline constexpr unsigned WM_USER_BASE = 1024;
-inline constexpr unsigned MSG_SOCKET_EVENT = 1025;    // wParam handle, lParam bits | error << 16
-inline constexpr unsigned MSG_NAME_LOOKUP = 1026;     // wParam lookup handle, lParam error << 16
-inline constexpr unsigned MSG_ADDR_LOOKUP = 1027;     // as 1026
-inline constexpr unsigned MSG_CLOSE_DELAYED = 1028;   // CloseLater
-inline constexpr unsigned MSG_RELEASE = 1029;         // FreeLater
-inline constexpr unsigned MSG_TEST_EXCEPTION = 1030;  // raises inside the handler
-
 class TCustomWSocket : public TObject {
 public:
     TCustomWSocket();
@@ -131,11 +109,11 @@ public:
     // ---- properties ----
     TSocketLogger* SocketLogger() const { return m_logger; }
     virtual void SetSocketLogger(TSocketLogger* logger);
-    const std::string& Addr() const { return m_addrStr; }
+    const std::string& Addr() const { return m_remote.addr; }
     void SetAddr(const std::string& value);
-    const std::string& Port() const { return m_portStr; }
+    const std::string& Port() const { return m_remote.port; }
     virtual void SetPort(const std::string& value);
-    const std::string& Proto() const { return m_protoStr; }
+    const std::string& Proto() const { return m_remote.proto; }
     virtual void SetProto(const std::string& value);
     const std::string& LocalAddr() const { return m_localAddr; }
     void SetLocalAddr(const std::string& value);
@@ -143,62 +121,62 @@ public:
     void SetLocalPort(const std::string& value);
     std::string PeerAddr() { return GetPeerAddr(); }
     std::string PeerPort() { return GetPeerPort(); }
-    const std::string& DnsResult() const { return m_dnsResult; }
-    const std::vector<std::string>& DnsResultList() const { return m_dnsResultList; }
+    const std::string& DnsResult() const { return m_lookup.Result(); }
+    const std::vector<std::string>& DnsResultList() const { return m_lookup.ResultList(); }
     TSocketState State() const { return m_state; }
     int ReadCount() const { return m_readCount; }
     // Bytes readable now; -1 (with a report) when the query fails.
     virtual int RcvdCount();
     int LastError() const { return m_lastError; }
     void SetLastError(int value) { m_lastError = value; }
-    bool MultiThreaded() const { return m_multiThreaded; }
-    void SetMultiThreaded(bool value) { m_multiThreaded = value; }
-    bool MultiCast() const { return m_multiCast; }
-    void SetMultiCast(bool value) { m_multiCast = value; }
-    const std::string& MultiCastAddrStr() const { return m_multiCastAddrStr; }
-    void SetMultiCastAddrStr(const std::string& value) { m_multiCastAddrStr = value; }
-    int MultiCastIpTTL() const { return m_multiCastIpTTL; }
-    void SetMultiCastIpTTL(int value) { m_multiCastIpTTL = value; }
-    bool ReuseAddr() const { return m_reuseAddr; }
-    void SetReuseAddr(bool value) { m_reuseAddr = value; }
-    TWSocketOptions ComponentOptions() const { return m_options; }
-    void SetComponentOptions(TWSocketOptions value) { m_options = value; }
-    int ListenBacklog() const { return m_listenBacklog; }
-    void SetListenBacklog(int value) { m_listenBacklog = value; }
+    bool MultiThreaded() const { return m_opts.multiThreaded; }
+    void SetMultiThreaded(bool value) { m_opts.multiThreaded = value; }
+    bool MultiCast() const { return m_opts.multiCast; }
+    void SetMultiCast(bool value) { m_opts.multiCast = value; }
+    const std::string& MultiCastAddrStr() const { return m_opts.multiCastAddrStr; }
+    void SetMultiCastAddrStr(const std::string& value) { m_opts.multiCastAddrStr = value; }
+    int MultiCastIpTTL() const { return m_opts.multiCastIpTTL; }
+    void SetMultiCastIpTTL(int value) { m_opts.multiCastIpTTL = value; }
+    bool ReuseAddr() const { return m_opts.reuseAddr; }
+    void SetReuseAddr(bool value) { m_opts.reuseAddr = value; }
+    TWSocketOptions ComponentOptions() const { return m_opts.componentOptions; }
+    void SetComponentOptions(TWSocketOptions value) { m_opts.componentOptions = value; }
+    int ListenBacklog() const { return m_opts.listenBacklog; }
+    void SetListenBacklog(int value) { m_opts.listenBacklog = value; }
     std::uint8_t ReqVerLow() const;
     void SetReqVerLow(std::uint8_t value);
     std::uint8_t ReqVerHigh() const;
     void SetReqVerHigh(std::uint8_t value);
-    int FlushTimeout() const { return m_flushTimeout; }
-    void SetFlushTimeout(int value) { m_flushTimeout = value; }
+    int FlushTimeout() const { return m_opts.flushTimeout; }
+    void SetFlushTimeout(int value) { m_opts.flushTimeout = value; }
     TSocketSendFlags SendFlags() const;
     // Anything but wsSendNormal / wsSendUrgent is refused with "Invalid SendFlags".
     void SetSendFlags(TSocketSendFlags value);
-    TSocketLingerOnOff LingerOnOff() const { return m_lingerOnOff; }
-    void SetLingerOnOff(TSocketLingerOnOff value) { m_lingerOnOff = value; }
-    int LingerTimeout() const { return m_lingerTimeout; }
-    void SetLingerTimeout(int value) { m_lingerTimeout = value; }
-    TSocketKeepAliveOnOff KeepAliveOnOff() const { return m_keepAliveOnOff; }
-    void SetKeepAliveOnOff(TSocketKeepAliveOnOff value) { m_keepAliveOnOff = value; }
-    int KeepAliveTime() const { return m_keepAliveTime; }
-    void SetKeepAliveTime(int value) { m_keepAliveTime = value; }
-    int KeepAliveInterval() const { return m_keepAliveInterval; }
-    void SetKeepAliveInterval(int value) { m_keepAliveInterval = value; }
+    TSocketLingerOnOff LingerOnOff() const { return m_opts.lingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff value) { m_opts.lingerOnOff = value; }
+    int LingerTimeout() const { return m_opts.lingerTimeout; }
+    void SetLingerTimeout(int value) { m_opts.lingerTimeout = value; }
+    TSocketKeepAliveOnOff KeepAliveOnOff() const { return m_opts.keepAliveOnOff; }
+    void SetKeepAliveOnOff(TSocketKeepAliveOnOff value) { m_opts.keepAliveOnOff = value; }
+    int KeepAliveTime() const { return m_opts.keepAliveTime; }
+    void SetKeepAliveTime(int value) { m_opts.keepAliveTime = value; }
+    int KeepAliveInterval() const { return m_opts.keepAliveInterval; }
+    void SetKeepAliveInterval(int value) { m_opts.keepAliveInterval = value; }
     // The limit of a whole connect, a proxy's handshake included, measured from
     // Connect; at least 1 ms. Kept across connections.
-    std::chrono::milliseconds ConnectTimeout() const { return m_connectTimeout; }
+    std::chrono::milliseconds ConnectTimeout() const { return m_opts.connectTimeout; }
     void SetConnectTimeout(std::chrono::milliseconds value) {
-        m_connectTimeout = std::max(value, std::chrono::milliseconds{1});
+        m_opts.connectTimeout = std::max(value, std::chrono::milliseconds{1});
     }
 
     // The library handle (-1 when there is none), the queue state, the
     // library's buffer sizes read at Connect, the target (nullptr while detached).
-    TSocket HSocket() const { return m_hSocket; }
+    SocketHandle HSocket() const { return m_hSocket; }
     bool AllSent() const { return m_allSent; }
     int BufferedByteCount() const;
     int SocketSndBufSize() const { return m_sndBufSize; }
     int SocketRcvBufSize() const { return m_rcvBufSize; }
-    TSocketWindow* Handle() const { return m_window.get(); }
+    SocketWindow* Handle() const { return m_window.get(); }
     std::thread::id ThreadId() const { return m_threadId; }
     // Component name, used in log lines.
     const std::string& Name() const { return m_name; }
@@ -228,7 +206,7 @@ public:
     virtual void Flush();
     virtual void DrainUntilClosed();
     virtual void Listen();
-    virtual TSocket Accept();
+    virtual SocketHandle Accept();
     // One receive: up to BufferSize bytes, 0 when the peer has closed, -1 with
     // LastError set (10035 when nothing is there). Small receives on stream
     // sockets are served from one larger system read, so RcvdCount counts
@@ -254,7 +232,7 @@ public:
     virtual std::string BoundPort();
     virtual std::string BoundAddr();
     virtual int GetSockName(sockaddr* Name, int& NameLen);
-    virtual void Dup(TSocket NewHSocket);
+    virtual void Dup(SocketHandle NewHSocket);
     virtual void Shutdown(int How);
     virtual void Pause();
     virtual void Resume();
@@ -279,7 +257,7 @@ protected:
     long SelectEventActive() const { return m_selectEventActive; }
 
     // Message target and dispatch.
-    virtual void WndProc(TMessage& Msg);
+    virtual void WndProc(SocketMessage& Msg);
     virtual void CreateHiddenWindow();
     virtual void DestroyHiddenWindow();
 
@@ -326,10 +304,14 @@ protected:
     void ReturnToReadAhead(const void* Data, int Len);
     // The remote end resolved for the library's connect, for a layer that
     // connects somewhere else than Addr:Port (the SOCKS proxy).
-    bool RemotePortResolved() const { return m_portResolved; }
-    bool RemoteAddrResolved() const { return m_addrResolved; }
-    void SetResolvedRemotePort(std::uint16_t portHostOrder);
-    void SetResolvedRemoteAddr(std::uint32_t addrNetOrder);
+    bool RemotePortResolved() const { return m_remote.portResolved; }
+    bool RemoteAddrResolved() const { return m_remote.addrResolved; }
+    void SetResolvedRemotePort(std::uint16_t portHostOrder) {
+        m_remote.SetResolvedPort(portHostOrder);
+    }
+    void SetResolvedRemoteAddr(std::uint32_t addrNetOrder) {
+        m_remote.SetResolvedAddr(addrNetOrder);
+    }
     // When the connect that Connect started last must have ended: Connect's
     // time plus ConnectTimeout.
     std::chrono::steady_clock::time_point ConnectDeadline() const { return m_connectDeadline; }
@@ -337,14 +319,11 @@ protected:
     bool Terminated() const { return m_terminated; }
 
 private:
-    struct LookupJob;
-    void DispatchSocketEvent(TMessage& Msg);
-    void LookupDone(TMessage& Msg);
-    void StartLookup(unsigned msg, std::function<void(LookupJob&)> work);
+    void DispatchSocketEvent(SocketMessage& Msg);
+    void LookupDone(SocketMessage& Msg);
+    void StartLookup(unsigned msg, std::function<void(NameLookup::Job&)> work);
     // A lookup refused before it started: the error, then OnDnsLookupDone(10022).
     void RejectLookup(const char* text);
-    // Forgets the previous lookup's handle, job and results.
-    void ClearLookup();
     // The common start of both reverse lookups: checks the text, forgets the
     // previous lookup and converts the address; false after a refusal.
     bool PrepareReverseLookup(const std::string& HostAddr, std::uint32_t& addr);
@@ -370,70 +349,42 @@ private:
     int CloseHandle();
     std::string Identity() const;
 
+    // Lifetime and the thread the socket belongs to.
     std::shared_ptr<bool> m_alive;
     bool m_destroying = false;
-    std::unique_ptr<TSocketWindow> m_window;
+    std::unique_ptr<SocketWindow> m_window;
     std::thread::id m_threadId;
     TSocketLogger* m_logger = nullptr;
+    std::string m_name;
 
-    int m_sendFlags = 0;
-    TSocket m_hSocket = INVALID_SOCKET;
-    TSocket m_aSocket = INVALID_SOCKET;
-
-    std::string m_addrStr;
-    bool m_addrResolved = false;
-    bool m_addrAssigned = false;
-    int m_addrFormat = AF_INET;
-    int m_proto = 6;
-    bool m_protoAssigned = true;
-    bool m_protoResolved = false;
-    bool m_localPortResolved = false;
-    std::string m_protoStr = "tcp";
-    std::string m_portStr;
-    bool m_portAssigned = false;
-    bool m_portResolved = false;
-    std::uint16_t m_portNum = 0;
-    std::string m_localPortStr = "0";
-    std::uint16_t m_localPortNum = 0;
+    // Where it connects or listens, what it applies, what it looked up.
+    RemoteEndpoint m_remote;
+    SocketOptions m_opts;
+    NameLookup m_lookup;
+    // The local end: LocalAddr and LocalPort, the port as bound.
     std::string m_localAddr = "0.0.0.0";
-    int m_socketType = SOCK_STREAM;
+    std::string m_localPortStr = "0";
+    bool m_localPortResolved = false;
+    std::uint16_t m_localPortNum = 0;
 
-    // Blocks of 1460 bytes.
-    SendQueue m_sendQueue{1460};
-
-    TSocketLingerOnOff m_lingerOnOff = wsLingerOn;
-    int m_lingerTimeout = 0;
-    TSocketKeepAliveOnOff m_keepAliveOnOff = wsKeepAliveOnSystem;
-    int m_keepAliveTime = 30000;
-    int m_keepAliveInterval = 1000;
-    std::chrono::milliseconds m_connectTimeout = DefaultConnectTimeout;
-    std::chrono::steady_clock::time_point m_connectDeadline;
-    int m_listenBacklog = 5;
-
-    bool m_allSent = true;
-    int m_readCount = 0;
-    bool m_paused = false;
-    bool m_closeInvoked = false;
-    int m_flushTimeout = 60;
-    bool m_multiThreaded = false;
-    int m_dnsLookupHandle = 0;
-
-    bool m_multiCast = false;
-    std::string m_multiCastAddrStr;
-    int m_multiCastIpTTL = 1;
-    bool m_reuseAddr = false;
-    TWSocketOptions m_options;
+    // The library handle and the connection's state.
+    SocketHandle m_hSocket = INVALID_SOCKET;
+    SocketHandle m_aSocket = INVALID_SOCKET;
     TSocketState m_state = wsClosed;
+    int m_lastError = 0;
+    bool m_closeInvoked = false;
     bool m_terminated = false;
+    bool m_paused = false;
     long m_selectEvent = 0;
     long m_selectEventActive = 0;
-    std::shared_ptr<LookupJob> m_lookup;
-    std::string m_name;
-    int m_lastError = 0;
+    std::chrono::steady_clock::time_point m_connectDeadline;
+    int m_sndBufSize = 0;
+    int m_rcvBufSize = 0;
 
-    std::string m_dnsResult;
-    std::vector<std::string> m_dnsResultList;
-
+    // The data path. Blocks of 1460 bytes.
+    SendQueue m_sendQueue{1460};
+    bool m_allSent = true;
+    int m_readCount = 0;
     // Small receives are served from one larger library receive; only for
     // stream sockets, whose bytes carry no boundaries.
     ReadAhead m_readAhead;
@@ -446,10 +397,6 @@ private:
     bool m_writePosted = false;
     // TryToSend is inside its library send, where OnSendData runs.
     bool m_inSendCall = false;
-
-    int m_sndBufSize = 0;
-    int m_rcvBufSize = 0;
-    sockaddr_in m_sin{};
 };
 
 }  // namespace vandrel::net

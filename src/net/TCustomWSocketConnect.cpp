@@ -4,8 +4,8 @@
 #include <netinet/tcp.h>
 
 #include "net/SocketErrorCodes.h"
+#include "net/SocketWindow.h"
 #include "net/TCustomWSocket.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
@@ -27,15 +27,15 @@ void TCustomWSocket::Connect() {
         ReportError("Connect: Socket already in use");
         return;
     }
-    if (!m_portAssigned) {
+    if (!m_remote.portAssigned) {
         ReportError("Connect: No Port Specified");
         return;
     }
-    if (!m_addrAssigned) {
+    if (!m_remote.addrAssigned) {
         ReportError("Connect: No IP Address Specified");
         return;
     }
-    if (!m_protoAssigned) {
+    if (!m_remote.protoAssigned) {
         ReportError("Connect: No Protocol Specified");
         return;
     }
@@ -57,11 +57,11 @@ void TCustomWSocket::Connect() {
         return;
     }
     const bool prepared =
-        m_socketType == SOCK_DGRAM ? PrepareDatagramSocket() : PrepareStreamSocket();
+        m_remote.socketType == SOCK_DGRAM ? PrepareDatagramSocket() : PrepareStreamSocket();
     if (!prepared || !RegisterEvents(FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE)) {
         return;
     }
-    if (m_socketType == SOCK_DGRAM) {
+    if (m_remote.socketType == SOCK_DGRAM) {
         EnterState(wsConnected);
         if (Alive(life)) {
             TriggerSessionConnected(0);
@@ -69,12 +69,13 @@ void TCustomWSocket::Connect() {
         return;
     }
     if (CheckLogOptions(loWsockInfo)) {
-        DebugLog(loWsockInfo, "TWSocket will connect to " + WSocket_inet_ntoa(m_sin.sin_addr) +
-                                  ":" + std::to_string(m_portNum));
+        DebugLog(loWsockInfo, "TWSocket will connect to " +
+                                  WSocket_inet_ntoa(m_remote.sin.sin_addr) + ":" +
+                                  std::to_string(m_remote.portNum));
     }
-    m_connectDeadline = std::chrono::steady_clock::now() + m_connectTimeout;
-    if (WSocket_connect(m_hSocket, reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin) ==
-        SOCKET_ERROR) {
+    m_connectDeadline = std::chrono::steady_clock::now() + m_opts.connectTimeout;
+    if (WSocket_connect(m_hSocket, reinterpret_cast<const sockaddr*>(&m_remote.sin),
+                        sizeof m_remote.sin) == SOCKET_ERROR) {
         const int err = WSocket_WSAGetLastError();
         if (err != WSAEWOULDBLOCK &&
             !(connectOutcome(err) && m_window && m_window->NoteConnectFailed(m_hSocket, err))) {
@@ -83,7 +84,7 @@ void TCustomWSocket::Connect() {
             return;
         }
         if (err == WSAEWOULDBLOCK && m_window) {
-            m_window->NoteConnecting(m_hSocket, m_connectTimeout);
+            m_window->NoteConnecting(m_hSocket, m_opts.connectTimeout);
         }
     }
     EnterState(wsConnecting);
@@ -94,7 +95,7 @@ bool TCustomWSocket::CreateSocket() {
         // Left over from a Connect that failed part-way.
         CloseHandle();
     }
-    m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
+    m_hSocket = WSocket_socket(m_remote.addrFormat, m_remote.socketType, m_remote.protoNum);
     if (m_hSocket == INVALID_SOCKET) {
         ReportSocketError("Connect (socket)");
         return false;
@@ -116,43 +117,20 @@ bool TCustomWSocket::CreateSocket() {
 
 bool TCustomWSocket::ResolveForConnect() {
     try {
-        if (!m_protoResolved) {
-            m_proto = ResolveProto(m_protoStr);
-            m_socketType = m_proto == IPPROTO_TCP   ? SOCK_STREAM
-                           : m_proto == IPPROTO_UDP ? SOCK_DGRAM
-                                                    : SOCK_RAW;
-            m_protoResolved = true;
-        }
-        if (!m_portResolved) {
-            m_portNum = static_cast<std::uint16_t>(ResolvePort(m_portStr, m_protoStr));
-            m_sin.sin_port = WSocket_htons(m_portNum);
-            m_portResolved = true;
-        }
+        m_remote.ResolveProtoForConnect();
+        m_remote.ResolvePort();
         if (!m_localPortResolved) {
-            m_localPortNum = static_cast<std::uint16_t>(ResolvePort(m_localPortStr, m_protoStr));
+            m_localPortNum =
+                static_cast<std::uint16_t>(ResolvePort(m_localPortStr, m_remote.proto));
             m_localPortResolved = true;
         }
-        if (!m_addrResolved) {
-            m_sin.sin_addr.s_addr = ResolveHost(m_addrStr);
-            m_addrResolved = true;
-        }
+        m_remote.ResolveAddr();
     } catch (const std::exception& e) {
         ReportError(std::string("connect: ") + e.what());
         return false;
     }
-    m_sin.sin_family = AF_INET;
+    m_remote.sin.sin_family = AF_INET;
     return true;
-}
-
-void TCustomWSocket::SetResolvedRemotePort(std::uint16_t portHostOrder) {
-    m_portNum = portHostOrder;
-    m_sin.sin_port = WSocket_htons(portHostOrder);
-    m_portResolved = true;
-}
-
-void TCustomWSocket::SetResolvedRemoteAddr(std::uint32_t addrNetOrder) {
-    m_sin.sin_addr.s_addr = addrNetOrder;
-    m_addrResolved = true;
 }
 
 bool TCustomWSocket::PrepareStreamSocket() {
@@ -161,7 +139,7 @@ bool TCustomWSocket::PrepareStreamSocket() {
         ReportSocketError("setsockopt(SO_REUSEADDR)");
         return false;
     }
-    if (m_options.Contains(wsoTcpNoDelay) &&
+    if (m_opts.componentOptions.Contains(wsoTcpNoDelay) &&
         WSocket_setsockopt(m_hSocket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == SOCKET_ERROR) {
         ReportSocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
         return false;
@@ -179,9 +157,9 @@ bool TCustomWSocket::PrepareDatagramSocket() {
     if (!BindSocket()) {
         return false;
     }
-    if (m_multiCast) {
-        if (m_multiCastIpTTL != 1) {
-            const int ttl = m_multiCastIpTTL;
+    if (m_opts.multiCast) {
+        if (m_opts.multiCastIpTTL != 1) {
+            const int ttl = m_opts.multiCastIpTTL;
             if (WSocket_setsockopt(m_hSocket, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) ==
                 SOCKET_ERROR) {
                 ReportSocketError("setsockopt(IP_MULTICAST_TTL)");
@@ -198,7 +176,7 @@ bool TCustomWSocket::PrepareDatagramSocket() {
             }
         }
     }
-    if (m_sin.sin_addr.s_addr == INADDR_BROADCAST) {
+    if (m_remote.sin.sin_addr.s_addr == INADDR_BROADCAST) {
         const int on = 1;
         if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) ==
             SOCKET_ERROR) {
@@ -219,7 +197,7 @@ bool TCustomWSocket::RegisterEvents(long mask) {
 }
 
 bool TCustomWSocket::ApplyLinger() {
-    if (m_lingerOnOff == wsLingerNoSet) {
+    if (m_opts.lingerOnOff == wsLingerNoSet) {
         return true;
     }
     if (m_hSocket == INVALID_SOCKET) {
@@ -227,8 +205,8 @@ bool TCustomWSocket::ApplyLinger() {
         return false;
     }
     linger l{};
-    l.l_onoff = static_cast<int>(m_lingerOnOff);
-    l.l_linger = m_lingerTimeout & 0xFFFF;
+    l.l_onoff = static_cast<int>(m_opts.lingerOnOff);
+    l.l_linger = m_opts.lingerTimeout & 0xFFFF;
     if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_LINGER, &l, sizeof l) == SOCKET_ERROR) {
         ReportSocketError("setsockopt(SO_LINGER)");
         return false;
@@ -237,10 +215,10 @@ bool TCustomWSocket::ApplyLinger() {
 }
 
 bool TCustomWSocket::ApplyKeepAlive() {
-    if (m_keepAliveOnOff == wsKeepAliveOff) {
+    if (m_opts.keepAliveOnOff == wsKeepAliveOff) {
         return true;
     }
-    if (m_keepAliveOnOff == wsKeepAliveOnSystem) {
+    if (m_opts.keepAliveOnOff == wsKeepAliveOnSystem) {
         const int on = 1;
         if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) ==
             SOCKET_ERROR) {
@@ -249,9 +227,9 @@ bool TCustomWSocket::ApplyKeepAlive() {
         }
         return true;
     }
-    const TTcpKeepAlive in{1, static_cast<std::uint32_t>(m_keepAliveTime),
-                           static_cast<std::uint32_t>(m_keepAliveInterval)};
-    TTcpKeepAlive out{};
+    const KeepAliveValues in{1, static_cast<std::uint32_t>(m_opts.keepAliveTime),
+                             static_cast<std::uint32_t>(m_opts.keepAliveInterval)};
+    KeepAliveValues out{};
     std::uint32_t returned = 0;
     if (CountedWSAIoctl(m_hSocket, SIO_KEEPALIVE_VALS, &in, sizeof in, &out, sizeof out,
                         &returned) == SOCKET_ERROR) {
@@ -368,8 +346,8 @@ void TCustomWSocket::AbortWithError(Word Error) {
         return;
     }
     DiscardSendQueue();
-    if (m_state == wsConnected && m_proto == IPPROTO_TCP) {
-        m_lingerOnOff = wsLingerOff;
+    if (m_state == wsConnected && m_remote.protoNum == IPPROTO_TCP) {
+        m_opts.lingerOnOff = wsLingerOff;
         ApplyLinger();
     }
     CloseWithError(false, Error);

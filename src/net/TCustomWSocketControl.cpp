@@ -3,123 +3,50 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <thread>
 
 #include "net/SocketErrorCodes.h"
+#include "net/SocketWindow.h"
 #include "net/TCustomWSocket.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 #include "net/WSocketResolve.h"
 
 namespace vandrel::net {
 
-// One asynchronous lookup, run on a worker; the socket reads the result when
-// the completion message with the matching handle arrives.
-struct TCustomWSocket::LookupJob {
-    int handle = 0;
-    int error = 0;
-    std::vector<std::string> results;
-};
-
-namespace {
-
-std::atomic<int> g_nextLookupHandle{1};
-
-int lowerProtoType(const std::string& proto, std::string& rest) {
-    if (proto.size() >= 4) {
-        if (LowerText(proto.substr(0, 4)) == "raw_") {
-            rest = proto.substr(4, 10);
-            return SOCK_RAW;
-        }
-    }
-    return 0;
-}
-
-void fillHostResults(const hostent* h, std::vector<std::string>& out) {
-    for (char** a = h->h_addr_list; a && *a; ++a) {
-        in_addr in{};
-        std::memcpy(&in, *a, sizeof in);
-        out.push_back(CountedInetNtoa(in));
-    }
-}
-
-void fillNameResults(const hostent* h, std::vector<std::string>& out) {
-    out.emplace_back(h->h_name ? h->h_name : "");
-    for (char** a = h->h_aliases; a && *a; ++a) {
-        if (**a) {
-            out.emplace_back(*a);
-        }
-    }
-}
-
-// The result texts of a library host record, or the library's error when there is none.
-int collectHost(const hostent* h, void (*fill)(const hostent*, std::vector<std::string>&),
-                std::vector<std::string>& out) {
-    if (!h) {
-        return WSocket_WSAGetLastError();
-    }
-    fill(h, out);
-    return 0;
-}
-
-hostent* hostByAddress(std::uint32_t addr) {
-    return WSocket_gethostbyaddr(&addr, sizeof addr, AF_INET);
-}
-
-}  // namespace
-
 // ---------------------------------------------------------------- listening
 
 void TCustomWSocket::Listen() {
-    const char* missing = !m_portAssigned    ? "listen: port not assigned"
-                          : !m_protoAssigned ? "listen: protocol not assigned"
-                          : !m_addrAssigned  ? "listen: address not assigned"
-                                             : nullptr;
+    const char* missing = !m_remote.portAssigned    ? "listen: port not assigned"
+                          : !m_remote.protoAssigned ? "listen: protocol not assigned"
+                          : !m_remote.addrAssigned  ? "listen: address not assigned"
+                                                    : nullptr;
     if (missing) {
         WSocket_WSASetLastError(WSAEINVAL);
         ReportSocketError(missing);
         return;
     }
     try {
-        if (!m_protoResolved) {
-            std::string rawProto;
-            if (lowerProtoType(m_protoStr, rawProto) == SOCK_RAW) {
-                m_socketType = SOCK_RAW;
-                m_proto = ResolveProto(rawProto);
-            } else {
-                m_proto = ResolveProto(m_protoStr);
-                m_socketType = m_proto == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-            }
-            m_protoResolved = true;
-        }
-        if (!m_portResolved) {
-            m_portNum = static_cast<std::uint16_t>(ResolvePort(m_portStr, m_protoStr));
-            m_sin.sin_port = WSocket_htons(m_portNum);
-            m_portResolved = true;
-        }
-        if (!m_addrResolved) {
-            m_sin.sin_addr.s_addr = ResolveHost(m_addrStr);
-            m_addrResolved = true;
-        }
+        m_remote.ResolveProtoForListen();
+        m_remote.ResolvePort();
+        m_remote.ResolveAddr();
     } catch (const std::exception& e) {
         ReportError(std::string("Listen: ") + e.what());
         return;
     }
-    m_sin.sin_family = AF_INET;
+    m_remote.sin.sin_family = AF_INET;
     ListenOnResolved();
 }
 
 void TCustomWSocket::ListenOnResolved() {
     DiscardSendQueue();
-    m_hSocket = WSocket_socket(m_addrFormat, m_socketType, m_proto);
+    m_hSocket = WSocket_socket(m_remote.addrFormat, m_remote.socketType, m_remote.protoNum);
     if (m_hSocket == INVALID_SOCKET) {
         ReportSocketError("socket");
         return;
     }
     const LifeToken life = Life();
-    if (m_socketType == SOCK_DGRAM && m_reuseAddr) {
+    if (m_remote.socketType == SOCK_DGRAM && m_opts.reuseAddr) {
         const int on = -1;
         if (WSocket_setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) ==
             SOCKET_ERROR) {
@@ -130,8 +57,8 @@ void TCustomWSocket::ListenOnResolved() {
             return;
         }
     }
-    if (WSocket_bind(m_hSocket, reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin) ==
-        SOCKET_ERROR) {
+    if (WSocket_bind(m_hSocket, reinterpret_cast<const sockaddr*>(&m_remote.sin),
+                     sizeof m_remote.sin) == SOCKET_ERROR) {
         ReportSocketError("Bind");
         if (Alive(life)) {
             Close();
@@ -140,31 +67,32 @@ void TCustomWSocket::ListenOnResolved() {
     }
     EnterState(wsBound);
     if (Alive(life) && ListenByType() && Alive(life)) {
-        RegisterEvents(m_socketType == SOCK_STREAM ? FD_ACCEPT | FD_CLOSE
-                                                   : FD_ACCEPT | FD_CLOSE | FD_READ | FD_WRITE);
+        RegisterEvents(m_remote.socketType == SOCK_STREAM
+                           ? FD_ACCEPT | FD_CLOSE
+                           : FD_ACCEPT | FD_CLOSE | FD_READ | FD_WRITE);
     }
 }
 
 bool TCustomWSocket::ListenByType() {
     const LifeToken life = Life();
-    if (m_socketType == SOCK_STREAM) {
-        if (WSocket_listen(m_hSocket, m_listenBacklog) == SOCKET_ERROR) {
+    if (m_remote.socketType == SOCK_STREAM) {
+        if (WSocket_listen(m_hSocket, m_opts.listenBacklog) == SOCKET_ERROR) {
             ReportSocketError("Listen");
             return false;
         }
         EnterState(wsListening);
         return true;
     }
-    if (m_socketType == SOCK_DGRAM && m_multiCast) {
+    if (m_remote.socketType == SOCK_DGRAM && m_opts.multiCast) {
         ip_mreq mreq{};
-        mreq.imr_multiaddr.s_addr = WSocket_inet_addr(m_multiCastAddrStr.c_str());
-        mreq.imr_interface.s_addr = ResolveHost(m_addrStr);
+        mreq.imr_multiaddr.s_addr = WSocket_inet_addr(m_opts.multiCastAddrStr.c_str());
+        mreq.imr_interface.s_addr = ResolveHost(m_remote.addr);
         if (WSocket_setsockopt(m_hSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) ==
             SOCKET_ERROR) {
             ReportSocketError("setsockopt(IP_ADD_MEMBERSHIP)");
             return false;
         }
-    } else if (m_socketType == SOCK_RAW && m_options.Contains(wsoSIO_RCVALL)) {
+    } else if (m_remote.socketType == SOCK_RAW && m_opts.componentOptions.Contains(wsoSIO_RCVALL)) {
         const std::uint32_t in = 1;
         std::uint32_t out = 0;
         std::uint32_t returned = 0;
@@ -176,7 +104,7 @@ bool TCustomWSocket::ListenByType() {
             }
             return false;
         }
-    } else if (m_socketType != SOCK_DGRAM && m_socketType != SOCK_RAW) {
+    } else if (m_remote.socketType != SOCK_DGRAM && m_remote.socketType != SOCK_RAW) {
         ReportSocketError("Listen: unexpected protocol.");
         return false;
     }
@@ -192,14 +120,14 @@ bool TCustomWSocket::ListenByType() {
     return true;
 }
 
-TSocket TCustomWSocket::Accept() {
+SocketHandle TCustomWSocket::Accept() {
     if (m_state != wsListening) {
         WSocket_WSASetLastError(WSAEINVAL);
         ReportSocketError("not a listening socket");
         return INVALID_SOCKET;
     }
-    int len = sizeof m_sin;
-    m_aSocket = WSocket_accept(m_hSocket, reinterpret_cast<sockaddr*>(&m_sin), &len);
+    int len = sizeof m_remote.sin;
+    m_aSocket = WSocket_accept(m_hSocket, reinterpret_cast<sockaddr*>(&m_remote.sin), &len);
     if (m_window) {
         m_window->NoteAccepted();
     }
@@ -210,7 +138,7 @@ TSocket TCustomWSocket::Accept() {
     return m_aSocket;
 }
 
-void TCustomWSocket::Dup(TSocket NewHSocket) {
+void TCustomWSocket::Dup(SocketHandle NewHSocket) {
     if (NewHSocket == 0 || NewHSocket == INVALID_SOCKET) {
         WSocket_WSASetLastError(WSAEINVAL);
         ReportSocketError("Dup");
@@ -258,7 +186,7 @@ void TCustomWSocket::DupConnected() {
 int TCustomWSocket::SendTo(const sockaddr* Dest, int DestLen, const void* Data, int Len) {
     sockaddr_storage to{};
     std::memcpy(&to, Dest, static_cast<std::size_t>(std::clamp<int>(DestLen, 0, sizeof to)));
-    const int result = WSocket_sendto(m_hSocket, Data, Len, m_sendFlags,
+    const int result = WSocket_sendto(m_hSocket, Data, Len, m_opts.sendFlags,
                                       reinterpret_cast<const sockaddr*>(&to), DestLen);
     NoteSendResult(result, static_cast<std::size_t>(std::max(Len, 0)));
     if (result > 0) {
@@ -269,7 +197,7 @@ int TCustomWSocket::SendTo(const sockaddr* Dest, int DestLen, const void* Data, 
                 return result;
             }
         }
-        if (m_allSent && m_socketType == SOCK_DGRAM && m_window) {
+        if (m_allSent && m_remote.socketType == SOCK_DGRAM && m_window) {
             m_window->PostMessage(MSG_SOCKET_EVENT, static_cast<std::uintptr_t>(m_hSocket),
                                   FD_WRITE);
         }
@@ -327,7 +255,7 @@ void TCustomWSocket::AttachToThread() {
 }
 
 void TCustomWSocket::PumpMessages() {
-    m_terminated = !TSocketWindow::ProcessPendingMessages(m_multiThreaded) || m_terminated;
+    m_terminated = !SocketWindow::ProcessPendingMessages(m_opts.multiThreaded) || m_terminated;
 }
 
 void TCustomWSocket::DrainUntilClosed() {
@@ -420,27 +348,8 @@ std::string TCustomWSocket::BoundPort() {
 
 // ---------------------------------------------------------------- lookups
 
-void TCustomWSocket::StartLookup(unsigned msg, std::function<void(LookupJob&)> work) {
-    auto job = std::make_shared<LookupJob>();
-    job->handle = g_nextLookupHandle.fetch_add(1);
-    if (job->handle <= 0) {
-        job->handle = g_nextLookupHandle = 1;
-    }
-    m_lookup = job;
-    m_dnsLookupHandle = job->handle;
-    TSocketWindow::Poster post = m_window->MakePoster();
-    // The lookup in progress counts as a user of the library.
-    SocketLibrary::AddSocketUser();
-    std::thread([job, work = std::move(work), post, msg] {
-        try {
-            work(*job);
-        } catch (...) {
-            job->error = WSANO_RECOVERY;
-        }
-        post(msg, static_cast<std::uintptr_t>(job->handle),
-             static_cast<std::intptr_t>((job->error & 0xFFFF) << 16));
-        SocketLibrary::RemoveSocketUser();
-    }).detach();
+void TCustomWSocket::StartLookup(unsigned msg, std::function<void(NameLookup::Job&)> work) {
+    m_lookup.Start(m_window->MakePoster(), msg, std::move(work));
 }
 
 void TCustomWSocket::RejectLookup(const char* text) {
@@ -451,26 +360,18 @@ void TCustomWSocket::RejectLookup(const char* text) {
     }
 }
 
-void TCustomWSocket::ClearLookup() {
-    m_dnsLookupHandle = 0;
-    m_lookup.reset();
-    m_dnsResult.clear();
-    m_dnsResultList.clear();
-}
-
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
     if (HostName.empty()) {
         RejectLookup("DNS lookup: invalid host name.");
         return;
     }
-    ClearLookup();
+    m_lookup.Clear();
     if (IsDottedAddress(HostName)) {
         const std::uint32_t addr = WSocket_inet_addr(TrimText(HostName).c_str());
         if (addr != INADDR_NONE) {
             in_addr in{};
             in.s_addr = addr;
-            m_dnsResult = WSocket_inet_ntoa(in);
-            m_dnsResultList.push_back(m_dnsResult);
+            m_lookup.SetResults({WSocket_inet_ntoa(in)});
             TriggerDnsLookupDone(0);
             return;
         }
@@ -479,8 +380,8 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         ReportError("DNS Lookup: Window not assigned");
         return;
     }
-    StartLookup(MSG_NAME_LOOKUP, [name = HostName](LookupJob& job) {
-        job.error = collectHost(WSocket_gethostbyname(name.c_str()), fillHostResults, job.results);
+    StartLookup(MSG_NAME_LOOKUP, [name = HostName](NameLookup::Job& job) {
+        job.error = NameLookup::AddressesOf(name, job.results);
     });
 }
 
@@ -489,7 +390,7 @@ bool TCustomWSocket::PrepareReverseLookup(const std::string& HostAddr, std::uint
         RejectLookup("Reverse DNS Lookup: Invalid host name.");
         return false;
     }
-    ClearLookup();
+    m_lookup.Clear();
     addr = WSocket_inet_addr(HostAddr.c_str());
     return true;
 }
@@ -503,8 +404,8 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
         ReportError("Reverse DNS Lookup: Window not assigned");
         return;
     }
-    StartLookup(MSG_ADDR_LOOKUP, [addr](LookupJob& job) {
-        job.error = collectHost(hostByAddress(addr), fillNameResults, job.results);
+    StartLookup(MSG_ADDR_LOOKUP, [addr](NameLookup::Job& job) {
+        job.error = NameLookup::NamesOf(addr, job.results);
     });
 }
 
@@ -513,38 +414,31 @@ void TCustomWSocket::ReverseDnsLookupBlocking(const std::string& HostAddr) {
     if (!PrepareReverseLookup(HostAddr, addr)) {
         return;
     }
-    const int error = collectHost(hostByAddress(addr), fillNameResults, m_dnsResultList);
+    std::vector<std::string> names;
+    const int error = NameLookup::NamesOf(addr, names);
     if (error == 0) {
-        m_dnsResult = m_dnsResultList.front();
+        m_lookup.SetResults(std::move(names));
     }
     TriggerDnsLookupDone(static_cast<Word>(error));
 }
 
 void TCustomWSocket::CancelLookup() {
-    if (m_dnsLookupHandle == 0) {
+    if (!m_lookup.Pending()) {
         return;
     }
     // The worker cannot be stopped; its completion no longer matches a handle.
-    m_dnsLookupHandle = 0;
-    m_lookup.reset();
+    m_lookup.Forget();
     if (!m_destroying) {
         TriggerDnsLookupDone(WSAEINTR);
     }
 }
 
-void TCustomWSocket::LookupDone(TMessage& Msg) {
-    if (m_dnsLookupHandle == 0 || !m_lookup || static_cast<int>(Msg.WParam) != m_dnsLookupHandle) {
-        return;
-    }
-    const std::shared_ptr<LookupJob> job = std::move(m_lookup);
-    m_dnsLookupHandle = 0;
+void TCustomWSocket::LookupDone(SocketMessage& Msg) {
     const Word error = static_cast<Word>((Msg.LParam >> 16) & 0xFFFF);
-    if (error == 0) {
-        // Name lookups give the addresses, reverse lookups the name and aliases.
-        m_dnsResultList = job->results;
-        m_dnsResult = m_dnsResultList.empty() ? std::string() : m_dnsResultList.front();
+    // Name lookups give the addresses, reverse lookups the name and aliases.
+    if (m_lookup.Complete(Msg.WParam, error)) {
+        TriggerDnsLookupDone(error);
     }
-    TriggerDnsLookupDone(error);
 }
 
 }  // namespace vandrel::net

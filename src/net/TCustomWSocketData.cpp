@@ -5,8 +5,8 @@
 #include <climits>
 
 #include "net/SocketErrorCodes.h"
+#include "net/SocketWindow.h"
 #include "net/TCustomWSocket.h"
-#include "net/TSocketWindow.h"
 #include "net/WSocketErrorText.h"
 
 namespace vandrel::net {
@@ -106,7 +106,7 @@ void TCustomWSocket::TryToSend() {
             return;
         }
         const unsigned generation = m_sendQueue.Generation();
-        const bool gather = m_socketType == SOCK_STREAM && m_sendQueue.BlockCount() > 1;
+        const bool gather = m_remote.socketType == SOCK_STREAM && m_sendQueue.BlockCount() > 1;
         int count = 0;
         {
             // Also when OnSendData raises or destroys the socket.
@@ -173,7 +173,7 @@ int TCustomWSocket::SendGathered() {
     for (int i = 0; i < n; ++i) {
         offered += iov[i].iov_len;
     }
-    const int result = WSocket_sendv(m_hSocket, iov, n, m_sendFlags);
+    const int result = WSocket_sendv(m_hSocket, iov, n, m_opts.sendFlags);
     NoteSendResult(result, offered);
     m_sentShort = result >= 0 && static_cast<std::size_t>(result) < offered;
     if (result > 0 && OnSendData) {
@@ -184,11 +184,12 @@ int TCustomWSocket::SendGathered() {
 
 int TCustomWSocket::RawSend(const void* Data, int Len) {
     int result;
-    if (m_socketType == SOCK_DGRAM) {
-        result = WSocket_sendto(m_hSocket, Data, Len, m_sendFlags,
-                                reinterpret_cast<const sockaddr*>(&m_sin), sizeof m_sin);
+    if (m_remote.socketType == SOCK_DGRAM) {
+        result =
+            WSocket_sendto(m_hSocket, Data, Len, m_opts.sendFlags,
+                           reinterpret_cast<const sockaddr*>(&m_remote.sin), sizeof m_remote.sin);
     } else {
-        result = WSocket_send(m_hSocket, Data, Len, m_sendFlags);
+        result = WSocket_send(m_hSocket, Data, Len, m_opts.sendFlags);
     }
     NoteSendResult(result, static_cast<std::size_t>(std::max(Len, 0)));
     if (result > 0 && OnSendData) {
@@ -232,7 +233,7 @@ void TCustomWSocket::Flush() {
 }
 
 int TCustomWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
-    if (m_socketType != SOCK_STREAM || Flags != 0) {
+    if (m_remote.socketType != SOCK_STREAM || Flags != 0) {
         return LibraryReceive(Buffer, BufferSize, Flags);
     }
     if (!m_readAhead.Empty()) {

@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "net/EnumSet.h"
 #include "net/TObject.h"
-#include "net/TSet.h"
 
 namespace vandrel::net {
 
@@ -34,7 +34,7 @@ enum TLogOption {
     loProtSpecInfo,
     loProtSpecDump
 };
-using TLogOptions = TSet<TLogOption>;
+using TLogOptions = EnumSet<TLogOption>;
 
 enum TLogFileOption { lfoAppend, lfoOverwrite };
 

@@ -32,7 +32,7 @@ struct LibraryState {
     int startups = 0;
     std::atomic<std::uint8_t> reqVerLow{1};
     std::atomic<std::uint8_t> reqVerHigh{1};
-    TWSAData startupRecord;
+    LibraryStartInfo startupRecord;
 };
 
 LibraryState& lib() {
@@ -97,7 +97,7 @@ int secondsFromMs(std::uint32_t ms) {
     return static_cast<int>(std::max<std::uint32_t>(1, (ms + 999) / 1000));
 }
 
-int applyKeepAliveValues(TSocket s, const TTcpKeepAlive& v) {
+int applyKeepAliveValues(SocketHandle s, const KeepAliveValues& v) {
     const int on = v.OnOff ? 1 : 0;
     if (::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
         return failWithErrno();
@@ -233,7 +233,7 @@ void ReleaseSocketLibrary() {
     s.loaded.store(false);
 }
 
-int WSocket_WSAStartup(std::uint16_t wVersionRequired, TWSAData* lpWSAData) {
+int WSocket_WSAStartup(std::uint16_t wVersionRequired, LibraryStartInfo* lpWSAData) {
     // Version 1.1 up to 2.2 is offered; a request below 1.0 is refused as the
     // library it stands for refuses it.
     const int major = wVersionRequired & 0xFF;
@@ -258,25 +258,25 @@ int WSocket_WSAGetLastError() {
     return t_lastError;
 }
 
-TSocket WSocket_socket(int af, int type, int protocol) {
+SocketHandle WSocket_socket(int af, int type, int protocol) {
     ensureStarted();
-    const TSocket s = ::socket(af, type | SOCK_CLOEXEC, protocol);
+    const SocketHandle s = ::socket(af, type | SOCK_CLOEXEC, protocol);
     return s < 0 ? failWithErrno() : s;
 }
 
-int WSocket_shutdown(TSocket s, int how) {
+int WSocket_shutdown(SocketHandle s, int how) {
     ensureStarted();
     return ::shutdown(s, how) == 0 ? 0 : failWithErrno();
 }
 
-int WSocket_setsockopt(TSocket s, int level, int optname, const void* optval, int optlen) {
+int WSocket_setsockopt(SocketHandle s, int level, int optname, const void* optval, int optlen) {
     ensureStarted();
     return ::setsockopt(s, level, optname, optval, static_cast<socklen_t>(optlen)) == 0
                ? 0
                : failWithErrno();
 }
 
-int WSocket_getsockopt(TSocket s, int level, int optname, void* optval, int* optlen) {
+int WSocket_getsockopt(SocketHandle s, int level, int optname, void* optval, int* optlen) {
     ensureStarted();
     socklen_t len = optlen ? static_cast<socklen_t>(*optlen) : 0;
     if (::getsockopt(s, level, optname, optval, &len) != 0) {
@@ -296,7 +296,8 @@ int sendResult(ssize_t n) {
 
 }  // namespace
 
-int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockaddr* to, int tolen) {
+int WSocket_sendto(SocketHandle s, const void* buf, int len, int flags, const sockaddr* to,
+                   int tolen) {
     ensureStarted();
     const ssize_t n =
         ::sendto(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT,
@@ -304,14 +305,14 @@ int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockadd
     return sendResult(n);
 }
 
-int WSocket_send(TSocket s, const void* buf, int len, int flags) {
+int WSocket_send(SocketHandle s, const void* buf, int len, int flags) {
     ensureStarted();
     const ssize_t n =
         ::send(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
     return sendResult(n);
 }
 
-int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
+int WSocket_sendv(SocketHandle s, const iovec* iov, int iovcnt, int flags) {
     ensureStarted();
     msghdr msg{};
     msg.msg_iov = const_cast<iovec*>(iov);
@@ -319,13 +320,13 @@ int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags) {
     return sendResult(::sendmsg(s, &msg, flags | MSG_NOSIGNAL | MSG_DONTWAIT));
 }
 
-int WSocket_recv(TSocket s, void* buf, int len, int flags) {
+int WSocket_recv(SocketHandle s, void* buf, int len, int flags) {
     ensureStarted();
     const ssize_t n = ::recv(s, buf, static_cast<size_t>(std::max(len, 0)), flags | MSG_DONTWAIT);
     return n < 0 ? failWithErrno() : static_cast<int>(n);
 }
 
-int WSocket_recvfrom(TSocket s, void* buf, int len, int flags, sockaddr* from, int* fromlen) {
+int WSocket_recvfrom(SocketHandle s, void* buf, int len, int flags, sockaddr* from, int* fromlen) {
     ensureStarted();
     socklen_t alen = fromlen ? static_cast<socklen_t>(*fromlen) : 0;
     const ssize_t n = ::recvfrom(s, buf, static_cast<size_t>(std::max(len, 0)),
@@ -346,12 +347,12 @@ std::uint16_t WSocket_htons(std::uint16_t hostshort) {
     return htons(hostshort);
 }
 
-int WSocket_listen(TSocket s, int backlog) {
+int WSocket_listen(SocketHandle s, int backlog) {
     ensureStarted();
     return ::listen(s, backlog) == 0 ? 0 : failWithErrno();
 }
 
-int WSocket_ioctlsocket(TSocket s, unsigned long cmd, unsigned long* argp) {
+int WSocket_ioctlsocket(SocketHandle s, unsigned long cmd, unsigned long* argp) {
     ensureStarted();
     if (!argp) {
         return failWith(WSAEFAULT);
@@ -385,7 +386,7 @@ std::uint32_t WSocket_inet_addr(const char* cp) {
     return cp ? ::inet_addr(cp) : INADDR_NONE;
 }
 
-int WSocket_getsockname(TSocket s, sockaddr* name, int* namelen) {
+int WSocket_getsockname(SocketHandle s, sockaddr* name, int* namelen) {
     ensureStarted();
     socklen_t len = namelen ? static_cast<socklen_t>(*namelen) : 0;
     if (::getsockname(s, name, &len) != 0) {
@@ -397,7 +398,7 @@ int WSocket_getsockname(TSocket s, sockaddr* name, int* namelen) {
     return 0;
 }
 
-int WSocket_getpeername(TSocket s, sockaddr* name, int* namelen) {
+int WSocket_getpeername(SocketHandle s, sockaddr* name, int* namelen) {
     ensureStarted();
     socklen_t len = namelen ? static_cast<socklen_t>(*namelen) : 0;
     if (::getpeername(s, name, &len) != 0) {
@@ -409,7 +410,7 @@ int WSocket_getpeername(TSocket s, sockaddr* name, int* namelen) {
     return 0;
 }
 
-int WSocket_connect(TSocket s, const sockaddr* name, int namelen) {
+int WSocket_connect(SocketHandle s, const sockaddr* name, int namelen) {
     ensureStarted();
     if (::connect(s, name, static_cast<socklen_t>(namelen)) == 0) {
         return 0;
@@ -417,7 +418,7 @@ int WSocket_connect(TSocket s, const sockaddr* name, int namelen) {
     return failWithErrno();
 }
 
-int WSocket_closesocket(TSocket s) {
+int WSocket_closesocket(SocketHandle s) {
     ensureStarted();
     // Linux releases the descriptor even when close() reports EINTR.
     if (::close(s) != 0 && errno != EINTR) {
@@ -426,15 +427,15 @@ int WSocket_closesocket(TSocket s) {
     return 0;
 }
 
-int WSocket_bind(TSocket s, const sockaddr* addr, int namelen) {
+int WSocket_bind(SocketHandle s, const sockaddr* addr, int namelen) {
     ensureStarted();
     return ::bind(s, addr, static_cast<socklen_t>(namelen)) == 0 ? 0 : failWithErrno();
 }
 
-TSocket WSocket_accept(TSocket s, sockaddr* addr, int* addrlen) {
+SocketHandle WSocket_accept(SocketHandle s, sockaddr* addr, int* addrlen) {
     ensureStarted();
     socklen_t len = addrlen ? static_cast<socklen_t>(*addrlen) : 0;
-    const TSocket r = ::accept4(s, addr, addrlen ? &len : nullptr, SOCK_CLOEXEC);
+    const SocketHandle r = ::accept4(s, addr, addrlen ? &len : nullptr, SOCK_CLOEXEC);
     if (r < 0) {
         return failWithErrno();
     }
@@ -444,7 +445,7 @@ TSocket WSocket_accept(TSocket s, sockaddr* addr, int* addrlen) {
     return r;
 }
 
-int WSocket_WSAIoctl(TSocket s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
+int WSocket_WSAIoctl(SocketHandle s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
                      std::uint32_t cbInBuffer, void* /*lpvOutBuffer*/,
                      std::uint32_t /*cbOutBuffer*/, std::uint32_t* lpcbBytesReturned,
                      void* /*lpOverlapped*/, void* /*lpCompletionRoutine*/) {
@@ -455,10 +456,10 @@ int WSocket_WSAIoctl(TSocket s, std::uint32_t dwIoControlCode, const void* lpvIn
         *lpcbBytesReturned = 0;
     }
     if (dwIoControlCode == SIO_KEEPALIVE_VALS) {
-        if (!lpvInBuffer || cbInBuffer < sizeof(TTcpKeepAlive)) {
+        if (!lpvInBuffer || cbInBuffer < sizeof(KeepAliveValues)) {
             return failWith(WSAEFAULT);
         }
-        TTcpKeepAlive v;
+        KeepAliveValues v;
         std::memcpy(&v, lpvInBuffer, sizeof v);
         return applyKeepAliveValues(s, v);
     }
@@ -535,12 +536,12 @@ struct CountedCall {
 
 }  // namespace
 
-int CountedGetsockopt(TSocket s, int level, int optname, void* optval, int* optlen) {
+int CountedGetsockopt(SocketHandle s, int level, int optname, void* optval, int* optlen) {
     CountedCall c;
     return WSocket_getsockopt(s, level, optname, optval, optlen);
 }
 
-int CountedWSAIoctl(TSocket s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
+int CountedWSAIoctl(SocketHandle s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
                     std::uint32_t cbInBuffer, void* lpvOutBuffer, std::uint32_t cbOutBuffer,
                     std::uint32_t* lpcbBytesReturned) {
     CountedCall c;

@@ -21,12 +21,12 @@
 
 namespace vandrel::net {
 
-using TSocket = int;
-inline constexpr TSocket INVALID_SOCKET = -1;
+using SocketHandle = int;
+inline constexpr SocketHandle INVALID_SOCKET = -1;
 inline constexpr int SOCKET_ERROR = -1;
 
 // Library start record; filled by WSocket_WSAStartup, not read afterwards.
-struct TWSAData {
+struct LibraryStartInfo {
     std::uint16_t wVersion = 0;
     std::uint16_t wHighVersion = 0;
     char szDescription[257] = {};
@@ -37,7 +37,7 @@ inline constexpr std::uint32_t SIO_RCVALL = 0x98000001u;
 inline constexpr std::uint32_t SIO_KEEPALIVE_VALS = 0x98000004u;
 
 // Input record of SIO_KEEPALIVE_VALS: three 32-bit values, milliseconds.
-struct TTcpKeepAlive {
+struct KeepAliveValues {
     std::uint32_t OnOff;
     std::uint32_t KeepAliveTime;
     std::uint32_t KeepAliveInterval;
@@ -84,36 +84,37 @@ void LoadSocket2Entry(const std::string& name);
 // Cleans up and unloads when the socket user count is exactly 0.
 void ReleaseSocketLibrary();
 
-int WSocket_WSAStartup(std::uint16_t wVersionRequired, TWSAData* lpWSAData);
+int WSocket_WSAStartup(std::uint16_t wVersionRequired, LibraryStartInfo* lpWSAData);
 int WSocket_WSACleanup();
 void WSocket_WSASetLastError(int iError);
 int WSocket_WSAGetLastError();
 
-TSocket WSocket_socket(int af, int type, int protocol);
-int WSocket_shutdown(TSocket s, int how);
-int WSocket_setsockopt(TSocket s, int level, int optname, const void* optval, int optlen);
-int WSocket_getsockopt(TSocket s, int level, int optname, void* optval, int* optlen);
-int WSocket_sendto(TSocket s, const void* buf, int len, int flags, const sockaddr* to, int tolen);
-int WSocket_send(TSocket s, const void* buf, int len, int flags);
-int WSocket_recv(TSocket s, void* buf, int len, int flags);
+SocketHandle WSocket_socket(int af, int type, int protocol);
+int WSocket_shutdown(SocketHandle s, int how);
+int WSocket_setsockopt(SocketHandle s, int level, int optname, const void* optval, int optlen);
+int WSocket_getsockopt(SocketHandle s, int level, int optname, void* optval, int* optlen);
+int WSocket_sendto(SocketHandle s, const void* buf, int len, int flags, const sockaddr* to,
+                   int tolen);
+int WSocket_send(SocketHandle s, const void* buf, int len, int flags);
+int WSocket_recv(SocketHandle s, void* buf, int len, int flags);
 // One send of several pieces in order (a gathering send); as WSocket_send.
-int WSocket_sendv(TSocket s, const iovec* iov, int iovcnt, int flags);
-int WSocket_recvfrom(TSocket s, void* buf, int len, int flags, sockaddr* from, int* fromlen);
+int WSocket_sendv(SocketHandle s, const iovec* iov, int iovcnt, int flags);
+int WSocket_recvfrom(SocketHandle s, void* buf, int len, int flags, sockaddr* from, int* fromlen);
 std::uint16_t WSocket_ntohs(std::uint16_t netshort);
 std::uint16_t WSocket_htons(std::uint16_t hostshort);
-int WSocket_listen(TSocket s, int backlog);
+int WSocket_listen(SocketHandle s, int backlog);
 // FIONREAD (readable byte count) and FIONBIO (non-blocking mode).
-int WSocket_ioctlsocket(TSocket s, unsigned long cmd, unsigned long* argp);
+int WSocket_ioctlsocket(SocketHandle s, unsigned long cmd, unsigned long* argp);
 std::string WSocket_inet_ntoa(in_addr in);
 // INADDR_NONE (all ones) for a text that is not an address.
 std::uint32_t WSocket_inet_addr(const char* cp);
-int WSocket_getsockname(TSocket s, sockaddr* name, int* namelen);
-int WSocket_getpeername(TSocket s, sockaddr* name, int* namelen);
-int WSocket_connect(TSocket s, const sockaddr* name, int namelen);
-int WSocket_closesocket(TSocket s);
-int WSocket_bind(TSocket s, const sockaddr* addr, int namelen);
-TSocket WSocket_accept(TSocket s, sockaddr* addr, int* addrlen);
-int WSocket_WSAIoctl(TSocket s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
+int WSocket_getsockname(SocketHandle s, sockaddr* name, int* namelen);
+int WSocket_getpeername(SocketHandle s, sockaddr* name, int* namelen);
+int WSocket_connect(SocketHandle s, const sockaddr* name, int namelen);
+int WSocket_closesocket(SocketHandle s);
+int WSocket_bind(SocketHandle s, const sockaddr* addr, int namelen);
+SocketHandle WSocket_accept(SocketHandle s, sockaddr* addr, int* addrlen);
+int WSocket_WSAIoctl(SocketHandle s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
                      std::uint32_t cbInBuffer, void* lpvOutBuffer, std::uint32_t cbOutBuffer,
                      std::uint32_t* lpcbBytesReturned, void* lpOverlapped,
                      void* lpCompletionRoutine);
@@ -124,8 +125,8 @@ hostent* WSocket_gethostbyname(const char* name);
 hostent* WSocket_gethostbyaddr(const void* addr, int len, int type);
 
 // Counted forms: raise the socket user count for the duration of the call.
-int CountedGetsockopt(TSocket s, int level, int optname, void* optval, int* optlen);
-int CountedWSAIoctl(TSocket s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
+int CountedGetsockopt(SocketHandle s, int level, int optname, void* optval, int* optlen);
+int CountedWSAIoctl(SocketHandle s, std::uint32_t dwIoControlCode, const void* lpvInBuffer,
                     std::uint32_t cbInBuffer, void* lpvOutBuffer, std::uint32_t cbOutBuffer,
                     std::uint32_t* lpcbBytesReturned);
 std::string CountedInetNtoa(in_addr in);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/DeviceTable.h"
-#include "discovery/TMemoryStream.h"
+#include "discovery/ByteStream.h"
 #include "discovery/UDPDatagramQueue.h"
 
 using namespace vandrel::app;
@@ -153,7 +153,7 @@ private:
     StringGrid m_grid;
     std::vector<Row> m_model;
     UDPDatagramQueue m_queue;
-    TMemoryStream m_stream;
+    ByteStream m_stream;
     std::vector<UDPDatagram> m_batch;
     int m_drainRequests = 0;
     int m_pushes = 0;

@@ -252,7 +252,7 @@ TEST_F(MainFormTest, ShowWaitsForNoHostNameAndFallsBackToTheInterfacesWhenItFail
     resolver->Hold();
     EXPECT_LT(LoopDelayAround([&] { Show(); }), 1000);
     EXPECT_TRUE(messages.empty());
-    std::vector<vandrel::discovery::TInterfaceInfo> interfaces;
+    std::vector<vandrel::discovery::InterfaceInfo> interfaces;
     vandrel::discovery::QueryLocalInterfaces(interfaces);
     const QString fallback =
         QString::fromLatin1(vandrel::discovery::ChooseLocalAddress({}, interfaces));

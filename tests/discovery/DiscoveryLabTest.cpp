@@ -31,7 +31,7 @@ TEST(DiscoveryLab, BroadcastReachesTheDevicesAndComesBackToUsOnce) {
     std::vector<Datagram> received;
     TUDPServer server;
     server.SetDefaultPort(33300);
-    server.OnUDPRead = [&](TUDPServer&, TMemoryStream& data, TUDPSocketHandle& binding) {
+    server.OnUDPRead = [&](TUDPServer&, ByteStream& data, TUDPSocketHandle& binding) {
         std::string bytes(data.Size(), '\0');
         data.Read(bytes.data(), bytes.size());
         std::lock_guard guard(lock);

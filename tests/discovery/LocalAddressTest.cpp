@@ -9,9 +9,9 @@ using namespace vandrel::discovery;
 
 namespace {
 
-TInterfaceInfo Interface(const char* ip, const char* mask, const char* broadcast,
-                         std::uint32_t flags, const char* name = "") {
-    TInterfaceInfo info;
+InterfaceInfo Interface(const char* ip, const char* mask, const char* broadcast,
+                        std::uint32_t flags, const char* name = "") {
+    InterfaceInfo info;
     info.Name = name;
     TSocketStack::FromDotted(ip, info.Address);
     TSocketStack::FromDotted(mask, info.Netmask);
@@ -20,14 +20,14 @@ TInterfaceInfo Interface(const char* ip, const char* mask, const char* broadcast
     return info;
 }
 
-const TInterfaceInfo kLoopback =
+const InterfaceInfo kLoopback =
     Interface("127.0.0.1", "255.0.0.0", "0.0.0.0", IFF_UP_BIT | IFF_LOOPBACK_BIT, "lo");
-const TInterfaceInfo kLan = Interface("192.168.1.10", "255.255.255.0", "192.168.1.255",
-                                      IFF_UP_BIT | IFF_BROADCAST_BIT, "eth0");
-const TInterfaceInfo kDownLan =
+const InterfaceInfo kLan = Interface("192.168.1.10", "255.255.255.0", "192.168.1.255",
+                                     IFF_UP_BIT | IFF_BROADCAST_BIT, "eth0");
+const InterfaceInfo kDownLan =
     Interface("10.1.0.5", "255.255.0.0", "10.1.255.255", IFF_BROADCAST_BIT, "eth1");
-const TInterfaceInfo kWifi = Interface("172.16.4.9", "255.255.252.0", "172.16.7.255",
-                                       IFF_UP_BIT | IFF_BROADCAST_BIT, "wlan0");
+const InterfaceInfo kWifi = Interface("172.16.4.9", "255.255.252.0", "172.16.7.255",
+                                      IFF_UP_BIT | IFF_BROADCAST_BIT, "wlan0");
 
 }  // namespace
 
@@ -41,7 +41,7 @@ TEST(FormatInterfaceList, BuildsOneLinePerRecordInOrder) {
 }
 
 TEST(FormatInterfaceList, ListsMoreInterfacesThanAFixedBufferWouldHold) {
-    std::vector<TInterfaceInfo> many(20, kLan);
+    std::vector<InterfaceInfo> many(20, kLan);
     const std::string text = FormatInterfaceList(many);
     std::size_t lines = 0;
     for (std::size_t at = text.find("\r\n"); at != std::string::npos;
@@ -79,11 +79,11 @@ TEST(ChooseLocalAddress, KeepsTheFirstHostAddressWithoutANetworkInterface) {
 }
 
 TEST(UnresolvedHostNotice, NamesTheInterfaceLocalIPComesFrom) {
-    const TInterfaceInfo nameless =
+    const InterfaceInfo nameless =
         Interface("172.16.4.9", "255.255.252.0", "172.16.7.255", IFF_UP_BIT);
     const struct {
         std::string host;
-        std::vector<TInterfaceInfo> interfaces;
+        std::vector<InterfaceInfo> interfaces;
         std::string ip;
         std::string notice;
     } cases[] = {

@@ -10,9 +10,9 @@ namespace {
 
 constexpr std::uint32_t kUpBroadcast = IFF_UP_BIT | IFF_BROADCAST_BIT;
 
-TInterfaceInfo Interface(const char* name, const char* ip, const char* mask, const char* broadcast,
-                         std::uint32_t flags) {
-    TInterfaceInfo info;
+InterfaceInfo Interface(const char* name, const char* ip, const char* mask, const char* broadcast,
+                        std::uint32_t flags) {
+    InterfaceInfo info;
     info.Name = name;
     TSocketStack::FromDotted(ip, info.Address);
     TSocketStack::FromDotted(mask, info.Netmask);
@@ -37,29 +37,29 @@ std::vector<std::string> Plan(const std::vector<SearchedInterface>& chosen) {
     return plan;
 }
 
-const TInterfaceInfo kLo =
+const InterfaceInfo kLo =
     Interface("lo", "127.0.0.1", "255.0.0.0", "0.0.0.0", IFF_UP_BIT | IFF_LOOPBACK_BIT);
-const TInterfaceInfo kEth0 =
+const InterfaceInfo kEth0 =
     Interface("eth0", "192.168.1.23", "255.255.255.0", "192.168.1.255", kUpBroadcast);
-const TInterfaceInfo kWlan0 =
+const InterfaceInfo kWlan0 =
     Interface("wlan0", "10.0.0.5", "255.255.255.0", "10.0.0.255", kUpBroadcast);
-const TInterfaceInfo kTun0 =
+const InterfaceInfo kTun0 =
     Interface("tun0", "10.8.0.6", "255.255.255.255", "0.0.0.0", IFF_UP_BIT | IFF_POINTTOPOINT_BIT);
-const TInterfaceInfo kDocker =
+const InterfaceInfo kDocker =
     Interface("docker0", "172.17.0.1", "255.255.0.0", "172.17.255.255", kUpBroadcast);
-const TInterfaceInfo kDown =
+const InterfaceInfo kDown =
     Interface("eth1", "10.1.0.5", "255.255.0.0", "10.1.255.255", IFF_BROADCAST_BIT);
 // A second address in eth0's subnet (or a Wi-Fi on the same LAN): same broadcast address.
-const TInterfaceInfo kSameLan =
+const InterfaceInfo kSameLan =
     Interface("wlan1", "192.168.1.40", "255.255.255.0", "192.168.1.255", kUpBroadcast);
-const TInterfaceInfo kNoBroadcastFlag =
+const InterfaceInfo kNoBroadcastFlag =
     Interface("ppp-ish", "10.9.0.1", "255.255.255.0", "10.9.0.255", IFF_UP_BIT);
 // Set up without a broadcast address: the system reports none, or the address itself.
-const TInterfaceInfo kAllOnes =
+const InterfaceInfo kAllOnes =
     Interface("odd0", "10.7.0.1", "255.255.255.0", "255.255.255.255", kUpBroadcast);
-const TInterfaceInfo kNoBrd =
+const InterfaceInfo kNoBrd =
     Interface("eth2", "198.18.1.2", "255.255.255.0", "198.18.1.2", kUpBroadcast);
-const TInterfaceInfo kSlash31 =
+const InterfaceInfo kSlash31 =
     Interface("p2p0", "10.6.0.0", "255.255.255.254", "10.6.0.1", kUpBroadcast);
 
 }  // namespace
@@ -67,7 +67,7 @@ const TInterfaceInfo kSlash31 =
 TEST(ChooseSearchInterfaces, WhatASearchSendsWhere) {
     struct Case {
         const char* what;
-        std::vector<TInterfaceInfo> interfaces;
+        std::vector<InterfaceInfo> interfaces;
         const char* limitedSource;
         std::vector<std::string> plan;
     };

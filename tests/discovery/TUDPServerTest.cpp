@@ -31,7 +31,7 @@ namespace {
 // Stands in for the GUI thread's event loop: posted calls run when the test pumps.
 class FakeEventLoop {
 public:
-    TUDPServer::TSynchronizer Synchronizer() {
+    TUDPServer::Synchronizer Synchronizer() {
         return [this](std::function<void()> call) {
             std::lock_guard lock(m_lock);
             m_calls.push_back(std::move(call));
@@ -74,7 +74,7 @@ private:
 };
 
 // The bytes of a delivered datagram.
-std::string Bytes(TMemoryStream& data) {
+std::string Bytes(ByteStream& data) {
     std::string bytes(data.Size(), '\0');
     EXPECT_EQ(data.Position(), 0u);
     data.Read(bytes.data(), bytes.size());
@@ -92,7 +92,7 @@ struct Received {
 };
 
 void Collect(TUDPServer& server, Received& into) {
-    server.OnUDPRead = [&into](TUDPServer&, TMemoryStream& data, TUDPSocketHandle& binding) {
+    server.OnUDPRead = [&into](TUDPServer&, ByteStream& data, TUDPSocketHandle& binding) {
         std::string bytes = Bytes(data);
         std::lock_guard guard(into.lock);
         into.datagrams.push_back(bytes);
@@ -246,7 +246,7 @@ TEST(TUDPServer, BurstBeyondTheDefaultReceiveBufferWaitsUntilTheListenerDrainsIt
     bool release = false;
     std::atomic<std::size_t> delivered{0};
     TUDPServer server;  // no synchronizer: the hook runs on the listener thread
-    server.OnUDPRead = [&](TUDPServer&, TMemoryStream&, TUDPSocketHandle&) {
+    server.OnUDPRead = [&](TUDPServer&, ByteStream&, TUDPSocketHandle&) {
         if (delivered++ == 0) {
             std::unique_lock guard(lock);
             released.wait_for(guard, 10s, [&] { return release; });
@@ -280,7 +280,7 @@ TEST(TUDPServer, KeepsArrivalOrderAndDeliversNothingWhileTheHookIsBusy) {
     bool inHook = false;
     bool reentered = false;
     std::atomic<bool> firstSeen{false};
-    server.OnUDPRead = [&](TUDPServer& endpoint, TMemoryStream& data, TUDPSocketHandle&) {
+    server.OnUDPRead = [&](TUDPServer& endpoint, ByteStream& data, TUDPSocketHandle&) {
         reentered = reentered || inHook;
         inHook = true;
         order.push_back(std::stoi(Bytes(data)));
@@ -366,7 +366,7 @@ TEST(TUDPServer, DestroyedWhileItsListenerAsksForDeliveries) {
     for (int round = 0; round < 10; ++round) {
         std::atomic<int> delivered{0};
         auto server = std::make_unique<TUDPServer>();
-        server->OnUDPRead = [&](TUDPServer&, TMemoryStream&, TUDPSocketHandle&) { ++delivered; };
+        server->OnUDPRead = [&](TUDPServer&, ByteStream&, TUDPSocketHandle&) { ++delivered; };
         server->SetSynchronizer([](std::function<void()> call) { call(); });
         server->SetActive(true);
         Flood flood(server->Binding().Port(), "r");
@@ -380,7 +380,7 @@ TEST(TUDPServer, HookErrorsLoseOnlyTheirDatagram) {
     TUDPServer server;
     server.SetSynchronizer(loop.Synchronizer());
     std::vector<std::string> seen;
-    server.OnUDPRead = [&](TUDPServer&, TMemoryStream& data, TUDPSocketHandle&) {
+    server.OnUDPRead = [&](TUDPServer&, ByteStream& data, TUDPSocketHandle&) {
         seen.push_back(Bytes(data));
         if (seen.back() == "bad") {
             throw std::runtime_error("hook failed");
@@ -420,7 +420,7 @@ TEST(TUDPServer, SendResolvesLocalhostAndReportsOversizedDatagrams) {
 TEST(TUDPServer, SendsWhileItsListenerDelivers) {
     TUDPServer server;
     std::atomic<int> delivered{0};
-    server.OnUDPRead = [&](TUDPServer&, TMemoryStream&, TUDPSocketHandle&) { ++delivered; };
+    server.OnUDPRead = [&](TUDPServer&, ByteStream&, TUDPSocketHandle&) { ++delivered; };
     server.SetActive(true);
     constexpr int kDatagrams = 300;
     for (int i = 0; i < kDatagrams; ++i) {

@@ -38,7 +38,7 @@ TEST(SocketLibrary, LivesAsLongAsASocket) {
 
 TEST(SocketLibrary, CountedCallsBorrowTheLibrary) {
     TWSocket a;
-    const TSocket h = WSocket_socket(AF_INET, SOCK_STREAM, 0);
+    const SocketHandle h = WSocket_socket(AF_INET, SOCK_STREAM, 0);
     int size = 0;
     int len = sizeof size;
     EXPECT_EQ(CountedGetsockopt(h, SOL_SOCKET, SO_SNDBUF, &size, &len), 0);
@@ -125,7 +125,7 @@ TEST(SocketLibrary, WrappersMapNativeErrors) {
     char buf[4];
     EXPECT_EQ(WSocket_recv(-1, buf, sizeof buf, 0), SOCKET_ERROR);
     EXPECT_EQ(WSocket_WSAGetLastError(), 10009);
-    const TSocket h = WSocket_socket(AF_INET, SOCK_STREAM, 0);
+    const SocketHandle h = WSocket_socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_EQ(WSocket_recv(h, buf, sizeof buf, 0), SOCKET_ERROR);
     EXPECT_EQ(WSocket_WSAGetLastError(), 10057);
     // EPIPE counts as a reset, and raises no signal.

@@ -9,11 +9,14 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <atomic>
+#include <cstring>
 #include <memory>
 
-#include "net/TSocketWindow.h"
+#include "net/SocketWindow.h"
 #include "support/EventPump.h"
 #include "support/SocketFixture.h"
+#include "support/TestSockets.h"
 
 using namespace vandrel::test;
 using namespace vandrel::net;
@@ -285,11 +288,253 @@ TEST_F(TWSocketControl, MultiThreadedPumpRunsPendingEvents) {
     }
 }
 
-int intOption(TSocket h, int level, int name) {
+int intOption(SocketHandle h, int level, int name) {
     int v = 0;
     socklen_t len = sizeof v;
     ::getsockopt(h, level, name, &v, &len);
     return v;
+}
+
+// A datagram goes out with SendTo to a plain UDP peer, which answers; OnSendData and the
+// posted OnDataSent follow the send.
+TEST_F(TWSocketControl, SendToAndReceiveFromRoundTrip) {
+    std::string from;
+    s.OnDataAvailable = [&](TObject*, Word) {
+        char buf[64];
+        sockaddr_in sin{};
+        int len = sizeof sin;
+        const int n = s.ReceiveFrom(buf, sizeof buf, reinterpret_cast<sockaddr*>(&sin), len);
+        if (n > 0) {
+            reply.append(buf, static_cast<std::size_t>(n));
+            from = std::to_string(ntohs(sin.sin_port));
+        }
+    };
+    int sent = 0;
+    s.OnSendData = [&](TObject*, int n) { sent += n; };
+    prepareLoopback(s, "0", "udp");
+    s.Listen();
+    UdpProbe peer;
+    ASSERT_TRUE(peer.ok());
+    rec.events.clear();
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(peer.port());
+    ASSERT_EQ(s.SendTo(reinterpret_cast<sockaddr*>(&to), sizeof to, "ping", 4), 4);
+    EXPECT_EQ(sent, 4);
+    const auto got = peer.receiveAll(milliseconds(50), milliseconds(2000));
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].bytes, "ping");
+    EXPECT_EQ(std::to_string(got[0].port), s.BoundPort());
+    ASSERT_TRUE(
+        peer.sendTo("127.0.0.1", static_cast<std::uint16_t>(std::stoi(s.BoundPort())), "pong"));
+    ASSERT_TRUE(pumpUntil([&] { return reply == "pong" && rec.has("sent:0"); }));
+    EXPECT_EQ(from, std::to_string(peer.port()));
+}
+
+// Shutdown(0) ends the own reading, 1 the peer's, 2 both; without a socket it does nothing.
+TEST_F(TWSocketControl, ShutdownEndsTheChosenDirections) {
+    const struct {
+        int how;
+        bool peerReadsEnd;
+        bool ownReadEnds;
+    } cases[] = {{0, false, true}, {1, true, false}, {2, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("How " + std::to_string(c.how));
+        LoopbackServer peer;
+        std::atomic<bool> peerEnd{false};
+        peer.serve([&](int fd) {
+            const timeval wait{0, 200000};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+            char byte = 0;
+            peerEnd = ::recv(fd, &byte, 1, 0) == 0;
+            ::usleep(100000);  // the own end reads before this side closes
+        });
+        RecordedSocket conn;
+        ASSERT_TRUE(conn.connectTo(peer.portText())) << conn.rec.joined();
+        conn.s.Shutdown(c.how);
+        char buf[8];
+        const int n = conn.s.Receive(buf, sizeof buf);
+        EXPECT_EQ(n == 0, c.ownReadEnds) << n;
+        if (!c.ownReadEnds) {
+            EXPECT_EQ(conn.s.LastError(), 10035);
+        }
+        peer.join();  // without running events: a read notification would close the socket
+        EXPECT_EQ(peerEnd.load(), c.peerReadsEnd);
+    }
+    TWSocket closed;
+    closed.Shutdown(2);
+    EXPECT_EQ(closed.State(), wsClosed);
+}
+
+// DrainUntilClosed goes on while the last receive would block (after data, or with that
+// error left in the slot), delivering the data, until the peer has closed.
+TEST_F(TWSocketControl, DrainUntilClosed) {
+    const struct {
+        const char* data;
+        int preset;
+    } cases[] = {{"abc", 0}, {"", 10035}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.data) + " " + std::to_string(c.preset));
+        LoopbackServer peer;
+        peer.serve([&](int fd) {
+            writeAll(fd, c.data, std::strlen(c.data));
+            ::usleep(200000);
+        });
+        RecordedSocket conn;
+        std::string got;
+        conn.s.OnDataAvailable = [&](TObject*, Word) { got += conn.s.ReceiveStr(); };
+        ASSERT_TRUE(conn.connectTo(peer.portText())) << conn.rec.joined();
+        WSocket_WSASetLastError(c.preset);
+        conn.s.DrainUntilClosed();
+        EXPECT_EQ(conn.s.State(), wsClosed);
+        EXPECT_TRUE(conn.rec.has("closed:0")) << conn.rec.joined();
+        EXPECT_EQ(got, c.data);
+    }
+    TWSocket unused;
+    unused.DrainUntilClosed();
+    EXPECT_EQ(unused.LastError(), 0);
+}
+
+// A multicast datagram client gets MultiCastIpTTL and LocalAddr as its outgoing options, only
+// with MultiCast; nothing is sent.
+TEST_F(TWSocketControl, MultiCastOptionsAtConnect) {
+    const struct {
+        bool multiCast;
+        int ttl;
+        const char* local;
+        int wantTtl;
+        const char* wantIf;
+    } cases[] = {
+        {true, 5, "127.0.0.1", 5, "127.0.0.1"},
+        {true, 1, "0.0.0.0", 1, "0.0.0.0"},
+        {false, 5, "127.0.0.1", 1, "0.0.0.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.multiCast) + " " + c.local);
+        TWSocket u;
+        u.SetMultiCast(c.multiCast);
+        u.SetMultiCastIpTTL(c.ttl);
+        u.SetLocalAddr(c.local);
+        prepareLoopback(u, "9", "udp");
+        u.Connect();
+        ASSERT_EQ(u.State(), wsConnected);
+        EXPECT_EQ(intOption(u.HSocket(), IPPROTO_IP, IP_MULTICAST_TTL), c.wantTtl);
+        in_addr iface{};
+        socklen_t len = sizeof iface;
+        ::getsockopt(u.HSocket(), IPPROTO_IP, IP_MULTICAST_IF, &iface, &len);
+        EXPECT_STREQ(inet_ntoa(iface), c.wantIf);
+    }
+}
+
+// A multicast datagram listener joins MultiCastAddrStr on the interface of Addr; a group
+// that is no address is refused.
+TEST_F(TWSocketControl, MultiCastMembershipAtListen) {
+    const struct {
+        bool multiCast;
+        const char* group;
+        bool joined;
+        int errors;
+    } cases[] = {
+        {true, "239.1.2.3", true, 0},
+        {false, "239.1.2.3", false, 0},
+        {true, "no group", false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.group) + (c.multiCast ? " multicast" : ""));
+        RecordedSocket u;
+        u.s.SetMultiCast(c.multiCast);
+        u.s.SetMultiCastAddrStr(c.group);
+        prepareLoopback(u.s, "0", "udp");
+        u.s.Listen();
+        EXPECT_EQ(u.rec.errors, c.errors);
+        ip_mreq mreq{};
+        mreq.imr_multiaddr.s_addr = inet_addr("239.1.2.3");
+        mreq.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+        // Leaving succeeds only for a member.
+        EXPECT_EQ(
+            ::setsockopt(u.s.HSocket(), IPPROTO_IP, IP_DROP_MEMBERSHIP, &mreq, sizeof mreq) == 0,
+            c.joined);
+    }
+}
+
+// ReuseAddr applies to datagram listeners only; ListenBacklog reaches the library's listen.
+TEST_F(TWSocketControl, ReuseAddrAndListenBacklog) {
+    const struct {
+        const char* proto;
+        bool reuse;
+        bool set;
+    } cases[] = {{"udp", false, false}, {"udp", true, true}, {"tcp", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.proto) + (c.reuse ? " reuse" : ""));
+        TWSocket u;
+        u.SetReuseAddr(c.reuse);
+        prepareLoopback(u, "0", c.proto);
+        u.Listen();
+        EXPECT_EQ(intOption(u.HSocket(), SOL_SOCKET, SO_REUSEADDR) != 0, c.set);
+    }
+    for (const int backlog : {5, 7}) {
+        TWSocket t;
+        if (backlog != 5) {
+            t.SetListenBacklog(backlog);
+        }
+        prepareLoopback(t, "0");
+        t.Listen();
+        tcp_info info{};
+        socklen_t len = sizeof info;
+        ASSERT_EQ(::getsockopt(t.HSocket(), IPPROTO_TCP, TCP_INFO, &info, &len), 0);
+        EXPECT_EQ(info.tcpi_sacked, static_cast<unsigned>(backlog));  // a listener's backlog
+    }
+}
+
+// Both reverse lookups refuse an empty or over-long address with 10022 and take 256
+// characters; without a window the asynchronous lookups are refused.
+TEST_F(TWSocketControl, LookupRefusals) {
+    const std::string longest(256, '1');
+    const struct {
+        bool blocking;
+        std::string addr;
+        bool refused;
+    } cases[] = {{false, "", true},
+                 {true, "", true},
+                 {false, longest + "1", true},
+                 {true, longest + "1", true},
+                 {true, longest, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.addr.size()) + (c.blocking ? " blocking" : ""));
+        done.clear();
+        rec.errors = 0;
+        c.blocking ? s.ReverseDnsLookupBlocking(c.addr) : s.ReverseDnsLookup(c.addr);
+        EXPECT_EQ(rec.errors, c.refused ? 1 : 0);
+        ASSERT_EQ(done.size(), 1u);
+        EXPECT_EQ(done[0] == 10022, c.refused);
+    }
+    s.OnError = nullptr;
+    EXPECT_EQ(raised([&] { s.ReverseDnsLookup(""); }), "Reverse DNS Lookup: Invalid host name.");
+    s.DetachFromThread();
+    EXPECT_EQ(raised([&] { s.ReverseDnsLookup("127.0.0.1"); }),
+              "Reverse DNS Lookup: Window not assigned");
+    EXPECT_EQ(raised([&] { s.DnsLookup("localhost"); }), "DNS Lookup: Window not assigned");
+    s.AttachToThread();
+}
+
+// A reverse lookup's list is the record's official name followed by its non-empty aliases.
+TEST_F(TWSocketControl, ReverseLookupListsNameAndAliases) {
+    const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
+    const hostent* h = ::gethostbyaddr(&loopback, sizeof loopback, AF_INET);
+    ASSERT_NE(h, nullptr);
+    std::vector<std::string> want{h->h_name};
+    for (char** a = h->h_aliases; *a; ++a) {
+        if (**a) {
+            want.emplace_back(*a);
+        }
+    }
+    s.ReverseDnsLookupBlocking("127.0.0.1");
+    EXPECT_EQ(s.DnsResultList(), want);
+    s.ReverseDnsLookup("127.0.0.1");
+    ASSERT_TRUE(pumpUntil([&] { return done.size() == 2; }));
+    EXPECT_EQ(s.DnsResultList(), want);
+    EXPECT_EQ(s.DnsResult(), want.front());
 }
 
 TEST_F(TWSocketControl, ConnectAppliesSocketOptions) {
@@ -306,7 +551,7 @@ TEST_F(TWSocketControl, ConnectAppliesSocketOptions) {
         }
         prepareLoopback(c, server.portText());
         c.Connect();
-        const TSocket h = c.HSocket();
+        const SocketHandle h = c.HSocket();
         ASSERT_NE(h, INVALID_SOCKET);
         EXPECT_NE(intOption(h, SOL_SOCKET, SO_REUSEADDR), 0);
         EXPECT_EQ(intOption(h, SOL_SOCKET, SO_KEEPALIVE), 1);

@@ -58,7 +58,7 @@ TEST_F(TWSocketEvents, PortMustBeAssignedAgainAfterCloseAndOldNotificationsStayB
     const int listener = listenLoopback(port);  // the backlog completes both connections
     ASSERT_TRUE(client.connectTo(std::to_string(port))) << rec.joined();
     ASSERT_EQ(s.SendStr("x"), 1);  // sent at once; its write notification is posted
-    const TSocket first = s.HSocket();
+    const SocketHandle first = s.HSocket();
     s.Close();
     s.OnError = nullptr;
     EXPECT_EQ(s.Port(), std::to_string(port));  // still readable

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "net/ESocketException.h"
+#include "net/RemoteEndpoint.h"
 
 using namespace vandrel::net;
 using namespace vandrel::test;
@@ -142,6 +143,66 @@ TEST(IsDottedAddress, AgreesWithTheStrictParserOnRandomInput) {
         }
     }
     EXPECT_GT(dotted, 0);
+}
+
+// Assigning the text already assigned changes nothing, so a resolved value stays; any other
+// text is trimmed and unresolved, and an empty one leaves the end unassigned.
+TEST(RemoteEndpoint, AssignmentRules) {
+    RemoteEndpoint e;
+    e.AssignPort(" 23 ");
+    e.ResolvePort();
+    EXPECT_EQ(e.port, "23");
+    EXPECT_FALSE(e.KeepsPort(" 23 "));
+    EXPECT_TRUE(e.KeepsPort("23"));
+    e.AssignPort("");
+    EXPECT_FALSE(e.portAssigned);
+    EXPECT_FALSE(e.portResolved);
+    EXPECT_FALSE(e.KeepsAddr(""));
+    EXPECT_TRUE(e.KeepsProto("tcp"));  // assigned from the start
+}
+
+TEST(RemoteEndpoint, ProtocolGivesTheSocketType) {
+    const struct {
+        const char* proto;
+        bool listen;
+        int type;
+        int number;
+    } cases[] = {
+        {"tcp", false, SOCK_STREAM, 6}, {"udp", false, SOCK_DGRAM, 17},
+        {"icmp", false, SOCK_RAW, 1},   {"udp", true, SOCK_DGRAM, 17},
+        {"icmp", true, SOCK_STREAM, 1}, {"RAW_icmp", true, SOCK_RAW, 1},
+        {"raw_17", true, SOCK_RAW, 17},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.proto) + (c.listen ? " listen" : " connect"));
+        RemoteEndpoint e;
+        e.AssignProto(c.proto);
+        c.listen ? e.ResolveProtoForListen() : e.ResolveProtoForConnect();
+        EXPECT_EQ(e.socketType, c.type);
+        EXPECT_EQ(e.protoNum, c.number);
+    }
+}
+
+// The port wraps at 65536 and lands in the socket address in network order; after a close
+// the texts stay readable but must be assigned again.
+TEST(RemoteEndpoint, ResolvedPortAndClose) {
+    RemoteEndpoint e;
+    e.AssignAddr("127.0.0.1");
+    e.AssignPort("65559");
+    e.AssignProto("udp");
+    e.ResolvePort();
+    e.ResolveAddr();
+    EXPECT_EQ(e.portNum, 23);
+    EXPECT_EQ(e.sin.sin_port, htons(23));
+    EXPECT_EQ(e.sin.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    const RemoteEndpoint closed = e.AfterClose();
+    EXPECT_EQ(closed.addr, "127.0.0.1");
+    EXPECT_EQ(closed.port, "65559");
+    EXPECT_FALSE(closed.KeepsAddr("127.0.0.1"));
+    EXPECT_FALSE(closed.KeepsPort("65559"));
+    EXPECT_TRUE(closed.KeepsProto("tcp"));
+    EXPECT_FALSE(closed.portResolved || closed.addrResolved || closed.protoResolved);
+    EXPECT_EQ(closed.sin.sin_port, 0);
 }
 
 }  // namespace

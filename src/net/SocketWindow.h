@@ -34,18 +34,34 @@
 
 namespace vandrel::net {
 
-struct TMessage;
+// A message for the socket's target: number, two parameters, result.
+struct SocketMessage {
+    unsigned Msg = 0;
+    std::uintptr_t WParam = 0;
+    std::intptr_t LParam = 0;
+    std::intptr_t Result = 0;
+};
+
+// Message numbers of the socket's target (user base 1024 plus an offset).
+inline constexpr unsigned WM_USER_BASE = 1024;
+inline constexpr unsigned MSG_SOCKET_EVENT = 1025;    // wParam handle, lParam bits | error << 16
+inline constexpr unsigned MSG_NAME_LOOKUP = 1026;     // wParam lookup handle, lParam error << 16
+inline constexpr unsigned MSG_ADDR_LOOKUP = 1027;     // as 1026
+inline constexpr unsigned MSG_CLOSE_DELAYED = 1028;   // CloseLater
+inline constexpr unsigned MSG_RELEASE = 1029;         // FreeLater
+inline constexpr unsigned MSG_TEST_EXCEPTION = 1030;  // raises inside the handler
+
 class SocketMessageTarget;
 struct PostBox;
 
-class TSocketWindow {
+class SocketWindow {
 public:
-    using Handler = std::function<void(TMessage&)>;
+    using Handler = std::function<void(SocketMessage&)>;
 
-    explicit TSocketWindow(Handler handler);
-    ~TSocketWindow();
-    TSocketWindow(const TSocketWindow&) = delete;
-    TSocketWindow& operator=(const TSocketWindow&) = delete;
+    explicit SocketWindow(Handler handler);
+    ~SocketWindow();
+    SocketWindow(const SocketWindow&) = delete;
+    SocketWindow& operator=(const SocketWindow&) = delete;
 
     // Queues a message behind every pending event of the target's thread.
     // Callable from any thread.
@@ -63,14 +79,14 @@ public:
     // After an accept: re-enables the accept notification.
     void NoteAccepted();
     // Before handle s closes: drops its registration and pending notifications.
-    void NoteClosing(TSocket s);
+    void NoteClosing(SocketHandle s);
     // A non-blocking connect of s is under way: unless it ends first, it ends
     // timeout after this with a connect notification carrying WSAETIMEDOUT.
-    void NoteConnecting(TSocket s, std::chrono::milliseconds timeout);
+    void NoteConnecting(SocketHandle s, std::chrono::milliseconds timeout);
     // A non-blocking connect of s that failed at once (a refusal on loopback,
     // for instance): delivered as a connect notification like any later one.
     // False when s is not registered here on the calling thread.
-    bool NoteConnectFailed(TSocket s, int socketError);
+    bool NoteConnectFailed(SocketHandle s, int socketError);
 
     // A poster that stays safe to call from any thread after the window is
     // gone (it then drops the message). For work finishing on other threads.
@@ -85,7 +101,7 @@ public:
     static bool ApplicationClosing();
 
 private:
-    friend int WSocket_WSAAsyncSelect(TSocket, TSocketWindow*, unsigned, long);
+    friend int WSocket_WSAAsyncSelect(SocketHandle, SocketWindow*, unsigned, long);
     SocketMessageTarget* m_target;
     std::shared_ptr<PostBox> m_postBox;
     std::thread::id m_threadId;
@@ -94,6 +110,6 @@ private:
 // Registers handle s for the notifications in lEvent (FD_* bits), delivered as
 // message wMsg with wParam = s and lParam = bits | (error << 16). Makes the
 // handle non-blocking. lEvent 0 stops notifications. 0 or SOCKET_ERROR.
-int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long lEvent);
+int WSocket_WSAAsyncSelect(SocketHandle s, SocketWindow* hWnd, unsigned wMsg, long lEvent);
 
 }  // namespace vandrel::net

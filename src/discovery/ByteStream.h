@@ -8,7 +8,7 @@ namespace vandrel::discovery {
 
 // A growable byte buffer with a read position, handed to OnUDPRead as the datagram.
 // Its capacity is kept when the size shrinks, so one stream can be reused per datagram.
-class TMemoryStream {
+class ByteStream {
 public:
     std::size_t Size() const { return m_size; }
     void SetSize(std::size_t size);

@@ -1,11 +1,11 @@
-#include "discovery/TMemoryStream.h"
+#include "discovery/ByteStream.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace vandrel::discovery {
 
-void TMemoryStream::SetSize(std::size_t size) {
+void ByteStream::SetSize(std::size_t size) {
     if (size > m_bytes.size()) {
         m_bytes.resize(size);
     }
@@ -13,7 +13,7 @@ void TMemoryStream::SetSize(std::size_t size) {
     m_position = std::min(m_position, m_size);
 }
 
-std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
+std::size_t ByteStream::Read(void* buffer, std::size_t count) {
     const std::size_t n = std::min(count, m_size - m_position);
     if (n > 0) {
         std::memcpy(buffer, m_bytes.data() + m_position, n);
@@ -22,7 +22,7 @@ std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
     return n;
 }
 
-void TMemoryStream::Assign(const std::uint8_t* data, std::size_t count) {
+void ByteStream::Assign(const std::uint8_t* data, std::size_t count) {
     SetSize(count);
     if (count > 0) {
         std::memcpy(m_bytes.data(), data, count);

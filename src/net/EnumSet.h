@@ -8,16 +8,16 @@ namespace vandrel::net {
 // A small set over an enumeration whose ordinals are below 32; bit n holds the
 // member of ordinal n.
 template <typename Enum>
-class TSet {
+class EnumSet {
 public:
-    constexpr TSet() = default;
-    constexpr TSet(std::initializer_list<Enum> members) {
+    constexpr EnumSet() = default;
+    constexpr EnumSet(std::initializer_list<Enum> members) {
         for (Enum m : members) {
             m_bits |= bit(m);
         }
     }
-    static constexpr TSet FromBits(std::uint32_t bits) {
-        TSet s;
+    static constexpr EnumSet FromBits(std::uint32_t bits) {
+        EnumSet s;
         s.m_bits = bits;
         return s;
     }
@@ -25,19 +25,19 @@ public:
     constexpr bool Contains(Enum m) const { return (m_bits & bit(m)) != 0; }
     constexpr bool Empty() const { return m_bits == 0; }
     constexpr std::uint32_t Bits() const { return m_bits; }
-    constexpr TSet& Include(Enum m) {
+    constexpr EnumSet& Include(Enum m) {
         m_bits |= bit(m);
         return *this;
     }
-    constexpr TSet& Exclude(Enum m) {
+    constexpr EnumSet& Exclude(Enum m) {
         m_bits &= ~bit(m);
         return *this;
     }
-    constexpr TSet Without(Enum m) const {
-        TSet s = *this;
+    constexpr EnumSet Without(Enum m) const {
+        EnumSet s = *this;
         return s.Exclude(m);
     }
-    constexpr bool operator==(const TSet&) const = default;
+    constexpr bool operator==(const EnumSet&) const = default;
 
 private:
     static constexpr std::uint32_t bit(Enum m) {

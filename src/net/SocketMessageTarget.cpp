@@ -1,4 +1,4 @@
-#include "net/TSocketWindow.h"
+#include "net/SocketMessageTarget.h"
 
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -18,7 +18,6 @@
 #include "net/HandOver.h"
 #include "net/NativeError.h"
 #include "net/SocketErrorCodes.h"
-#include "net/TCustomWSocket.h"
 
 namespace vandrel::net {
 
@@ -38,80 +37,14 @@ std::intptr_t makeSelectParam(long bits, int error) {
 
 }  // namespace
 
-// The QObject behind a TSocketWindow. It may outlive its TSocketWindow by one
-// event-loop pass when the socket is destroyed from inside its own dispatch.
-class SocketMessageTarget : public QObject {
-public:
-    explicit SocketMessageTarget(TSocketWindow::Handler handler) : m_handler(std::move(handler)) {}
-    ~SocketMessageTarget() override { Unselect(); }
-
-    void Orphan();
-    bool Dispatching() const { return m_dispatching > 0; }
-    int Select(TSocket s, unsigned msg, long mask);
-    void Unselect();
-    void Received();
-    void SendBlocked();
-    void Accepted();
-    void ConnectStarted(std::chrono::milliseconds timeout);
-    void ConnectFailed(int error);
-    // True while handle s is registered here for some notification.
-    bool Selects(TSocket s) const { return m_fd == s && m_mask != 0; }
-
-protected:
-    bool event(QEvent* e) override;
-
-private:
-    void Post(long bits, int error) {
-        QCoreApplication::postEvent(this, new MessageEvent(m_msg, static_cast<std::uintptr_t>(m_fd),
-                                                           makeSelectParam(bits, error)));
-    }
-    void OnReadable();
-    void OnWritable();
-    void StopConnectTimer() {
-        if (m_connectTimer) {
-            m_connectTimer->stop();
-        }
-    }
-    void ArmRead(bool on) {
-        if (m_read) {
-            m_read->setEnabled(on);
-        }
-    }
-    void ArmWrite(bool on) {
-        if (m_write) {
-            m_write->setEnabled(on);
-        }
-    }
-
-    TSocketWindow::Handler m_handler;
-    int m_dispatching = 0;
-    bool m_orphaned = false;
-    TSocket m_fd = INVALID_SOCKET;
-    unsigned m_msg = 0;
-    long m_mask = 0;
-    int m_type = SOCK_STREAM;
-    bool m_listening = false;
-    bool m_connectPending = false;
-    bool m_closePosted = false;
-    QSocketNotifier* m_read = nullptr;
-    QSocketNotifier* m_write = nullptr;
-    QTimer* m_connectTimer = nullptr;
-};
-
-namespace {
-
-// Runs f on the target's own thread: at once when called there, else queued
-// (a queued call is dropped with the target).
-template <typename F>
-void onTargetThread(SocketMessageTarget* t, F f) {
-    if (t->thread() == QThread::currentThread()) {
-        f(t);
-    } else {
-        InvokeQueued(t, [t, f] { f(t); });
-    }
+void SocketMessageTarget::PostTo(SocketMessageTarget* target, unsigned msg, std::uintptr_t wParam,
+                                 std::intptr_t lParam) {
+    QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam));
 }
 
-}  // namespace
+void SocketMessageTarget::Post(long bits, int error) {
+    PostTo(this, m_msg, static_cast<std::uintptr_t>(m_fd), makeSelectParam(bits, error));
+}
 
 void SocketMessageTarget::Orphan() {
     m_handler = nullptr;
@@ -119,7 +52,7 @@ void SocketMessageTarget::Orphan() {
     Unselect();
 }
 
-int SocketMessageTarget::Select(TSocket s, unsigned msg, long mask) {
+int SocketMessageTarget::Select(SocketHandle s, unsigned msg, long mask) {
     if (s != m_fd) {
         Unselect();
     }
@@ -282,7 +215,7 @@ void SocketMessageTarget::ConnectFailed(int error) {
 }
 
 bool SocketMessageTarget::event(QEvent* e) {
-    TMessage msg;
+    SocketMessage msg;
     {
         std::lock_guard guard(HandOverLock());
         msg.Msg = static_cast<unsigned>(e->type());
@@ -305,7 +238,7 @@ bool SocketMessageTarget::event(QEvent* e) {
     }
     ++m_dispatching;
     // The handler may destroy the socket; this object then only gets orphaned.
-    TSocketWindow::Handler handler = m_handler;
+    SocketWindow::Handler handler = m_handler;
     handler(msg);
     if (--m_dispatching == 0 && m_orphaned) {
         deleteLater();
@@ -313,136 +246,4 @@ bool SocketMessageTarget::event(QEvent* e) {
     return true;
 }
 
-// Lets other threads post to a target that may be destroyed meanwhile.
-struct PostBox {
-    SocketMessageTarget* target = nullptr;  // guarded by HandOverLock()
-
-    void Post(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
-        std::lock_guard guard(HandOverLock());
-        if (target) {
-            QCoreApplication::postEvent(target, new MessageEvent(msg, wParam, lParam));
-        }
-    }
-};
-
-TSocketWindow::TSocketWindow(Handler handler)
-    : m_target(new SocketMessageTarget(std::move(handler))),
-      m_postBox(std::make_shared<PostBox>()),
-      m_threadId(std::this_thread::get_id()) {
-    m_postBox->target = m_target;
-}
-
-TSocketWindow::~TSocketWindow() {
-    {
-        std::lock_guard guard(HandOverLock());
-        m_postBox->target = nullptr;
-    }
-    m_target->Orphan();
-    // Deleting a QObject from inside its own event() is unsafe: a dispatch in
-    // progress deletes the orphan when it unwinds.
-    if (!m_target->Dispatching()) {
-        delete m_target;
-    }
-}
-
-void TSocketWindow::PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
-    m_postBox->Post(msg, wParam, lParam);
-}
-
-void TSocketWindow::PostMessageAfter(std::chrono::milliseconds delay, unsigned msg,
-                                     std::uintptr_t wParam, std::intptr_t lParam) {
-    std::shared_ptr<PostBox> box = m_postBox;
-    QTimer::singleShot(delay, Qt::PreciseTimer, m_target,
-                       [box, msg, wParam, lParam] { box->Post(msg, wParam, lParam); });
-}
-
-TSocketWindow::Poster TSocketWindow::MakePoster() const {
-    std::shared_ptr<PostBox> box = m_postBox;
-    return [box](unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
-        box->Post(msg, wParam, lParam);
-    };
-}
-
-namespace {
-
-constexpr int kPumped = 0x50554D50;
-
-// Runs the events pending now in a nested loop that ends behind them. Such a
-// loop returns at once, running nothing, when the thread's event loop has
-// been told to quit (QCoreApplication::quit, QThread::quit), and it ends
-// early when that happens while it runs: false in both cases.
-bool runPendingEvents() {
-    QEventLoop loop;
-    QMetaObject::invokeMethod(
-        &loop, [&loop] { loop.exit(kPumped); }, Qt::QueuedConnection);
-    return loop.exec() == kPumped;
-}
-
-}  // namespace
-
-bool TSocketWindow::ApplicationClosing() {
-    return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown();
-}
-
-bool TSocketWindow::ProcessPendingMessages(bool ownThreadOnly) {
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher) {
-        return true;
-    }
-    if (!runPendingEvents()) {
-        return false;
-    }
-    if (!ownThreadOnly) {
-        return true;
-    }
-    // Bounded: a handler that keeps posting must not hold the caller forever.
-    for (int round = 0; round < 1000; ++round) {
-        QCoreApplication::sendPostedEvents();
-        if (!dispatcher->processEvents(QEventLoop::AllEvents)) {
-            break;
-        }
-    }
-    return true;
-}
-
-int WSocket_WSAAsyncSelect(TSocket s, TSocketWindow* hWnd, unsigned wMsg, long lEvent) {
-    if (!hWnd) {
-        WSocket_WSASetLastError(vandrel::net::WSAEINVAL);
-        return SOCKET_ERROR;
-    }
-    return hWnd->m_target->Select(s, wMsg, lEvent);
-}
-
-void TSocketWindow::NoteReceived() {
-    onTargetThread(m_target, [](SocketMessageTarget* t) { t->Received(); });
-}
-
-void TSocketWindow::NoteSendBlocked() {
-    onTargetThread(m_target, [](SocketMessageTarget* t) { t->SendBlocked(); });
-}
-
-void TSocketWindow::NoteAccepted() {
-    onTargetThread(m_target, [](SocketMessageTarget* t) { t->Accepted(); });
-}
-
-void TSocketWindow::NoteClosing(TSocket s) {
-    // Close runs on the socket's own thread, where the notifiers live.
-    if (m_target->Selects(s)) {
-        m_target->Unselect();
-    }
-}
-
-void TSocketWindow::NoteConnecting(TSocket s, std::chrono::milliseconds timeout) {
-    if (m_target->Selects(s) && m_target->thread() == QThread::currentThread()) {
-        m_target->ConnectStarted(timeout);
-    }
-}
-
-bool TSocketWindow::NoteConnectFailed(TSocket s, int socketError) {
-    if (!m_target->Selects(s) || m_target->thread() != QThread::currentThread()) {
-        return false;
-    }
-    m_target->ConnectFailed(socketError);
-    return true;
-}
 }  // namespace vandrel::net
