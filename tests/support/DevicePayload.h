@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DeviceTable.h"
+#include "app/model/DeviceTable.h"
 
 namespace vandrel::test {
 
