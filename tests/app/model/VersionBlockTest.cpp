@@ -1,5 +1,5 @@
 // The version block as the build embeds it into this test executable (1.3.0.34, see
-// tests/app/CMakeLists.txt), read back from the file, and damaged copies of it.
+// tests/app/model/CMakeLists.txt), read back from the file, and damaged copies of it.
 #include "app/model/VersionBlock.h"
 
 #include <gtest/gtest.h>
