@@ -131,27 +131,34 @@ TEST(AddDeviceRow, FewerFieldsLeaveCellsEmptyAndExtraFieldsAreDropped) {
     EXPECT_EQ(grid.Cell(ColSerial, 4), "s");
 }
 
-TEST(AddDeviceRow, AgreesWithSplittingFieldByField) {
-    const std::vector<std::string> payloads = {"",
-                                               "\x1F",
-                                               "a\x1F",
-                                               "\x1F\x1F\x1F\x1F\x1F\x1F",
-                                               "a\x1F"
-                                               "b\x1F\x1F"
-                                               "c",
-                                               "abc",
-                                               "1\x1F"
-                                               "2\x1F"
-                                               "3\x1F"
-                                               "4\x1F"
-                                               "5\x1F"};
-    for (const std::string& payload : payloads) {
+TEST(AddDeviceRow, TakesFiveFieldsFromTheFront) {
+    const struct {
+        std::string payload;
+        Cells row;
+    } cases[] = {
+        {"", Cells(5, "")},
+        {"\x1F", Cells(5, "")},
+        {"a\x1F", {"a", "", "", "", ""}},
+        {"\x1F\x1F\x1F\x1F\x1F\x1F", Cells(5, "")},
+        {"a\x1F"
+         "b\x1F\x1F"
+         "c",
+         {"a", "b", "", "c", ""}},
+        {"abc", {"abc", "", "", "", ""}},
+        {"1\x1F"
+         "2\x1F"
+         "3\x1F"
+         "4\x1F"
+         "5\x1F",
+         {"1", "2", "3", "4", "5"}},
+        {"\x1F\x1F\x1F\x1F"
+         "e",
+         {"", "", "", "", "e"}},
+    };
+    for (const auto& c : cases) {
         StringGrid grid = MakeDeviceGrid();
-        AddDeviceRow(grid, payload);
-        std::string rest = payload;
-        for (int c = 0; c < DeviceColumns; ++c) {
-            EXPECT_EQ(grid.Cell(c, 1), SplitField(rest, '\x1F')) << "column " << c;
-        }
+        AddDeviceRow(grid, c.payload);
+        EXPECT_EQ(Row(grid, 1), c.row) << c.payload;
     }
 }
 
