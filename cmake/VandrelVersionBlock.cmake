@@ -2,7 +2,7 @@
 #                       [LANGUAGE <id>] [CODEPAGE <id>] [<Name> <value>]...)
 # Embeds a version block into the executable <target> as the section ".vandrel.version".
 # <Name> is one of the string values below; those not given get the program's own texts.
-# Values may not contain ";". The block's byte layout is described in src/app/VersionBlock.h,
+# Values may not contain ";". The block's byte layout is described in src/app/model/VersionBlock.h,
 # which reads it back.
 
 set(VANDREL_VERSION_NAMES CompanyName FileDescription FileVersion InternalName LegalCopyright

@@ -7,7 +7,6 @@
 #include <QAbstractItemModel>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QTimer>
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +22,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "Heartbeat.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
@@ -58,22 +58,12 @@ Round RunRound(TMainForm& form, int expected) {
     auto* model = sg->model();
     const auto connection = QObject::connect(model, &QAbstractItemModel::rowsInserted,
                                              [&] { lastRowNs = clock.nsecsElapsed(); });
-    // A 1 ms heartbeat: the longest gap between beats is the longest time the window could
-    // not react to input.
-    qint64 lastBeatNs = 0;
-    qint64 maxGapNs = 0;
-    QTimer heartbeat;
-    heartbeat.setInterval(1);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        maxGapNs = std::max(maxGapNs, now - lastBeatNs);
-        lastBeatNs = now;
-    });
+    // How long the window could not react to input, from the click on.
+    vandrel::bench::Heartbeat heartbeat;
 
     clock.start();
-    heartbeat.start();
     form.findChild<QPushButton*>(QStringLiteral("btnSearch"))->click();
-    lastBeatNs = clock.nsecsElapsed();
+    heartbeat.start();
     // Until every row is there, then a quiet second to catch late or surplus rows.
     while (clock.elapsed() < 10000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -92,7 +82,7 @@ Round RunRound(TMainForm& form, int expected) {
         round.rows = 0;
     }
     round.secondsToLastRow = static_cast<double>(lastRowNs) / 1e9;
-    round.maxStallMs = static_cast<double>(maxGapNs) / 1e6;
+    round.maxStallMs = heartbeat.longestGapMs();
     return round;
 }
 

@@ -10,9 +10,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
-#include <QTimer>
-
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "Heartbeat.h"
 #include "XTestInjector.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
@@ -171,12 +169,6 @@ private:
     std::vector<double> m_paintDelays;
 };
 
-double threadCpuMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
 struct Figures {
     double median = 0;
     double worst = 0;
@@ -272,24 +264,8 @@ int main(int argc, char** argv) {
     sg->setFocus();
     QElapsedTimer clock;
     clock.start();
-    // A 1 ms heartbeat: the longest gap between beats is the longest event-loop pass; the GUI
-    // thread's CPU time in it tells its own work from waiting for a core of the shared machine.
-    qint64 lastBeatNs = clock.nsecsElapsed();
-    double lastBeatCpu = threadCpuMs();
-    qint64 longestPassNs = 0;
-    double longestPassCpuMs = 0;
-    QTimer heartbeat;
-    heartbeat.setInterval(1);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        const double cpu = threadCpuMs();
-        if (now - lastBeatNs > longestPassNs) {
-            longestPassNs = now - lastBeatNs;
-            longestPassCpuMs = cpu - lastBeatCpu;
-        }
-        lastBeatNs = now;
-        lastBeatCpu = cpu;
-    });
+    // The longest gap between beats is the longest event-loop pass.
+    bench::Heartbeat heartbeat;
     heartbeat.start();
     probe.Start(x);
     pumpUntil([&] { return shown >= floodBytes; }, 300000);
@@ -325,7 +301,7 @@ int main(int argc, char** argv) {
         floodSeconds, shown / 1e6 / floodSeconds, lastLine.c_str(),
         lastFloodLineNumber(floodBytes).c_str());
     std::printf("longest event-loop pass during the flood: %.1f ms, %.1f ms of it on the CPU\n",
-                longestPassNs / 1e6, longestPassCpuMs);
+                heartbeat.longestGapMs(), heartbeat.longestGapCpuMs());
     std::printf(
         "click to painted row: idle median %.1f ms, worst %.1f ms; flood median %.1f ms, "
         "worst %.1f ms (%zu clicks)\n",
@@ -336,7 +312,7 @@ int main(int argc, char** argv) {
         "\"max_gui_stall_ms\": %.1f, \"flood_mb_s\": %.1f, \"bytes_shown\": %llu, \"complete\": "
         "%s}\n",
         flood.worst, flood.median, flood.count, idle.worst, idle.median, paints.worst,
-        paints.median, longestPassNs / 1e6, shown / 1e6 / floodSeconds,
+        paints.median, heartbeat.longestGapMs(), shown / 1e6 / floodSeconds,
         static_cast<unsigned long long>(shown), complete ? "true" : "false");
     return complete ? 0 : 1;
 }

@@ -2,7 +2,7 @@
 
 #include <QAbstractTableModel>
 
-#include "app/StringGrid.h"
+#include "app/model/StringGrid.h"
 
 namespace vandrel::app {
 

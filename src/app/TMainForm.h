@@ -16,9 +16,9 @@
 #include <memory>
 #include <string>
 
-#include "app/DeviceTable.h"
 #include "app/FormScale.h"
-#include "app/LogFileName.h"
+#include "app/model/DeviceTable.h"
+#include "app/model/LogFileName.h"
 #include "discovery/SearchInterfaces.h"
 
 class QAction;

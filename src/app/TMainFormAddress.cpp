@@ -6,12 +6,12 @@
 #include <string>
 
 #include "app/AddressDialog.h"
-#include "app/ConnectAddress.h"
 #include "app/HostLookup.h"
 #include "app/MessageDlg.h"
 #include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/VandrelApplication.h"
+#include "app/model/ConnectAddress.h"
 #include "discovery/TSocketStack.h"
 #include "net/WSocketErrorText.h"
 #include "terminal/TTnEmulT.h"

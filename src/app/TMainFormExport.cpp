@@ -9,10 +9,10 @@
 
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
-#include "app/ReplaceFile.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
-#include "app/TableExport.h"
+#include "app/model/ReplaceFile.h"
+#include "app/model/TableExport.h"
 
 namespace vandrel::app {
 

@@ -17,12 +17,12 @@
 
 #include <algorithm>
 
-#include "app/DeviceTable.h"
 #include "app/FormScale.h"
 #include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/UiFonts.h"
+#include "app/model/DeviceTable.h"
 #include "terminal/TEmulT.h"
 
 namespace vandrel::app {

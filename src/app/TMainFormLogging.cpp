@@ -8,9 +8,9 @@
 
 #include "app/EditorLauncher.h"
 #include "app/FileDialogs.h"
-#include "app/LogFileProbe.h"
 #include "app/MessageDlg.h"
 #include "app/TMainForm.h"
+#include "app/model/LogFileProbe.h"
 #include "terminal/EInOutError.h"
 #include "terminal/TTnEmulT.h"
 

@@ -10,12 +10,12 @@
 #include <stdexcept>
 
 #include "app/PrintDialog.h"
-#include "app/ReplaceFile.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/TVersionInfo.h"
 #include "app/UiFonts.h"
+#include "app/model/ReplaceFile.h"
 
 namespace vandrel::app {
 

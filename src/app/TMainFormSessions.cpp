@@ -4,12 +4,12 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/DeviceTable.h"
-#include "app/SessionRows.h"
 #include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
+#include "app/model/DeviceTable.h"
+#include "app/model/SessionRows.h"
 #include "terminal/TTnEmulT.h"
 
 namespace vandrel::app {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/StringGrid.h"
+#include "app/model/StringGrid.h"
 
 namespace vandrel::app {
 

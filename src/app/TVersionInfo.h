@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/VersionBlock.h"
+#include "app/model/VersionBlock.h"
 
 namespace vandrel::app {
 

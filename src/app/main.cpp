@@ -1,12 +1,12 @@
 #include <iostream>
 #include <string>
 
-#include "app/CommandLine.h"
-#include "app/ScanCommand.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/VandrelApplication.h"
-#include "app/VersionBlock.h"
+#include "app/cli/CommandLine.h"
+#include "app/cli/ScanCommand.h"
+#include "app/model/VersionBlock.h"
 
 namespace {
 

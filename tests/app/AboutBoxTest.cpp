@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
-#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QTimer>
@@ -237,23 +236,4 @@ TEST_F(InfoTest, InfoShowsTheDialogModally) {
     Control<QAction>("mpInfo")->trigger();
     EXPECT_TRUE(wasModal);
     EXPECT_FALSE(about->isVisible());
-}
-
-// With VANDREL_SCREENSHOT_DIR set, saves the dialog still and with its credits mid-scroll.
-TEST_F(InfoTest, Screenshots) {
-    const QString shots = qEnvironmentVariable("VANDREL_SCREENSHOT_DIR");
-    if (shots.isEmpty()) {
-        GTEST_SKIP() << "VANDREL_SCREENSHOT_DIR not set";
-    }
-    ShowBox();
-    box->SecretPanel1->SetInterval(10);
-    QTest::qWait(50);
-    const QImage still = box->grab().toImage();
-    DoubleClickPanel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return box->SecretPanel1->Position() >= 200; }, 10000));
-    QImage both(still.width() * 2 + 16, still.height(), QImage::Format_ARGB32);
-    both.fill(Qt::transparent);
-    QPainter(&both).drawImage(0, 0, still);
-    QPainter(&both).drawImage(still.width() + 16, 0, box->grab().toImage());
-    EXPECT_TRUE(both.save(shots + QStringLiteral("/info-dialog.png")));
 }

@@ -17,11 +17,11 @@
 #include <QToolTip>
 
 #include "WindowTest.h"
-#include "app/DeviceTable.h"
 #include "app/FormScale.h"
 #include "app/TAboutBox.h"
 #include "app/TSecretPanel.h"
 #include "app/TStringAlignGrid.h"
+#include "app/model/DeviceTable.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;

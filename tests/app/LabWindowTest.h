@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "WindowTest.h"
-#include "app/DeviceTable.h"
 #include "app/TStringAlignGrid.h"
-#include "app/TableExport.h"
+#include "app/model/DeviceTable.h"
+#include "app/model/TableExport.h"
 #include "support/Lab.h"
 #include "support/ScreenText.h"
 #include "terminal/TTnEmulT.h"

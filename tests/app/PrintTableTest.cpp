@@ -279,24 +279,3 @@ TEST_F(PrintTableTest, AFullDiskKeepsTheOldFile) {
     ASSERT_TRUE(QFile::remove(QString::fromStdString(tiny + "/filler")));
     EXPECT_EQ(Print().Texts(1, 5), RowTexts(1));
 }
-
-// With VANDREL_PRINT_IMAGE=<file.png> set, saves the first page of a printout as an image.
-TEST_F(PrintTableTest, PageImage) {
-    const QString image = qEnvironmentVariable("VANDREL_PRINT_IMAGE");
-    if (image.isEmpty()) {
-        GTEST_SKIP() << "VANDREL_PRINT_IMAGE not set";
-    }
-    const char* names[] = {"VD-200 Gateway", "VD-110 Sensor", "VD-200 Gateway", "VD-310 Relay"};
-    for (int n = 0; n < 8; ++n) {
-        const std::string k = std::to_string(11 + n);
-        form->AddDeviceRow(
-            DevicePayload({names[n % 4], "A1B2C3-00" + k, "198.18.0." + k, "02:00:C6:12:00:" + k,
-                           n == 2 ? "connected" : "not connected"}));
-    }
-    Table()->SetRow(1);
-    Print();
-    Tool(QStringLiteral("pdftoppm"),
-         {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("60"),
-          QStringLiteral("-singlefile"), pdf, image.chopped(4)});
-    EXPECT_TRUE(QFile::exists(image));
-}

@@ -19,9 +19,9 @@
 
 #include "WindowTest.h"
 #include "app/EditorLauncher.h"
-#include "app/SessionRows.h"
 #include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
+#include "app/model/SessionRows.h"
 #include "support/ScreenText.h"
 #include "terminal/TTnEmulT.h"
 

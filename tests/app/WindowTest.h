@@ -22,12 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "DevicePayload.h"
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "discovery/TUDPServer.h"
+#include "support/DevicePayload.h"
 
 namespace vandrel::test {
 

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QStringList>
+
+#include <string>
+
+#include "app/cli/ScanOptions.h"
+
+namespace vandrel::app {
+
+// The program's command line:
+//   vandrel                  the window
+//   vandrel --help | -h      the options
+//   vandrel --version | -v   the version, from the executable's version block
+//   vandrel --scan [--timeout SECONDS] [--format table|csv|json]
+//                            a search without the window, which needs no display
+struct CommandLine {
+    bool Help = false;
+    bool Version = false;
+    bool Scan = false;
+    ScanOptions Options;
+    // Not empty: the command line is unusable, and this says why.
+    std::string Error;
+    // The error is about options Qt takes as its own (-platform, -style, ...), whose values
+    // then follow as arguments; it stands only if they are still there once Qt has them.
+    bool ToolkitOptions = false;
+};
+
+// Reads the whole command line, program name first. Help and version are answered even when
+// the rest is unusable. It may run before Qt has taken its own options from the command
+// line (see ToolkitOptions).
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The text of --help: every option, the scan's formats and exit status.
+std::string CommandLineHelp();
+
+}  // namespace vandrel::app

@@ -1,0 +1,105 @@
+#include "app/cli/ScanOutput.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "app/model/TableExport.h"
+
+namespace vandrel::app {
+
+namespace {
+
+std::string JsonString(const std::string& bytes) {
+    std::string text = "\"";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += c;
+        } else if (IsControlByte(byte)) {
+            // Raw byte 0x80-0x9F is the C1 control U+0080-U+009F.
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            text += escape;
+        } else {
+            text += Latin1ToUtf8(std::string_view(&c, 1));
+        }
+    }
+    return text + '"';
+}
+
+// A cell for the terminal, and how many columns it takes there (one per character).
+struct ShownCell {
+    std::string Utf8;
+    std::size_t Width = 0;
+};
+
+ShownCell ShowForTerminal(const std::string& bytes) {
+    ShownCell cell{EscapedUtf8(bytes, nullptr)};
+    for (const char c : cell.Utf8) {
+        cell.Width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return cell;
+}
+
+}  // namespace
+
+std::string DeviceTableJson(const StringGrid& grid) {
+    const std::vector<int> rows = ListedDeviceRows(grid);
+    if (rows.empty()) {
+        return "{\"devices\": []}\n";
+    }
+    std::string json = "{\"devices\": [\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        json += "  {";
+        for (int c = 0; c < grid.ColCount(); ++c) {
+            json += c > 0 ? ", " : "";
+            json += JsonString(grid.Cell(c, 0)) + ": " + JsonString(grid.Cell(c, rows[i]));
+        }
+        json += i + 1 < rows.size() ? "},\n" : "}\n";
+    }
+    return json + "]}\n";
+}
+
+std::string DeviceTableAligned(const StringGrid& grid) {
+    std::vector<int> rows = ListedDeviceRows(grid);
+    rows.insert(rows.begin(), 0);
+    std::vector<std::vector<ShownCell>> cells;
+    std::vector<std::size_t> widths(static_cast<std::size_t>(grid.ColCount()), 0);
+    for (const int r : rows) {
+        std::vector<ShownCell>& line = cells.emplace_back();
+        for (int c = 0; c < grid.ColCount(); ++c) {
+            line.push_back(ShowForTerminal(grid.Cell(c, r)));
+            widths[c] = std::max(widths[c], line.back().Width);
+        }
+    }
+    std::string text;
+    for (const std::vector<ShownCell>& line : cells) {
+        std::string out;
+        for (std::size_t c = 0; c < line.size(); ++c) {
+            out += line[c].Utf8;
+            if (c + 1 < line.size()) {
+                out.append(widths[c] - line[c].Width + 2, ' ');
+            }
+        }
+        // No blanks at the end of a line whose last cells are empty.
+        out.erase(out.find_last_not_of(' ') + 1);
+        text += out + '\n';
+    }
+    return text;
+}
+
+std::string FormatScanResult(const StringGrid& grid, ScanFormat format) {
+    switch (format) {
+        case ScanFormat::Csv:
+            return DeviceTableCsv(grid);
+        case ScanFormat::Json:
+            return DeviceTableJson(grid);
+        case ScanFormat::Table:
+            break;
+    }
+    return DeviceTableAligned(grid);
+}
+
+}  // namespace vandrel::app
