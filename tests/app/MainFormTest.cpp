@@ -533,25 +533,3 @@ TEST_F(MainFormTest, ErrorsOfHandlersReachTheDefaultErrorReport) {
     EXPECT_EQ(messages, std::vector<QString>{"Socket Error # 10051\r\nNetwork is unreachable."});
     EXPECT_EQ(messageTypes, std::vector<MessageKind>{MessageKind::Error});
 }
-
-// With VANDREL_SCREENSHOT=<file.png> set, saves a picture of the window with a few devices.
-TEST_F(MainFormTest, Screenshot) {
-    const QString file = qEnvironmentVariable("VANDREL_SCREENSHOT");
-    if (file.isEmpty()) {
-        GTEST_SKIP() << "VANDREL_SCREENSHOT not set";
-    }
-    Show();
-    for (int i = 1; i <= 6; ++i) {
-        const std::string n = std::to_string(10 + i);
-        SendReply("\x02" +
-                  DevicePayload({"VD-200 Gateway", "A1B2C3-00" + n, "198.18.0." + n,
-                                 "02:00:C6:12:00:" + n, "not connected"}) +
-                  "\x04");
-    }
-    ASSERT_TRUE(WaitForRows(7));
-    Table()->SetRow(3);
-    Control<QLabel>("lb_localIP")->setText("198.18.0.2");
-    Control<QLabel>("lb_localMask")->setText("255.255.255.0");
-    QTest::qWait(50);
-    EXPECT_TRUE(form->grab().save(file));
-}

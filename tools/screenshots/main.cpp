@@ -1,6 +1,7 @@
 // vandrel-screenshots DIR: draws the pictures of the README into DIR on the offscreen
-// platform: printed-table.png (the first printed page of a table of eight devices, through
-// pdftoppm) and info-dialog.png (the Info dialog, still and with its credits scrolling).
+// platform: main-window.png (the window with six devices found), printed-table.png (the
+// first printed page of a table of eight devices, through pdftoppm) and info-dialog.png (the
+// Info dialog, still and with its credits scrolling).
 // Nothing touches the network: the window is never shown, so its discovery endpoint stays off.
 #include <QAction>
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
@@ -44,6 +46,35 @@ bool fail(const char* what) {
     return false;
 }
 
+// The payload of a device's reply: its fields joined by the unit separator.
+std::string devicePayload(const std::string& device, const std::string& k, bool connected) {
+    const std::string fields[] = {device, "A1B2C3-00" + k, "198.18.0." + k, "02:00:C6:12:00:" + k,
+                                  connected ? "connected" : "not connected"};
+    std::string payload;
+    for (const std::string& field : fields) {
+        payload += (payload.empty() ? "" : "\x1F") + field;
+    }
+    return payload;
+}
+
+bool mainWindow(const QString& dir) {
+    app::TMainForm form;
+    for (int n = 1; n <= 6; ++n) {
+        form.AddDeviceRow(devicePayload("VD-200 Gateway", std::to_string(10 + n), false));
+    }
+    auto* grid = form.findChild<app::TStringAlignGrid*>(QStringLiteral("sg"));
+    auto* ip = form.findChild<QLabel*>(QStringLiteral("lb_localIP"));
+    auto* mask = form.findChild<QLabel*>(QStringLiteral("lb_localMask"));
+    if (grid == nullptr || ip == nullptr || mask == nullptr) {
+        return fail("the window has no sg, lb_localIP or lb_localMask");
+    }
+    grid->SetRow(3);
+    ip->setText(QStringLiteral("198.18.0.2"));
+    mask->setText(QStringLiteral("255.255.255.0"));
+    return form.grab().save(dir + QStringLiteral("/main-window.png")) ||
+           fail("cannot write main-window.png");
+}
+
 bool printedTable(const QString& dir, const QString& scratch) {
     const QString pdf = scratch + QStringLiteral("/table.pdf");
     app::PrintDialogSeam::SetHandler([&](QPrinter& printer) {
@@ -54,15 +85,7 @@ bool printedTable(const QString& dir, const QString& scratch) {
     app::TMainForm form;
     const char* names[] = {"VD-200 Gateway", "VD-110 Sensor", "VD-200 Gateway", "VD-310 Relay"};
     for (int n = 0; n < 8; ++n) {
-        const std::string k = std::to_string(11 + n);
-        const std::string fields[] = {names[n % 4], "A1B2C3-00" + k, "198.18.0." + k,
-                                      "02:00:C6:12:00:" + k,
-                                      n == 2 ? "connected" : "not connected"};
-        std::string payload;
-        for (const std::string& field : fields) {
-            payload += (payload.empty() ? "" : "\x1F") + field;
-        }
-        form.AddDeviceRow(payload);
+        form.AddDeviceRow(devicePayload(names[n % 4], std::to_string(11 + n), n == 2));
     }
     auto* grid = form.findChild<app::TStringAlignGrid*>(QStringLiteral("sg"));
     auto* printTable = form.findChild<QAction*>(QStringLiteral("mpPrintTable"));
@@ -138,6 +161,6 @@ int main(int argc, char* argv[]) {
         fail("cannot make the folders");
         return 1;
     }
-    const bool drawn = printedTable(dir, scratch.path()) && infoDialog(dir);
+    const bool drawn = mainWindow(dir) && printedTable(dir, scratch.path()) && infoDialog(dir);
     return drawn && !reported ? 0 : 1;
 }
