@@ -56,6 +56,20 @@ protected:
         return pumpUntil([&] { return !l.accepted.empty() && rec.has("sent:0"); });
     }
 
+    // Datagrams are read with ReceiveFrom into reply; from is the sender's address or port.
+    void collectDatagrams(std::string& from, bool port) {
+        s.OnDataAvailable = [this, &from, port](TObject*, Word) {
+            char buf[64];
+            sockaddr_in sin{};
+            int len = sizeof sin;
+            const int n = s.ReceiveFrom(buf, sizeof buf, reinterpret_cast<sockaddr*>(&sin), len);
+            if (n > 0) {
+                reply.append(buf, static_cast<std::size_t>(n));
+                from = port ? std::to_string(ntohs(sin.sin_port)) : inet_ntoa(sin.sin_addr);
+            }
+        };
+    }
+
     Listener l;
     std::string reply;
     Codes done;
@@ -116,16 +130,7 @@ TEST_F(TWSocketControl, DetachAndAttachKeepTheConnection) {
 
 TEST_F(TWSocketControl, DatagramListenReceivesFromAnyone) {
     std::string from;
-    s.OnDataAvailable = [&](TObject*, Word) {
-        char buf[64];
-        sockaddr_in sin{};
-        int len = sizeof sin;
-        const int n = s.ReceiveFrom(buf, sizeof buf, reinterpret_cast<sockaddr*>(&sin), len);
-        if (n > 0) {
-            reply.append(buf, static_cast<std::size_t>(n));
-            from = inet_ntoa(sin.sin_addr);
-        }
-    };
+    collectDatagrams(from, false);
     prepareLoopback(s, "0", "udp");
     s.Listen();
     EXPECT_EQ(rec.events, (Events{"wsClosed->wsBound", "wsBound->wsListening",
@@ -299,16 +304,7 @@ int intOption(SocketHandle h, int level, int name) {
 // posted OnDataSent follow the send.
 TEST_F(TWSocketControl, SendToAndReceiveFromRoundTrip) {
     std::string from;
-    s.OnDataAvailable = [&](TObject*, Word) {
-        char buf[64];
-        sockaddr_in sin{};
-        int len = sizeof sin;
-        const int n = s.ReceiveFrom(buf, sizeof buf, reinterpret_cast<sockaddr*>(&sin), len);
-        if (n > 0) {
-            reply.append(buf, static_cast<std::size_t>(n));
-            from = std::to_string(ntohs(sin.sin_port));
-        }
-    };
+    collectDatagrams(from, true);
     int sent = 0;
     s.OnSendData = [&](TObject*, int n) { sent += n; };
     prepareLoopback(s, "0", "udp");
