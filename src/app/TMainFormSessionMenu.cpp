@@ -169,6 +169,8 @@ bool TMainForm::KeepClosedSession(TTnEmulT& terminal, int index) {
         m_keptSessions.emplace_back(&terminal);
     }
     NoteSessionEnded(terminal);
+    // The caption names no row now, so Close, which goes by the caption, leaves the row as
+    // it is after this reset.
     MarkSessionClosed(terminal, index);
     if (!IsAddressSession(terminal)) {
         ResetDeviceStatus(terminal.HostName());

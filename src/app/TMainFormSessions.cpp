@@ -155,8 +155,7 @@ void TMainForm::btnCloseClick(QObject*) {
     if (TTnEmulT* terminal = SessionTerminal(index)) {
         terminal->OnSessionConnected = nullptr;
         terminal->OnSessionClosed = nullptr;
-        // A closed session's row was reset when it ended.
-        hasRow = !IsAddressSession(*terminal) && !IsClosedSession(*terminal);
+        hasRow = !IsAddressSession(*terminal);
     }
     RemoveSessionPage(index, false);
     if (hasRow) {
