@@ -599,6 +599,27 @@ TEST_F(KeptTabsTest, AFirstAttemptThatFailsLeavesNoTabAndNoSettingKeepsNone) {
     ASSERT_TRUE(pumpUntil([&] { return Notebook()->count() == 0; }));
 }
 
+TEST_F(KeptTabsTest, AKeptTabStaysThroughAFailedReconnection) {
+    form->SetKeepClosedTabs(true);
+    TTnEmulT* terminal = OpenPeerSession(std::stoi(peer.portText()));
+    ASSERT_TRUE(pumpUntil([&] { return peer.acceptedCount() == 1; }));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+
+    terminal->SetPort(std::to_string(vandrel::test::unusedPort()));
+    Triggered("mpReconnect");
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    EXPECT_EQ(form->OutcomeText(), "127.0.0.1: Connection refused (#10061)");
+
+    // The next session's end is news again.
+    terminal->SetPort(peer.portText());
+    Triggered("mpReconnect");
+    ASSERT_TRUE(pumpUntil([&] { return peer.acceptedCount() == 2; }));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    EXPECT_EQ(form->OutcomeText(), "127.0.0.1: closed by the device");
+}
+
 TEST_F(KeptTabsTest, TheSessionMenuSetsEnterAndBackspacePerTabAndPastes) {
     form->SetDefaultEnterKey(EnterKey::Lf);
     TTnEmulT* first = OpenPeerSession(std::stoi(peer.portText()));
