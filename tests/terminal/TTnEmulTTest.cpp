@@ -572,31 +572,3 @@ TEST_F(TTnEmulTTest, EscapeOrTheSessionsEndCancelsAPacedPaste) {
     ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
     EXPECT_FALSE(term->Pasting());
 }
-
-TEST_F(TTnEmulTTest, ReconnectKeepsTheScreenAndEnterWhileClosedGoesToTheHook) {
-    int enters = 0;
-    term->OnEnterWhileClosed = [&](TTnEmulT& s) {
-        EXPECT_FALSE(s.SessionOpen());
-        ++enters;
-    };
-    connect();
-    type(Qt::Key_Return, "\r");  // open: sent as ever
-    ASSERT_TRUE(peerGot(Bytes{13, 10}));
-    peer.send("hello");
-    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 3) == "hello"; }));
-    peer.closeClient();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
-    type(Qt::Key_Return, "\r");
-    EXPECT_EQ(enters, 1);
-
-    term->Reconnect();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 3; }));
-    EXPECT_EQ(events[2], "connected:0");
-    EXPECT_TRUE(term->SessionOpen());
-    EXPECT_EQ(rowText(*term, 1), "Connecting to '127.0.0.1'");
-    EXPECT_EQ(rowText(*term, 3), "hello");
-    EXPECT_EQ(rowText(*term, 4), "*** Server has closed ***");
-    EXPECT_EQ(rowText(*term, 5), "Connecting to '127.0.0.1'");
-    EXPECT_EQ(rowText(*term, 6), "Connected");
-    ASSERT_TRUE(pumpUntil([this] { return peer.acceptedCount() == 2; }));
-}
