@@ -8,6 +8,8 @@
 //   TMainFormPrinting.cpp  Print Table and Info
 //   TMainFormAddress.cpp   Connect to Address, and the notices of how sessions ended
 //   TMainFormExport.cpp    Export Table and Copy Row
+//   TMainFormSessionMenu.cpp  the Session menu, the session settings, tabs kept after their
+//                          session ended and their reconnection
 #pragma once
 
 #include <QMainWindow>
@@ -15,11 +17,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/FormScale.h"
 #include "app/model/DeviceTable.h"
 #include "app/model/LogFileName.h"
 #include "discovery/SearchInterfaces.h"
+#include "terminal/KeyBytes.h"
 
 class QAction;
 class QFileDialog;
@@ -148,6 +152,24 @@ public:
     // A test seam: LimitedBroadcastOnly makes Search send the limited broadcast alone.
     void SetSearchScope(discovery::SearchScope scope) { m_searchScope = scope; }
 
+    // Session settings (TMainFormSessionMenu.cpp). Enter and Backspace are what new session
+    // tabs start with (the Session menu changes them per tab); the paste settings apply to
+    // every session, open ones included. With KeepClosedTabs on, a tab whose session the
+    // device ended stays with its screen, captioned "IP (closed)", until Reconnect (or Enter
+    // in it) connects it again or Close removes it; a first attempt that fails still takes
+    // its tab. All off or at today's bytes by default.
+    void SetKeepClosedTabs(bool keep) { m_keepClosedTabs = keep; }
+    bool KeepClosedTabs() const { return m_keepClosedTabs; }
+    void SetDefaultEnterKey(terminal::EnterKey key) { m_defaultEnterKey = key; }
+    void SetDefaultBackspaceKey(terminal::BackspaceKey key) { m_defaultBackspaceKey = key; }
+    void SetPasteLineDelay(int ms);
+    void SetConfirmMultiLinePaste(bool confirm);
+    // Session > Paste and Session > Reconnect, on the active tab.
+    void mpPasteClick(QObject* Sender);
+    void mpReconnectClick(QObject* Sender);
+    // The tab of terminal stays after its session ended and no new one is open.
+    bool IsClosedSession(const terminal::TTnEmulT& terminal) const;
+
     // How the window's figures map to the running font (FormScale.h).
     const FormScale& Scale() const { return m_scale; }
 
@@ -187,6 +209,17 @@ private:
     QAction* mpSearch = nullptr;
     QAction* mpInfo = nullptr;
     QAction* CopyRow = nullptr;
+    // The Session menu: Paste, Enter sends, Backspace sends, Reconnect.
+    QMenu* mpSession = nullptr;
+    QAction* mpPaste = nullptr;
+    QMenu* mpEnterSends = nullptr;
+    QAction* mpEnterCrLf = nullptr;
+    QAction* mpEnterCr = nullptr;
+    QAction* mpEnterLf = nullptr;
+    QMenu* mpBackspaceSends = nullptr;
+    QAction* mpBackspaceCtrlH = nullptr;
+    QAction* mpBackspaceDel = nullptr;
+    QAction* mpReconnect = nullptr;
     // Non-visual parts.
     QTimer* Timer_Tab = nullptr;
     QFileDialog* OpenDialog = nullptr;
@@ -198,6 +231,17 @@ private:
     void CreateTopStrip();
     void CreateLowerPart();
     void CreateMenu();
+    void CreateSessionMenu();
+    // Checks and enables the Session menu's items for the active tab.
+    void UpdateSessionMenu();
+    // Gives a new session's terminal the session settings.
+    void ApplySessionSettings(terminal::TTnEmulT& terminal);
+    // With KeepClosedTabs, keeps the tab of a session that ended instead of removing it;
+    // false when the tab is to go as usual.
+    bool KeepClosedSession(terminal::TTnEmulT& terminal, int index);
+    void ReconnectSession(terminal::TTnEmulT& terminal);
+    // Captions the tab "IP (closed)"; Enter in it reconnects.
+    void MarkSessionClosed(terminal::TTnEmulT& terminal, int index);
     void CreateStatusBar();
     void FitLayout();
     void ConnectHandlers();
@@ -238,6 +282,13 @@ private:
     bool m_invalidStringShown = false;
     bool m_hintHookInstalled = false;
     LocalClock m_clock = SystemLocalDateTime;
+    bool m_keepClosedTabs = false;
+    terminal::EnterKey m_defaultEnterKey = terminal::EnterKey::CrLf;
+    terminal::BackspaceKey m_defaultBackspaceKey = terminal::BackspaceKey::ControlH;
+    int m_pasteLineDelay = 0;
+    bool m_confirmMultiLinePaste = true;
+    // Sessions whose tab has been kept once: it stays after every later end too.
+    std::vector<QPointer<terminal::TTnEmulT>> m_keptSessions;
     FormScale m_scale{1.0, 1.0};
 };
 

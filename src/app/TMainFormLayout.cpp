@@ -224,6 +224,7 @@ void TMainForm::CreateMenu() {
     mpSearch->setObjectName(QStringLiteral("mpSearch"));
     mpInfo = bar->addAction(QStringLiteral("&Info"));
     mpInfo->setObjectName(QStringLiteral("mpInfo"));
+    CreateSessionMenu();
 }
 
 void TMainForm::CreateStatusBar() {

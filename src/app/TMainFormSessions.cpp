@@ -64,6 +64,7 @@ TTnEmulT* TMainForm::AddSessionTab(const std::string& ip) {
         terminal->SetRows(kSessionRows);
         terminal->SetLogName(SessionLogName(ip));
         terminal->SetLog(false);
+        ApplySessionSettings(*terminal);
     } catch (...) {
         // Reported by the caller's error report; no tab stays behind without a terminal.
         delete terminal;
@@ -127,7 +128,7 @@ void TMainForm::RemoveSessionTab(QObject* Sender) {
     // The tab that holds this terminal, not the first one with the same caption: two
     // sessions to one device close independently.
     const int index = SessionPageIndex(terminal);
-    if (index < 0) {
+    if (index < 0 || KeepClosedSession(*terminal, index)) {
         return;
     }
     terminal->OnSessionConnected = nullptr;

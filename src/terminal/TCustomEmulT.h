@@ -137,6 +137,8 @@ public:
     std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyDown;
     std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyUp;
     std::function<void(TCustomEmulT&, QMouseEvent&)> OnMouseDown;
+    // Text to paste into the session (the context menu's Paste, the middle button).
+    std::function<void(const QString& text)> OnPasteText;
 
 protected:
     // One typed character (Latin-1; Return gives 13, Backspace 8, Tab 9 when

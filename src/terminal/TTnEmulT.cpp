@@ -1,6 +1,9 @@
 #include "terminal/TTnEmulT.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QPointer>
 
 #include "net/OwnedPart.h"
 #include "net/WSocketErrorText.h"
@@ -9,6 +12,16 @@ namespace vandrel::terminal {
 
 using namespace net;
 using namespace telnet;
+
+namespace {
+
+bool IsPasteKey(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
+    return (event.key() == Qt::Key_V && mods == (Qt::ControlModifier | Qt::ShiftModifier)) ||
+           (event.key() == Qt::Key_Insert && mods == Qt::ShiftModifier);
+}
+
+}  // namespace
 
 TTnEmulT::TTnEmulT(QWidget* parent) : TEmulT(parent) {
     // Whoever destroys the connection, m_cnx becomes empty with it.
@@ -34,6 +47,7 @@ TTnEmulT::TTnEmulT(QWidget* parent) : TEmulT(parent) {
         }
     };
     m_port = "telnet";
+    OnPasteText = [this](const QString& text) { PasteText(text); };
 }
 
 TTnEmulT::~TTnEmulT() {
@@ -47,6 +61,19 @@ void TTnEmulT::Connect() {
     }
     ShowReceived();
     Clear();
+    StartConnection();
+}
+
+void TTnEmulT::Reconnect() {
+    if (m_hostName.empty()) {
+        return;
+    }
+    ShowReceived();
+    StartConnection();
+}
+
+void TTnEmulT::StartConnection() {
+    m_paste.Cancel();
     if (!m_cnx) {
         return;
     }
@@ -67,6 +94,11 @@ bool TTnEmulT::Connecting() const {
     // The socket leaves wsConnecting just before it reports the end of the attempt.
     const TWSocket* socket = m_cnx ? m_cnx->Socket() : nullptr;
     return socket != nullptr && socket->State() == wsConnecting;
+}
+
+bool TTnEmulT::SessionOpen() const {
+    const TWSocket* socket = m_cnx ? m_cnx->Socket() : nullptr;
+    return socket != nullptr && socket->State() != wsClosed && socket->State() != wsInvalidState;
 }
 
 int TTnEmulT::SendText(const std::string& Text) {
@@ -163,6 +195,7 @@ void TTnEmulT::CnxSessionConnected(Word Error) {
 }
 
 void TTnEmulT::CnxSessionClosed(Word Error) {
+    m_paste.Cancel();
     Display("\r\n*** Server has closed ***\r\n");
     Beep();
     m_error = Error;
@@ -180,21 +213,76 @@ void TTnEmulT::KeyPress(char& key) {
     if (key == 0) {
         return;
     }
-    const char crlf[2] = {'\r', '\n'};
-    const bool isReturn = key == '\r';
-    const char* bytes = isReturn ? crlf : &key;
-    const int len = isReturn ? 2 : 1;
+    if (key == '\r' && OnEnterWhileClosed && !SessionOpen()) {
+        const TerminalNotifyEvent hook = OnEnterWhileClosed;  // the hook may replace itself
+        hook(*this);
+        return;
+    }
+    if (key == '\r') {
+        SendTyped("\r\n", EnterBytes(m_enterKey));
+    } else if (key == '\b' && m_typedKey == Qt::Key_Backspace) {
+        const char erase = BackspaceByte(m_backspaceKey);
+        SendTyped("\b", std::string_view(&erase, 1));
+    } else {
+        SendTyped(std::string_view(&key, 1), std::string_view(&key, 1));
+    }
+}
+
+void TTnEmulT::SendTyped(std::string_view echo, std::string_view bytes) {
     ShowReceived();
     if (m_localEcho) {
-        Show(std::string_view(bytes, static_cast<std::size_t>(len)));
+        Show(echo);
     }
     try {
         if (m_cnx) {
-            m_cnx->Send(bytes, len);
+            m_cnx->Send(bytes.data(), static_cast<int>(bytes.size()));
         }
     } catch (...) {
         // Typing never fails loudly: a closed socket drops the key.
     }
+}
+
+void TTnEmulT::keyPressEvent(QKeyEvent* event) {
+    if (IsPasteKey(*event)) {
+        event->accept();
+        PasteText(QGuiApplication::clipboard()->text(QClipboard::Clipboard));
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && m_paste.Busy()) {
+        event->accept();
+        m_paste.Cancel();
+        return;
+    }
+    m_typedKey = event->key();
+    TEmulT::keyPressEvent(event);
+    m_typedKey = 0;
+}
+
+void TTnEmulT::PasteText(const QString& text) {
+    const std::u16string_view chars(reinterpret_cast<const char16_t*>(text.utf16()),
+                                    static_cast<std::size_t>(text.size()));
+    std::vector<PasteLine> lines = SplitPasteLines(PasteBytes(chars));
+    if (lines.empty()) {
+        return;
+    }
+    if (lines.size() > 1 && m_confirmMultiLinePaste && OnConfirmPaste) {
+        const TerminalConfirmPaste hook = OnConfirmPaste;
+        // The session may end and its tab go while the question is open.
+        const QPointer<TTnEmulT> self(this);
+        const bool paste = hook(*this, static_cast<int>(lines.size()));
+        if (!self || !paste) {
+            return;
+        }
+    }
+    m_paste.Add(std::move(lines));
+}
+
+void TTnEmulT::SendPasteLine(const PasteLine& line) {
+    if (!line.lineEnd) {
+        SendTyped(line.text, EscapeIac(line.text));
+        return;
+    }
+    SendTyped(line.text + "\r\n", EscapeIac(line.text) + std::string(EnterBytes(m_enterKey)));
 }
 
 void TTnEmulT::Beep() {

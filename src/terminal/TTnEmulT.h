@@ -6,6 +6,8 @@
 
 #include "telnet/TTnCnx.h"
 #include "terminal/EInOutError.h"
+#include "terminal/KeyBytes.h"
+#include "terminal/PasteFeed.h"
 #include "terminal/TEmulT.h"
 
 namespace vandrel::terminal {
@@ -16,6 +18,8 @@ using TerminalNotifyEvent = std::function<void(TTnEmulT& Sender)>;
 // Len is a copy: a hook may change it, the whole block is shown all the same.
 using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* Buffer, int& Len)>;
 using TerminalLogErrorEvent = std::function<void(TTnEmulT& Sender, const EInOutError& E)>;
+// Asked before a paste of more than one line goes out; false drops the paste.
+using TerminalConfirmPaste = std::function<bool(TTnEmulT& Sender, int lines)>;
 
 // A terminal view that owns one telnet connection: Connect starts a session to
 // HostName:Port, the server's data is shown as it arrives, typed characters are sent, and
@@ -34,6 +38,9 @@ using TerminalLogErrorEvent = std::function<void(TTnEmulT& Sender, const EInOutE
 // The log never stops the view: when the session log cannot take a byte (a full disk),
 // logging is switched off, everything is shown all the same, and OnLogError reports the
 // failure from the event loop (never from inside a socket event).
+//
+// Pasted text goes the way of typed keys (echo when LocalEcho, then the connection), one
+// line at a time (see PasteFeed); a session that ends, or a new Connect, drops what waits.
 class TTnEmulT : public TEmulT {
     Q_OBJECT
 
@@ -45,6 +52,8 @@ public:
     // Does nothing when HostName is empty; an exception of the socket layer passes to the
     // caller after the view was cleared.
     void Connect();
+    // Connect without clearing the view: a session that ended goes on below its old screen.
+    void Reconnect();
     void Disconnect();
     // Sends Text as it stands (no line-end translation, no echo); 0 without a connection.
     int SendText(const std::string& Text);
@@ -53,6 +62,8 @@ public:
 
     // The attempt that Connect started has not ended yet: neither connected nor failed.
     bool Connecting() const;
+    // A connection is being made or is up; false before Connect and after the closed report.
+    bool SessionOpen() const;
     // Code of the last connection report: 0 for a successful connect.
     net::Word Error() const { return m_error; }
     const std::string& HostName() const { return m_hostName; }
@@ -79,6 +90,25 @@ public:
     net::TNotifyEvent OnEndOfRecord() const;
     void SetOnEndOfRecord(net::TNotifyEvent value);
 
+    // What the Enter key (any typed CR) and the Backspace key send; CR LF and 0x08 by
+    // default. Local echo shows CR LF and 0x08 whatever is sent.
+    EnterKey EnterSends() const { return m_enterKey; }
+    void SetEnterKey(EnterKey key) { m_enterKey = key; }
+    BackspaceKey BackspaceSends() const { return m_backspaceKey; }
+    void SetBackspaceKey(BackspaceKey key) { m_backspaceKey = key; }
+
+    // Sends text as if typed: characters outside Latin-1 become '?', each line end (CR LF,
+    // CR or LF) the Enter sequence, and 0xFF goes out doubled as telnet data. More than one
+    // line asks OnConfirmPaste first when ConfirmMultiLinePaste is on (the default).
+    void PasteText(const QString& text);
+    int PasteLineDelay() const { return m_paste.LineDelay(); }
+    void SetPasteLineDelay(int ms) { m_paste.SetLineDelay(ms); }
+    bool ConfirmMultiLinePaste() const { return m_confirmMultiLinePaste; }
+    void SetConfirmMultiLinePaste(bool value) { m_confirmMultiLinePaste = value; }
+    // Lines of a paced paste still wait; Escape drops them.
+    bool Pasting() const { return m_paste.Busy(); }
+    void CancelPaste() { m_paste.Cancel(); }
+
     // The owned connection, or nullptr once it has been destroyed.
     telnet::TTnCnx* Connection() const { return m_cnx; }
 
@@ -91,9 +121,16 @@ public:
     TTnEmulTDataAvailable OnDataAvailable;
     // Logging has been switched off because E happened; Log() is false by now.
     TerminalLogErrorEvent OnLogError;
+    // Without this hook a paste of many lines goes out without asking.
+    TerminalConfirmPaste OnConfirmPaste;
+    // Enter typed while no session is open: the key is not sent, the hook decides (the
+    // window reconnects a tab kept after its session ended).
+    TerminalNotifyEvent OnEnterWhileClosed;
 
 protected:
     void KeyPress(char& key) override;
+    // Ctrl+Shift+V and Shift+Insert paste the clipboard; Escape cancels a paste that waits.
+    void keyPressEvent(QKeyEvent* event) override;
     void BeforeLogChange() override { ShowReceived(); }
     // The system's beep for failed and closed sessions; a seam for tests.
     virtual void Beep();
@@ -106,6 +143,10 @@ private:
     void ShowReceived();
     // Writes text into the view, whatever happens to the log.
     void Show(std::string_view text);
+    void StartConnection();
+    // Echoes and sends bytes as typed keys go; echo differs from bytes for Enter and Backspace.
+    void SendTyped(std::string_view echo, std::string_view bytes);
+    void SendPasteLine(const PasteLine& line);
 
     static constexpr std::size_t kMaxReceived = 64 * 1024;
 
@@ -120,6 +161,12 @@ private:
     std::string m_received;
     std::string m_showing;
     bool m_showPosted = false;
+    EnterKey m_enterKey = EnterKey::CrLf;
+    BackspaceKey m_backspaceKey = BackspaceKey::ControlH;
+    bool m_confirmMultiLinePaste = true;
+    // The key of the character being typed, to tell the Backspace key from Ctrl+H.
+    int m_typedKey = 0;
+    PasteFeed m_paste{[this](const PasteLine& line) { SendPasteLine(line); }};
 };
 
 }  // namespace vandrel::terminal

@@ -1,12 +1,16 @@
-// Session tabs and logging control on the offscreen platform, without any network: the
-// sessions here are terminals that never connect, so only the window's own rules run.
+// Session tabs and logging control on the offscreen platform. Most sessions here are
+// terminals that never connect, so only the window's own rules run; the tabs kept after
+// their session ended talk to a scripted peer on loopback.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
@@ -22,12 +26,17 @@
 #include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
 #include "app/model/SessionRows.h"
+#include "support/EventPump.h"
+#include "support/LoopbackListener.h"
 #include "support/ScreenText.h"
+#include "support/ScriptedPeer.h"
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel::app;
 using namespace vandrel::terminal;
 using vandrel::test::fileBytes;
+using vandrel::test::pumpUntil;
+using vandrel::test::rowText;
 
 namespace {
 
@@ -516,4 +525,121 @@ TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
     Control<QAction>("mpOpen")->trigger();
     EXPECT_EQ(title, "Save Log Files");
     EXPECT_TRUE(messages.empty());
+}
+
+namespace {
+
+// Sessions opened as Connect opens them, to a scripted peer on loopback.
+class KeptTabsTest : public SessionTabsTest {
+protected:
+    TTnEmulT* OpenPeerSession(std::uint16_t port) {
+        TTnEmulT* terminal = form->AddSessionTab("127.0.0.1");
+        terminal->SetPort(std::to_string(port));
+        terminal->SetHostName("127.0.0.1");
+        terminal->Connect();
+        return terminal;
+    }
+    bool Triggered(const char* action) {
+        emit Control<QMenu>("mpSession")->aboutToShow();
+        QAction* item = Control<QAction>(action);
+        const bool enabled = item->isEnabled();
+        item->trigger();
+        return enabled;
+    }
+
+    vandrel::test::ScriptedPeer peer;
+};
+
+}  // namespace
+
+TEST_F(KeptTabsTest, ATabKeptAfterTheDeviceEndedItReconnectsInPlace) {
+    AddRow("A", "127.0.0.1", "not connected");
+    form->SetKeepClosedTabs(true);
+    QPointer<TTnEmulT> terminal = OpenPeerSession(std::stoi(peer.portText()));
+    ASSERT_TRUE(pumpUntil([&] { return Table()->Cells(ColStatus, 1) == "connected"; }));
+    EXPECT_FALSE(Triggered("mpReconnect")) << "an open session does not reconnect";
+    peer.send("serial 1234\r\n");
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    EXPECT_EQ(Table()->Cells(ColStatus, 1), "not connected");
+    EXPECT_EQ(form->OutcomeText(), "127.0.0.1: closed by the device");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(terminal.isNull());
+    EXPECT_EQ(rowText(*terminal, 3), "serial 1234");
+
+    EXPECT_TRUE(Triggered("mpReconnect"));
+    EXPECT_EQ(Notebook()->tabText(0), "127.0.0.1");
+    ASSERT_TRUE(pumpUntil([&] { return Table()->Cells(ColStatus, 1) == "connected"; }));
+    EXPECT_EQ(peer.acceptedCount(), 2);
+    EXPECT_EQ(rowText(*terminal, 3), "serial 1234") << "the screen stays";
+
+    // Ended again, Enter in the tab connects once more; Close then leaves the row alone.
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    QApplication::sendEvent(terminal->viewport(), &enter);
+    ASSERT_TRUE(pumpUntil([&] { return Table()->Cells(ColStatus, 1) == "connected"; }));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    Table()->SetCells(ColStatus, 1, "connected");  // another session's, say
+    form->btnCloseClick(nullptr);
+    EXPECT_EQ(Notebook()->count(), 0);
+    EXPECT_EQ(Table()->Cells(ColStatus, 1), "connected");
+}
+
+TEST_F(KeptTabsTest, AFailedFirstAttemptLeavesNoTabButAKeptTabStaysThroughOne) {
+    form->SetKeepClosedTabs(true);
+    OpenPeerSession(vandrel::test::unusedPort());
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->count() == 0; }));
+
+    TTnEmulT* terminal = OpenPeerSession(std::stoi(peer.portText()));
+    ASSERT_TRUE(pumpUntil([&] { return peer.acceptedCount() == 1; }));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+
+    terminal->SetPort(std::to_string(vandrel::test::unusedPort()));
+    Triggered("mpReconnect");
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    EXPECT_EQ(form->OutcomeText(), "127.0.0.1: Connection refused (#10061)");
+
+    // The next session's end is news again.
+    terminal->SetPort(peer.portText());
+    Triggered("mpReconnect");
+    ASSERT_TRUE(pumpUntil([&] { return peer.acceptedCount() == 2; }));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->tabText(0) == "127.0.0.1 (closed)"; }));
+    EXPECT_EQ(form->OutcomeText(), "127.0.0.1: closed by the device");
+}
+
+TEST_F(KeptTabsTest, TheSessionMenuSetsEnterAndBackspacePerTabAndPastes) {
+    form->SetDefaultEnterKey(EnterKey::Lf);
+    TTnEmulT* first = OpenPeerSession(std::stoi(peer.portText()));
+    form->SetDefaultEnterKey(EnterKey::CrLf);
+    TTnEmulT* second = form->AddSessionTab("10.0.0.2");
+    EXPECT_EQ(first->EnterSends(), EnterKey::Lf);
+    EXPECT_EQ(second->EnterSends(), EnterKey::CrLf);
+    Triggered("mpEnterCr");
+    Triggered("mpBackspaceDel");
+    EXPECT_EQ(second->EnterSends(), EnterKey::Cr);
+    EXPECT_EQ(second->BackspaceSends(), BackspaceKey::Delete);
+    EXPECT_EQ(first->BackspaceSends(), BackspaceKey::ControlH);
+
+    Notebook()->setCurrentIndex(0);
+    EXPECT_TRUE(Control<QAction>("mpEnterLf")->isChecked());
+    EXPECT_TRUE(Control<QAction>("mpBackspaceCtrlH")->isChecked());
+    ASSERT_TRUE(pumpUntil([&] { return first->SessionOpen() && !first->Connecting(); }));
+    QGuiApplication::clipboard()->setText(QStringLiteral("a\nb"));
+    confirmAnswer = MessageAnswer::No;
+    EXPECT_TRUE(Triggered("mpPaste"));
+    EXPECT_EQ(messages.back(), "Paste 2 lines into the session?");
+    form->SetPasteLineDelay(20);
+    confirmAnswer = MessageAnswer::Yes;
+    Triggered("mpPaste");
+    EXPECT_TRUE(first->Pasting()) << "the delay reaches open sessions";
+    ASSERT_TRUE(pumpUntil([&] {
+        return peer.received() == vandrel::test::ScriptedPeer::Bytes{'a', '\n', 'b'};
+    }));
+    form->SetConfirmMultiLinePaste(false);
+    Triggered("mpPaste");
+    EXPECT_EQ(messages.size(), 2u);
 }

@@ -50,6 +50,19 @@ ScriptedPeer::Bytes ScriptedPeer::received() const {
 void ScriptedPeer::clearReceived() {
     std::lock_guard lock(m_mutex);
     m_received.clear();
+    m_reads.clear();
+}
+
+std::chrono::steady_clock::time_point ScriptedPeer::receivedAt(std::size_t index) const {
+    std::lock_guard lock(m_mutex);
+    std::chrono::steady_clock::time_point when{};
+    for (const auto& [offset, time] : m_reads) {
+        if (offset > index) {
+            break;
+        }
+        when = time;
+    }
+    return when;
 }
 
 std::vector<ScriptedPeer::Bytes> ScriptedPeer::requests() const {
@@ -123,6 +136,7 @@ void ScriptedPeer::hold(int fd) {
             return;
         }
         std::lock_guard lock(m_mutex);
+        m_reads.emplace_back(m_received.size(), std::chrono::steady_clock::now());
         m_received.insert(m_received.end(), buf, buf + n);
     }
 }

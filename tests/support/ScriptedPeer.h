@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/LoopbackServer.h"
@@ -41,6 +43,8 @@ public:
 
     Bytes received() const;
     void clearReceived();
+    // When the byte at offset index of received() came in (each read stamps its bytes).
+    std::chrono::steady_clock::time_point receivedAt(std::size_t index) const;
     // What the client sent for each step so far, and the steps fully played.
     std::vector<Bytes> requests() const;
     int stepsDone() const { return m_stepsDone.load(); }
@@ -61,6 +65,8 @@ private:
     bool m_closeRequested = false;
     bool m_resetRequested = false;
     Bytes m_received;
+    // For each read held: the offset of its first byte in m_received and its time.
+    std::vector<std::pair<std::size_t, std::chrono::steady_clock::time_point>> m_reads;
     std::vector<Bytes> m_requests;
 };
 

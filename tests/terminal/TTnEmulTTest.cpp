@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QTest>
 #include <cstdint>
@@ -88,10 +90,11 @@ protected:
         return pumpUntil([&] { return peer.received() == want; }, ms);
     }
 
-    void type(int key, const QString& txt = QString()) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, txt);
+    void type(int key, const QString& txt = QString(),
+              Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent press(QEvent::KeyPress, key, mods, txt);
         QApplication::sendEvent(term->viewport(), &press);
-        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, txt);
+        QKeyEvent release(QEvent::KeyRelease, key, mods, txt);
         QApplication::sendEvent(term->viewport(), &release);
     }
 
@@ -462,4 +465,110 @@ TEST_F(TTnEmulTTest, SwitchingLoggingOffFirstLogsWhatArrivedBefore) {
     peer.send(std::string(2048, 'a') + std::string(100, 'b'));
     ASSERT_TRUE(pumpUntil([&] { return blocks == 2; }));
     EXPECT_EQ(fileBytes(log), "<Open>" + std::string(2048, 'a') + "<Close>");
+}
+
+TEST_F(TTnEmulTTest, EnterAndBackspaceSendTheChosenBytes) {
+    struct Case {
+        EnterKey enter;
+        BackspaceKey backspace;
+        Bytes bytes;  // Return, Backspace, Ctrl+H
+    };
+    const std::vector<Case> cases = {
+        {EnterKey::CrLf, BackspaceKey::ControlH, {13, 10, 8, 8}},
+        {EnterKey::Cr, BackspaceKey::Delete, {13, 127, 8}},
+        {EnterKey::Lf, BackspaceKey::ControlH, {10, 8, 8}},
+    };
+    EXPECT_EQ(term->EnterSends(), EnterKey::CrLf);
+    EXPECT_EQ(term->BackspaceSends(), BackspaceKey::ControlH);
+    term->SetLocalEcho(true);
+    connect();
+    for (const Case& c : cases) {
+        peer.clearReceived();
+        term->SetEnterKey(c.enter);
+        term->SetBackspaceKey(c.backspace);
+        type(Qt::Key_Return, "\r");
+        type(Qt::Key_Backspace, "\b");
+        type(Qt::Key_H, "\b", Qt::ControlModifier);  // Ctrl+H stays 0x08
+        EXPECT_TRUE(peerGot(c.bytes)) << static_cast<int>(c.enter);
+    }
+    // The echo starts a new line whatever Enter sends.
+    EXPECT_EQ(term->CursorRow(), 6);
+    EXPECT_EQ(term->CursorColumn(), 1);
+}
+
+TEST_F(TTnEmulTTest, PasteGoesLikeTypedKeysWithTheSessionsEnter) {
+    term->SetLocalEcho(true);
+    term->SetEnterKey(EnterKey::Cr);
+    connect();
+    term->PasteText(QString::fromUtf8("ab\xc3\xbf\r\ncd\n\xe2\x82\xac"));
+    ASSERT_TRUE(peerGot(Bytes{'a', 'b', 0xFF, 0xFF, 13, 'c', 'd', 13, '?'}));
+    EXPECT_EQ(rowText(*term, 3), "ab\xff");
+    EXPECT_EQ(rowText(*term, 4), "cd");
+    EXPECT_EQ(rowText(*term, 5), "?");
+
+    // The keys paste the clipboard; nothing of the keys themselves goes out.
+    peer.clearReceived();
+    QGuiApplication::clipboard()->setText(QStringLiteral("xy"));
+    type(Qt::Key_V, QString(QChar(0x16)), Qt::ControlModifier | Qt::ShiftModifier);
+    type(Qt::Key_Insert, QString(), Qt::ShiftModifier);
+    term->OnPasteText(QStringLiteral("z"));  // the view's Paste and middle button
+    EXPECT_TRUE(peerGot(Bytes{'x', 'y', 'x', 'y', 'z'}));
+}
+
+TEST_F(TTnEmulTTest, APasteOfManyLinesAsksFirst) {
+    std::vector<int> asked;
+    bool answer = false;
+    term->OnConfirmPaste = [&](TTnEmulT&, int lines) {
+        asked.push_back(lines);
+        return answer;
+    };
+    connect();
+    term->PasteText(QStringLiteral("one\r\ntwo\nthree"));  // declined
+    term->PasteText(QStringLiteral("single\n"));           // one line: not asked
+    answer = true;
+    term->PasteText(QStringLiteral("a\nb\n"));
+    term->SetConfirmMultiLinePaste(false);
+    term->PasteText(QStringLiteral("c\nd"));
+    EXPECT_TRUE(peerGot(
+        Bytes{'s', 'i', 'n', 'g', 'l', 'e', 13, 10, 'a', 13, 10, 'b', 13, 10, 'c', 13, 10, 'd'}));
+    EXPECT_EQ(asked, (std::vector<int>{3, 2}));
+}
+
+TEST_F(TTnEmulTTest, APacedPasteSendsALinePerDelayWithoutBlocking) {
+    constexpr int kDelayMs = 50;
+    term->SetPasteLineDelay(kDelayMs);
+    connect();
+    const std::string block = "l1\nl2\nl3\nl4\nl5\n";
+    QElapsedTimer call;
+    call.start();
+    term->PasteText(QString::fromLatin1(block));
+    EXPECT_LT(call.elapsed(), kDelayMs);
+    EXPECT_TRUE(term->Pasting());
+    Bytes want;
+    for (int line = 1; line <= 5; ++line) {
+        want.insert(want.end(), {'l', static_cast<std::uint8_t>('0' + line), 13, 10});
+    }
+    ASSERT_TRUE(peerGot(want));
+    EXPECT_FALSE(term->Pasting());
+    for (std::size_t line = 1; line < 5; ++line) {
+        const auto gap = peer.receivedAt(4 * line) - peer.receivedAt(4 * (line - 1));
+        EXPECT_GE(gap, std::chrono::milliseconds(kDelayMs - 5)) << "line " << line + 1;
+    }
+}
+
+TEST_F(TTnEmulTTest, EscapeOrTheSessionsEndCancelsAPacedPaste) {
+    term->SetPasteLineDelay(100);
+    connect();
+    type(Qt::Key_Escape, QString(QChar(27)));  // no paste: Escape is sent
+    term->PasteText(QStringLiteral("first\nsecond\nthird\n"));
+    ASSERT_TRUE(peerGot(Bytes{27, 'f', 'i', 'r', 's', 't', 13, 10}));
+    type(Qt::Key_Escape, QString(QChar(27)));
+    EXPECT_FALSE(term->Pasting());
+    pumpFor(300);
+    EXPECT_EQ(peer.received().size(), 8u);
+
+    term->PasteText(QStringLiteral("a\nb\n"));
+    peer.closeClient();
+    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    EXPECT_FALSE(term->Pasting());
 }
