@@ -8,6 +8,8 @@
 //   TMainFormPrinting.cpp  Print Table and Info
 //   TMainFormAddress.cpp   Connect to Address, and the notices of how sessions ended
 //   TMainFormExport.cpp    Export Table and Copy Row
+//   TMainFormSettings.cpp  remembered state and preferences: the settings file, Edit >
+//                          Preferences, the session font and zoom of every session
 #pragma once
 
 #include <QMainWindow>
@@ -19,6 +21,7 @@
 #include "app/FormScale.h"
 #include "app/model/DeviceTable.h"
 #include "app/model/LogFileName.h"
+#include "app/model/Preferences.h"
 #include "discovery/SearchInterfaces.h"
 
 class QAction;
@@ -45,6 +48,7 @@ class ByteStream;
 
 namespace vandrel::app {
 
+class Settings;
 class StatusNotice;
 class TAboutBox;
 class TStringAlignGrid;
@@ -148,12 +152,28 @@ public:
     // A test seam: LimitedBroadcastOnly makes Search send the limited broadcast alone.
     void SetSearchScope(discovery::SearchScope scope) { m_searchScope = scope; }
 
+    // Remembered state (TMainFormSettings.cpp). Without UseSettings the window keeps what it
+    // remembers in memory and reads and writes no file. UseSettings takes the window's size
+    // and splitter, the dialogs' folders, the recent addresses and the preferences from
+    // settings, applies them, and from then on writes them back when they change and when the
+    // window closes. A damaged or unwritable file shows a notice in panel 1, once.
+    void UseSettings(std::unique_ptr<Settings> settings);
+    const Preferences& CurrentPreferences() const;
+    // Edit > Preferences...: the dialog, then SetPreferences with what it returns.
+    void mpPreferencesClick(QObject* Sender);
+    // Keeps prefs, applies them to every session and writes the settings.
+    void SetPreferences(const Preferences& prefs);
+    // Gives one session's terminal what the preferences decide: its font and zoom. New
+    // sessions get it when their tab is added, open ones when the preferences change.
+    void ApplyPreferences(terminal::TTnEmulT& terminal);
+
     // How the window's figures map to the running font (FormScale.h).
     const FormScale& Scale() const { return m_scale; }
 
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Layout, top strip.
@@ -186,6 +206,8 @@ private:
     QAction* Exit1 = nullptr;
     QAction* mpSearch = nullptr;
     QAction* mpInfo = nullptr;
+    QMenu* mpEdit = nullptr;
+    QAction* mpPreferences = nullptr;
     QAction* CopyRow = nullptr;
     // Non-visual parts.
     QTimer* Timer_Tab = nullptr;
@@ -221,6 +243,15 @@ private:
     void ShowOutcome(const QString& text);
     bool OpenResolvedSession(const std::string& host, const std::string& address);
 
+    void ApplyPreferencesToSessions();
+    // Writes the remembered state; a failure is told once.
+    void SaveSettings();
+    // The folder of file becomes folder, and is written.
+    void RememberFolder(QString& folder, const QString& file);
+    // Sets dialog's folder to folder when one is remembered.
+    static void OfferFolder(QFileDialog& dialog, const QString& folder);
+    void ShowSettingsNotice(const QString& text);
+
     // Made at the first printout; it keeps the choices of the print dialog (and landscape)
     // from one printout to the next.
     std::unique_ptr<QPrinter> m_printer;
@@ -239,6 +270,8 @@ private:
     bool m_hintHookInstalled = false;
     LocalClock m_clock = SystemLocalDateTime;
     FormScale m_scale{1.0, 1.0};
+    std::unique_ptr<Settings> m_settings;
+    bool m_settingsNoticeShown = false;
 };
 
 }  // namespace vandrel::app

@@ -9,6 +9,7 @@
 
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
+#include "app/Settings.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
 #include "app/model/ReplaceFile.h"
@@ -23,11 +24,13 @@ void TMainForm::mpExportTableClick(QObject*) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters({QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")});
     dialog.setDefaultSuffix(QStringLiteral("csv"));
+    OfferFolder(dialog, m_settings->State().ExportFolder);
     dialog.selectFile(QStringLiteral("devices.csv"));
     const std::optional<QString> chosen = RunFileDialog(&dialog);
     if (!chosen) {
         return;
     }
+    RememberFolder(m_settings->State().ExportFolder, *chosen);
     const std::string csv = DeviceTableCsv(sg->Grid());
     if (const int error = ReplaceFile(QFile::encodeName(*chosen).toStdString(), csv)) {
         MessageDlg(this, QString::fromStdString(CannotWriteText(chosen->toStdString(), error)),

@@ -220,6 +220,11 @@ void TMainForm::CreateMenu() {
     Exit1 = mpFile->addAction(QStringLiteral("E&xit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
     Exit1->setStatusTip(QStringLiteral("Exit program"));
+    mpEdit = bar->addMenu(QStringLiteral("&Edit"));
+    mpEdit->setObjectName(QStringLiteral("mpEdit"));
+    mpPreferences = mpEdit->addAction(QStringLiteral("&Preferences..."));
+    mpPreferences->setObjectName(QStringLiteral("mpPreferences"));
+    mpPreferences->setStatusTip(QStringLiteral("Change the session settings"));
     mpSearch = bar->addAction(QStringLiteral("&Search"));
     mpSearch->setObjectName(QStringLiteral("mpSearch"));
     mpInfo = bar->addAction(QStringLiteral("&Info"));
