@@ -7,7 +7,7 @@
 //   TMainFormLogging.cpp   session logging, the status bar after a tab change, Open
 //   TMainFormPrinting.cpp  Print Table and Info
 //   TMainFormAddress.cpp   Connect to Address, and the notices of how sessions ended
-//   TMainFormExport.cpp    Export Table and Copy Row
+//   TMainFormExport.cpp    Export Table, Copy Row and Save Output
 //   TMainFormSettings.cpp  remembered state and preferences: the settings file, Edit >
 //                          Preferences, the session font and zoom of every session
 #pragma once
@@ -140,6 +140,9 @@ public:
     // seconds (PanelText(1) keeps the panel's own text); export and copy of the table.
     void mpConnectAddressClick(QObject* Sender);
     void mpExportTableClick(QObject* Sender);
+    // Session > Save Output...: what the active session shows, as UTF-8 text, into a file
+    // chosen in a dialog (TMainFormExport.cpp).
+    void mpSaveOutputClick(QObject* Sender);
     // Opens a session like Connect on a row, without a row: the table is left alone. A host
     // name is looked up off the GUI thread first ("Connecting to HOST ..." in panel 1 till
     // then) and the session opens when it resolves; a newer call drops an older pending one.
@@ -208,6 +211,8 @@ private:
     QAction* mpInfo = nullptr;
     QMenu* mpEdit = nullptr;
     QAction* mpPreferences = nullptr;
+    QMenu* mpSession = nullptr;
+    QAction* mpSaveOutput = nullptr;
     QAction* CopyRow = nullptr;
     // Non-visual parts.
     QTimer* Timer_Tab = nullptr;

@@ -51,6 +51,7 @@ void TMainForm::ConnectHandlers() {
     Bind(mpConnectAddress, &QAction::triggered, this, &TMainForm::mpConnectAddressClick);
     Bind(mpExportTable, &QAction::triggered, this, &TMainForm::mpExportTableClick);
     Bind(mpPreferences, &QAction::triggered, this, &TMainForm::mpPreferencesClick);
+    Bind(mpSaveOutput, &QAction::triggered, this, &TMainForm::mpSaveOutputClick);
     connect(CopyRow, &QAction::triggered, this,
             [this] { RunGuarded([this] { CopyDeviceRow(); }); });
     Bind(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);

@@ -225,6 +225,11 @@ void TMainForm::CreateMenu() {
     mpPreferences = mpEdit->addAction(QStringLiteral("&Preferences..."));
     mpPreferences->setObjectName(QStringLiteral("mpPreferences"));
     mpPreferences->setStatusTip(QStringLiteral("Change the session settings"));
+    mpSession = bar->addMenu(QStringLiteral("S&ession"));
+    mpSession->setObjectName(QStringLiteral("mpSession"));
+    mpSaveOutput = mpSession->addAction(QStringLiteral("Save &Output..."));
+    mpSaveOutput->setObjectName(QStringLiteral("mpSaveOutput"));
+    mpSaveOutput->setStatusTip(QStringLiteral("Save what the session shows as a text file"));
     mpSearch = bar->addAction(QStringLiteral("&Search"));
     mpSearch->setObjectName(QStringLiteral("mpSearch"));
     mpInfo = bar->addAction(QStringLiteral("&Info"));
