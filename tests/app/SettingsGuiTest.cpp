@@ -174,6 +174,7 @@ TEST_F(SettingsGuiTest, FontAndZoomReachEverySessionAndNoFileIsWrittenWithoutSet
     form->close();
     EXPECT_FALSE(QFile::exists(Settings::UserFileName()));
     EXPECT_TRUE(Settings::UserFileName().endsWith("/Vandrel/Vandrel.conf"));
+    EXPECT_FALSE(Settings::UserFileName().startsWith(QDir::homePath()));  // a scratch folder
 }
 
 TEST_F(SettingsGuiTest, TheAddressBoxOffersRecentAddressesNewestFirst) {
