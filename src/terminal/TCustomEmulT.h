@@ -104,8 +104,9 @@ public:
     QFont Font() const { return font(); }
     void SetFont(const QFont& value);
     // The font a session is shown in at zoom 0 (SetFont's rules apply to it); the desktop's
-    // fixed font until set. Zoom steps change its size by a point each, from 4 to 96 points;
-    // the grid keeps its columns and rows, and the view scrolls where it does not fit.
+    // fixed font until set. Zoom steps change its size by a point each, from 4 to 96 points
+    // and at most 96 steps either way; the grid keeps its columns and rows, and the view
+    // scrolls where it does not fit.
     QFont SessionFont() const { return m_sessionFont; }
     void SetSessionFont(const QFont& value);
     int Zoom() const { return m_zoom; }

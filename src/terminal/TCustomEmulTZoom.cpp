@@ -43,8 +43,8 @@ void TCustomEmulT::ShowZoomed(int steps) {
     const qreal base = Points(m_sessionFont);
     const qreal lowest = std::min<qreal>(kMinPoints, base);
     const qreal highest = std::max<qreal>(kMaxPoints, base);
-    m_zoom = std::clamp(steps, static_cast<int>(std::ceil(lowest - base)),
-                        static_cast<int>(std::floor(highest - base)));
+    m_zoom = std::clamp(steps, std::max(-kMaxPoints, static_cast<int>(std::ceil(lowest - base))),
+                        std::min(kMaxPoints, static_cast<int>(std::floor(highest - base))));
     QFont f = m_sessionFont;
     if (m_zoom != 0 && m_sessionFont.pointSizeF() > 0) {
         f.setPointSizeF(base + m_zoom);

@@ -13,8 +13,9 @@ namespace vandrel::app {
 struct Preferences {
     static constexpr int kMaxHistoryLines = 1000000;
     static constexpr int kMaxPasteLineDelayMs = 10000;
-    static constexpr int kMinZoom = -20;
-    static constexpr int kMaxZoom = 40;
+    // The zoom steps a session view can take (as many as its largest size has points).
+    static constexpr int kMinZoom = -96;
+    static constexpr int kMaxZoom = 96;
 
     // Lines kept above the grid; 0 keeps none.
     int HistoryLines = 10000;
