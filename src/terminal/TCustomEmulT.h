@@ -181,7 +181,8 @@ private:
     void MeasureFont();
     // Zooms for Ctrl+Plus, Ctrl+Minus and Ctrl+0; false for every other key.
     bool ZoomKey(const QKeyEvent& event);
-    void ZoomBy(int steps);
+    // SetZoom, and OnZoom when the zoom changed.
+    void ZoomTo(int steps);
     void ShowZoomed(int steps);
     void MakeCaret();
     void RestoreCaret();

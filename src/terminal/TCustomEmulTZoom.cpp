@@ -54,24 +54,24 @@ void TCustomEmulT::ShowZoomed(int steps) {
     SetFont(f);
 }
 
-void TCustomEmulT::ZoomBy(int steps) {
+void TCustomEmulT::ZoomTo(int steps) {
     const int before = m_zoom;
-    SetZoom(steps == 0 ? 0 : m_zoom + steps);
+    SetZoom(steps);
     if (m_zoom != before && OnZoom) {
         OnZoom(*this);
     }
 }
 
 void TCustomEmulT::ZoomIn() {
-    ZoomBy(1);
+    ZoomTo(m_zoom + 1);
 }
 
 void TCustomEmulT::ZoomOut() {
-    ZoomBy(-1);
+    ZoomTo(m_zoom - 1);
 }
 
 void TCustomEmulT::ZoomReset() {
-    ZoomBy(0);
+    ZoomTo(0);
 }
 
 bool TCustomEmulT::ZoomKey(const QKeyEvent& event) {
