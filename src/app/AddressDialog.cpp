@@ -4,7 +4,8 @@
 
 namespace vandrel::app {
 
-std::optional<QString> AskConnectAddress(QWidget* parent, const QString& offered) {
+std::optional<QString> AskConnectAddress(QWidget* parent, const QString& offered,
+                                         const QStringList& recent) {
     if (const auto handler = AddressDialogSeam::Current()) {
         return handler(offered);
     }
@@ -13,6 +14,11 @@ std::optional<QString> AskConnectAddress(QWidget* parent, const QString& offered
     dialog.setLabelText(QStringLiteral("IPv4 address or host name of the device:"));
     dialog.setTextValue(offered);
     dialog.setInputMode(QInputDialog::TextInput);
+    if (!recent.isEmpty()) {
+        dialog.setComboBoxItems(recent);
+        dialog.setComboBoxEditable(true);
+        dialog.setTextValue(offered);
+    }
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }

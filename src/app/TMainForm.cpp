@@ -9,6 +9,7 @@
 #include <QTabWidget>
 
 #include "app/HostLookup.h"
+#include "app/Settings.h"
 #include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
 #include "app/VandrelApplication.h"
@@ -19,7 +20,8 @@
 
 namespace vandrel::app {
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent), m_settings(std::make_unique<Settings>()) {
     CreateLayout();
     CreateDiscovery();
     ConnectHandlers();

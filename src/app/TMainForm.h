@@ -7,9 +7,11 @@
 //   TMainFormLogging.cpp   session logging, the status bar after a tab change, Open
 //   TMainFormPrinting.cpp  Print Table and Info
 //   TMainFormAddress.cpp   Connect to Address, and the notices of how sessions ended
-//   TMainFormExport.cpp    Export Table and Copy Row
+//   TMainFormExport.cpp    Export Table, Copy Row and Save Output
 //   TMainFormSessionMenu.cpp  the Session menu, the session settings, tabs kept after their
 //                          session ended and their reconnection
+//   TMainFormSettings.cpp  remembered state and preferences: the settings file, Edit >
+//                          Preferences, the session font and zoom of every session
 #pragma once
 
 #include <QMainWindow>
@@ -22,6 +24,7 @@
 #include "app/FormScale.h"
 #include "app/model/DeviceTable.h"
 #include "app/model/LogFileName.h"
+#include "app/model/Preferences.h"
 #include "discovery/SearchInterfaces.h"
 #include "terminal/KeyBytes.h"
 
@@ -49,6 +52,7 @@ class ByteStream;
 
 namespace vandrel::app {
 
+class Settings;
 class StatusNotice;
 class TAboutBox;
 class TStringAlignGrid;
@@ -140,6 +144,9 @@ public:
     // seconds (PanelText(1) keeps the panel's own text); export and copy of the table.
     void mpConnectAddressClick(QObject* Sender);
     void mpExportTableClick(QObject* Sender);
+    // Session > Save Output...: what the active session shows, as UTF-8 text, into a file
+    // chosen in a dialog (TMainFormExport.cpp).
+    void mpSaveOutputClick(QObject* Sender);
     // Opens a session like Connect on a row, without a row: the table is left alone. A host
     // name is looked up off the GUI thread first ("Connecting to HOST ..." in panel 1 till
     // then) and the session opens when it resolves; a newer call drops an older pending one.
@@ -169,6 +176,20 @@ public:
     void mpReconnectClick(QObject* Sender);
     // The tab of terminal stays after its session ended and no new one is open.
     bool IsClosedSession(const terminal::TTnEmulT& terminal) const;
+    // Remembered state (TMainFormSettings.cpp). Without UseSettings the window keeps what it
+    // remembers in memory and reads and writes no file. UseSettings takes the window's size
+    // and splitter, the dialogs' folders, the recent addresses and the preferences from
+    // settings, applies them, and from then on writes them back when they change and when the
+    // window closes. A damaged or unwritable file shows a notice in panel 1, once.
+    void UseSettings(std::unique_ptr<Settings> settings);
+    const Preferences& CurrentPreferences() const;
+    // Edit > Preferences...: the dialog, then SetPreferences with what it returns.
+    void mpPreferencesClick(QObject* Sender);
+    // Keeps prefs, applies them to every session and writes the settings.
+    void SetPreferences(const Preferences& prefs);
+    // Gives one session's terminal what the preferences decide: its font and zoom. New
+    // sessions get it when their tab is added, open ones when the preferences change.
+    void ApplyPreferences(terminal::TTnEmulT& terminal);
 
     // How the window's figures map to the running font (FormScale.h).
     const FormScale& Scale() const { return m_scale; }
@@ -176,6 +197,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Layout, top strip.
@@ -208,6 +230,9 @@ private:
     QAction* Exit1 = nullptr;
     QAction* mpSearch = nullptr;
     QAction* mpInfo = nullptr;
+    QMenu* mpEdit = nullptr;
+    QAction* mpPreferences = nullptr;
+    QAction* mpSaveOutput = nullptr;
     QAction* CopyRow = nullptr;
     // The Session menu: Paste, Enter sends, Backspace sends, Reconnect.
     QMenu* mpSession = nullptr;
@@ -265,6 +290,15 @@ private:
     void ShowOutcome(const QString& text);
     bool OpenResolvedSession(const std::string& host, const std::string& address);
 
+    void ApplyPreferencesToSessions();
+    // Writes the remembered state; a failure is told once.
+    void SaveSettings();
+    // The folder of file becomes folder, and is written.
+    void RememberFolder(QString& folder, const QString& file);
+    // Sets dialog's folder to folder when one is remembered.
+    static void OfferFolder(QFileDialog& dialog, const QString& folder);
+    void ShowSettingsNotice(const QString& text);
+
     // Made at the first printout; it keeps the choices of the print dialog (and landscape)
     // from one printout to the next.
     std::unique_ptr<QPrinter> m_printer;
@@ -290,6 +324,8 @@ private:
     // Sessions whose tab has been kept once: it stays after every later end too.
     std::vector<QPointer<terminal::TTnEmulT>> m_keptSessions;
     FormScale m_scale{1.0, 1.0};
+    std::unique_ptr<Settings> m_settings;
+    bool m_settingsNoticeShown = false;
 };
 
 }  // namespace vandrel::app

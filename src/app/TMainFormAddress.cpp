@@ -8,6 +8,7 @@
 #include "app/AddressDialog.h"
 #include "app/HostLookup.h"
 #include "app/MessageDlg.h"
+#include "app/Settings.h"
 #include "app/StatusNotice.h"
 #include "app/TMainForm.h"
 #include "app/VandrelApplication.h"
@@ -33,7 +34,12 @@ QString ErrorOutcome(const std::string& host, int code) {
 }  // namespace
 
 void TMainForm::mpConnectAddressClick(QObject*) {
-    const std::optional<QString> typed = AskConnectAddress(this, m_lastAddress);
+    std::vector<std::string>& recent = m_settings->State().RecentAddresses;
+    QStringList offered;
+    for (const std::string& address : recent) {
+        offered.append(QString::fromStdString(address));
+    }
+    const std::optional<QString> typed = AskConnectAddress(this, m_lastAddress, offered);
     if (!typed) {
         return;
     }
@@ -44,6 +50,8 @@ void TMainForm::mpConnectAddressClick(QObject*) {
         MessageDlg(this, QString::fromStdString(error), MessageKind::Error);
         return;
     }
+    RememberAddress(recent, m_lastAddress.toStdString());
+    SaveSettings();
     OpenAddressSession(host);
 }
 

@@ -50,6 +50,8 @@ void TMainForm::ConnectHandlers() {
     Bind(mpPrintTable, &QAction::triggered, this, &TMainForm::mpPrintTableClick);
     Bind(mpConnectAddress, &QAction::triggered, this, &TMainForm::mpConnectAddressClick);
     Bind(mpExportTable, &QAction::triggered, this, &TMainForm::mpExportTableClick);
+    Bind(mpPreferences, &QAction::triggered, this, &TMainForm::mpPreferencesClick);
+    Bind(mpSaveOutput, &QAction::triggered, this, &TMainForm::mpSaveOutputClick);
     connect(CopyRow, &QAction::triggered, this,
             [this] { RunGuarded([this] { CopyDeviceRow(); }); });
     Bind(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);

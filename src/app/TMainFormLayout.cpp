@@ -224,6 +224,12 @@ void TMainForm::CreateMenu() {
     mpSearch->setObjectName(QStringLiteral("mpSearch"));
     mpInfo = bar->addAction(QStringLiteral("&Info"));
     mpInfo->setObjectName(QStringLiteral("mpInfo"));
+    // The additions come after the menu bar's own items.
+    mpEdit = bar->addMenu(QStringLiteral("&Edit"));
+    mpEdit->setObjectName(QStringLiteral("mpEdit"));
+    mpPreferences = mpEdit->addAction(QStringLiteral("&Preferences..."));
+    mpPreferences->setObjectName(QStringLiteral("mpPreferences"));
+    mpPreferences->setStatusTip(QStringLiteral("Change the session settings"));
     CreateSessionMenu();
 }
 

@@ -9,6 +9,7 @@
 #include "app/EditorLauncher.h"
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
+#include "app/Settings.h"
 #include "app/TMainForm.h"
 #include "app/model/LogFileProbe.h"
 #include "terminal/EInOutError.h"
@@ -67,12 +68,14 @@ void TMainForm::btnLogClick(QObject*) {
             logging = false;
         }
     } else {
+        OfferFolder(*SaveDialog, m_settings->State().LogFolder);
         SaveDialog->selectFile(QString::fromLatin1(DefaultLogFileName(host)));
         const std::optional<QString> chosen = RunFileDialog(SaveDialog);
         if (sessionEnded()) {
             return;
         }
         if (chosen) {
+            RememberFolder(m_settings->State().LogFolder, *chosen);
             name = ToFileName(*chosen);
             if (const int error = ProbeLogFile(name)) {
                 throw EInOutError(error, name);
@@ -118,10 +121,12 @@ void TMainForm::Timer_TabTimer(QObject*) {
 }
 
 void TMainForm::mpOpenClick(QObject*) {
+    OfferFolder(*OpenDialog, m_settings->State().LogFolder);
     const std::optional<QString> chosen = RunFileDialog(OpenDialog);
     if (!chosen) {
         return;
     }
+    RememberFolder(m_settings->State().LogFolder, *chosen);
     const int code = EditorLauncher::Open(*chosen);
     if (code != 0) {
         MessageDlg(this, QStringLiteral("Shell error (%1)").arg(code), MessageKind::Error);

@@ -69,6 +69,10 @@ void TMainForm::CreateSessionMenu() {
     mpReconnect = mpSession->addAction(QStringLiteral("&Reconnect"));
     mpReconnect->setObjectName(QStringLiteral("mpReconnect"));
     mpReconnect->setStatusTip(QStringLiteral("Connect this closed session again in its tab"));
+    mpSession->addSeparator();
+    mpSaveOutput = mpSession->addAction(QStringLiteral("Save &Output..."));
+    mpSaveOutput->setObjectName(QStringLiteral("mpSaveOutput"));
+    mpSaveOutput->setStatusTip(QStringLiteral("Save what the session shows as a text file"));
 
     connect(mpPaste, &QAction::triggered, this,
             [this] { RunGuarded([this] { mpPasteClick(mpPaste); }); });
@@ -99,7 +103,8 @@ void TMainForm::CreateSessionMenu() {
 
 void TMainForm::UpdateSessionMenu() {
     const TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex());
-    for (QAction* action : {mpPaste, mpEnterSends->menuAction(), mpBackspaceSends->menuAction()}) {
+    for (QAction* action :
+         {mpPaste, mpSaveOutput, mpEnterSends->menuAction(), mpBackspaceSends->menuAction()}) {
         action->setEnabled(terminal != nullptr);
     }
     mpReconnect->setEnabled(terminal != nullptr && IsClosedSession(*terminal));

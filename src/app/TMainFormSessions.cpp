@@ -71,6 +71,7 @@ TTnEmulT* TMainForm::AddSessionTab(const std::string& ip) {
         RemoveSessionPage(TabNotebook->indexOf(page), false);
         throw;
     }
+    ApplyPreferences(*terminal);
     terminal->OnSessionConnected = [this](TTnEmulT& Sender) {
         RunGuarded([&] { MarkSessionConnected(&Sender); });
     };

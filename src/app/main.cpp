@@ -1,6 +1,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/Settings.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "app/VandrelApplication.h"
@@ -61,6 +62,7 @@ int main(int argc, char* argv[]) {
         return UsageError(rest.Error);
     }
     TMainForm form;
+    form.UseSettings(std::make_unique<Settings>(Settings::UserFileName()));
     // Created once, hidden; it reads the version block now and lives as long as the window.
     form.SetAboutBox(new TAboutBox(&form));
     form.show();

@@ -85,6 +85,7 @@ TCustomEmulT::TCustomEmulT(QWidget* parent) : QAbstractScrollArea(parent), m_scr
         FlushChanges();
     });
     SetFont(DefaultFont());
+    m_sessionFont = font();
     MeasureFont();
     ApplyScrollBarPolicy();
 }
@@ -645,6 +646,10 @@ void TCustomEmulT::KeyPress(char& key) {
 }
 
 void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
+    if (ZoomKey(*event)) {
+        event->accept();
+        return;
+    }
     if (OnKeyDown) {
         OnKeyDown(*this, *event);
     }

@@ -16,6 +16,7 @@
 
 class QKeyEvent;
 class QMouseEvent;
+class QWheelEvent;
 
 namespace vandrel::terminal {
 
@@ -102,6 +103,18 @@ public:
     // A proportional font gets the default font's family; underline is removed.
     QFont Font() const { return font(); }
     void SetFont(const QFont& value);
+    // The font a session is shown in at zoom 0 (SetFont's rules apply to it); the desktop's
+    // fixed font until set. Zoom steps change its size by a point each, from 4 to 96 points
+    // and at most 96 steps either way; the grid keeps its columns and rows, and the view
+    // scrolls where it does not fit.
+    QFont SessionFont() const { return m_sessionFont; }
+    void SetSessionFont(const QFont& value);
+    int Zoom() const { return m_zoom; }
+    void SetZoom(int steps);
+    // Ctrl+Plus, Ctrl+Minus, Ctrl+0 and Ctrl+wheel; each runs OnZoom when it changed the zoom.
+    void ZoomIn();
+    void ZoomOut();
+    void ZoomReset();
     bool AutoSize() const { return m_autoSize; }
     void SetAutoSize(bool value);
     bool TabStop() const { return m_tabStop; }
@@ -139,6 +152,8 @@ public:
     std::function<void(TCustomEmulT&, QMouseEvent&)> OnMouseDown;
     // Text to paste into the session (the context menu's Paste, the middle button).
     std::function<void(const QString& text)> OnPasteText;
+    // After the user changed the zoom (ZoomIn, ZoomOut, ZoomReset); SetZoom does not run it.
+    std::function<void(TCustomEmulT&)> OnZoom;
 
 protected:
     // One typed character (Latin-1; Return gives 13, Backspace 8, Tab 9 when
@@ -157,6 +172,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -165,6 +181,11 @@ private:
     void ViewLineDown() override;
 
     void MeasureFont();
+    // Zooms for Ctrl+Plus, Ctrl+Minus and Ctrl+0; false for every other key.
+    bool ZoomKey(const QKeyEvent& event);
+    // SetZoom, and OnZoom when the zoom changed.
+    void ZoomTo(int steps);
+    void ShowZoomed(int steps);
     void MakeCaret();
     void RestoreCaret();
     void ApplyAutoSize();
@@ -201,6 +222,9 @@ private:
     int m_caretHeight = 0;
     int m_originCol = 1;
     int m_originRow = 1;
+    QFont m_sessionFont;
+    int m_zoom = 0;
+    int m_wheelZoom = 0;  // wheel angle not yet turned into zoom steps
 
     // Deferred drawing state.
     bool m_flushPosted = false;

@@ -643,3 +643,22 @@ TEST_F(KeptTabsTest, TheSessionMenuSetsEnterAndBackspacePerTabAndPastes) {
     Triggered("mpPaste");
     EXPECT_EQ(messages.size(), 2u);
 }
+
+// Save Output writes what the active session shows: blanks at the row ends and empty rows
+// at the end cut, each byte as the character shown, in UTF-8.
+TEST_F(SessionTabsTest, SaveOutputWritesTheScreenAsText) {
+    QAction* save = Control<QAction>("mpSaveOutput");
+    save->trigger();  // no session: no dialog
+    EXPECT_TRUE(dialogs.empty());
+    TTnEmulT* terminal = AddIdleSession("10.0.0.7");
+    terminal->WriteStr("login:  \r\n\r\n  caf\xE9 \x7F\r\n");
+    fileAnswers = {std::nullopt, Path("out.txt"), Path("missing/out.txt")};
+    save->trigger();
+    EXPECT_FALSE(QFile::exists(Path("out.txt")));
+    save->trigger();
+    EXPECT_EQ(fileBytes(Path("out.txt").toStdString()), "login:\n\n  caf\xC3\xA9 \x7F\n");
+    EXPECT_TRUE(offered[0].endsWith("/10.0.0.7-output.txt")) << offered[0].toStdString();
+    save->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Cannot write ")) << messages[0].toStdString();
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
@@ -8,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
+#include <QWheelEvent>
 #include <memory>
 #include <string>
 #include <vector>
@@ -436,4 +438,64 @@ TEST_F(TEmulTViewTest, UnloggableBytesAreNotShown) {
     EXPECT_EQ(view->Buffer().GetCell(3, 1).Character, 0);
     EXPECT_GT(LitPixels(OnScreen(), 2, 1), 0);
     EXPECT_EQ(LitPixels(OnScreen(), 3, 1), 0);
+}
+
+// Zoom keys and Ctrl+wheel change the font size by a point a step and reach neither the key
+// hooks nor the session; the grid keeps its size and the view scrolls over it.
+TEST_F(TEmulTViewTest, ZoomChangesTheFontNotTheGrid) {
+    std::vector<int> keys;
+    view->OnKeyPress = [&](TCustomEmulT&, char& key) { keys.push_back(key); };
+    int zooms = 0;
+    view->OnZoom = [&](TCustomEmulT&) { ++zooms; };
+    view->SetRows(64);
+    ShowCells(80, 24);
+    view->setFocus();
+    const QFont base = view->Font();
+    const int width = view->CharWidth();
+    const auto points = [&] { return view->Font().pointSizeF(); };
+
+    QTest::keyClick(view.get(), Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(view.get(), Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(view->Zoom(), 2);
+    EXPECT_DOUBLE_EQ(points(), base.pointSizeF() + 2);
+    EXPECT_GT(view->CharWidth(), width);
+    EXPECT_EQ(view->Columns(), 80);
+    EXPECT_EQ(view->Rows(), 64);
+    EXPECT_GT(view->horizontalScrollBar()->maximum(), 0);  // 80 columns no longer fit
+
+    QTest::keyClick(view.get(), Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(view->Zoom(), 1);
+    QTest::keyClick(view.get(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_EQ(view->Font(), base);
+    EXPECT_EQ(view->CharWidth(), width);
+    QTest::keyClick(view.get(), Qt::Key_0, Qt::ControlModifier);  // already at 0: no OnZoom
+    EXPECT_EQ(zooms, 4);
+
+    // Half notches add up; the wheel without Ctrl scrolls and does not zoom.
+    const auto wheel = [&](int delta, Qt::KeyboardModifiers mods) {
+        QWheelEvent event(QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &event);
+    };
+    wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(view->Zoom(), 0);
+    wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(view->Zoom(), 1);
+    wheel(-240, Qt::ControlModifier);
+    EXPECT_EQ(view->Zoom(), -1);
+    wheel(-120, Qt::NoModifier);
+    EXPECT_EQ(view->Zoom(), -1);
+    EXPECT_TRUE(keys.empty());
+
+    // Sizes stay between 4 and 96 points; a new session font keeps the zoom.
+    view->SetZoom(-1000);
+    EXPECT_DOUBLE_EQ(points(), 4);
+    view->SetZoom(1000);
+    EXPECT_DOUBLE_EQ(points(), 96);
+    QFont other = base;
+    other.setPointSize(12);
+    view->SetZoom(3);
+    view->SetSessionFont(other);
+    EXPECT_EQ(view->SessionFont(), other);
+    EXPECT_DOUBLE_EQ(points(), 15);
 }
