@@ -168,6 +168,10 @@ public:
     bool OpenAddressSession(const std::string& host);
     // Ctrl+C in the table: the current row, tab-separated, onto the clipboard.
     void CopyDeviceRow();
+    // A device row's context menu (TMainFormRowMenu.cpp): Connect, Open in Browser, Copy IP,
+    // Copy MAC, Copy Row. It selects the row it was opened on.
+    QMenu* RowMenu = nullptr;
+    void sgContextMenu(QPoint position);
     // The session notice panel 1 shows now; empty when none.
     QString OutcomeText() const;
     // A test seam: LimitedBroadcastOnly makes Search send the limited broadcast alone.
@@ -188,6 +192,7 @@ private:
     void CreateStatusBar();
     void FitLayout();
     void ConnectHandlers();
+    void CreateRowMenu();
     void CreateDiscovery();
     void ConnectSessionHandlers();
     void SetLogFileDialogs();
