@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/QuitOnSignal.h"
 #include "app/ScanCommand.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -60,6 +61,7 @@ int main(int argc, char* argv[]) {
     if (const CommandLine rest = ParseCommandLine(Arguments(argc, argv)); !rest.Error.empty()) {
         return UsageError(rest.Error);
     }
+    QuitOnTerminationSignals();
     TMainForm form;
     // Created once, hidden; it reads the version block now and lives as long as the window.
     form.AboutBox = new TAboutBox(&form);
