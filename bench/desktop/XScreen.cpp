@@ -88,6 +88,11 @@ std::vector<XScreen::Window> XScreen::MappedWindows() {
     return out;
 }
 
+void XScreen::Focus(unsigned long window) {
+    XSetInputFocus(display(m_display), window, RevertToPointerRoot, CurrentTime);
+    XSync(display(m_display), False);
+}
+
 int XScreen::Colours(const Rect& r, int limit) {
     std::vector<std::uint32_t> pixels;
     if (!Grab(r, pixels)) {

@@ -32,6 +32,8 @@ public:
     bool Grab(const Rect& r, std::vector<std::uint32_t>& pixels);
     // Top-level windows that are mapped, bottom first.
     std::vector<Window> MappedWindows();
+    // Gives a top-level window the keyboard, as a window manager would on a click.
+    void Focus(unsigned long window);
     // How many different colours r shows (counting stops at limit).
     int Colours(const Rect& r, int limit);
 
