@@ -75,15 +75,16 @@ void TelnetPeer::Run() {
 }
 
 void TelnetPeer::Flood(int fd) {
-    std::vector<std::uint8_t> out = *m_stream;
-    const std::size_t markAt = out.size();
-    out.insert(out.end(), {kIac, kDo, kTimingMark});
+    // The stream is shared by every peer: it is sent from where it is, then the mark.
+    const std::vector<std::uint8_t>& stream = *m_stream;
+    const std::uint8_t mark[] = {kIac, kDo, kTimingMark};
+    const std::size_t total = stream.size() + sizeof mark;
     std::size_t pos = 0;
     std::uint8_t in[4096];
     std::uint8_t last[2] = {0, 0};
     while (!m_stop) {
         short events = POLLIN;
-        if (pos < out.size()) {
+        if (pos < total) {
             events |= POLLOUT;
         }
         pollfd pfd{fd, events, 0};
@@ -91,12 +92,15 @@ void TelnetPeer::Flood(int fd) {
             continue;
         }
         if (pfd.revents & POLLOUT) {
+            const bool inStream = pos < stream.size();
+            const std::uint8_t* from =
+                inStream ? stream.data() + pos : mark + (pos - stream.size());
+            const std::size_t left = inStream ? stream.size() - pos : total - pos;
             const ssize_t n =
-                ::send(fd, out.data() + pos, std::min<std::size_t>(out.size() - pos, 1 << 18),
-                       MSG_DONTWAIT | MSG_NOSIGNAL);
+                ::send(fd, from, std::min<std::size_t>(left, 1 << 18), MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n > 0) {
                 pos += static_cast<std::size_t>(n);
-                m_sent = std::min(pos, markAt);
+                m_sent = std::min(pos, stream.size());
             }
         }
         if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -104,7 +108,7 @@ void TelnetPeer::Flood(int fd) {
             if (n == 0 || (n < 0 && errno != EAGAIN)) {
                 return;
             }
-            for (ssize_t i = 0; i < n && pos == out.size(); ++i) {
+            for (ssize_t i = 0; i < n && pos == total; ++i) {
                 // IAC WILL|WONT TIMING-MARK, which may straddle reads.
                 if (last[0] == kIac && (last[1] == kWill || last[1] == kWont) &&
                     in[i] == kTimingMark && !m_answered) {

@@ -123,6 +123,10 @@ int main(int argc, char** argv) {
     const std::string lastLine = expectedLastLine(stream);
     const double rssBefore = residentMiB();
 
+    QWidget* table = form.sg->viewport();
+    ClickProbe probe(table, table->mapToGlobal(table->rect().center()));
+    probe.Start();
+    const auto start = Clock::now();
     std::vector<std::unique_ptr<TelnetPeer>> peers;
     std::vector<terminal::TTnEmulT*> terminals;
     std::vector<std::uint64_t> shown(static_cast<std::size_t>(sessions), 0);
@@ -143,10 +147,6 @@ int main(int argc, char** argv) {
         };
         terminals.push_back(t);
     }
-    QWidget* table = form.sg->viewport();
-    ClickProbe probe(table, table->mapToGlobal(table->rect().center()));
-    probe.Start();
-    const auto start = Clock::now();
     const auto allShown = [&] {
         return std::all_of(shown.begin(), shown.end(), [&](std::uint64_t n) { return n >= bytes; });
     };
