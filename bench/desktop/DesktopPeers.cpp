@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 namespace vandrel::bench {
@@ -57,6 +59,10 @@ void useScratchHome() {
     static char home[] = "/tmp/vandrel-bench-home-XXXXXX";
     if (::mkdtemp(home) != nullptr) {
         ::setenv("HOME", home, 1);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(home, ignored);
+        });
     }
 }
 
