@@ -154,6 +154,8 @@ public:
     bool OpenAddressSession(const std::string& host);
     // Ctrl+C in the table: the current row, tab-separated, onto the clipboard.
     void CopyDeviceRow();
+    // Opens the row menu on the row at position (table viewport coordinates).
+    void sgContextMenu(QPoint position);
     // The session notice panel 1 shows now; empty when none.
     QString OutcomeText() const;
     // A test seam: LimitedBroadcastOnly makes Search send the limited broadcast alone.
@@ -234,6 +236,9 @@ private:
     QAction* mpPreferences = nullptr;
     QAction* mpSaveOutput = nullptr;
     QAction* CopyRow = nullptr;
+    // A device row's context menu (TMainFormRowMenu.cpp): Connect, Open in Browser, Copy IP,
+    // Copy MAC, Copy Row. It selects the row it was opened on.
+    QMenu* RowMenu = nullptr;
     // The Session menu: Paste, Enter sends, Backspace sends, Reconnect.
     QMenu* mpSession = nullptr;
     QAction* mpPaste = nullptr;
@@ -270,6 +275,7 @@ private:
     void CreateStatusBar();
     void FitLayout();
     void ConnectHandlers();
+    void CreateRowMenu();
     void CreateDiscovery();
     void ConnectSessionHandlers();
     void SetLogFileDialogs();

@@ -64,6 +64,7 @@ void TMainForm::ConnectHandlers() {
                              int X, int Y) { sgMouseDown(Sender, Button, Shift, X, Y); };
     sg->SetOnCompareCol(
         [this](int Col, int Row1, int Row2) { return sgCompareCol(sg, Col, Row1, Row2); });
+    CreateRowMenu();
 }
 
 void TMainForm::btnSearchClick(QObject*) {

@@ -16,6 +16,8 @@ void ShowUnknownException() {
 
 VandrelApplication::VandrelApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(AppIcon());
+    // The installed desktop entry's name: a Wayland desktop matches windows to it by this id.
+    setDesktopFileName(QStringLiteral("org.vandrel.Vandrel"));
 }
 
 bool VandrelApplication::notify(QObject* receiver, QEvent* event) {

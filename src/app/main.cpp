@@ -1,6 +1,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/QuitOnSignal.h"
 #include "app/Settings.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -61,6 +62,7 @@ int main(int argc, char* argv[]) {
     if (const CommandLine rest = ParseCommandLine(Arguments(argc, argv)); !rest.Error.empty()) {
         return UsageError(rest.Error);
     }
+    QuitOnTerminationSignals();
     TMainForm form;
     form.UseSettings(std::make_unique<Settings>(Settings::UserFileName()));
     // Created once, hidden; it reads the version block now and lives as long as the window.

@@ -8,9 +8,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include "WindowTest.h"
+#include "app/DesktopLinks.h"
 #include "app/StatusNotice.h"
 #include "app/TStringAlignGrid.h"
 #include "support/Subprocess.h"
@@ -160,6 +163,48 @@ TEST_F(TableExport, CtrlCInTheTableCopiesTheSelectedRow) {
     Table()->setFocus();
     QTest::keyClick(Table(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(), "before");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(TableExport, TheRowMenuActsOnTheRowItOpensOn) {
+    std::vector<QString> links;
+    DesktopLinkSeam::SetHandler([&](const QUrl& url) { links.push_back(url.toString()); });
+    QClipboard* clipboard = QApplication::clipboard();
+    const auto openOn = [&](int row) {
+        Table()->SetRow(1);
+        QTest::qWait(0);  // the view takes new rows on its next pass
+        const QRect cell = Table()->visualRect(Table()->model()->index(row - 1, ColDevice));
+        emit Table()->customContextMenuRequested(cell.center());
+        const bool shown = Control<QMenu>("RowMenu")->isVisible() && Table()->Row() == row;
+        Control<QMenu>("RowMenu")->hide();
+        return shown;
+    };
+    const auto trigger = [&](const char* name) {
+        Control<QMenu>("RowMenu")->findChild<QAction*>(QString::fromLatin1(name))->trigger();
+        return clipboard->text();
+    };
+    ASSERT_TRUE(openOn(2));
+    EXPECT_EQ(trigger("RowCopyIP"), "10.0.0.2");
+    EXPECT_EQ(trigger("RowCopyMac"), "two\\x0D\\x0Alines");
+    EXPECT_EQ(trigger("RowCopyRow"), "Pump, north\tsay \"hi\"\t10.0.0.2\ttwo  lines\t padded ");
+    trigger("RowOpenInBrowser");
+    // A device's IP cell that is no address opens nothing.
+    ASSERT_TRUE(openOn(3));
+    trigger("RowOpenInBrowser");
+    EXPECT_EQ(links, std::vector<QString>{"http://10.0.0.2/"});
+
+    // Connect opens a session to the row's device (loopback, where nothing listens).
+    form->AddDeviceRow(
+        vandrel::test::DevicePayload({"VD-1", "S1", "127.0.0.1", "M", "not connected"}));
+    ASSERT_TRUE(openOn(5));
+    trigger("RowConnect");
+    EXPECT_EQ(Notebook()->count(), 1);
+
+    // Below the rows and on the header there is no menu.
+    const QPoint below(5, Table()->viewport()->height() - 2);
+    emit Table()->customContextMenuRequested(below);
+    EXPECT_FALSE(Control<QMenu>("RowMenu")->isVisible());
+    DesktopLinkSeam::Reset();
     EXPECT_TRUE(messages.empty());
 }
 

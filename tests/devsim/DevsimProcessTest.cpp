@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "support/DevsimProcess.h"
 #include "support/LoopbackListener.h"
@@ -106,6 +107,24 @@ TEST(DevsimDiscovery, ReplyCountAndDelay) {
     ASSERT_TRUE(twice.ready()) << twice.error();
     EXPECT_EQ(ask(twice).size(), 3u);
     EXPECT_EQ(ask(twice).size(), 3u) << "every request is answered again";
+
+    // Many devices: each its own address, MAC, serial and name, spread over about a second.
+    DevsimProcess site({"--devices", "50", "--ip", "10.0.0.250", "--device", "D"});
+    ASSERT_TRUE(site.ready()) << site.error();
+    const auto asked = std::chrono::steady_clock::now();
+    const auto many = ask(site, "\x05", 1500ms);
+    ASSERT_EQ(many.size(), 50u);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 900ms);
+    std::set<std::string> names;
+    for (std::size_t k = 0; k < many.size(); ++k) {
+        const auto fields = split(many[k].bytes);
+        names.insert(fields[0]);
+        EXPECT_EQ(fields[1], "VS-000001-" + std::to_string(k));
+        EXPECT_EQ(fields[2],
+                  k < 6 ? "10.0.0." + std::to_string(250 + k) : "10.0.1." + std::to_string(k - 6));
+    }
+    EXPECT_EQ(names.size(), 50u);
+    EXPECT_EQ(split(many[7].bytes)[3], "02:00:0A:00:01:01");
 
     DevsimProcess silent({"--reply-count", "0"});
     ASSERT_TRUE(silent.ready()) << silent.error();

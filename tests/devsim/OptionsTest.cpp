@@ -53,6 +53,8 @@ TEST(DevsimOptions, UnusableCommandLinesAreRejectedWithTheReason) {
         {{"--fields", "7"}, "--fields"},
         {{"--discovery-port", "65536"}, "--discovery-port"},
         {{"--reply-count", "-1"}, "--reply-count"},
+        {{"--devices", "0"}, "--devices"},
+        {{"--devices", "10001"}, "--devices"},
         {{"--bind", "localhost"}, "--bind"},
         {{"--netmask", "255.0.255.0"}, "--netmask"},
         {{"--close-after", "1.2345"}, "--close-after"},

@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kMaxPending = 10000;
 constexpr int kReadsPerWakeup = 64;
+constexpr Milliseconds kDevicesSpread{1000};
 
 }  // namespace
 
@@ -94,13 +95,39 @@ void DiscoveryResponder::receiveOne(TimePoint now, bool& more) {
             }
         }
     }
-    std::string frame = buildReply(m_state.replyFields(arrival), m_options.shape);
+    const DeviceFields fields = m_state.replyFields(arrival);
+    std::string frame = buildReply(fields, m_options.shape);
     logLine("request from %s:%u, %d repl%s of %zu bytes", inet_ntoa(from.sin_addr),
             ntohs(from.sin_port), m_options.replyCount, m_options.replyCount == 1 ? "y" : "ies",
             frame.size());
     TimePoint due = now + Milliseconds(m_options.delayMs);
+    if (m_options.devices > 1) {
+        queueDevices(fields, due, from);
+        return;
+    }
     for (int i = 0; i < m_options.replyCount && m_pending.size() < kMaxPending; ++i) {
         m_pending.push_back({due, from, frame});
+    }
+}
+
+void DiscoveryResponder::queueDevices(const DeviceFields& first, TimePoint due,
+                                      const sockaddr_in& to) {
+    // Devices on a site answer within about a second, not at one instant: the replies are
+    // spread evenly over kDevicesSpread. Device k has the k-th address after the first,
+    // names in a shuffled order and a serial number of its own, so that every column sorts.
+    const int count = m_options.devices;
+    const std::uint32_t base = parseIpv4(first.ip).value_or(0);
+    for (int k = 0; k < count && m_pending.size() < kMaxPending; ++k) {
+        DeviceFields fields = first;
+        const std::uint32_t ip = base + static_cast<std::uint32_t>(k);
+        fields.device += "-" + std::to_string((static_cast<long long>(k) * 7919) % count);
+        fields.serial += "-" + std::to_string(k);
+        fields.ip = formatIpv4(ip);
+        if (m_options.fields.mac == "auto") {
+            fields.mac = macForAddress(ip);
+        }
+        m_pending.push_back(
+            {due + kDevicesSpread * k / count, to, buildReply(fields, m_options.shape)});
     }
 }
 

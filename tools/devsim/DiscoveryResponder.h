@@ -39,6 +39,7 @@ private:
     };
 
     void receiveOne(TimePoint now, bool& more);
+    void queueDevices(const DeviceFields& first, TimePoint due, const sockaddr_in& to);
     std::uint32_t interfaceAddress(int ifindex) const;
 
     const Options& m_options;

@@ -36,6 +36,10 @@ What the discovery reply says (0x02 Device 0x1F S/N 0x1F IP 0x1F Mac 0x1F Status
 
 Faulty replies, for testing how Vandrel copes:
   --reply-count N        answer each request N times (default 1; 0 stays silent)
+  --devices N            answer as N devices (1 to 10000; default 1), spread over a
+                         second: device k has the k-th address after --ip's, its own
+                         S/N (--serial-k), a name --device-n and, with an automatic
+                         Mac, the Mac of its address (many-device benchmarks)
   --delay MS             wait MS milliseconds before replying
   --fields 4|6           leave out Status, or add a sixth field "extra"
   --bad-start            first byte 0x01 instead of 0x02 (Vandrel ignores the reply)

@@ -118,6 +118,8 @@ const std::map<std::string, Handler>& valueOptions() {
          }},
         {"--reply-count",
          [](Options& o, const std::string& v) { return parseNumber(v, 0, 10000, o.replyCount); }},
+        {"--devices",
+         [](Options& o, const std::string& v) { return parseNumber(v, 1, 10000, o.devices); }},
         {"--delay",
          [](Options& o, const std::string& v) { return parseNumber(v, 0, 600000, o.delayMs); }},
         {"--fields",

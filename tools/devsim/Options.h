@@ -19,6 +19,7 @@ struct Options {
     std::string gateway = "0.0.0.0";
 
     int replyCount = 1;
+    int devices = 1;  // answers as this many devices, each with an address of its own
     int delayMs = 0;
     FrameShape shape;
 
