@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "terminal/EmulTHistory.h"
+
 namespace vandrel::terminal {
 
 TEmulTBuffer::TEmulTBuffer(int columns, int rows) {
@@ -124,8 +126,22 @@ void TEmulTBuffer::ClearPhysicalRow(int phys) {
     m_dirty[static_cast<std::size_t>(phys)] = kClean;
 }
 
+void TEmulTBuffer::KeepRows(int count) {
+    if (m_history == nullptr) {
+        return;
+    }
+    for (int row = 1; row <= std::min(count, m_rows); ++row) {
+        const auto at = static_cast<std::size_t>(PhysicalRow(row)) * m_columns;
+        m_history->Push(m_chars.data() + at, m_styleOf.data() + at, m_styles, m_columns);
+    }
+}
+
 void TEmulTBuffer::ScrollUp() {
     const int oldFirst = m_top;
+    if (m_history != nullptr) {
+        const auto at = static_cast<std::size_t>(oldFirst) * m_columns;
+        m_history->Push(m_chars.data() + at, m_styleOf.data() + at, m_styles, m_columns);
+    }
     m_top = (m_top + 1 == m_rows) ? 0 : m_top + 1;
     ClearPhysicalRow(oldFirst);  // now the last row
     ++m_scrolled;

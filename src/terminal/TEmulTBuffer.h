@@ -8,6 +8,8 @@
 
 namespace vandrel::terminal {
 
+class EmulTHistory;
+
 // A colour as the terminal stores it: red in the low byte, then green, then blue.
 using EmulTColor = std::uint32_t;
 
@@ -64,8 +66,12 @@ public:
     // The smallest column k with col <= k <= Columns holding a tab stop, or 0.
     int NextTabStop(int col) const;
 
-    // Row 2..Rows move to 1..Rows-1 and the last row becomes empty.
+    // Row 2..Rows move to 1..Rows-1 and the last row becomes empty; row 1 is kept in the
+    // history, when there is one.
     void ScrollUp();
+    void SetHistory(EmulTHistory* history) { m_history = history; }
+    // Copies rows 1..count into the history (the grid stays as it is).
+    void KeepRows(int count);
     // Row 1..Rows-1 move to 2..Rows and the first row becomes empty.
     void ScrollDown();
 
@@ -127,6 +133,7 @@ private:
     std::vector<Dirty> m_dirty;  // per physical row
     bool m_changed = false;
     int m_scrolled = 0;
+    EmulTHistory* m_history = nullptr;
 };
 
 template <typename Sink>
