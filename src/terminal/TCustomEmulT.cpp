@@ -1,15 +1,21 @@
 #include "terminal/TCustomEmulT.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -25,6 +31,7 @@ QColor ToQColor(EmulTColor c) {
 
 constexpr int kPaintWatchMs = 100;
 constexpr qint64 kFrameMs = 40;
+constexpr int kMarkerMargin = 4;
 
 }  // namespace
 
@@ -63,6 +70,12 @@ QFont TCustomEmulT::DefaultFont() {
 }
 
 TCustomEmulT::TCustomEmulT(QWidget* parent) : QAbstractScrollArea(parent), m_screen(this) {
+    m_newOutputMarker = new QLabel(tr("New output below"), viewport());
+    m_newOutputMarker->setObjectName(QStringLiteral("newOutputBelow"));
+    m_newOutputMarker->setAutoFillBackground(true);
+    m_newOutputMarker->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_newOutputMarker->setMargin(2);
+    m_newOutputMarker->hide();
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(2);
     setFocusPolicy(Qt::TabFocus);
@@ -94,13 +107,23 @@ TCustomEmulT::~TCustomEmulT() = default;
 void TCustomEmulT::WriteStr(std::string_view text) {
     struct Flush {
         TCustomEmulT* view;
-        ~Flush() { view->ScheduleFlush(); }
+        ~Flush() {
+            view->FollowHistory();
+            view->ScheduleFlush();
+        }
     } flush{this};
+    if (ScrolledBack() && !text.empty()) {
+        SetNewOutputBelow(true);
+    }
     m_screen.WriteStr(text);
 }
 
 std::optional<EInOutError> TCustomEmulT::WriteStrShowingAll(std::string_view text) {
+    if (ScrolledBack() && !text.empty()) {
+        SetNewOutputBelow(true);
+    }
     std::optional<EInOutError> error = m_screen.WriteStrShowingAll(text);
+    FollowHistory();
     ScheduleFlush();
     return error;
 }
@@ -112,6 +135,7 @@ void TCustomEmulT::WriteChar(std::uint8_t b) {
 
 void TCustomEmulT::Clear() {
     m_screen.Clear();
+    FollowHistory();
     m_fullUpdate = true;
     ScheduleFlush();
 }
@@ -309,14 +333,25 @@ void TCustomEmulT::UpdateScrollBars() {
     }
     if (allowV) {
         m_visibleRows = ViewportSize().height() / m_lineHeight;
-        SetRanges(Qt::Vertical, m_visibleRows, Rows());
+        // The value keeps the view's top row when the history's length is added.
+        const int value = History().Count() + m_originRow - 1;
+        m_quietScroll = true;
+        SetRanges(Qt::Vertical, m_visibleRows, History().Count() + Rows());
+        verticalScrollBar()->setValue(value);
+        m_quietScroll = false;
     }
     if (allowH && ViewportSize().width() != w) {
         w = ViewportSize().width();
         SetRanges(Qt::Horizontal, w / m_charWidth, Columns());
     }
     m_inScrollBars = false;
+    const int before = m_originRow;
     SyncOrigin();
+    if (m_originRow != before) {
+        m_fullUpdate = true;
+        ScheduleFlush();
+    }
+    SetNewOutputBelow(m_newOutputMarker->isVisible());  // places it
 }
 
 QSize TCustomEmulT::ViewportSize() const {
@@ -338,8 +373,11 @@ void TCustomEmulT::SyncOrigin() {
     if (m_scrollBars == ssHorizontal || m_scrollBars == ssBoth) {
         m_originCol = horizontalScrollBar()->value() + 1;
     }
-    if (m_scrollBars == ssVertical || m_scrollBars == ssBoth) {
-        m_originRow = verticalScrollBar()->value() + 1;
+    if (AllowsVertical()) {
+        m_originRow = verticalScrollBar()->value() + 1 - History().Count();
+    }
+    if (!ScrolledBack()) {
+        SetNewOutputBelow(false);
     }
 }
 
@@ -383,12 +421,77 @@ void TCustomEmulT::ScrollView(Qt::Orientation bar, ScrollCode code, int thumb) {
 }
 
 void TCustomEmulT::ViewLineDown() {
-    ScrollView(Qt::Vertical, ScrollCode::LineDown);
+    if (!ScrolledBack()) {
+        ScrollView(Qt::Vertical, ScrollCode::LineDown);
+    }
+}
+
+void TCustomEmulT::FollowHistory(bool force) {
+    const EmulTHistory& history = m_screen.History();
+    const auto grown = static_cast<int>(history.Pushed() - m_seenPushed);
+    m_seenPushed = history.Pushed();
+    if ((grown == 0 && !force) || !AllowsVertical()) {
+        return;
+    }
+    int origin = m_originRow;
+    if (ScrolledBack()) {
+        origin -= grown;
+        m_unfollowed += grown;
+        if (grown != 0 && origin + m_visibleRows > 1) {
+            m_fullUpdate = true;  // the grid's part of the view changed under it
+        }
+    }
+    const int count = history.Count();
+    if (origin < 1 - count) {
+        origin = 1 - count;  // its text is gone: the oldest line left
+        m_fullUpdate = true;
+    }
+    m_quietScroll = true;
+    SetRanges(Qt::Vertical, m_visibleRows, count + Rows());
+    verticalScrollBar()->setValue(count + origin - 1);
+    m_quietScroll = false;
+    SyncOrigin();
+    if (m_originRow != origin) {
+        m_fullUpdate = true;
+    }
+}
+
+void TCustomEmulT::SetHistoryLines(int lines) {
+    m_screen.History().SetCapacity(lines);
+    m_selection.Clear();
+    FollowHistory(true);
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::SetNewOutputBelow(bool value) {
+    if (value) {
+        m_newOutputMarker->adjustSize();
+        const QSize size = m_newOutputMarker->size();
+        const QRect area = viewport()->rect();
+        m_newOutputMarker->move(area.right() - kMarkerMargin - size.width() + 1,
+                                area.bottom() - kMarkerMargin - size.height() + 1);
+        m_newOutputMarker->raise();
+    }
+    if (value != m_newOutputMarker->isVisible()) {
+        m_newOutputMarker->setVisible(value);
+    }
+}
+
+void TCustomEmulT::ReturnToGrid() {
+    if (ScrolledBack()) {
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(
+            std::min(bar->maximum(), History().Count() + std::max(0, CursorRow() - m_visibleRows)));
+    }
 }
 
 void TCustomEmulT::scrollContentsBy(int dx, int dy) {
+    if (m_quietScroll) {
+        return;
+    }
     m_originCol = horizontalScrollBar()->value() + 1;
-    m_originRow = verticalScrollBar()->value() + 1;
+    SyncOrigin();
     m_pendingDx += dx * m_charWidth;
     m_pendingDy += dy * m_lineHeight;
     ScheduleFlush();
@@ -453,8 +556,12 @@ void TCustomEmulT::FlushChanges() {
     TEmulTBuffer& buffer = m_screen.Buffer();
     QWidget* vp = viewport();
     const int dx = m_pendingDx;
-    const int dy = m_pendingDy - buffer.PendingScroll() * m_lineHeight;
+    const int dy = m_pendingDy - (buffer.PendingScroll() - m_unfollowed) * m_lineHeight;
     m_pendingDx = m_pendingDy = 0;
+    m_unfollowed = 0;
+    if (m_newOutputMarker->isVisible() && (dx != 0 || dy != 0)) {
+        m_fullUpdate = true;  // moved pixels would carry the marker along
+    }
     const auto ignore = [](const TEmulTBuffer::Span&) {};
     if (!vp->isVisible()) {
         // Showing the window paints everything anyway.
@@ -518,6 +625,7 @@ void TCustomEmulT::RepaintNow() {
     // Everything pending is drawn by this paint.
     m_screen.Buffer().TakeChanges([](const TEmulTBuffer::Span&) {});
     m_pendingDx = m_pendingDy = 0;
+    m_unfollowed = 0;
     m_fullUpdate = false;
     m_caretShown = CaretRect();
     viewport()->repaint();
@@ -567,8 +675,11 @@ void TCustomEmulT::PaintCells(QPainter& painter, const QRect& clip) {
 // Draws the non-empty cells of one view row, joining neighbours of the same
 // colours into one glyph run.
 void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int lastCol) {
-    const TEmulTBuffer& buffer = m_screen.Buffer();
     const int gridRow = viewRow + m_originRow - 1;
+    const std::int64_t line = m_screen.GridLine(gridRow);
+    std::array<EmulTCell, EmulTScreen::kMaxColumns> cells{};
+    const int width = std::clamp(lastCol + m_originCol - 1, 0, EmulTScreen::kMaxColumns);
+    m_screen.ReadLine(line, cells.data(), width);
     const int y = (viewRow - 1) * m_lineHeight;
     std::array<std::uint8_t, EmulTScreen::kMaxColumns> chars{};
     int count = 0;
@@ -584,7 +695,20 @@ void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int la
         count = 0;
     };
     for (int k = firstCol; k <= lastCol; ++k) {
-        const EmulTCell cell = buffer.GetCell(k + m_originCol - 1, gridRow);
+        const int col = k + m_originCol - 1;
+        if (col < 1 || col > width) {
+            continue;
+        }
+        EmulTCell cell = cells[static_cast<std::size_t>(col - 1)];
+        if (m_selection.Contains(line, col)) {
+            // Selected cells show in reverse; an empty one as a blank.
+            if (cell.Character == 0) {
+                cell.Character = ' ';
+                cell.Foreground = m_screen.FontColor;
+                cell.Background = m_screen.Color;
+            }
+            std::swap(cell.Foreground, cell.Background);
+        }
         if (count > 0 &&
             (cell.Character == 0 || cell.Foreground != style.Foreground ||
              cell.Background != style.Background || cell.Underline != style.Underline)) {
@@ -645,6 +769,20 @@ void TCustomEmulT::KeyPress(char& key) {
 }
 
 void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && event->key() == Qt::Key_C) {
+        CopySelection();
+        event->accept();
+        return;
+    }
+    if (mods == Qt::ShiftModifier &&
+        (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+        ScrollView(Qt::Vertical,
+                   event->key() == Qt::Key_PageUp ? ScrollCode::PageUp : ScrollCode::PageDown);
+        event->accept();
+        return;
+    }
     if (OnKeyDown) {
         OnKeyDown(*this, *event);
     }
@@ -654,6 +792,7 @@ void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
         if (c.unicode() == 0 || c.unicode() > 0xFF || (c.unicode() == '\t' && !m_wantTab)) {
             continue;
         }
+        ReturnToGrid();
         char key = static_cast<char>(c.unicode());
         KeyPress(key);
     }
@@ -667,18 +806,133 @@ void TCustomEmulT::keyReleaseEvent(QKeyEvent* event) {
     event->accept();
 }
 
-void TCustomEmulT::mousePressEvent(QMouseEvent* event) {
+void TCustomEmulT::PressTakesFocus(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && m_tabStop && isEnabled()) {
         setFocus(Qt::MouseFocusReason);
     }
     if (OnMouseDown) {
         OnMouseDown(*this, *event);
     }
+}
+
+void TCustomEmulT::mousePressEvent(QMouseEvent* event) {
+    PressTakesFocus(event);
+    if (event->button() == Qt::LeftButton) {
+        const bool triple = m_doubleClicked.isValid() &&
+                            m_doubleClicked.elapsed() < QApplication::doubleClickInterval();
+        m_doubleClicked.invalidate();
+        m_selection.Start(m_screen, PosAt(event->position().toPoint()),
+                          triple ? EmulTSelectUnit::Line : EmulTSelectUnit::Cell);
+        m_selecting = true;
+        SelectionChanged();
+    } else if (event->button() == Qt::MiddleButton) {
+        Paste(true);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::mouseDoubleClickEvent(QMouseEvent* event) {
+    PressTakesFocus(event);
+    if (event->button() == Qt::LeftButton) {
+        m_selection.Start(m_screen, PosAt(event->position().toPoint()), EmulTSelectUnit::Word);
+        m_selecting = true;
+        m_doubleClicked.start();
+        SelectionChanged();
+    }
+    event->accept();
+}
+
+void TCustomEmulT::mouseMoveEvent(QMouseEvent* event) {
+    if (m_selecting && (event->buttons() & Qt::LeftButton) != 0) {
+        const EmulTPos from = m_selection.From();
+        const EmulTPos to = m_selection.To();
+        const bool ranged = !m_selection.Empty();
+        m_selection.Extend(m_screen, PosAt(event->position().toPoint()));
+        if (m_selection.From() != from || m_selection.To() != to ||
+            m_selection.Empty() != !ranged) {
+            SelectionChanged();
+        }
+    }
     event->accept();
 }
 
 void TCustomEmulT::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_selecting) {
+        m_selecting = false;
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!m_selection.Empty() && clipboard->supportsSelection()) {
+            clipboard->setText(QString::fromLatin1(SelectedText()), QClipboard::Selection);
+        }
+    }
     event->accept();
+}
+
+void TCustomEmulT::wheelEvent(QWheelEvent* event) {
+    // 120 eighths of a degree are one notch, worth wheelScrollLines() lines.
+    m_wheelEighths += event->angleDelta().y();
+    const int lines = m_wheelEighths * QApplication::wheelScrollLines() / 120;
+    if (lines != 0) {
+        m_wheelEighths -= lines * 120 / QApplication::wheelScrollLines();
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - lines);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("&Copy"), this, [this] { CopySelection(); });
+    copy->setEnabled(!m_selection.Empty());
+    QAction* paste = menu.addAction(tr("&Paste"), this, [this] { Paste(false); });
+    paste->setEnabled(OnPasteText != nullptr &&
+                      !QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty());
+    menu.exec(event->globalPos());
+    event->accept();
+}
+
+EmulTPos TCustomEmulT::PosAt(const QPoint& point) const {
+    const auto cell = [](int pixels, int unit) {
+        return pixels >= 0 ? pixels / unit : -((-pixels + unit - 1) / unit);
+    };
+    const int gridRow = cell(point.y(), m_lineHeight) + m_originRow;
+    const std::int64_t line =
+        std::clamp(m_screen.GridLine(gridRow), m_screen.FirstLine(), m_screen.LastLine());
+    const int col = std::clamp(cell(point.x(), m_charWidth) + m_originCol, 1, Columns());
+    return {line, col};
+}
+
+void TCustomEmulT::SelectionChanged() {
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::ClearSelection() {
+    if (!m_selection.Empty()) {
+        SelectionChanged();
+    }
+    m_selection.Clear();
+    m_selecting = false;
+}
+
+void TCustomEmulT::CopySelection() {
+    if (!m_selection.Empty()) {
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(SelectedText()),
+                                              QClipboard::Clipboard);
+    }
+}
+
+void TCustomEmulT::Paste(bool primary) {
+    if (!OnPasteText) {
+        return;
+    }
+    const QString text =
+        QGuiApplication::clipboard()->text(primary ? QClipboard::Selection : QClipboard::Clipboard);
+    if (!text.isEmpty()) {
+        OnPasteText(text);
+    }
+}
+
+QString TCustomEmulT::HistoryAndGridText() const {
+    return QString::fromLatin1(m_screen.AllText());
 }
 
 void TCustomEmulT::focusInEvent(QFocusEvent* event) {

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QRawFont>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "terminal/EmulTScreen.h"
 
 class QKeyEvent;
+class QLabel;
 class QMouseEvent;
 
 namespace vandrel::terminal {
@@ -46,6 +48,11 @@ enum class ScrollCode {
 // exceed the window, and the changed cells into update rectangles, so Qt
 // paints all of them in one paint event. Nothing is painted outside a paint
 // event.
+//
+// Above the grid the view shows the history (the lines scrolled off the grid's top). While
+// the view's top row is a history line the view stays on its text as output arrives, and a
+// marker says that there is new output below; typing returns to the grid. A left drag
+// selects cells, a double click a word, a triple click a line.
 class TCustomEmulT : public QAbstractScrollArea, private EmulTScreenHost {
     Q_OBJECT
 
@@ -125,6 +132,24 @@ public:
     // Paints the whole view now (outside the usual per-pass coalescing).
     void RepaintNow();
 
+    // Lines kept above the grid (default 10000; 0 keeps none and forgets those kept).
+    void SetHistoryLines(int lines);
+    int HistoryLines() const { return m_screen.History().Capacity(); }
+    const EmulTHistory& History() const { return m_screen.History(); }
+    // True while the view is above the rows it follows output with: the grid's first row at
+    // its top, or, in a window taller than the grid, the grid's last row at its bottom.
+    bool ScrolledBack() const { return m_originRow < std::min(1, Rows() - m_visibleRows + 1); }
+
+    // The selected text (bytes as the screen shows them), blanks at line ends cut, lines
+    // joined with a line feed; empty without a selection.
+    std::string SelectedText() const { return m_selection.Text(m_screen); }
+    const EmulTSelection& Selection() const { return m_selection; }
+    void ClearSelection();
+    // Puts the selected text on the clipboard; without a selection nothing changes.
+    void CopySelection();
+    // History and grid as text, as EmulTScreen::AllText.
+    QString HistoryAndGridText() const;
+
     // The shared default font: the desktop's fixed-pitch font, scaled with the program's
     // font (QGuiApplication::font()) relative to the desktop's general font.
     static QFont DefaultFont();
@@ -137,6 +162,9 @@ public:
     std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyDown;
     std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyUp;
     std::function<void(TCustomEmulT&, QMouseEvent&)> OnMouseDown;
+    // Text to paste into the session: the context menu's Paste (clipboard) and the middle
+    // button (the primary selection).
+    std::function<void(const QString& text)> OnPasteText;
 
 protected:
     // One typed character (Latin-1; Return gives 13, Backspace 8, Tab 9 when
@@ -155,6 +183,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -162,6 +194,18 @@ protected:
 private:
     void ViewLineDown() override;
 
+    bool AllowsVertical() const { return m_scrollBars == ssVertical || m_scrollBars == ssBoth; }
+    // Brings the vertical range and the view up to the history after it changed: a view on
+    // the grid keeps its grid rows, a view on the history keeps its text.
+    void FollowHistory(bool force = false);
+    void SetNewOutputBelow(bool value);
+    // Back to the grid, so that the cursor row is in sight.
+    void ReturnToGrid();
+    // The text cell under a viewport point, clamped to the lines there are.
+    EmulTPos PosAt(const QPoint& point) const;
+    void PressTakesFocus(QMouseEvent* event);
+    void SelectionChanged();
+    void Paste(bool primary);
     void MeasureFont();
     void MakeCaret();
     void RestoreCaret();
@@ -212,6 +256,16 @@ private:
     QTimer m_paintWatch;
     long m_paintEvents = 0;
     bool m_inScrollBars = false;
+
+    // History and selection.
+    std::int64_t m_seenPushed = 0;  // History().Pushed() the view has followed
+    int m_unfollowed = 0;           // grid scrolls not followed by a view on the history
+    bool m_quietScroll = false;     // scroll bar moves that need no pixel moves
+    QLabel* m_newOutputMarker = nullptr;
+    EmulTSelection m_selection;
+    bool m_selecting = false;
+    QElapsedTimer m_doubleClicked;  // since the last double click, for a triple click
+    int m_wheelEighths = 0;         // wheel turn not yet a whole line
 };
 
 }  // namespace vandrel::terminal
