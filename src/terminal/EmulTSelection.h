@@ -37,6 +37,14 @@ public:
     void Start(const EmulTLines& lines, EmulTPos at, EmulTSelectUnit unit);
     void Extend(const EmulTLines& lines, EmulTPos to);
     void Clear() { m_active = m_ranged = false; }
+    // Selects the cells from first to last (in reading order) at once, as a found text is.
+    void Select(EmulTPos first, EmulTPos last) {
+        m_unit = EmulTSelectUnit::Cell;
+        m_anchor = m_from = first;
+        m_extent = m_to = last;
+        m_active = false;
+        m_ranged = first <= last;
+    }
 
     bool Empty() const { return !m_ranged; }
     bool Contains(std::int64_t line, int column) const {

@@ -32,6 +32,19 @@ QColor ToQColor(EmulTColor c) {
 constexpr int kPaintWatchMs = 100;
 constexpr qint64 kFrameMs = 40;
 constexpr int kMarkerMargin = 4;
+constexpr EmulTColor kMatchForeground = 0x000000;
+constexpr EmulTColor kMatchBackground = 0x00D7FF;  // amber
+
+bool InMatch(const std::vector<EmulTMatch>& matches, std::int64_t line, int col) {
+    // The last match starting at or before the cell.
+    auto it = std::upper_bound(matches.begin(), matches.end(), EmulTPos{line, col},
+                               [](const EmulTPos& p, const EmulTMatch& m) { return p < m.From; });
+    if (it == matches.begin()) {
+        return false;
+    }
+    --it;
+    return it->From.Line == line && col < it->From.Column + it->Length;
+}
 
 }  // namespace
 
@@ -76,6 +89,10 @@ TCustomEmulT::TCustomEmulT(QWidget* parent) : QAbstractScrollArea(parent), m_scr
     m_newOutputMarker->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_newOutputMarker->setMargin(2);
     m_newOutputMarker->hide();
+    m_findBar = new EmulTFindBar(viewport());
+    m_findBar->hide();
+    m_findBar->OnFind = [this](FindStep step) { FindFromBar(step); };
+    m_findBar->OnClose = [this] { CloseFindBar(); };
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(2);
     setFocusPolicy(Qt::TabFocus);
@@ -351,7 +368,18 @@ void TCustomEmulT::UpdateScrollBars() {
         m_fullUpdate = true;
         ScheduleFlush();
     }
+    PlaceOverlays();
+}
+
+void TCustomEmulT::PlaceOverlays() {
     SetNewOutputBelow(m_newOutputMarker->isVisible());  // places it
+    if (m_findBar->isVisible()) {
+        m_findBar->adjustSize();
+        const QRect area = viewport()->rect();
+        const int width = std::min(m_findBar->sizeHint().width(), area.width());
+        m_findBar->setGeometry(area.right() - width + 1, 0, width, m_findBar->sizeHint().height());
+        m_findBar->raise();
+    }
 }
 
 QSize TCustomEmulT::ViewportSize() const {
@@ -559,7 +587,7 @@ void TCustomEmulT::FlushChanges() {
     const int dy = m_pendingDy - (buffer.PendingScroll() - m_unfollowed) * m_lineHeight;
     m_pendingDx = m_pendingDy = 0;
     m_unfollowed = 0;
-    if (m_newOutputMarker->isVisible() && (dx != 0 || dy != 0)) {
+    if ((m_newOutputMarker->isVisible() || m_findBar->isVisible()) && (dx != 0 || dy != 0)) {
         m_fullUpdate = true;  // moved pixels would carry the marker along
     }
     const auto ignore = [](const TEmulTBuffer::Span&) {};
@@ -700,6 +728,13 @@ void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int la
             continue;
         }
         EmulTCell cell = cells[static_cast<std::size_t>(col - 1)];
+        if (!m_matches.empty() && InMatch(m_matches, line, col)) {
+            if (cell.Character == 0) {
+                cell.Character = ' ';
+            }
+            cell.Foreground = kMatchForeground;
+            cell.Background = kMatchBackground;
+        }
         if (m_selection.Contains(line, col)) {
             // Selected cells show in reverse; an empty one as a blank.
             if (cell.Character == 0) {
@@ -771,6 +806,11 @@ void TCustomEmulT::KeyPress(char& key) {
 void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods =
         event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && event->key() == Qt::Key_F) {
+        OpenFindBar();
+        event->accept();
+        return;
+    }
     if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && event->key() == Qt::Key_C) {
         CopySelection();
         event->accept();
@@ -929,6 +969,90 @@ void TCustomEmulT::Paste(bool primary) {
     if (!text.isEmpty()) {
         OnPasteText(text);
     }
+}
+
+void TCustomEmulT::OpenFindBar() {
+    m_findBar->show();
+    PlaceOverlays();
+    m_findBar->FocusText();
+    FindFromBar(FindStep::Here);
+}
+
+void TCustomEmulT::CloseFindBar() {
+    m_findBar->hide();
+    m_matches.clear();
+    m_fullUpdate = true;
+    ScheduleFlush();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void TCustomEmulT::FindFromBar(FindStep step) {
+    const QString text = m_findBar->Text();
+    // A character the screen cannot show cannot be found on it.
+    const bool latin1 =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    const bool found = latin1 && Find(text.toLatin1().toStdString(), m_findBar->MatchCase(), step);
+    if (text.isEmpty()) {
+        m_findBar->SetStatus({});
+    } else if (!found) {
+        m_findBar->SetStatus(tr("Not found"));
+    } else {
+        const auto current =
+            std::find_if(m_matches.begin(), m_matches.end(),
+                         [&](const EmulTMatch& m) { return m.From == m_selection.From(); });
+        m_findBar->SetStatus(tr("%1 of %2")
+                                 .arg(current - m_matches.begin() + 1)
+                                 .arg(static_cast<qsizetype>(m_matches.size())));
+    }
+}
+
+bool TCustomEmulT::Find(const std::string& needle, bool matchCase, FindStep step) {
+    m_matches = FindAll(m_screen, needle, matchCase);
+    m_fullUpdate = true;
+    ScheduleFlush();
+    if (m_matches.empty()) {
+        ClearSelection();
+        return false;
+    }
+    const EmulTPos here =
+        m_selection.Empty() ? EmulTPos{m_screen.GridLine(m_originRow), 1} : m_selection.From();
+    auto it = m_matches.begin();
+    switch (step) {
+        case FindStep::Here:
+            it = std::find_if(m_matches.begin(), m_matches.end(),
+                              [&](const EmulTMatch& m) { return m.From >= here; });
+            break;
+        case FindStep::Next:
+            it = std::find_if(m_matches.begin(), m_matches.end(),
+                              [&](const EmulTMatch& m) { return m.From > here; });
+            break;
+        case FindStep::Previous: {
+            auto back = std::find_if(m_matches.rbegin(), m_matches.rend(),
+                                     [&](const EmulTMatch& m) { return m.From < here; });
+            it = back == m_matches.rend() ? m_matches.end() - 1 : std::prev(back.base());
+            break;
+        }
+    }
+    if (it == m_matches.end()) {
+        it = m_matches.begin();  // round from the end to the start
+    }
+    m_selection.Select(it->From, {it->From.Line, it->From.Column + it->Length - 1});
+    ShowLine(it->From.Line);
+    return true;
+}
+
+void TCustomEmulT::ShowLine(std::int64_t line) {
+    if (!AllowsVertical()) {
+        return;
+    }
+    const std::int64_t top = m_screen.GridLine(m_originRow);
+    const int rows = std::max(m_visibleRows, 1);
+    if (line >= top && line < top + rows) {
+        return;
+    }
+    // A third of the window above the line, so that its context shows too.
+    const std::int64_t value = line - m_screen.FirstLine() - rows / 3;
+    verticalScrollBar()->setValue(static_cast<int>(std::max<std::int64_t>(value, 0)));
 }
 
 QString TCustomEmulT::HistoryAndGridText() const {

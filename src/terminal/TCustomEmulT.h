@@ -12,7 +12,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "terminal/EmulTFind.h"
+#include "terminal/EmulTFindBar.h"
 #include "terminal/EmulTScreen.h"
 
 class QKeyEvent;
@@ -147,6 +150,14 @@ public:
     void ClearSelection();
     // Puts the selected text on the clipboard; without a selection nothing changes.
     void CopySelection();
+    // Shows the find bar (Ctrl+Shift+F) with the focus in its text.
+    void OpenFindBar();
+    // Finds needle in history and grid, highlights every match, selects the one the step
+    // leads to from the selection (or from the view's top row) and brings it into view.
+    // Returns false when there is none.
+    bool Find(const std::string& needle, bool matchCase, FindStep step);
+    const std::vector<EmulTMatch>& Matches() const { return m_matches; }
+
     // History and grid as text, as EmulTScreen::AllText.
     QString HistoryAndGridText() const;
 
@@ -206,6 +217,10 @@ private:
     void PressTakesFocus(QMouseEvent* event);
     void SelectionChanged();
     void Paste(bool primary);
+    void FindFromBar(FindStep step);
+    void CloseFindBar();
+    void PlaceOverlays();
+    void ShowLine(std::int64_t line);
     void MeasureFont();
     void MakeCaret();
     void RestoreCaret();
@@ -266,6 +281,8 @@ private:
     bool m_selecting = false;
     QElapsedTimer m_doubleClicked;  // since the last double click, for a triple click
     int m_wheelEighths = 0;         // wheel turn not yet a whole line
+    EmulTFindBar* m_findBar = nullptr;
+    std::vector<EmulTMatch> m_matches;  // highlighted while the find bar is open
 };
 
 }  // namespace vandrel::terminal

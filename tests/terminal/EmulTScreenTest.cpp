@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "terminal/EmulTFind.h"
 #include "terminal/EmulTScreen.h"
 
 using namespace vandrel::terminal;
@@ -419,4 +420,31 @@ TEST_F(HistoryTest, SelectionStaysOnItsTextAsLinesScrollIn) {
     screen.History().SetCapacity(1);
     Lines(5, 5);  // its line is gone
     EXPECT_EQ(selection.Text(screen), "");
+}
+
+TEST_F(HistoryTest, FindAllInHistoryAndGrid) {
+    screen.SetColumns(12);
+    screen.WriteStr(
+        "aaa Port\r\nport PORT\r\nsp\xC9"
+        "cial\r\nx");  // line 0 is history now
+    ASSERT_EQ(screen.FirstLine(), 0);
+    const auto at = [](std::int64_t line, int col, int n) { return EmulTMatch{{line, col}, n}; };
+    struct Case {
+        const char* needle;
+        bool matchCase;
+        std::vector<EmulTMatch> found;
+    } const cases[] = {
+        {"port", true, {at(1, 1, 4)}},
+        {"port", false, {at(0, 5, 4), at(1, 1, 4), at(1, 6, 4)}},
+        {"aa", true, {at(0, 1, 2)}},  // no overlaps
+        {"\xE9"
+         "c",
+         false,
+         {at(2, 3, 2)}},         // Latin-1 letters fold too
+        {"t\nport", false, {}},  // never across lines
+        {"", false, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindAll(screen, c.needle, c.matchCase), c.found) << c.needle;
+    }
 }

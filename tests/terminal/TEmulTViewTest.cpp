@@ -1,15 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
+#include <QToolButton>
 #include <memory>
 #include <string>
 #include <vector>
@@ -546,4 +549,37 @@ TEST_F(TEmulTViewTest, DragSelectsAndCopiesWhileCtrlCStillTypes) {
     QTest::mousePress(vp, Qt::LeftButton, {}, CellCentre(9, 2));  // the third click
     EXPECT_EQ(view->SelectedText(), "gamma 198.18.0.7");
     QTest::mouseRelease(vp, Qt::LeftButton, {}, CellCentre(9, 2));
+}
+
+TEST_F(TEmulTViewTest, FindBarSelectsAndShowsMatchesInTheHistory) {
+    view->resize(view->sizeHint() + QSize(40, 40));
+    for (int i = 1; i <= 60; ++i) {
+        view->WriteStr((i == 7 || i == 50 ? "serial SN-" : "line ") + std::to_string(i) + "\r\n");
+    }
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    auto* text = view->findChild<QLineEdit*>("findText");
+    ASSERT_NE(text, nullptr);
+    ASSERT_TRUE(text->hasFocus());
+    QTest::keyClicks(text, "Sn-");
+    // From the view's top row (line 50 is on the grid) the first match on is line 50's.
+    EXPECT_EQ(view->SelectedText(), "SN-");
+    EXPECT_EQ(view->Matches().size(), 2u);
+    EXPECT_EQ(view->Selection().From().Line, view->Selection().To().Line);
+    QTest::keyClick(text, Qt::Key_Return);  // the next one is back at the start
+    EXPECT_EQ(view->Selection().From(), (EmulTPos{6, 8}));
+    EXPECT_TRUE(view->ScrolledBack()) << "line 7 is in the history, brought into view";
+    EXPECT_GT(view->OriginRow() + view->History().Count(), 0);
+    EXPECT_LE(view->OriginRow() + view->History().Count() - 1, 6);
+    view->findChild<QToolButton*>("findPrevious")->click();
+    EXPECT_EQ(view->Selection().From().Line, 49);
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+
+    view->findChild<QCheckBox*>("findMatchCase")->setChecked(true);
+    EXPECT_TRUE(view->Matches().empty());
+    EXPECT_TRUE(view->SelectedText().empty());
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_FALSE(text->isVisible());
+    EXPECT_TRUE(view->hasFocus());
 }
