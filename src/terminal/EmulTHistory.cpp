@@ -69,7 +69,7 @@ std::uint16_t EmulTHistory::StyleOf(const EmulTCell& style) {
 }
 
 void EmulTHistory::Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
-                        const std::vector<EmulTCell>& styles, int columns) {
+                        const std::vector<EmulTCell>& styles, int columns, std::uint32_t rowStyle) {
     if (m_capacity == 0) {
         return;
     }
@@ -80,27 +80,35 @@ void EmulTHistory::Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
     while (length > 0 && chars[length - 1] == 0) {
         --length;
     }
-    m_runs.clear();
-    for (int c = 0; c < length; ++c) {
-        if (c > 0 && styleOf[c] == styleOf[c - 1]) {
-            continue;
+    Run single{0, 0};
+    const Run* runs = &single;
+    std::size_t runCount = 0;
+    if (length > 0 && rowStyle < styles.size()) {
+        single.Style = StyleOf(styles[rowStyle]);
+        runCount = 1;
+    } else if (length > 0) {
+        m_runs.clear();
+        for (int c = 0; c < length; ++c) {
+            if (c > 0 && styleOf[c] == styleOf[c - 1]) {
+                continue;
+            }
+            const std::uint16_t style = StyleOf(styles[styleOf[c]]);
+            if (m_runs.empty() || m_runs.back().Style != style) {
+                m_runs.push_back(Run{static_cast<std::uint16_t>(c), style});
+            }
         }
-        const std::uint16_t style = StyleOf(styles[styleOf[c]]);
-        if (m_runs.empty() || m_runs.back().Style != style) {
-            m_runs.push_back(Run{static_cast<std::uint16_t>(c), style});
-        }
+        runs = m_runs.data();
+        runCount = m_runs.size();
     }
     if (m_count == m_capacity) {
         DropOldest();
     }
-    Line line{0, static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(m_runs.size())};
+    Line line{0, static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(runCount)};
     // Every line takes at least one byte, so that a full ring is never mistaken for an empty one.
     line.At = static_cast<std::uint32_t>(Allocate(std::max<std::size_t>(SizeOf(line), 1)));
     std::uint8_t* at = m_arena.data() + line.At;
     std::memcpy(at, chars, static_cast<std::size_t>(length));
-    if (!m_runs.empty()) {
-        std::memcpy(at + length, m_runs.data(), m_runs.size() * sizeof(Run));
-    }
+    std::memcpy(at + length, runs, runCount * sizeof(Run));
     if (m_lines.size() < static_cast<std::size_t>(m_capacity)) {
         m_lines.push_back(line);
     } else {

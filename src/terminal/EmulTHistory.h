@@ -30,9 +30,12 @@ public:
     // Lines ever kept; line i (0 = oldest) is the Pushed() - Count() + i-th one.
     std::int64_t Pushed() const { return m_pushed; }
 
-    // Keeps one grid row: chars and per-cell indexes into styles.
+    // Keeps one grid row: chars and per-cell indexes into styles. rowStyle is the index every
+    // non-empty cell has, when the grid knows one (TEmulTBuffer tracks it); empty cells
+    // are never drawn, so they may come back in that style.
     void Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
-              const std::vector<EmulTCell>& styles, int columns);
+              const std::vector<EmulTCell>& styles, int columns,
+              std::uint32_t rowStyle = TEmulTBuffer::kMixed);
 
     // Cells of line i up to its last non-empty one.
     int Length(int i) const;
