@@ -826,8 +826,8 @@ void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
     if (OnKeyDown) {
         OnKeyDown(*this, *event);
     }
-    // Arrow and page keys are not turned into scrolling: they only reach the
-    // key hooks.
+    // Arrow and page keys without Shift are not turned into scrolling: they
+    // only reach the key hooks.
     for (const QChar c : event->text()) {
         if (c.unicode() == 0 || c.unicode() > 0xFF || (c.unicode() == '\t' && !m_wantTab)) {
             continue;
@@ -884,6 +884,11 @@ void TCustomEmulT::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TCustomEmulT::mouseMoveEvent(QMouseEvent* event) {
     if (m_selecting && (event->buttons() & Qt::LeftButton) != 0) {
+        // Dragged past the top or the bottom, the view follows a line at a time.
+        const int y = static_cast<int>(event->position().y());
+        if (y < 0 || y >= viewport()->height()) {
+            ScrollView(Qt::Vertical, y < 0 ? ScrollCode::LineUp : ScrollCode::LineDown);
+        }
         const EmulTPos from = m_selection.From();
         const EmulTPos to = m_selection.To();
         const bool ranged = !m_selection.Empty();

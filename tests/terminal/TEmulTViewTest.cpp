@@ -1,17 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 #include <string>
@@ -543,6 +547,22 @@ TEST_F(TEmulTViewTest, DragSelectsAndCopiesWhileCtrlCStillTypes) {
     EXPECT_TRUE(keys.empty());
     ctrlC(Qt::ControlModifier);
     EXPECT_EQ(keys, (std::vector<int>{3}));
+
+    // The context menu's Paste hands the clipboard's text to the hook.
+    QStringList pasted;
+    view->OnPasteText = [&](const QString& text) { pasted << text; };
+    QTimer::singleShot(0, [] {
+        for (QAction* action : QApplication::activePopupWidget()->actions()) {
+            if (action->text() == "&Paste") {
+                action->trigger();
+            }
+        }
+        QApplication::activePopupWidget()->close();
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, CellCentre(2, 2),
+                           vp->mapToGlobal(CellCentre(2, 2)));
+    QCoreApplication::sendEvent(vp, &menu);
+    EXPECT_EQ(pasted, QStringList{"pha beta\ngamm"});
 
     QTest::mouseDClick(vp, Qt::LeftButton, {}, CellCentre(9, 2));
     EXPECT_EQ(view->SelectedText(), "198.18.0.7");
