@@ -913,6 +913,10 @@ void TCustomEmulT::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TCustomEmulT::wheelEvent(QWheelEvent* event) {
+    if (event->angleDelta().y() == 0) {
+        QAbstractScrollArea::wheelEvent(event);  // a sideways turn scrolls the columns
+        return;
+    }
     // 120 eighths of a degree are one notch, worth wheelScrollLines() lines.
     m_wheelEighths += event->angleDelta().y();
     const int lines = m_wheelEighths * QApplication::wheelScrollLines() / 120;
