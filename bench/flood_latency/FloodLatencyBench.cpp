@@ -187,6 +187,23 @@ Figures figuresOf(std::vector<double> delays) {
     return f;
 }
 
+// A left drag from the first row's first cell to the end of the given row, as the mouse makes
+// it.
+void selectRows(terminal::TTnEmulT& terminal, int rows) {
+    QWidget* vp = terminal.viewport();
+    const QPointF from(1, 1);
+    const QPointF to(vp->width() - 1, rows * terminal.LineHeight() - 1);
+    QMouseEvent press(QEvent::MouseButtonPress, from, vp->mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(vp, &press);
+    QMouseEvent move(QEvent::MouseMove, to, vp->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(vp, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, vp->mapToGlobal(to), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(vp, &release);
+}
+
 std::string lastFloodLineNumber(std::uint64_t floodBytes) {
     char text[16];
     std::snprintf(text, sizeof text, "%06llu",
@@ -261,6 +278,10 @@ int main(int argc, char** argv) {
         terminal->SetLogName(logName);
         terminal->SetLog(true);
     }
+    // The session keeps the default 10,000-line history, and a selection is active: the first
+    // two rows dragged over, as a technician copying from the screen would leave them.
+    terminal->SetHistoryLines(10000);
+    selectRows(*terminal, 2);
     sg->setFocus();
     QElapsedTimer clock;
     clock.start();
@@ -275,6 +296,8 @@ int main(int argc, char** argv) {
     pumpUntil([&] { return probe.Pending() == 0; }, 2000);
     const Figures flood = figuresOf(probe.Take());
     const Figures paints = figuresOf(probe.TakePaints());
+    const bool selected = !terminal->Selection().Empty();
+    const int historyLines = terminal->History().Count();
     pumpFor(500);
     if (terminal->Log()) {
         terminal->SetLog(false);
@@ -302,6 +325,8 @@ int main(int argc, char** argv) {
         lastFloodLineNumber(floodBytes).c_str());
     std::printf("longest event-loop pass during the flood: %.1f ms, %.1f ms of it on the CPU\n",
                 heartbeat.longestGapMs(), heartbeat.longestGapCpuMs());
+    std::printf("history: %d lines kept; a selection %s active\n", historyLines,
+                selected ? "was" : "was not");
     std::printf(
         "click to painted row: idle median %.1f ms, worst %.1f ms; flood median %.1f ms, "
         "worst %.1f ms (%zu clicks)\n",
@@ -310,9 +335,10 @@ int main(int argc, char** argv) {
         "{\"worst_ms\": %.1f, \"median_ms\": %.1f, \"inputs\": %zu, \"idle_worst_ms\": "
         "%.1f, \"idle_median_ms\": %.1f, \"paint_worst_ms\": %.1f, \"paint_median_ms\": %.1f, "
         "\"max_gui_stall_ms\": %.1f, \"flood_mb_s\": %.1f, \"bytes_shown\": %llu, \"complete\": "
-        "%s}\n",
+        "%s, \"history_lines\": %d, \"selection_active\": %s}\n",
         flood.worst, flood.median, flood.count, idle.worst, idle.median, paints.worst,
         paints.median, heartbeat.longestGapMs(), shown / 1e6 / floodSeconds,
-        static_cast<unsigned long long>(shown), complete ? "true" : "false");
+        static_cast<unsigned long long>(shown), complete ? "true" : "false", historyLines,
+        selected ? "true" : "false");
     return complete ? 0 : 1;
 }

@@ -11,7 +11,6 @@
 
 #include "app/FileDialogs.h"
 #include "app/MessageDlg.h"
-#include "app/SessionOutput.h"
 #include "app/Settings.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
@@ -63,7 +62,12 @@ void TMainForm::mpSaveOutputClick(QObject*) {
         return;
     }
     RememberFolder(m_settings->State().LogFolder, *chosen);
-    const QByteArray text = SessionOutputText(*terminal).toUtf8();
+    // History and grid, each line ended by a line feed.
+    QString output = terminal->HistoryAndGridText();
+    if (!output.isEmpty()) {
+        output += QLatin1Char('\n');
+    }
+    const QByteArray text = output.toUtf8();
     if (const int error = ReplaceFile(QFile::encodeName(*chosen).toStdString(),
                                       std::string_view(text.constData(), text.size()))) {
         MessageDlg(this, QString::fromStdString(CannotWriteText(chosen->toStdString(), error)),

@@ -70,6 +70,7 @@ void TMainForm::ApplyPreferences(TTnEmulT& terminal) {
     const Preferences& prefs = CurrentPreferences();
     terminal.SetSessionFont(SessionFontOf(prefs));
     terminal.SetZoom(prefs.Zoom);
+    terminal.SetHistoryLines(prefs.HistoryLines);
     // A zoom key in one session zooms them all, and is remembered.
     if (!terminal.OnZoom) {
         terminal.OnZoom = [this](terminal::TCustomEmulT& Sender) {

@@ -1,11 +1,14 @@
 #include "terminal/EmulTScreen.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace vandrel::terminal {
 
-EmulTScreen::EmulTScreen(EmulTScreenHost* host) : m_host(host), m_buffer(80, 24) {}
+EmulTScreen::EmulTScreen(EmulTScreenHost* host) : m_host(host), m_buffer(80, 24) {
+    m_buffer.SetHistory(&m_history);
+}
 
 bool EmulTScreen::SetColumns(int value) {
     if (value == Columns()) {
@@ -26,6 +29,11 @@ bool EmulTScreen::SetRows(int value) {
 }
 
 void EmulTScreen::Clear() {
+    int written = Rows();
+    while (written > 0 && LineText(GridLine(written)).find_first_not_of(' ') == std::string::npos) {
+        --written;
+    }
+    m_buffer.KeepRows(written);
     m_buffer.Allocate(Columns(), Rows());
     PlaceCursor(1, 1);
 }
@@ -221,6 +229,53 @@ void EmulTScreen::MoveCursor(EmulTMove kind) {
 void EmulTScreen::PlaceCursor(int col, int row) {
     m_col = std::clamp(col, 1, Columns());
     m_row = std::clamp(row, 1, Rows());
+}
+
+void EmulTScreen::ReadLine(std::int64_t line, EmulTCell* out, int n) const {
+    const std::int64_t row = line - GridLine(1) + 1;
+    if (row >= 1 && row <= Rows()) {
+        for (int col = 1; col <= n; ++col) {
+            out[col - 1] = m_buffer.GetCell(col, static_cast<int>(row));
+        }
+        return;
+    }
+    const std::int64_t i = line - FirstLine();
+    m_history.ReadLine(i >= 0 && i < m_history.Count() ? static_cast<int>(i) : -1, out, n);
+}
+
+std::string EmulTScreen::LineText(std::int64_t line) const {
+    int n = Columns();
+    if (line >= FirstLine() && line < GridLine(1)) {
+        n = std::max(n, m_history.Length(static_cast<int>(line - FirstLine())));
+    }
+    std::array<EmulTCell, kMaxColumns> cells{};
+    n = std::min(n, kMaxColumns);
+    ReadLine(line, cells.data(), n);
+    std::string text(static_cast<std::size_t>(n), ' ');
+    for (int i = 0; i < n; ++i) {
+        if (const std::uint8_t c = cells[static_cast<std::size_t>(i)].Character; c != 0) {
+            text[static_cast<std::size_t>(i)] = static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+std::string EmulTScreen::AllText() const {
+    std::string text;
+    std::size_t kept = 0;  // text up to the last non-empty line
+    for (std::int64_t line = FirstLine(); line <= LastLine(); ++line) {
+        std::string chars = LineText(line);
+        chars.erase(chars.find_last_not_of(' ') + 1);
+        if (line != FirstLine()) {
+            text += '\n';
+        }
+        text += chars;
+        if (!chars.empty()) {
+            kept = text.size();
+        }
+    }
+    text.resize(kept);
+    return text;
 }
 
 void EmulTScreen::SetLog(bool value) {

@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "terminal/EmulTHistory.h"
 #include "terminal/EmulTLogFile.h"
+#include "terminal/EmulTSelection.h"
 #include "terminal/TEmulTBuffer.h"
 
 namespace vandrel::terminal {
@@ -26,14 +28,22 @@ public:
 // The teletype interpreter behind a terminal view: grid, cursor, attributes
 // and the session log file. It knows no escape sequences: BS, HT, LF, FF and
 // CR move the cursor, bytes 32..255 print, every other byte is dropped.
-class EmulTScreen {
+//
+// Rows that scroll off the top are kept in a history. History and grid read as one
+// text of numbered lines (EmulTLines): the grid's row 1 is line History().Pushed(), the
+// oldest kept line is Pushed() - Count().
+class EmulTScreen : public EmulTLines {
 public:
+    static constexpr int kDefaultHistoryLines = 10000;
+
     static constexpr int kMinColumns = 2;
     static constexpr int kMaxColumns = 256;
     static constexpr int kMinRows = 2;
     static constexpr int kMaxRows = 512;
 
     explicit EmulTScreen(EmulTScreenHost* host = nullptr);
+    EmulTScreen(const EmulTScreen&) = delete;
+    EmulTScreen& operator=(const EmulTScreen&) = delete;
 
     TEmulTBuffer& Buffer() { return m_buffer; }
     const TEmulTBuffer& Buffer() const { return m_buffer; }
@@ -45,8 +55,23 @@ public:
     bool SetColumns(int value);
     bool SetRows(int value);
 
-    // All cells empty, tab stops reset, cursor at (1, 1).
+    // All cells empty, tab stops reset, cursor at (1, 1). The rows down to the last one
+    // written go to the history first, so that what was on screen can still be read.
     void Clear();
+
+    EmulTHistory& History() { return m_history; }
+    const EmulTHistory& History() const { return m_history; }
+    // The line number of a grid row.
+    std::int64_t GridLine(int row) const { return m_history.Pushed() + row - 1; }
+    std::int64_t FirstLine() const override { return m_history.Pushed() - m_history.Count(); }
+    std::int64_t LastLine() const override { return GridLine(Rows()); }
+    // Fills out[0, n) with columns 1..n of a line; other lines read as empty cells.
+    void ReadLine(std::int64_t line, EmulTCell* out, int n) const;
+    // Columns() characters (more for a longer history line), empty cells as blanks.
+    std::string LineText(std::int64_t line) const override;
+    // Every line, blanks at each end cut, joined with a line feed; empty lines at the
+    // end are left out.
+    std::string AllText() const;
 
     // Logs the bytes (when logging), then interprets those that reached the
     // log. Throws EInOutError at the first byte that could not be logged;
@@ -90,6 +115,7 @@ private:
     void Advance();
 
     EmulTScreenHost* m_host;
+    EmulTHistory m_history{kDefaultHistoryLines};
     TEmulTBuffer m_buffer;
     int m_col = 1;
     int m_row = 1;

@@ -1,15 +1,21 @@
 #include "terminal/TCustomEmulT.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -25,6 +31,20 @@ QColor ToQColor(EmulTColor c) {
 
 constexpr int kPaintWatchMs = 100;
 constexpr qint64 kFrameMs = 40;
+constexpr int kMarkerMargin = 4;
+constexpr EmulTColor kMatchForeground = 0x000000;
+constexpr EmulTColor kMatchBackground = 0x00D7FF;  // amber
+
+bool InMatch(const std::vector<EmulTMatch>& matches, std::int64_t line, int col) {
+    // The last match starting at or before the cell.
+    auto it = std::upper_bound(matches.begin(), matches.end(), EmulTPos{line, col},
+                               [](const EmulTPos& p, const EmulTMatch& m) { return p < m.From; });
+    if (it == matches.begin()) {
+        return false;
+    }
+    --it;
+    return it->From.Line == line && col < it->From.Column + it->Length;
+}
 
 }  // namespace
 
@@ -63,6 +83,16 @@ QFont TCustomEmulT::DefaultFont() {
 }
 
 TCustomEmulT::TCustomEmulT(QWidget* parent) : QAbstractScrollArea(parent), m_screen(this) {
+    m_newOutputMarker = new QLabel(tr("New output below"), viewport());
+    m_newOutputMarker->setObjectName(QStringLiteral("newOutputBelow"));
+    m_newOutputMarker->setAutoFillBackground(true);
+    m_newOutputMarker->setFrameStyle(QFrame::Box | QFrame::Plain);
+    m_newOutputMarker->setMargin(2);
+    m_newOutputMarker->hide();
+    m_findBar = new EmulTFindBar(viewport());
+    m_findBar->hide();
+    m_findBar->OnFind = [this](FindStep step) { FindFromBar(step); };
+    m_findBar->OnClose = [this] { CloseFindBar(); };
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(2);
     setFocusPolicy(Qt::TabFocus);
@@ -95,13 +125,23 @@ TCustomEmulT::~TCustomEmulT() = default;
 void TCustomEmulT::WriteStr(std::string_view text) {
     struct Flush {
         TCustomEmulT* view;
-        ~Flush() { view->ScheduleFlush(); }
+        ~Flush() {
+            view->FollowHistory();
+            view->ScheduleFlush();
+        }
     } flush{this};
+    if (ScrolledBack() && !text.empty()) {
+        SetNewOutputBelow(true);
+    }
     m_screen.WriteStr(text);
 }
 
 std::optional<EInOutError> TCustomEmulT::WriteStrShowingAll(std::string_view text) {
+    if (ScrolledBack() && !text.empty()) {
+        SetNewOutputBelow(true);
+    }
     std::optional<EInOutError> error = m_screen.WriteStrShowingAll(text);
+    FollowHistory();
     ScheduleFlush();
     return error;
 }
@@ -113,6 +153,7 @@ void TCustomEmulT::WriteChar(std::uint8_t b) {
 
 void TCustomEmulT::Clear() {
     m_screen.Clear();
+    FollowHistory();
     m_fullUpdate = true;
     ScheduleFlush();
 }
@@ -310,14 +351,36 @@ void TCustomEmulT::UpdateScrollBars() {
     }
     if (allowV) {
         m_visibleRows = ViewportSize().height() / m_lineHeight;
-        SetRanges(Qt::Vertical, m_visibleRows, Rows());
+        // The value keeps the view's top row when the history's length is added.
+        const int value = History().Count() + m_originRow - 1;
+        m_quietScroll = true;
+        SetRanges(Qt::Vertical, m_visibleRows, History().Count() + Rows());
+        verticalScrollBar()->setValue(value);
+        m_quietScroll = false;
     }
     if (allowH && ViewportSize().width() != w) {
         w = ViewportSize().width();
         SetRanges(Qt::Horizontal, w / m_charWidth, Columns());
     }
     m_inScrollBars = false;
+    const int before = m_originRow;
     SyncOrigin();
+    if (m_originRow != before) {
+        m_fullUpdate = true;
+        ScheduleFlush();
+    }
+    PlaceOverlays();
+}
+
+void TCustomEmulT::PlaceOverlays() {
+    SetNewOutputBelow(m_newOutputMarker->isVisible());  // places it
+    if (m_findBar->isVisible()) {
+        m_findBar->adjustSize();
+        const QRect area = viewport()->rect();
+        const int width = std::min(m_findBar->sizeHint().width(), area.width());
+        m_findBar->setGeometry(area.right() - width + 1, 0, width, m_findBar->sizeHint().height());
+        m_findBar->raise();
+    }
 }
 
 QSize TCustomEmulT::ViewportSize() const {
@@ -339,8 +402,11 @@ void TCustomEmulT::SyncOrigin() {
     if (m_scrollBars == ssHorizontal || m_scrollBars == ssBoth) {
         m_originCol = horizontalScrollBar()->value() + 1;
     }
-    if (m_scrollBars == ssVertical || m_scrollBars == ssBoth) {
-        m_originRow = verticalScrollBar()->value() + 1;
+    if (AllowsVertical()) {
+        m_originRow = verticalScrollBar()->value() + 1 - History().Count();
+    }
+    if (!ScrolledBack()) {
+        SetNewOutputBelow(false);
     }
 }
 
@@ -384,12 +450,81 @@ void TCustomEmulT::ScrollView(Qt::Orientation bar, ScrollCode code, int thumb) {
 }
 
 void TCustomEmulT::ViewLineDown() {
-    ScrollView(Qt::Vertical, ScrollCode::LineDown);
+    if (!ScrolledBack()) {
+        ScrollView(Qt::Vertical, ScrollCode::LineDown);
+    }
+}
+
+void TCustomEmulT::FollowHistory(bool force) {
+    const EmulTHistory& history = m_screen.History();
+    const auto grown = static_cast<int>(history.Pushed() - m_seenPushed);
+    m_seenPushed = history.Pushed();
+    if ((grown == 0 && !force) || !AllowsVertical()) {
+        return;
+    }
+    int origin = m_originRow;
+    if (ScrolledBack()) {
+        origin -= grown;
+        m_unfollowed += grown;
+        if (grown != 0 && origin + m_visibleRows > 1) {
+            m_fullUpdate = true;  // the grid's part of the view changed under it
+        }
+    }
+    const int count = history.Count();
+    if (origin < 1 - count) {
+        origin = 1 - count;  // its text is gone: the oldest line left
+        m_fullUpdate = true;
+    }
+    m_quietScroll = true;
+    SetRanges(Qt::Vertical, m_visibleRows, count + Rows());
+    verticalScrollBar()->setValue(count + origin - 1);
+    m_quietScroll = false;
+    SyncOrigin();
+    if (m_originRow != origin) {
+        m_fullUpdate = true;
+    }
+}
+
+void TCustomEmulT::SetHistoryLines(int lines) {
+    // Preferences are applied again on every change; an unchanged size keeps view and selection.
+    if (std::max(lines, 0) == HistoryLines()) {
+        return;
+    }
+    m_screen.History().SetCapacity(lines);
+    m_selection.Clear();
+    FollowHistory(true);
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::SetNewOutputBelow(bool value) {
+    if (value) {
+        m_newOutputMarker->adjustSize();
+        const QSize size = m_newOutputMarker->size();
+        const QRect area = viewport()->rect();
+        m_newOutputMarker->move(area.right() - kMarkerMargin - size.width() + 1,
+                                area.bottom() - kMarkerMargin - size.height() + 1);
+        m_newOutputMarker->raise();
+    }
+    if (value != m_newOutputMarker->isVisible()) {
+        m_newOutputMarker->setVisible(value);
+    }
+}
+
+void TCustomEmulT::ReturnToGrid() {
+    if (ScrolledBack()) {
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(
+            std::min(bar->maximum(), History().Count() + std::max(0, CursorRow() - m_visibleRows)));
+    }
 }
 
 void TCustomEmulT::scrollContentsBy(int dx, int dy) {
+    if (m_quietScroll) {
+        return;
+    }
     m_originCol = horizontalScrollBar()->value() + 1;
-    m_originRow = verticalScrollBar()->value() + 1;
+    SyncOrigin();
     m_pendingDx += dx * m_charWidth;
     m_pendingDy += dy * m_lineHeight;
     ScheduleFlush();
@@ -454,8 +589,12 @@ void TCustomEmulT::FlushChanges() {
     TEmulTBuffer& buffer = m_screen.Buffer();
     QWidget* vp = viewport();
     const int dx = m_pendingDx;
-    const int dy = m_pendingDy - buffer.PendingScroll() * m_lineHeight;
+    const int dy = m_pendingDy - (buffer.PendingScroll() - m_unfollowed) * m_lineHeight;
     m_pendingDx = m_pendingDy = 0;
+    m_unfollowed = 0;
+    if ((m_newOutputMarker->isVisible() || m_findBar->isVisible()) && (dx != 0 || dy != 0)) {
+        m_fullUpdate = true;  // moved pixels would carry the marker along
+    }
     const auto ignore = [](const TEmulTBuffer::Span&) {};
     if (!vp->isVisible()) {
         // Showing the window paints everything anyway.
@@ -519,6 +658,7 @@ void TCustomEmulT::RepaintNow() {
     // Everything pending is drawn by this paint.
     m_screen.Buffer().TakeChanges([](const TEmulTBuffer::Span&) {});
     m_pendingDx = m_pendingDy = 0;
+    m_unfollowed = 0;
     m_fullUpdate = false;
     m_caretShown = CaretRect();
     viewport()->repaint();
@@ -568,8 +708,11 @@ void TCustomEmulT::PaintCells(QPainter& painter, const QRect& clip) {
 // Draws the non-empty cells of one view row, joining neighbours of the same
 // colours into one glyph run.
 void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int lastCol) {
-    const TEmulTBuffer& buffer = m_screen.Buffer();
     const int gridRow = viewRow + m_originRow - 1;
+    const std::int64_t line = m_screen.GridLine(gridRow);
+    std::array<EmulTCell, EmulTScreen::kMaxColumns> cells{};
+    const int width = std::clamp(lastCol + m_originCol - 1, 0, EmulTScreen::kMaxColumns);
+    m_screen.ReadLine(line, cells.data(), width);
     const int y = (viewRow - 1) * m_lineHeight;
     std::array<std::uint8_t, EmulTScreen::kMaxColumns> chars{};
     int count = 0;
@@ -585,7 +728,27 @@ void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int la
         count = 0;
     };
     for (int k = firstCol; k <= lastCol; ++k) {
-        const EmulTCell cell = buffer.GetCell(k + m_originCol - 1, gridRow);
+        const int col = k + m_originCol - 1;
+        if (col < 1 || col > width) {
+            continue;
+        }
+        EmulTCell cell = cells[static_cast<std::size_t>(col - 1)];
+        if (!m_matches.empty() && InMatch(m_matches, line, col)) {
+            if (cell.Character == 0) {
+                cell.Character = ' ';
+            }
+            cell.Foreground = kMatchForeground;
+            cell.Background = kMatchBackground;
+        }
+        if (m_selection.Contains(line, col)) {
+            // Selected cells show in reverse; an empty one as a blank.
+            if (cell.Character == 0) {
+                cell.Character = ' ';
+                cell.Foreground = m_screen.FontColor;
+                cell.Background = m_screen.Color;
+            }
+            std::swap(cell.Foreground, cell.Background);
+        }
         if (count > 0 &&
             (cell.Character == 0 || cell.Foreground != style.Foreground ||
              cell.Background != style.Background || cell.Underline != style.Underline)) {
@@ -650,15 +813,35 @@ void TCustomEmulT::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && event->key() == Qt::Key_F) {
+        OpenFindBar();
+        event->accept();
+        return;
+    }
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && event->key() == Qt::Key_C) {
+        CopySelection();
+        event->accept();
+        return;
+    }
+    if (mods == Qt::ShiftModifier &&
+        (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+        ScrollView(Qt::Vertical,
+                   event->key() == Qt::Key_PageUp ? ScrollCode::PageUp : ScrollCode::PageDown);
+        event->accept();
+        return;
+    }
     if (OnKeyDown) {
         OnKeyDown(*this, *event);
     }
-    // Arrow and page keys are not turned into scrolling: they only reach the
-    // key hooks.
+    // Arrow and page keys without Shift are not turned into scrolling: they
+    // only reach the key hooks.
     for (const QChar c : event->text()) {
         if (c.unicode() == 0 || c.unicode() > 0xFF || (c.unicode() == '\t' && !m_wantTab)) {
             continue;
         }
+        ReturnToGrid();
         char key = static_cast<char>(c.unicode());
         KeyPress(key);
     }
@@ -672,18 +855,230 @@ void TCustomEmulT::keyReleaseEvent(QKeyEvent* event) {
     event->accept();
 }
 
-void TCustomEmulT::mousePressEvent(QMouseEvent* event) {
+void TCustomEmulT::PressTakesFocus(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && m_tabStop && isEnabled()) {
         setFocus(Qt::MouseFocusReason);
     }
     if (OnMouseDown) {
         OnMouseDown(*this, *event);
     }
+}
+
+void TCustomEmulT::mousePressEvent(QMouseEvent* event) {
+    PressTakesFocus(event);
+    if (event->button() == Qt::LeftButton) {
+        const bool triple = m_doubleClicked.isValid() &&
+                            m_doubleClicked.elapsed() < QApplication::doubleClickInterval();
+        m_doubleClicked.invalidate();
+        m_selection.Start(m_screen, PosAt(event->position().toPoint()),
+                          triple ? EmulTSelectUnit::Line : EmulTSelectUnit::Cell);
+        m_selecting = true;
+        SelectionChanged();
+    } else if (event->button() == Qt::MiddleButton) {
+        Paste(true);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::mouseDoubleClickEvent(QMouseEvent* event) {
+    PressTakesFocus(event);
+    if (event->button() == Qt::LeftButton) {
+        m_selection.Start(m_screen, PosAt(event->position().toPoint()), EmulTSelectUnit::Word);
+        m_selecting = true;
+        m_doubleClicked.start();
+        SelectionChanged();
+    }
+    event->accept();
+}
+
+void TCustomEmulT::mouseMoveEvent(QMouseEvent* event) {
+    if (m_selecting && (event->buttons() & Qt::LeftButton) != 0) {
+        // Dragged past the top or the bottom, the view follows a line at a time.
+        const int y = static_cast<int>(event->position().y());
+        if (y < 0 || y >= viewport()->height()) {
+            ScrollView(Qt::Vertical, y < 0 ? ScrollCode::LineUp : ScrollCode::LineDown);
+        }
+        const EmulTPos from = m_selection.From();
+        const EmulTPos to = m_selection.To();
+        const bool ranged = !m_selection.Empty();
+        m_selection.Extend(m_screen, PosAt(event->position().toPoint()));
+        if (m_selection.From() != from || m_selection.To() != to ||
+            m_selection.Empty() != !ranged) {
+            SelectionChanged();
+        }
+    }
     event->accept();
 }
 
 void TCustomEmulT::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_selecting) {
+        m_selecting = false;
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!m_selection.Empty() && clipboard->supportsSelection()) {
+            clipboard->setText(QString::fromLatin1(SelectedText()), QClipboard::Selection);
+        }
+    }
     event->accept();
+}
+
+void TCustomEmulT::wheelEvent(QWheelEvent* event) {
+    if (WheelZoom(*event)) {
+        event->accept();
+        return;
+    }
+    if (event->angleDelta().y() == 0) {
+        QAbstractScrollArea::wheelEvent(event);  // a sideways turn scrolls the columns
+        return;
+    }
+    // 120 eighths of a degree are one notch, worth wheelScrollLines() lines.
+    m_wheelEighths += event->angleDelta().y();
+    const int lines = m_wheelEighths * QApplication::wheelScrollLines() / 120;
+    if (lines != 0) {
+        m_wheelEighths -= lines * 120 / QApplication::wheelScrollLines();
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - lines);
+    }
+    event->accept();
+}
+
+void TCustomEmulT::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("&Copy"), this, [this] { CopySelection(); });
+    copy->setEnabled(!m_selection.Empty());
+    QAction* paste = menu.addAction(tr("&Paste"), this, [this] { Paste(false); });
+    paste->setEnabled(OnPasteText != nullptr &&
+                      !QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty());
+    menu.exec(event->globalPos());
+    event->accept();
+}
+
+EmulTPos TCustomEmulT::PosAt(const QPoint& point) const {
+    const auto cell = [](int pixels, int unit) {
+        return pixels >= 0 ? pixels / unit : -((-pixels + unit - 1) / unit);
+    };
+    const int gridRow = cell(point.y(), m_lineHeight) + m_originRow;
+    const std::int64_t line =
+        std::clamp(m_screen.GridLine(gridRow), m_screen.FirstLine(), m_screen.LastLine());
+    const int col = std::clamp(cell(point.x(), m_charWidth) + m_originCol, 1, Columns());
+    return {line, col};
+}
+
+void TCustomEmulT::SelectionChanged() {
+    m_fullUpdate = true;
+    ScheduleFlush();
+}
+
+void TCustomEmulT::ClearSelection() {
+    if (!m_selection.Empty()) {
+        SelectionChanged();
+    }
+    m_selection.Clear();
+    m_selecting = false;
+}
+
+void TCustomEmulT::CopySelection() {
+    if (!m_selection.Empty()) {
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(SelectedText()),
+                                              QClipboard::Clipboard);
+    }
+}
+
+void TCustomEmulT::Paste(bool primary) {
+    if (!OnPasteText) {
+        return;
+    }
+    const QString text =
+        QGuiApplication::clipboard()->text(primary ? QClipboard::Selection : QClipboard::Clipboard);
+    if (!text.isEmpty()) {
+        OnPasteText(text);
+    }
+}
+
+void TCustomEmulT::OpenFindBar() {
+    m_findBar->show();
+    PlaceOverlays();
+    m_findBar->FocusText();
+    FindFromBar(FindStep::Here);
+}
+
+void TCustomEmulT::CloseFindBar() {
+    m_findBar->hide();
+    m_matches.clear();
+    m_fullUpdate = true;
+    ScheduleFlush();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void TCustomEmulT::FindFromBar(FindStep step) {
+    const QString text = m_findBar->Text();
+    // A character the screen cannot show cannot be found on it.
+    const bool latin1 =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    const bool found = latin1 && Find(text.toLatin1().toStdString(), m_findBar->MatchCase(), step);
+    if (text.isEmpty()) {
+        m_findBar->SetStatus({});
+    } else if (!found) {
+        m_findBar->SetStatus(tr("Not found"));
+    } else {
+        const auto current =
+            std::find_if(m_matches.begin(), m_matches.end(),
+                         [&](const EmulTMatch& m) { return m.From == m_selection.From(); });
+        m_findBar->SetStatus(tr("%1 of %2")
+                                 .arg(current - m_matches.begin() + 1)
+                                 .arg(static_cast<qsizetype>(m_matches.size())));
+    }
+}
+
+bool TCustomEmulT::Find(const std::string& needle, bool matchCase, FindStep step) {
+    m_matches = FindAll(m_screen, needle, matchCase);
+    m_fullUpdate = true;
+    ScheduleFlush();
+    if (m_matches.empty()) {
+        ClearSelection();
+        return false;
+    }
+    const EmulTPos here =
+        m_selection.Empty() ? EmulTPos{m_screen.GridLine(m_originRow), 1} : m_selection.From();
+    auto it = m_matches.begin();
+    switch (step) {
+        case FindStep::Here:
+            it = std::find_if(m_matches.begin(), m_matches.end(),
+                              [&](const EmulTMatch& m) { return m.From >= here; });
+            break;
+        case FindStep::Next:
+            it = std::find_if(m_matches.begin(), m_matches.end(),
+                              [&](const EmulTMatch& m) { return m.From > here; });
+            break;
+        case FindStep::Previous: {
+            auto back = std::find_if(m_matches.rbegin(), m_matches.rend(),
+                                     [&](const EmulTMatch& m) { return m.From < here; });
+            it = back == m_matches.rend() ? m_matches.end() - 1 : std::prev(back.base());
+            break;
+        }
+    }
+    if (it == m_matches.end()) {
+        it = m_matches.begin();  // round from the end to the start
+    }
+    m_selection.Select(it->From, {it->From.Line, it->From.Column + it->Length - 1});
+    ShowLine(it->From.Line);
+    return true;
+}
+
+void TCustomEmulT::ShowLine(std::int64_t line) {
+    if (!AllowsVertical()) {
+        return;
+    }
+    const std::int64_t top = m_screen.GridLine(m_originRow);
+    const int rows = std::max(m_visibleRows, 1);
+    if (line >= top && line < top + rows) {
+        return;
+    }
+    // A third of the window above the line, so that its context shows too.
+    const std::int64_t value = line - m_screen.FirstLine() - rows / 3;
+    verticalScrollBar()->setValue(static_cast<int>(std::max<std::int64_t>(value, 0)));
+}
+
+QString TCustomEmulT::HistoryAndGridText() const {
+    return QString::fromLatin1(m_screen.AllText());
 }
 
 void TCustomEmulT::focusInEvent(QFocusEvent* event) {

@@ -5,16 +5,21 @@
 #include <QFont>
 #include <QRawFont>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "terminal/EmulTFind.h"
+#include "terminal/EmulTFindBar.h"
 #include "terminal/EmulTScreen.h"
 
 class QKeyEvent;
+class QLabel;
 class QMouseEvent;
 class QWheelEvent;
 
@@ -47,6 +52,11 @@ enum class ScrollCode {
 // exceed the window, and the changed cells into update rectangles, so Qt
 // paints all of them in one paint event. Nothing is painted outside a paint
 // event.
+//
+// Above the grid the view shows the history (the lines scrolled off the grid's top). While
+// the view's top row is a history line the view stays on its text as output arrives, and a
+// marker says that there is new output below; typing returns to the grid. A left drag
+// selects cells, a double click a word, a triple click a line.
 class TCustomEmulT : public QAbstractScrollArea, private EmulTScreenHost {
     Q_OBJECT
 
@@ -138,6 +148,32 @@ public:
     // Paints the whole view now (outside the usual per-pass coalescing).
     void RepaintNow();
 
+    // Lines kept above the grid (default 10000; 0 keeps none and forgets those kept).
+    void SetHistoryLines(int lines);
+    int HistoryLines() const { return m_screen.History().Capacity(); }
+    const EmulTHistory& History() const { return m_screen.History(); }
+    // True while the view is above the rows it follows output with: the grid's first row at
+    // its top, or, in a window taller than the grid, the grid's last row at its bottom.
+    bool ScrolledBack() const { return m_originRow < std::min(1, Rows() - m_visibleRows + 1); }
+
+    // The selected text (bytes as the screen shows them), blanks at line ends cut, lines
+    // joined with a line feed; empty without a selection.
+    std::string SelectedText() const { return m_selection.Text(m_screen); }
+    const EmulTSelection& Selection() const { return m_selection; }
+    void ClearSelection();
+    // Puts the selected text on the clipboard; without a selection nothing changes.
+    void CopySelection();
+    // Shows the find bar (Ctrl+Shift+F) with the focus in its text.
+    void OpenFindBar();
+    // Finds needle in history and grid, highlights every match, selects the one the step
+    // leads to from the selection (or from the view's top row) and brings it into view.
+    // Returns false when there is none.
+    bool Find(const std::string& needle, bool matchCase, FindStep step);
+    const std::vector<EmulTMatch>& Matches() const { return m_matches; }
+
+    // History and grid as text, as EmulTScreen::AllText.
+    QString HistoryAndGridText() const;
+
     // The shared default font: the desktop's fixed-pitch font, scaled with the program's
     // font (QGuiApplication::font()) relative to the desktop's general font.
     static QFont DefaultFont();
@@ -150,7 +186,8 @@ public:
     std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyDown;
     std::function<void(TCustomEmulT&, QKeyEvent&)> OnKeyUp;
     std::function<void(TCustomEmulT&, QMouseEvent&)> OnMouseDown;
-    // Text to paste into the session (the context menu's Paste, the middle button).
+    // Text to paste into the session: the context menu's Paste (clipboard) and the middle
+    // button (the primary selection).
     std::function<void(const QString& text)> OnPasteText;
     // After the user changed the zoom (ZoomIn, ZoomOut, ZoomReset); SetZoom does not run it.
     std::function<void(TCustomEmulT&)> OnZoom;
@@ -172,7 +209,10 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     bool focusNextPrevChild(bool next) override;
@@ -180,9 +220,27 @@ protected:
 private:
     void ViewLineDown() override;
 
+    bool AllowsVertical() const { return m_scrollBars == ssVertical || m_scrollBars == ssBoth; }
+    // Brings the vertical range and the view up to the history after it changed: a view on
+    // the grid keeps its grid rows, a view on the history keeps its text.
+    void FollowHistory(bool force = false);
+    void SetNewOutputBelow(bool value);
+    // Back to the grid, so that the cursor row is in sight.
+    void ReturnToGrid();
+    // The text cell under a viewport point, clamped to the lines there are.
+    EmulTPos PosAt(const QPoint& point) const;
+    void PressTakesFocus(QMouseEvent* event);
+    void SelectionChanged();
+    void Paste(bool primary);
+    void FindFromBar(FindStep step);
+    void CloseFindBar();
+    void PlaceOverlays();
+    void ShowLine(std::int64_t line);
     void MeasureFont();
     // Zooms for Ctrl+Plus, Ctrl+Minus and Ctrl+0; false for every other key.
     bool ZoomKey(const QKeyEvent& event);
+    // Ctrl+wheel: zooms and returns true; any other turn is left to the scrolling.
+    bool WheelZoom(const QWheelEvent& event);
     // SetZoom, and OnZoom when the zoom changed.
     void ZoomTo(int steps);
     void ShowZoomed(int steps);
@@ -238,6 +296,18 @@ private:
     QTimer m_paintWatch;
     long m_paintEvents = 0;
     bool m_inScrollBars = false;
+
+    // History and selection.
+    std::int64_t m_seenPushed = 0;  // History().Pushed() the view has followed
+    int m_unfollowed = 0;           // grid scrolls not followed by a view on the history
+    bool m_quietScroll = false;     // scroll bar moves that need no pixel moves
+    QLabel* m_newOutputMarker = nullptr;
+    EmulTSelection m_selection;
+    bool m_selecting = false;
+    QElapsedTimer m_doubleClicked;  // since the last double click, for a triple click
+    int m_wheelEighths = 0;         // wheel turn not yet a whole line
+    EmulTFindBar* m_findBar = nullptr;
+    std::vector<EmulTMatch> m_matches;  // highlighted while the find bar is open
 };
 
 }  // namespace vandrel::terminal

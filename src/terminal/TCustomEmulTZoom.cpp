@@ -97,14 +97,13 @@ bool TCustomEmulT::ZoomKey(const QKeyEvent& event) {
     }
 }
 
-void TCustomEmulT::wheelEvent(QWheelEvent* event) {
-    if (!(event->modifiers() & Qt::ControlModifier)) {
+bool TCustomEmulT::WheelZoom(const QWheelEvent& event) {
+    if (!(event.modifiers() & Qt::ControlModifier)) {
         m_wheelZoom = 0;
-        QAbstractScrollArea::wheelEvent(event);
-        return;
+        return false;
     }
     // Fine-grained wheels (touchpads) add up to whole notches.
-    const int delta = event->angleDelta().y();
+    const int delta = event.angleDelta().y();
     if ((delta > 0) != (m_wheelZoom > 0)) {
         m_wheelZoom = 0;
     }
@@ -117,7 +116,7 @@ void TCustomEmulT::wheelEvent(QWheelEvent* event) {
         m_wheelZoom += kWheelNotch;
         ZoomOut();
     }
-    event->accept();
+    return true;
 }
 
 }  // namespace vandrel::terminal

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "terminal/EmulTHistory.h"
+
 namespace vandrel::terminal {
 
 TEmulTBuffer::TEmulTBuffer(int columns, int rows) {
@@ -25,6 +27,7 @@ void TEmulTBuffer::Allocate(int columns, int rows) {
         m_tabStops[static_cast<std::size_t>(col - 1)] = 1;
     }
     m_dirty.assign(static_cast<std::size_t>(m_rows), kClean);
+    m_rowStyle.assign(static_cast<std::size_t>(m_rows), kUnwritten);
     m_changed = false;
     m_scrolled = 0;
 }
@@ -75,6 +78,9 @@ void TEmulTBuffer::CollectStyles() {
     }
     m_styles = std::move(kept);
     m_styleIndex = std::move(index);
+    for (std::uint32_t& row : m_rowStyle) {
+        row = row == kUnwritten ? kUnwritten : kMixed;  // old indexes
+    }
     m_lastKey = StyleKey{0, 0, false};
     m_lastStyle = 0;
 }
@@ -90,6 +96,7 @@ void TEmulTBuffer::PutRun(int col, int row, const EmulTCell& style, const std::u
     std::copy(chars, chars + n, m_chars.begin() + static_cast<std::ptrdiff_t>(at));
     const std::uint32_t s = StyleIndexFast(style);
     std::fill_n(m_styleOf.begin() + static_cast<std::ptrdiff_t>(at), n, s);
+    NoteStyle(phys, s);
     MarkChanged(phys, col);
     MarkChanged(phys, col + n - 1);
 }
@@ -122,10 +129,29 @@ void TEmulTBuffer::ClearPhysicalRow(int phys) {
     std::fill_n(m_styleOf.begin() + first, m_columns, 0);
     // The view repaints the row uncovered by a pixel scroll from the grid.
     m_dirty[static_cast<std::size_t>(phys)] = kClean;
+    m_rowStyle[static_cast<std::size_t>(phys)] = kUnwritten;
+}
+
+void TEmulTBuffer::KeepPhysicalRow(int phys) {
+    const auto at = static_cast<std::size_t>(phys) * m_columns;
+    m_history->Push(m_chars.data() + at, m_styleOf.data() + at, m_styles, m_columns,
+                    m_rowStyle[static_cast<std::size_t>(phys)]);
+}
+
+void TEmulTBuffer::KeepRows(int count) {
+    if (m_history == nullptr) {
+        return;
+    }
+    for (int row = 1; row <= std::min(count, m_rows); ++row) {
+        KeepPhysicalRow(PhysicalRow(row));
+    }
 }
 
 void TEmulTBuffer::ScrollUp() {
     const int oldFirst = m_top;
+    if (m_history != nullptr) {
+        KeepPhysicalRow(oldFirst);
+    }
     m_top = (m_top + 1 == m_rows) ? 0 : m_top + 1;
     ClearPhysicalRow(oldFirst);  // now the last row
     ++m_scrolled;

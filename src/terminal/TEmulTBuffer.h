@@ -8,6 +8,8 @@
 
 namespace vandrel::terminal {
 
+class EmulTHistory;
+
 // A colour as the terminal stores it: red in the low byte, then green, then blue.
 using EmulTColor = std::uint32_t;
 
@@ -52,6 +54,7 @@ public:
         const std::size_t at = static_cast<std::size_t>(phys) * m_columns + (col - 1);
         m_chars[at] = cell.Character;
         m_styleOf[at] = StyleIndexFast(cell);
+        NoteStyle(phys, m_styleOf[at]);
         MarkChanged(phys, col);
     }
     EmulTCell GetCell(int col, int row) const;
@@ -64,8 +67,17 @@ public:
     // The smallest column k with col <= k <= Columns holding a tab stop, or 0.
     int NextTabStop(int col) const;
 
-    // Row 2..Rows move to 1..Rows-1 and the last row becomes empty.
+    // Row 2..Rows move to 1..Rows-1 and the last row becomes empty; row 1 is kept in the
+    // history, when there is one.
     void ScrollUp();
+    void SetHistory(EmulTHistory* history) { m_history = history; }
+    // Copies rows 1..count into the history (the grid stays as it is).
+    void KeepRows(int count);
+
+    // What RowStyle says of a row: nothing written since it was cleared, or cells of more
+    // than one style written.
+    static constexpr std::uint32_t kUnwritten = 0xFFFFFFFE;
+    static constexpr std::uint32_t kMixed = 0xFFFFFFFF;
     // Row 1..Rows-1 move to 2..Rows and the first row becomes empty.
     void ScrollDown();
 
@@ -109,6 +121,15 @@ private:
         }
         m_changed = true;
     }
+    // Every cell written into a row since it was cleared had one style (the usual case),
+    // which spares the history a look at each cell.
+    void NoteStyle(int phys, std::uint32_t style) {
+        std::uint32_t& row = m_rowStyle[static_cast<std::size_t>(phys)];
+        if (row != style) {
+            row = row == kUnwritten ? style : kMixed;
+        }
+    }
+    void KeepPhysicalRow(int phys);
     void ClearPhysicalRow(int phys);
     std::uint32_t StyleIndex(const EmulTCell& cell);
     std::uint32_t AddStyle(const EmulTCell& cell);
@@ -124,9 +145,11 @@ private:
     StyleKey m_lastKey{0, 0, false};
     std::uint32_t m_lastStyle = 0;
     std::vector<std::uint8_t> m_tabStops;
-    std::vector<Dirty> m_dirty;  // per physical row
+    std::vector<Dirty> m_dirty;             // per physical row
+    std::vector<std::uint32_t> m_rowStyle;  // per physical row: a style index, kUnwritten or kMixed
     bool m_changed = false;
     int m_scrolled = 0;
+    EmulTHistory* m_history = nullptr;
 };
 
 template <typename Sink>

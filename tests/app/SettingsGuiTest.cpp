@@ -176,12 +176,14 @@ TEST_F(SettingsGuiTest, FontAndZoomReachEverySessionAndNoFileIsWrittenWithoutSet
     session.Enter = EnterKey::Lf;
     session.Backspace = vandrel::terminal::BackspaceKey::Delete;
     session.KeepClosedTabs = true;
+    session.HistoryLines = 500;
     form->SetPreferences(session);
     EXPECT_TRUE(form->KeepClosedTabs());
     EXPECT_EQ(first->EnterSends(), EnterKey::CrLf) << "an open tab keeps its choice";
     TTnEmulT* third = form->AddSessionTab("127.0.0.3");
     EXPECT_EQ(third->EnterSends(), EnterKey::Lf);
     EXPECT_EQ(third->BackspaceSends(), vandrel::terminal::BackspaceKey::Delete);
+    EXPECT_EQ(first->HistoryLines(), 500);
 
     form->close();
     EXPECT_FALSE(QFile::exists(Settings::UserFileName()));

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "terminal/EmulTFind.h"
 #include "terminal/EmulTScreen.h"
 
 using namespace vandrel::terminal;
@@ -255,5 +257,200 @@ TEST(EmulTScreenBlocks, BlockWritesMatchByteByByte) {
                     << "round " << round << " cell " << col << "," << row;
             }
         }
+    }
+}
+
+// --- history and selection ---------------------------------------------------
+
+namespace {
+
+// The grid's rows, blanks at the end cut, joined with '|'.
+std::string RowsOf(const EmulTScreen& screen) {
+    std::string rows;
+    for (int row = 1; row <= screen.Rows(); ++row) {
+        std::string s = screen.LineText(screen.GridLine(row));
+        rows += (row > 1 ? "|" : "") + s.erase(s.find_last_not_of(' ') + 1);
+    }
+    return rows;
+}
+
+// A 10 x 3 screen; Lines(a, b) prints "La" .. "Lb" on rows of their own, so line n of the
+// text is "Ln".
+class HistoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        screen.SetColumns(10);
+        screen.SetRows(3);
+    }
+    void Lines(int from, int to) {
+        for (int i = from; i <= to; ++i) {
+            screen.WriteStr((i == 0 ? "" : "\r\n") + ("L" + std::to_string(i)));
+        }
+    }
+    std::string Trimmed(std::int64_t line) const {
+        std::string s = screen.LineText(line);
+        return s.erase(s.find_last_not_of(' ') + 1);
+    }
+    EmulTScreen screen;
+};
+
+}  // namespace
+
+TEST_F(HistoryTest, ScrolledRowsAreKeptUpToTheCapacity) {
+    screen.History().SetCapacity(4);
+    Lines(0, 9);  // L0..L6 scrolled off, L7..L9 on the grid
+    EXPECT_EQ(screen.History().Pushed(), 7);
+    EXPECT_EQ(screen.History().Count(), 4);
+    EXPECT_EQ(screen.FirstLine(), 3);
+    EXPECT_EQ(screen.LastLine(), 9);
+    for (std::int64_t line = 3; line <= 9; ++line) {
+        EXPECT_EQ(Trimmed(line), "L" + std::to_string(line));
+    }
+    EXPECT_EQ(Trimmed(2), "") << "dropped";
+    EXPECT_EQ(screen.AllText(), "L3\nL4\nL5\nL6\nL7\nL8\nL9");
+
+    screen.History().SetCapacity(2);
+    EXPECT_EQ(screen.FirstLine(), 5);
+    EXPECT_EQ(Trimmed(5), "L5");
+    Lines(10, 10);
+    EXPECT_EQ(Trimmed(6), "L6");
+    EXPECT_EQ(Trimmed(7), "L7");
+
+    screen.History().SetCapacity(0);
+    Lines(11, 12);
+    EXPECT_EQ(screen.History().Count(), 0);
+    EXPECT_EQ(screen.FirstLine(), screen.GridLine(1));
+    EXPECT_EQ(screen.AllText(), "L10\nL11\nL12");
+    // The grid itself is as it would be without a history.
+    EXPECT_EQ(RowsOf(screen), "L10|L11|L12");
+}
+
+// Lines of every length from empty to full, in two colours, through a small ring: the
+// arena wraps and grows while lines are dropped from its front.
+TEST_F(HistoryTest, KeptLinesReadBackCellForCell) {
+    screen.History().SetCapacity(7);
+    std::vector<std::vector<EmulTCell>> rows;
+    screen.WriteStr("\n\n");
+    for (int i = 0; i < 300; ++i) {
+        screen.FontColor = (i % 3 == 0) ? 0x00FF00 : 0xFFFFFF;
+        std::string text((i * 7) % 11, static_cast<char>('a' + i % 26));
+        if (text.size() > 4) {
+            text[2] = ' ';
+            text[3] = '\t';  // a tab leaves an empty cell behind
+        }
+        screen.WriteStr(text);
+        screen.Underline = i % 5 == 0;
+        screen.WriteStr("|\r");
+        screen.Underline = false;
+        std::vector<EmulTCell> row(10);
+        for (int col = 1; col <= 10; ++col) {
+            row[static_cast<std::size_t>(col - 1)] = screen.Buffer().GetCell(col, 3);
+        }
+        rows.push_back(row);
+        screen.WriteStr("\n");
+    }
+    ASSERT_EQ(screen.History().Count(), 7);
+    for (int k = 0; k < 7; ++k) {
+        // The last two rows written are still on the grid.
+        const std::size_t i = rows.size() - 3 - static_cast<std::size_t>(k);
+        std::vector<EmulTCell> kept(10);
+        screen.ReadLine(screen.GridLine(1) - 1 - k, kept.data(), 10);
+        // An empty cell is never drawn: only its emptiness has to survive.
+        for (std::size_t c = 0; c < kept.size(); ++c) {
+            if (kept[c].Character == 0 && rows[i][c].Character == 0) {
+                kept[c] = rows[i][c];
+            }
+        }
+        EXPECT_EQ(kept, rows[i]) << "line " << i;
+    }
+    EXPECT_LT(screen.History().ReservedBytes(), 64u * 1024);
+}
+
+TEST_F(HistoryTest, WrappedTextAndClearedScreensAreKept) {
+    screen.WrapLines = true;
+    screen.WriteStr("0123456789abcdefghijABCDEFGHIJxy");
+    EXPECT_EQ(screen.History().Count(), 1);
+    EXPECT_EQ(screen.AllText(), "0123456789\nabcdefghij\nABCDEFGHIJ\nxy");
+    screen.Clear();
+    EXPECT_EQ(RowsOf(screen), "||");
+    EXPECT_EQ(screen.AllText(), "0123456789\nabcdefghij\nABCDEFGHIJ\nxy");
+    screen.Clear();  // an empty grid adds nothing
+    EXPECT_EQ(screen.History().Count(), 4);
+}
+
+TEST_F(HistoryTest, SelectionText) {
+    screen.SetColumns(20);
+    Lines(0, 2);
+    screen.WriteStr("\r\nip 198.18.0.7/24  \r\n(sn:AB-12) x");
+    // Lines 0..1 are history now: "L0", "L1"; grid: "L2", "ip 198.1...", "(sn:AB-12)".
+    ASSERT_EQ(screen.GridLine(1), 2);
+    using U = EmulTSelectUnit;
+    struct Case {
+        const char* what;
+        U unit;
+        EmulTPos anchor;
+        EmulTPos extent;
+        const char* text;
+    } const cases[] = {
+        {"a click selects nothing", U::Cell, {3, 4}, {3, 4}, ""},
+        {"cells inside a row", U::Cell, {3, 4}, {3, 7}, "198."},
+        {"dragged backwards", U::Cell, {3, 7}, {3, 4}, "198."},
+        {"across the history boundary", U::Cell, {0, 2}, {2, 1}, "0\nL1\nL"},
+        {"blanks at line ends cut", U::Cell, {3, 13}, {4, 1}, "7/24\n("},
+        {"past the last line", U::Cell, {4, 9}, {9, 1}, "2) x"},
+        {"a word with dots and a slash", U::Word, {3, 6}, {3, 6}, "198.18.0.7/24"},
+        {"delimiters end a word", U::Word, {4, 5}, {4, 5}, "sn:AB-12"},
+        {"a delimiter alone", U::Word, {4, 1}, {4, 1}, "("},
+        {"words dragged over", U::Word, {3, 1}, {3, 5}, "ip 198.18.0.7/24"},
+        {"a line", U::Line, {4, 3}, {4, 3}, "(sn:AB-12) x"},
+        {"lines from the history", U::Line, {1, 9}, {2, 1}, "L1\nL2"},
+    };
+    for (const Case& c : cases) {
+        EmulTSelection selection;
+        selection.Start(screen, c.anchor, c.unit);
+        selection.Extend(screen, c.extent);
+        EXPECT_EQ(selection.Text(screen), c.text) << c.what;
+        EXPECT_EQ(selection.Empty(), std::string(c.text).empty()) << c.what;
+    }
+}
+
+TEST_F(HistoryTest, SelectionStaysOnItsTextAsLinesScrollIn) {
+    Lines(0, 2);
+    EmulTSelection selection;
+    selection.Start(screen, {screen.GridLine(2), 1}, EmulTSelectUnit::Word);
+    ASSERT_EQ(selection.Text(screen), "L1");
+    Lines(3, 4);
+    EXPECT_EQ(selection.Text(screen), "L1");
+    EXPECT_TRUE(selection.Contains(1, 2));
+    EXPECT_FALSE(selection.Contains(screen.GridLine(2), 1));
+    screen.History().SetCapacity(1);
+    Lines(5, 5);  // its line is gone
+    EXPECT_EQ(selection.Text(screen), "");
+}
+
+TEST_F(HistoryTest, FindAllInHistoryAndGrid) {
+    screen.SetColumns(12);
+    screen.WriteStr(
+        "aaa Port\r\nport PORT\r\nsp\xC9"
+        "cial\r\nx");  // line 0 is history now
+    ASSERT_EQ(screen.FirstLine(), 0);
+    const auto at = [](std::int64_t line, int col, int n) { return EmulTMatch{{line, col}, n}; };
+    struct Case {
+        const char* needle;
+        bool matchCase;
+        std::vector<EmulTMatch> found;
+    } const cases[] = {
+        {"port", true, {at(1, 1, 4)}},
+        {"port", false, {at(0, 5, 4), at(1, 1, 4), at(1, 6, 4)}},
+        {"aa", true, {at(0, 1, 2)}},  // no overlaps
+        {"\xE9"
+         "c",
+         false,
+         {at(2, 3, 2)}},         // Latin-1 letters fold too
+        {"t\nport", false, {}},  // never across lines
+        {"", false, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindAll(screen, c.needle, c.matchCase), c.found) << c.needle;
     }
 }

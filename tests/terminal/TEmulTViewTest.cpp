@@ -1,14 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <memory>
 #include <string>
@@ -70,6 +78,25 @@ protected:
         view->resize(cols * view->CharWidth() + frame + bar,
                      rows * view->LineHeight() + frame + bar);
         Settle();
+    }
+
+    // The viewport point in the middle of a view cell.
+    QPoint CellCentre(int viewCol, int viewRow) const {
+        return {(viewCol - 1) * view->CharWidth() + view->CharWidth() / 2,
+                (viewRow - 1) * view->LineHeight() + view->LineHeight() / 2};
+    }
+    // The text of the view's top row.
+    std::string TopText() const {
+        std::string text = view->History().Count() > 0 || view->OriginRow() >= 1
+                               ? view->HistoryAndGridText().toStdString()
+                               : std::string();
+        const std::int64_t skip = view->History().Count() + view->OriginRow() - 1;
+        std::size_t at = 0;
+        for (std::int64_t i = 0; i < skip && at != std::string::npos; ++i) {
+            at = text.find('\n', at);
+            at = at == std::string::npos ? at : at + 1;
+        }
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
     }
 
     std::unique_ptr<TEmulT> view;
@@ -498,4 +525,142 @@ TEST_F(TEmulTViewTest, ZoomChangesTheFontNotTheGrid) {
     view->SetSessionFont(other);
     EXPECT_EQ(view->SessionFont(), other);
     EXPECT_DOUBLE_EQ(points(), 15);
+}
+
+// Scrolled back into the history, the view stays on its text while lines arrive and says
+// so; typing goes back to the grid.
+TEST_F(TEmulTViewTest, ScrolledBackTheViewStaysOnItsText) {
+    view->resize(view->sizeHint() + QSize(40, 40));
+    Settle();
+    for (int i = 1; i <= 100; ++i) {
+        view->WriteStr("line " + std::to_string(i) + "\r\n");
+    }
+    Settle();
+    QScrollBar* bar = view->verticalScrollBar();
+    ASSERT_EQ(view->History().Count(), 77);      // 101 rows written, 24 on the grid
+    const int above = view->VisibleRows() - 24;  // history rows shown above the grid
+    ASSERT_GT(above, 0);
+    EXPECT_EQ(bar->maximum(), 77 - above);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(view->OriginRow(), 1 - above);
+    EXPECT_FALSE(view->ScrolledBack());
+    auto* marker = view->viewport()->findChild<QLabel*>("newOutputBelow");
+    ASSERT_NE(marker, nullptr);
+
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_TRUE(view->ScrolledBack());
+    EXPECT_EQ(TopText(), "line " + std::to_string(78 - above - view->VisibleRows()));
+    QWheelEvent up(QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, 120),
+                   Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view->viewport(), &up);
+    const std::string top = "line " + std::to_string(75 - above - view->VisibleRows());
+    EXPECT_EQ(TopText(), top);
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+
+    for (int i = 101; i <= 105; ++i) {
+        view->WriteStr("line " + std::to_string(i) + "\r\n");
+    }
+    Settle();
+    EXPECT_EQ(TopText(), top);
+    EXPECT_TRUE(marker->isVisible());
+    EXPECT_EQ(OnScreen(), Rendered());
+
+    QTest::keyClick(view.get(), Qt::Key_A);
+    EXPECT_FALSE(view->ScrolledBack());
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(marker->isVisible());
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+
+    view->SetHistoryLines(0);
+    EXPECT_EQ(bar->maximum(), 0);
+    EXPECT_EQ(view->OriginRow(), 1);
+}
+
+TEST_F(TEmulTViewTest, DragSelectsAndCopiesWhileCtrlCStillTypes) {
+    std::vector<int> keys;
+    view->OnKeyPress = [&](TCustomEmulT&, char& key) {
+        keys.push_back(static_cast<unsigned char>(key));
+    };
+    view->resize(view->sizeHint() + QSize(40, 40));
+    view->WriteStr("alpha beta   \r\ngamma 198.18.0.7");
+    Settle();
+    QWidget* vp = view->viewport();
+    QTest::mousePress(vp, Qt::LeftButton, {}, CellCentre(3, 1));
+    EXPECT_TRUE(view->hasFocus()) << "the first press still gives the focus";
+    QTest::mouseMove(vp, CellCentre(4, 2));
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, CellCentre(4, 2));
+    EXPECT_EQ(view->SelectedText(), "pha beta\ngamm");
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+    EXPECT_GT(LitPixels(OnScreen(), 12, 1), 0) << "selected blanks show";
+
+    // As the desktop sends them, both with the text ^C.
+    const auto ctrlC = [&](Qt::KeyboardModifiers mods) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_C, mods, QString(QChar(3)));
+        QCoreApplication::sendEvent(view.get(), &press);
+    };
+    QGuiApplication::clipboard()->clear();
+    ctrlC(Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "pha beta\ngamm");
+    EXPECT_TRUE(keys.empty());
+    ctrlC(Qt::ControlModifier);
+    EXPECT_EQ(keys, (std::vector<int>{3}));
+
+    // The context menu's Paste hands the clipboard's text to the hook.
+    QStringList pasted;
+    view->OnPasteText = [&](const QString& text) { pasted << text; };
+    QTimer::singleShot(0, [] {
+        for (QAction* action : QApplication::activePopupWidget()->actions()) {
+            if (action->text() == "&Paste") {
+                action->trigger();
+            }
+        }
+        QApplication::activePopupWidget()->close();
+    });
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, CellCentre(2, 2),
+                           vp->mapToGlobal(CellCentre(2, 2)));
+    QCoreApplication::sendEvent(vp, &menu);
+    EXPECT_EQ(pasted, QStringList{"pha beta\ngamm"});
+
+    QTest::mouseDClick(vp, Qt::LeftButton, {}, CellCentre(9, 2));
+    EXPECT_EQ(view->SelectedText(), "198.18.0.7");
+    QTest::mousePress(vp, Qt::LeftButton, {}, CellCentre(9, 2));  // the third click
+    EXPECT_EQ(view->SelectedText(), "gamma 198.18.0.7");
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, CellCentre(9, 2));
+}
+
+TEST_F(TEmulTViewTest, FindBarSelectsAndShowsMatchesInTheHistory) {
+    view->resize(view->sizeHint() + QSize(40, 40));
+    for (int i = 1; i <= 60; ++i) {
+        view->WriteStr((i == 7 || i == 50 ? "serial SN-" : "line ") + std::to_string(i) + "\r\n");
+    }
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    auto* text = view->findChild<QLineEdit*>("findText");
+    ASSERT_NE(text, nullptr);
+    ASSERT_TRUE(text->hasFocus());
+    QTest::keyClicks(text, "Sn-");
+    // From the view's top row (line 50 is on the grid) the first match on is line 50's.
+    EXPECT_EQ(view->SelectedText(), "SN-");
+    EXPECT_EQ(view->Matches().size(), 2u);
+    EXPECT_EQ(view->Selection().From().Line, view->Selection().To().Line);
+    QTest::keyClick(text, Qt::Key_Return);  // the next one is back at the start
+    EXPECT_EQ(view->Selection().From(), (EmulTPos{6, 8}));
+    EXPECT_TRUE(view->ScrolledBack()) << "line 7 is in the history, brought into view";
+    EXPECT_GT(view->OriginRow() + view->History().Count(), 0);
+    EXPECT_LE(view->OriginRow() + view->History().Count() - 1, 6);
+    view->findChild<QToolButton*>("findPrevious")->click();
+    EXPECT_EQ(view->Selection().From().Line, 49);
+    Settle();
+    EXPECT_EQ(OnScreen(), Rendered());
+
+    view->findChild<QCheckBox*>("findMatchCase")->setChecked(true);
+    EXPECT_TRUE(view->Matches().empty());
+    EXPECT_TRUE(view->SelectedText().empty());
+    QTest::keyClick(text, Qt::Key_Escape);
+    EXPECT_FALSE(text->isVisible());
+    EXPECT_TRUE(view->hasFocus());
 }
