@@ -7,11 +7,5 @@ set -euo pipefail
 build=${1:?"usage: run.sh <release build dir> [ROUNDS] [BYTES]"}
 top=$(cd "$(dirname "$0")/../.." && pwd)
 command -v putty >/dev/null || { echo "gui_flood: needs putty (Debian package putty)" >&2; exit 2; }
-cmake --build "$build" --target gui_flood_bench vandrel-devsim >/dev/null
-lab=bench_gui
-export VANDREL_DEVSIM="$build/tools/devsim/vandrel-devsim"
-trap '"$top/scripts/lab" --name "$lab" down >/dev/null 2>&1 || true' EXIT
-"$top/scripts/lab" --name "$lab" up 1 >/dev/null
-QT_QPA_PLATFORM=xcb timeout 3600 "$top/scripts/lab" --name "$lab" run \
-    xvfb-run -a -s "-screen 0 1600x1200x24 -br" \
-    "$build/bench/gui_flood/gui_flood_bench" "${2:-5}" "${3:-67108864}"
+. "$top/bench/desktop/lab-display.sh"
+run_on_lab_display bench_gui gui_flood -- "${2:-5}" "${3:-67108864}"

@@ -6,11 +6,5 @@
 set -euo pipefail
 build=${1:?"usage: run.sh <release build dir> [SESSIONS] [BYTES]"}
 top=$(cd "$(dirname "$0")/../.." && pwd)
-cmake --build "$build" --target many_sessions_bench vandrel-devsim >/dev/null
-lab=bench_many
-export VANDREL_DEVSIM="$build/tools/devsim/vandrel-devsim"
-trap '"$top/scripts/lab" --name "$lab" down >/dev/null 2>&1 || true' EXIT
-"$top/scripts/lab" --name "$lab" up 1 >/dev/null
-QT_QPA_PLATFORM=xcb timeout 3600 "$top/scripts/lab" --name "$lab" run \
-    xvfb-run -a -s "-screen 0 1600x1200x24 -br" \
-    "$build/bench/many_sessions/many_sessions_bench" "${2:-32}" "${3:-67108864}"
+. "$top/bench/desktop/lab-display.sh"
+run_on_lab_display bench_many many_sessions -- "${2:-32}" "${3:-67108864}"
