@@ -32,6 +32,14 @@ bool pumpUntil(Pred pred, int ms) {
     return pred();
 }
 
+// The window at the top left of the display, 900 x 700, shown and settled.
+inline void showWindow(app::TMainForm& form) {
+    form.move(0, 0);
+    form.resize(900, 700);
+    form.show();
+    pumpFor(500);
+}
+
 // One of the window's controls, found by its name as the tests find them.
 template <typename T>
 T* control(app::TMainForm& form, const char* name) {

@@ -117,10 +117,7 @@ int main(int argc, char** argv) {
     useScratchHome();
     app::VandrelApplication application(argc, argv);
     app::TMainForm form;
-    form.move(0, 0);
-    form.resize(900, 700);
-    form.show();
-    pumpFor(500);
+    showWindow(form);
     std::vector<double> vandrel;
     std::vector<double> putty;
     for (int round = 0; round < rounds; ++round) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "Heartbeat.h"
+#include "VandrelWindow.h"
 #include "XTestInjector.h"
 #include "app/TMainForm.h"
 #include "app/TStringAlignGrid.h"
@@ -32,29 +33,13 @@
 #include "terminal/TTnEmulT.h"
 
 using namespace vandrel;
+using vandrel::bench::pumpFor;
+using vandrel::bench::pumpUntil;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr auto kInterval = std::chrono::milliseconds(50);
-
-void pumpFor(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-}
-
-template <typename Pred>
-bool pumpUntil(Pred pred, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return pred();
-}
 
 // Injects on a thread of its own; the GUI thread's filter matches each input it receives to
 // the moment it was made. Inputs carry a tag, so one that never arrives cannot shift the

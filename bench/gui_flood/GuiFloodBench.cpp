@@ -57,10 +57,7 @@ int main(int argc, char** argv) {
     useScratchHome();
     app::VandrelApplication application(argc, argv);
     app::TMainForm form;
-    form.move(0, 0);
-    form.resize(900, 700);
-    form.show();
-    pumpFor(500);
+    showWindow(form);
     const std::vector<std::uint8_t> stream = makeTextLines(bytes);
     std::vector<double> vandrel;
     std::vector<double> putty;

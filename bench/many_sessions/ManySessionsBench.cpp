@@ -115,10 +115,7 @@ int main(int argc, char** argv) {
     const std::size_t bytes = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : (64u << 20);
     app::VandrelApplication application(argc, argv);
     app::TMainForm form;
-    form.move(0, 0);
-    form.resize(900, 700);
-    form.show();
-    pumpFor(500);
+    showWindow(form);
     const std::vector<std::uint8_t> stream = makeTextLines(bytes);
     const std::string lastLine = expectedLastLine(stream);
     const double rssBefore = residentMiB();
