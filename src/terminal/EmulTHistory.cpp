@@ -9,6 +9,9 @@ namespace {
 
 constexpr std::size_t kFirstArena = 16 * 1024;
 constexpr std::size_t kMaxStyles = 0xFFFF;
+constexpr std::size_t kPrefetchFrom = 384;
+constexpr std::size_t kPrefetchTo = 640;
+constexpr std::size_t kPrefetchLines = 16;
 
 }  // namespace
 
@@ -46,11 +49,8 @@ void EmulTHistory::SetCapacity(int lines) {
     m_capacity = lines;
 }
 
-std::uint16_t EmulTHistory::StyleOf(const EmulTCell& style) {
+std::uint16_t EmulTHistory::FindStyle(const EmulTCell& style) {
     const StyleKey key{style.Foreground, style.Background, style.Underline};
-    if (key == m_lastKey && !m_styles.empty()) {
-        return m_lastStyle;
-    }
     auto it = m_styleIndex.find(key);
     std::uint16_t index = 0;
     if (it != m_styleIndex.end()) {
@@ -63,7 +63,7 @@ std::uint16_t EmulTHistory::StyleOf(const EmulTCell& style) {
         m_styles.push_back(kept);
         m_styleIndex.emplace(key, index);
     }
-    m_lastKey = key;
+    m_lastCell = style;
     m_lastStyle = index;
     return index;
 }
@@ -108,7 +108,11 @@ void EmulTHistory::Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
     line.At = static_cast<std::uint32_t>(Allocate(std::max<std::size_t>(SizeOf(line), 1)));
     std::uint8_t* at = m_arena.data() + line.At;
     std::memcpy(at, chars, static_cast<std::size_t>(length));
-    std::memcpy(at + length, runs, runCount * sizeof(Run));
+    if (runCount == 1) {
+        std::memcpy(at + length, runs, sizeof(Run));  // of fixed size: no library call
+    } else {
+        std::memcpy(at + length, runs, runCount * sizeof(Run));
+    }
     if (m_lines.size() < static_cast<std::size_t>(m_capacity)) {
         m_lines.push_back(line);
     } else {
@@ -117,6 +121,17 @@ void EmulTHistory::Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
     }
     ++m_count;
     ++m_pushed;
+    // The next lines go where the oldest were, long out of the cache: fetch that room (and
+    // their entries in the line table) now so that it is there when they come.
+    for (std::size_t ahead = kPrefetchFrom; ahead < kPrefetchTo; ahead += 64) {
+        if (m_tail + ahead < m_arena.size()) {
+            __builtin_prefetch(m_arena.data() + m_tail + ahead, 1);
+        }
+    }
+    if (m_count == m_capacity && m_lines.size() > kPrefetchLines) {
+        const std::size_t k = m_first + kPrefetchLines;
+        __builtin_prefetch(&m_lines[k >= m_lines.size() ? k - m_lines.size() : k], 1);
+    }
 }
 
 void EmulTHistory::DropOldest() {

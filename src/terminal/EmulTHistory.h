@@ -64,7 +64,16 @@ private:
     static std::size_t SizeOf(const Line& line) {
         return line.Length + static_cast<std::size_t>(line.Runs) * sizeof(Run);
     }
-    std::uint16_t StyleOf(const EmulTCell& style);
+    // Rows of one style follow each other, so the last style found is checked first.
+    std::uint16_t StyleOf(const EmulTCell& style) {
+        if (style.Foreground == m_lastCell.Foreground &&
+            style.Background == m_lastCell.Background && style.Underline == m_lastCell.Underline &&
+            !m_styles.empty()) {
+            return m_lastStyle;
+        }
+        return FindStyle(style);
+    }
+    std::uint16_t FindStyle(const EmulTCell& style);
     void DropOldest();
     std::size_t Allocate(std::size_t size);
     void Repack(std::size_t arenaSize);
@@ -78,7 +87,7 @@ private:
     std::size_t m_tail = 0;  // end of the newest line
     std::vector<EmulTCell> m_styles;
     std::map<StyleKey, std::uint16_t> m_styleIndex;
-    StyleKey m_lastKey{0, 0, false};
+    EmulTCell m_lastCell;
     std::uint16_t m_lastStyle = 0;
     std::vector<Run> m_runs;  // scratch for Push
 };
