@@ -18,7 +18,9 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/FormScale.h"
@@ -295,6 +297,13 @@ private:
     // Shows a session notice in panel 1, bringing the panels back from a hint.
     void ShowOutcome(const QString& text);
     bool OpenResolvedSession(const std::string& host, const std::string& address);
+    // A save dialog in folder (which then remembers the chosen file's folder); the file, or
+    // nothing when cancelled.
+    std::optional<QString> AskSaveFile(const QString& title, const QString& filter,
+                                       const QString& suffix, QString& folder,
+                                       const QString& suggested);
+    // Replaces file with bytes once they are complete; a failure names its cause.
+    void WriteFileOrSay(const QString& file, std::string_view bytes);
 
     void ApplyPreferencesToSessions();
     // Writes the remembered state; a failure is told once.

@@ -22,24 +22,37 @@ namespace vandrel::app {
 
 using terminal::TTnEmulT;
 
-void TMainForm::mpExportTableClick(QObject*) {
+std::optional<QString> TMainForm::AskSaveFile(const QString& title, const QString& filter,
+                                              const QString& suffix, QString& folder,
+                                              const QString& suggested) {
     QFileDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Export Table"));
+    dialog.setWindowTitle(title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters({QStringLiteral("CSV Files (*.csv)"), QStringLiteral("All Files (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    OfferFolder(dialog, m_settings->State().ExportFolder);
-    dialog.selectFile(QStringLiteral("devices.csv"));
+    dialog.setNameFilters({filter, QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(suffix);
+    OfferFolder(dialog, folder);
+    dialog.selectFile(suggested);
     const std::optional<QString> chosen = RunFileDialog(&dialog);
-    if (!chosen) {
-        return;
+    if (chosen) {
+        RememberFolder(folder, *chosen);
     }
-    RememberFolder(m_settings->State().ExportFolder, *chosen);
-    const std::string csv = DeviceTableCsv(sg->Grid());
-    if (const int error = ReplaceFile(QFile::encodeName(*chosen).toStdString(), csv)) {
-        MessageDlg(this, QString::fromStdString(CannotWriteText(chosen->toStdString(), error)),
+    return chosen;
+}
+
+void TMainForm::WriteFileOrSay(const QString& file, std::string_view bytes) {
+    if (const int error = ReplaceFile(QFile::encodeName(file).toStdString(), bytes)) {
+        MessageDlg(this, QString::fromStdString(CannotWriteText(file.toStdString(), error)),
                    MessageKind::Error);
+    }
+}
+
+void TMainForm::mpExportTableClick(QObject*) {
+    const std::optional<QString> chosen = AskSaveFile(
+        QStringLiteral("Export Table"), QStringLiteral("CSV Files (*.csv)"), QStringLiteral("csv"),
+        m_settings->State().ExportFolder, QStringLiteral("devices.csv"));
+    if (chosen) {
+        WriteFileOrSay(*chosen, DeviceTableCsv(sg->Grid()));
     }
 }
 
@@ -48,31 +61,21 @@ void TMainForm::mpSaveOutputClick(QObject*) {
     if (terminal == nullptr) {
         return;
     }
-    QFileDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Save Output"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters({QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    OfferFolder(dialog, m_settings->State().LogFolder);
-    dialog.selectFile(QString::fromLatin1(terminal->HostName()) + QStringLiteral("-output.txt"));
-    const std::optional<QString> chosen = RunFileDialog(&dialog);
+    const std::optional<QString> chosen =
+        AskSaveFile(QStringLiteral("Save Output"), QStringLiteral("Text Files (*.txt)"),
+                    QStringLiteral("txt"), m_settings->State().LogFolder,
+                    QString::fromLatin1(terminal->HostName()) + QStringLiteral("-output.txt"));
     // The session may have ended while the dialog was open.
     if (!chosen || terminal == nullptr) {
         return;
     }
-    RememberFolder(m_settings->State().LogFolder, *chosen);
     // History and grid, each line ended by a line feed.
     QString output = terminal->HistoryAndGridText();
     if (!output.isEmpty()) {
         output += QLatin1Char('\n');
     }
     const QByteArray text = output.toUtf8();
-    if (const int error = ReplaceFile(QFile::encodeName(*chosen).toStdString(),
-                                      std::string_view(text.constData(), text.size()))) {
-        MessageDlg(this, QString::fromStdString(CannotWriteText(chosen->toStdString(), error)),
-                   MessageKind::Error);
-    }
+    WriteFileOrSay(*chosen, std::string_view(text.constData(), text.size()));
 }
 
 void TMainForm::CopyDeviceRow() {
