@@ -187,16 +187,12 @@ void TMainForm::SetPendingText(const QString& text) {
 
 void TMainForm::ShowPendingAttempt() {
     const TTnEmulT* terminal = SessionTerminal(TabNotebook->currentIndex());
-    if (terminal != nullptr && terminal->Connecting()) {
-        SetPendingText(
-            QStringLiteral("Connecting to %1 ...").arg(QString::fromLatin1(terminal->HostName())));
-    } else if (!m_lookupHost.empty()) {
-        // A Connect to Address whose name is still being looked up opens a tab of its own.
-        SetPendingText(
-            QStringLiteral("Connecting to %1 ...").arg(QString::fromLatin1(m_lookupHost)));
-    } else {
-        SetPendingText(QString());
-    }
+    // A Connect to Address whose name is still being looked up opens a tab of its own.
+    const std::string& waiting =
+        terminal != nullptr && terminal->Connecting() ? terminal->HostName() : m_lookupHost;
+    SetPendingText(waiting.empty()
+                       ? QString()
+                       : QStringLiteral("Connecting to %1 ...").arg(QString::fromLatin1(waiting)));
 }
 
 int TMainForm::SessionPageIndex(const TTnEmulT* terminal) const {
