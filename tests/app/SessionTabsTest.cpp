@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -89,64 +90,59 @@ protected:
 
 }  // namespace
 
-TEST_F(SessionTabsTest, ConnectIgnoresRowsThatMayNotConnect) {
+// Rows that may not connect are ignored outright; addresses the socket layer rejects fail
+// inside Connect, before any name lookup or packet. Neither leaves a tab or a message.
+TEST_F(SessionTabsTest, RowsAndAddressesThatCannotConnectOpenNothing) {
+    // Ignored outright: nothing at all happens.
     AddRow("", "10.0.0.1", "not connected");
     AddRow("VD", "", "not connected");
     AddRow("VD", "10.0.0.3", "connected");
     AddRow("VD", "10.0.0.4", " not connected");
     form->SetPanelText(0, QStringLiteral("keep"));
-    for (int row = 0; row <= 4; ++row) {
-        Table()->SetRow(row);
-        QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
-        EXPECT_EQ(Notebook()->count(), 0) << "row " << row;
-    }
-    EXPECT_EQ(form->PanelText(0), "keep");  // nothing at all happened
-    EXPECT_TRUE(messages.empty());
-}
+    const auto connectEach = [&](int rows) {
+        for (int row = 0; row <= rows; ++row) {
+            Table()->SetRow(row);
+            QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
+            QTest::qWait(50);
+            EXPECT_EQ(Notebook()->count(), 0) << "row " << row;
+        }
+    };
+    connectEach(4);
+    EXPECT_EQ(form->PanelText(0), "keep");
 
-TEST_F(SessionTabsTest, AnAddressTheSocketLayerRejectsLeavesNoTabAndNoMessage) {
-    // Both fail inside Connect, before any name lookup or packet.
+    // Rejected inside Connect, before any name lookup or packet.
+    ClearDeviceTable(Table()->Grid());
     AddRow("VD", "10.0.0.999", "not connected");
     AddRow("VD", std::string(300, '1'), "not connected");
+    connectEach(2);
     for (int row = 1; row <= 2; ++row) {
-        Table()->SetRow(row);
-        QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
-        QTest::qWait(50);
-        EXPECT_EQ(Notebook()->count(), 0) << "row " << row;
         EXPECT_EQ(Table()->Cells(ColStatus, row), "not connected");
     }
     EXPECT_EQ(form->PanelText(0), "Not Logging");
     EXPECT_FALSE(form->OpenSession("10.0.0.999"));
     EXPECT_EQ(Notebook()->count(), 0);
     EXPECT_TRUE(messages.empty());
-    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
-    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
-    EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(dialogs.empty());
 }
 
-TEST_F(SessionTabsTest, CommandsWithoutATabDoNothing) {
-    form->SetPanelText(0, QStringLiteral("keep"));
-    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
-    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
-    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
-    Control<QAction>("mpLogging")->trigger();
-    form->Timer_TabTimer(Control<QTimer>("Timer_Tab"));
-    EXPECT_EQ(form->PanelText(0), "keep");
-    EXPECT_TRUE(messages.empty());
-    EXPECT_TRUE(dialogs.empty());
-}
-
-TEST_F(SessionTabsTest, ATabWithoutTerminalIsLeftAloneByConfigurationAndLogging) {
-    Notebook()->addTab(new QWidget(), QStringLiteral("10.0.0.9"));
-    form->SetPanelText(0, QStringLiteral("keep"));
-    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
-    QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
-    form->Timer_TabTimer(Control<QTimer>("Timer_Tab"));
-    EXPECT_EQ(form->PanelText(0), "keep");
-    EXPECT_TRUE(messages.empty());
-    EXPECT_TRUE(dialogs.empty());
-    // Close still removes it.
+// Without a tab, and with a tab that holds no terminal, the commands leave everything alone;
+// Close still removes such a tab.
+TEST_F(SessionTabsTest, CommandsWithoutATerminalDoNothing) {
+    for (const bool withTab : {false, true}) {
+        if (withTab) {
+            Notebook()->addTab(new QWidget(), QStringLiteral("10.0.0.9"));
+        } else {
+            QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+        }
+        form->SetPanelText(0, QStringLiteral("keep"));
+        QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+        QTest::mouseClick(Control("btnLog"), Qt::LeftButton);
+        Control<QAction>("mpLogging")->trigger();
+        form->Timer_TabTimer(Control<QTimer>("Timer_Tab"));
+        EXPECT_EQ(form->PanelText(0), "keep") << withTab;
+        EXPECT_TRUE(messages.empty()) << withTab;
+        EXPECT_TRUE(dialogs.empty()) << withTab;
+    }
     QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
     EXPECT_EQ(Notebook()->count(), 0);
 }
@@ -239,16 +235,6 @@ TEST_F(SessionTabsTest, ConnectedMarksTheSessionsRowWhereverTheSelectionIs) {
     EXPECT_EQ(Table()->Cells(ColStatus, 2), "not connected");
 }
 
-TEST_F(SessionTabsTest, DefaultLogFileNameReadsTheClockAtEachCall) {
-    LocalDateTime now{2026, 12, 8, 9, 5};
-    form->SetClock([&] { return now; });
-    EXPECT_EQ(form->DefaultLogFileName("192.168.1.20"), "192_168_1_20-20261208_ 9 5");
-    now = {2026, 12, 8, 14, 35};
-    EXPECT_EQ(form->DefaultLogFileName("192.168.1.20"), "192_168_1_20-20261208_1435");
-    form->SetClock({});
-    EXPECT_EQ(form->DefaultLogFileName("h").rfind("h-20", 0), 0u);
-}
-
 TEST_F(SessionTabsTest, LogFileDialogsAreSetUpWhenShown) {
     for (QFileDialog* dialog :
          {Control<QFileDialog>("SaveDialog"), Control<QFileDialog>("OpenDialog")}) {
@@ -264,7 +250,8 @@ TEST_F(SessionTabsTest, LogFileDialogsAreSetUpWhenShown) {
 }
 
 TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
-    form->SetClock([] { return LocalDateTime{2026, 12, 8, 7, 3}; });
+    LocalDateTime now{2026, 12, 8, 7, 3};
+    form->SetClock([&] { return now; });
     TTnEmulT* session = AddIdleSession("10.0.0.7");
     const QString file = Path("session one.txt");
 
@@ -278,8 +265,10 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     EXPECT_EQ(session->LogName(), "10_0_0_7");
     EXPECT_EQ(form->PanelText(0), "Not Logging");
 
+    now = {2026, 12, 8, 14, 35};  // the clock is read again for each offer
     fileAnswers.push_back(file);
     Control<QAction>("mpLogging")->trigger();
+    EXPECT_TRUE(offered[1].endsWith("/10_0_0_7-20261208_1435.txt")) << offered[1].toStdString();
     EXPECT_TRUE(session->Log());
     EXPECT_EQ(session->LogName(), file.toStdString());
     EXPECT_EQ(form->PanelText(0), "Logging");
@@ -303,6 +292,8 @@ TEST_F(SessionTabsTest, LoggingOnAskAgainWithNoThenOffWithYes) {
     EXPECT_EQ(form->PanelText(1), "");
     EXPECT_EQ(fileBytes(file.toStdString()), "<Open>abc\r\n<Close>");
     EXPECT_EQ(dialogs.size(), 2u);  // no dialog while logging was on
+    form->SetClock({});
+    EXPECT_EQ(form->DefaultLogFileName("h").rfind("h-20", 0), 0u);  // the system's clock
 }
 
 TEST_F(SessionTabsTest, AFileThatCannotBeLoggedIsReportedAndLoggingStaysOff) {
@@ -402,10 +393,11 @@ TEST_F(SessionTabsTest, ASessionThatEndsWhileADialogIsOpenIsLeftAlone) {
     EXPECT_EQ(fileBytes(file.toStdString()), "<Open><Close>");
 }
 
-// A waiting attempt's text covers the panel's own text, and a notice covers both.
+// A waiting attempt's text covers the panel's own text and a notice covers both, for the
+// notice's time only; a new notice starts the time again.
 TEST(StatusNoticeTest, PendingTextLiesBetweenThePanelsTextAndANotice) {
     QLabel panel;
-    StatusNotice status(&panel, std::chrono::milliseconds(100), nullptr);
+    StatusNotice status(&panel, std::chrono::milliseconds(150), nullptr);
     status.SetText(QStringLiteral("own"));
     status.SetPending(QStringLiteral("Connecting to 10.0.0.7 ..."));
     EXPECT_EQ(panel.text(), "Connecting to 10.0.0.7 ...");
@@ -413,9 +405,14 @@ TEST(StatusNoticeTest, PendingTextLiesBetweenThePanelsTextAndANotice) {
 
     status.Show(QStringLiteral("10.0.0.8: Connection refused (#10061)"));
     status.SetPending(QString());
-    status.SetText(QStringLiteral("log.txt"));
+    status.SetText(QStringLiteral("log.txt"));  // the panel's own text changes meanwhile
     EXPECT_EQ(panel.text(), "10.0.0.8: Connection refused (#10061)");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return status.Notice().isEmpty(); }, 2000));
+    EXPECT_EQ(status.Text(), "log.txt");
+    QTest::qWait(100);
+    status.Show(QStringLiteral("second"));
+    QTest::qWait(100);
+    EXPECT_EQ(status.Notice(), "second");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status.Notice().isEmpty(); }, 1000));
     EXPECT_EQ(panel.text(), "log.txt");
 
     status.Show(QStringLiteral("news"));
@@ -448,58 +445,56 @@ TEST_F(SessionTabsTest, StatusBarFollowsATabChangeAfter200ms) {
     logging->SetLog(false);
 }
 
-TEST_F(SessionTabsTest, OpenStartsTheEditorWithThePathAsOneArgument) {
+// The editor gets the chosen path as one argument; one that cannot start is a shell error.
+TEST_F(SessionTabsTest, OpenStartsTheEditorWithThePathAsOneArgumentOrSaysWhyNot) {
+    fileAnswers.push_back(std::nullopt);  // cancelled: nothing is started
+    EditorLauncher::SetProgram(QStringLiteral("vandrel-no-such-editor"));
+    Control<QAction>("mpOpen")->trigger();
+    EXPECT_TRUE(messages.empty());
+    const QString plain = Path("not-a-program");  // present but not executable
+    std::ofstream(plain.toStdString()) << "text\n";
+    for (const QString& program : {QStringLiteral("vandrel-no-such-editor"), plain}) {
+        EditorLauncher::SetProgram(program);
+        fileAnswers.push_back(Path("x.txt"));
+        Control<QAction>("mpOpen")->trigger();
+    }
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messageTypes[0], MessageKind::Error);
+    EXPECT_EQ(messages, (std::vector<QString>{"Shell error (2)", "Shell error (5)"}));
+
     const QString script = Path("editor.sh");
     const QString output = Path("editor-args.txt");
-    {
-        std::ofstream out(script.toStdString());
-        out << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" << output.toStdString() << "'\n";
-    }
+    std::ofstream(script.toStdString())
+        << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" << output.toStdString() << "'\n";
     QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
     EditorLauncher::SetProgram(script);
     const QString log = Path("it's a log; $(echo x).txt");
     fileAnswers.push_back(log);
     Control<QAction>("mpOpen")->trigger();
-    ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0], Control<QFileDialog>("OpenDialog"));
+    ASSERT_EQ(dialogs.size(), 4u);
+    EXPECT_EQ(dialogs[3], Control<QFileDialog>("OpenDialog"));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return fileBytes(output.toStdString()).find('\n') != std::string::npos; }, 5000));
     QTest::qWait(100);
     EXPECT_EQ(fileBytes(output.toStdString()), "1\n" + log.toStdString() + "\n");
-    EXPECT_TRUE(messages.empty());
-}
-
-TEST_F(SessionTabsTest, AnEditorThatCannotStartShowsShellError) {
-    fileAnswers.push_back(std::nullopt);  // cancelled: nothing is started
-    EditorLauncher::SetProgram(QStringLiteral("vandrel-no-such-editor"));
-    Control<QAction>("mpOpen")->trigger();
-    EXPECT_TRUE(messages.empty());
-
-    fileAnswers.push_back(Path("x.txt"));
-    Control<QAction>("mpOpen")->trigger();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messageTypes[0], MessageKind::Error);
-    EXPECT_EQ(messages[0], "Shell error (2)");
-
-    // Present but not executable.
-    const QString plain = Path("not-a-program");
-    std::ofstream(plain.toStdString()) << "text\n";
-    EditorLauncher::SetProgram(plain);
-    fileAnswers.push_back(Path("x.txt"));
-    Control<QAction>("mpOpen")->trigger();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1], "Shell error (5)");
+    EXPECT_EQ(messages.size(), 2u);
 }
 
 TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
     FileDialogSeam::Reset();
     AddIdleSession("10.0.0.7");
     QString title;
-    // Played by the technician: type a name without extension and press Save.
-    QTimer::singleShot(100, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        title = dialog->windowTitle();
+    // Played by the technician once the dialog is up.
+    const auto play = [&](std::function<void(QFileDialog*)> act) {
+        QTimer::singleShot(100, [&title, act] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            title = dialog->windowTitle();
+            act(dialog);
+        });
+    };
+    // Type a name without extension and press Save.
+    play([&](QFileDialog* dialog) {
         dialog->setDirectory(dir.path());
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
@@ -516,12 +511,7 @@ TEST_F(SessionTabsTest, TheRealDialogsRunAndAddTheDefaultExtension) {
     // The open dialog carries the same title; cancelling it starts nothing.
     title.clear();
     EditorLauncher::SetProgram(QStringLiteral("vandrel-no-such-editor"));
-    QTimer::singleShot(100, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        title = dialog->windowTitle();
-        dialog->reject();
-    });
+    play([](QFileDialog* dialog) { dialog->reject(); });
     Control<QAction>("mpOpen")->trigger();
     EXPECT_EQ(title, "Save Log Files");
     EXPECT_TRUE(messages.empty());

@@ -8,6 +8,8 @@
 #include <QSplitter>
 #include <QTimer>
 
+#include <functional>
+
 #include "WindowTest.h"
 #include "app/AddressDialog.h"
 #include "app/EditorLauncher.h"
@@ -51,6 +53,14 @@ protected:
         form->UseSettings(std::make_unique<Settings>(fileName));
         ShowWindow();
     }
+    // Preferences, changed by the technician through the dialog and accepted.
+    void ChangePreferences(std::function<void(PreferencesDialog&)> change) {
+        PreferencesDialogSeam::SetHandler([change](PreferencesDialog& dialog) {
+            change(dialog);
+            return true;
+        });
+        Control<QAction>("mpPreferences")->trigger();
+    }
     QString Folder(const char* name) const {
         QDir(dir.path()).mkpath(QLatin1String(name));
         return dir.filePath(QLatin1String(name));
@@ -77,12 +87,10 @@ TEST_F(SettingsGuiTest, ARestartFindsWindowFoldersAddressesAndPreferencesAsLeft)
         typed = QLatin1String(address);
         Control<QAction>("mpConnectAddress")->trigger();
     }
-    PreferencesDialogSeam::SetHandler([](PreferencesDialog& dialog) {
+    ChangePreferences([](PreferencesDialog& dialog) {
         dialog.findChild<QSpinBox*>("HistoryLines")->setValue(500);
         dialog.findChild<QComboBox*>("EnterKey")->setCurrentIndex(2);
-        return true;
     });
-    Control<QAction>("mpPreferences")->trigger();
     form->close();
 
     folders.clear();
@@ -152,11 +160,7 @@ TEST_F(SettingsGuiTest, FontAndZoomReachEverySessionAndNoFileIsWrittenWithoutSet
         EXPECT_EQ(font, TTnEmulT::DefaultFont());
         return std::optional<QFont>(chosen);
     });
-    PreferencesDialogSeam::SetHandler([](PreferencesDialog& dialog) {
-        dialog.ChooseFont();
-        return true;
-    });
-    Control<QAction>("mpPreferences")->trigger();
+    ChangePreferences([](PreferencesDialog& dialog) { dialog.ChooseFont(); });
     EXPECT_EQ(first->SessionFont().toString(), chosen.toString());
 
     TTnEmulT* second = form->AddSessionTab("127.0.0.2");
@@ -164,11 +168,7 @@ TEST_F(SettingsGuiTest, FontAndZoomReachEverySessionAndNoFileIsWrittenWithoutSet
     second->ZoomIn();
     EXPECT_EQ(first->Font().pointSize(), 15);
     EXPECT_EQ(form->CurrentPreferences().Zoom, 1);
-    PreferencesDialogSeam::SetHandler([](PreferencesDialog& dialog) {
-        dialog.UseDesktopFont();
-        return true;
-    });
-    Control<QAction>("mpPreferences")->trigger();
+    ChangePreferences([](PreferencesDialog& dialog) { dialog.UseDesktopFont(); });
     EXPECT_DOUBLE_EQ(second->Font().pointSizeF(), TTnEmulT::DefaultFont().pointSizeF() + 1);
 
     // The session choices reach the window: new tabs, open tabs' paste pacing, kept tabs.
