@@ -183,7 +183,7 @@ TEST_F(TEmulTViewTest, ProportionalFontIsReplacedAndUnderlineRemoved) {
     EXPECT_EQ(view->LineHeight(), QFontMetrics(view->Font()).height());
 }
 
-TEST_F(TEmulTViewTest, ScrollBarRangesForALargeGrid) {
+TEST_F(TEmulTViewTest, ScrollBarsForALargeGrid) {
     ShowCells(40, 20);
     const int visibleCols = view->viewport()->width() / view->CharWidth();
     EXPECT_EQ(view->VisibleRows(), view->viewport()->height() / view->LineHeight());
@@ -191,6 +191,23 @@ TEST_F(TEmulTViewTest, ScrollBarRangesForALargeGrid) {
     EXPECT_EQ(view->verticalScrollBar()->maximum(), 64 - view->VisibleRows());
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 80 - visibleCols);
     EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+
+    // Without scroll bars the view stays where it is.
+    view->SetScrollBars(ssNone);
+    Settle();
+    EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    WriteLines(1, 40);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 1);
+    EXPECT_EQ(view->OriginColumn(), 1);
+    view->SetBorderStyle(bsNone);
+    EXPECT_EQ(view->frameWidth(), 0);
+    view->SetScrollBars(ssVertical);
+    Settle();
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(OnScreen(), Rendered());
 
     // A window that holds the whole grid needs no bars.
     view->resize(view->sizeHint() + QSize(20, 20));
@@ -401,27 +418,6 @@ TEST_F(TEmulTViewTest, ColumnsAndRowsResetTheGrid) {
     EXPECT_EQ(view->Rows(), 512);
     EXPECT_EQ(view->size(), view->sizeHint());
     Settle();
-    EXPECT_EQ(OnScreen(), Rendered());
-}
-
-TEST_F(TEmulTViewTest, WithoutScrollBarsTheViewStays) {
-    ShowCells(40, 20);
-    view->SetScrollBars(ssNone);
-    Settle();
-    EXPECT_FALSE(view->verticalScrollBar()->isVisible());
-    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
-    for (int i = 0; i < 40; ++i) {
-        view->WriteStr("x\r\n");
-    }
-    Settle();
-    EXPECT_EQ(view->OriginRow(), 1);
-    EXPECT_EQ(view->OriginColumn(), 1);
-    view->SetBorderStyle(bsNone);
-    EXPECT_EQ(view->frameWidth(), 0);
-    view->SetScrollBars(ssVertical);
-    Settle();
-    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
-    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
     EXPECT_EQ(OnScreen(), Rendered());
 }
 

@@ -271,16 +271,14 @@ TEST_F(TTnEmulTTest, KeyPressHookAndLocalEcho) {
     EXPECT_EQ(rowText(*term, 3), "shi");
     EXPECT_EQ(term->CursorColumn(), 1);
     EXPECT_EQ(term->CursorRow(), 4);
-}
 
-TEST_F(TTnEmulTTest, SendTextSendsBytesAsTheyStandWithoutEcho) {
-    term->SetLocalEcho(true);
-    connect();
+    // SendText sends bytes as they stand, without echo.
+    peer.clearReceived();
     EXPECT_EQ(term->SendText("#"), 1);
     EXPECT_EQ(term->SendText("a\rb\n"), 4);
     ASSERT_TRUE(peerGot(Bytes{35, 'a', 13, 'b', 10}));
-    EXPECT_EQ(rowText(*term, 3), "");
-    EXPECT_EQ(term->CursorRow(), 3);
+    EXPECT_EQ(rowText(*term, 4), "");
+    EXPECT_EQ(term->CursorRow(), 4);
 }
 
 TEST_F(TTnEmulTTest, TypingIntoAClosedSessionIsHarmless) {
