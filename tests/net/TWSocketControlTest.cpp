@@ -363,7 +363,7 @@ TEST_F(TWSocketControl, DrainUntilClosed) {
 
 // A multicast datagram client gets MultiCastIpTTL and LocalAddr as its outgoing options, only
 // with MultiCast; nothing is sent.
-TEST_F(TWSocketControl, MultiCastOptionsAtConnect) {
+TEST_F(TWSocketControl, MultiCastOptions) {
     const struct {
         bool multiCast;
         int ttl;
@@ -390,22 +390,20 @@ TEST_F(TWSocketControl, MultiCastOptionsAtConnect) {
         ::getsockopt(u.HSocket(), IPPROTO_IP, IP_MULTICAST_IF, &iface, &len);
         EXPECT_STREQ(inet_ntoa(iface), c.wantIf);
     }
-}
 
-// A multicast datagram listener joins MultiCastAddrStr on the interface of Addr; a group
-// that is no address is refused.
-TEST_F(TWSocketControl, MultiCastMembershipAtListen) {
+    // A multicast datagram listener joins MultiCastAddrStr on the interface of Addr; a group
+    // that is no address is refused.
     const struct {
         bool multiCast;
         const char* group;
         bool joined;
         int errors;
-    } cases[] = {
+    } listens[] = {
         {true, "239.1.2.3", true, 0},
         {false, "239.1.2.3", false, 0},
         {true, "no group", false, 1},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : listens) {
         SCOPED_TRACE(std::string(c.group) + (c.multiCast ? " multicast" : ""));
         RecordedSocket u;
         u.s.SetMultiCast(c.multiCast);

@@ -55,15 +55,15 @@ TEST_F(EmulTScreenTest, CarriageReturnAndLineFeed) {
     ExpectCursor(4, 4);
 }
 
-TEST_F(EmulTScreenTest, LastColumnWithoutWrapOverwrites) {
+// Without WrapLines the last column is overwritten; with it the text goes on on the next row.
+TEST_F(EmulTScreenTest, LastColumn) {
     screen.WriteStr(std::string(80, 'x') + "y");
     EXPECT_EQ(RowText(1), std::string(79, 'x') + "y");
     EXPECT_EQ(RowText(2, 1, 1), ".");
     ExpectCursor(80, 1);
-}
 
-TEST_F(EmulTScreenTest, LastColumnWithWrapMovesToNextRow) {
     screen.WrapLines = true;
+    screen.PlaceCursor(1, 1);
     screen.WriteStr(std::string(80, 'x') + "y");
     EXPECT_EQ(RowText(1), std::string(80, 'x'));
     EXPECT_EQ(RowText(2, 1, 2), "y.");
@@ -259,12 +259,16 @@ TEST(EmulTScreenBlocks, BlockWritesMatchByteByByte) {
 
 namespace {
 
+std::string trimmed(const EmulTScreen& screen, std::int64_t line) {
+    std::string s = screen.LineText(line);
+    return s.erase(s.find_last_not_of(' ') + 1);
+}
+
 // The grid's rows, blanks at the end cut, joined with '|'.
 std::string RowsOf(const EmulTScreen& screen) {
     std::string rows;
     for (int row = 1; row <= screen.Rows(); ++row) {
-        std::string s = screen.LineText(screen.GridLine(row));
-        rows += (row > 1 ? "|" : "") + s.erase(s.find_last_not_of(' ') + 1);
+        rows += (row > 1 ? "|" : "") + trimmed(screen, screen.GridLine(row));
     }
     return rows;
 }
@@ -282,10 +286,7 @@ protected:
             screen.WriteStr((i == 0 ? "" : "\r\n") + ("L" + std::to_string(i)));
         }
     }
-    std::string Trimmed(std::int64_t line) const {
-        std::string s = screen.LineText(line);
-        return s.erase(s.find_last_not_of(' ') + 1);
-    }
+    std::string Trimmed(std::int64_t line) const { return trimmed(screen, line); }
     EmulTScreen screen;
 };
 
