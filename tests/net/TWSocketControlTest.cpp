@@ -56,16 +56,17 @@ protected:
         return pumpUntil([&] { return !l.accepted.empty() && rec.has("sent:0"); });
     }
 
-    // Datagrams are read with ReceiveFrom into reply; from is the sender's address or port.
-    void collectDatagrams(std::string& from, bool port) {
-        s.OnDataAvailable = [this, &from, port](TObject*, Word) {
+    // Datagrams are read with ReceiveFrom into reply; from is the sender's address:port.
+    void collectDatagrams(std::string& from) {
+        s.OnDataAvailable = [this, &from](TObject*, Word) {
             char buf[64];
             sockaddr_in sin{};
             int len = sizeof sin;
             const int n = s.ReceiveFrom(buf, sizeof buf, reinterpret_cast<sockaddr*>(&sin), len);
             if (n > 0) {
                 reply.append(buf, static_cast<std::size_t>(n));
-                from = port ? std::to_string(ntohs(sin.sin_port)) : inet_ntoa(sin.sin_addr);
+                from = std::string(inet_ntoa(sin.sin_addr)) + ":" +
+                       std::to_string(ntohs(sin.sin_port));
             }
         };
     }
@@ -90,7 +91,15 @@ TEST_F(TWSocketControl, ListenAcceptAndDup) {
     ASSERT_TRUE(pumpUntil([&] { return l.accepted[0]->State() == wsClosed; }));
 }
 
-TEST_F(TWSocketControl, ListenAndAcceptRefusals) {
+TEST_F(TWSocketControl, RefusalsOfASocketNotListening) {
+    // Address queries of an unconnected socket fail without an error event.
+    EXPECT_EQ(s.GetPeerAddr(), "error");
+    EXPECT_EQ(s.GetPeerPort(), "error");
+    EXPECT_EQ(s.BoundAddr(), "error");
+    sockaddr_in sin{};
+    EXPECT_EQ(s.GetPeerName(reinterpret_cast<sockaddr*>(&sin), sizeof sin), -1);
+    EXPECT_EQ(rec.errors, 0);
+
     TWSocket fresh;
     EXPECT_EQ(raised([&] { fresh.Listen(); }),
               "Invalid argument (#10022 in listen: port not assigned)");
@@ -105,51 +114,29 @@ TEST_F(TWSocketControl, ListenAndAcceptRefusals) {
     EXPECT_EQ(s.State(), wsConnected);
 }
 
-TEST_F(TWSocketControl, PausedSocketFiresNothingUntilResumed) {
+// A paused or detached socket fires nothing; resumed or attached again, it delivers what
+// arrived meanwhile.
+TEST_F(TWSocketControl, PausedOrDetachedSocketsKeepTheirData) {
     ASSERT_TRUE(connectToListener());
     l.accepted[0]->Pause();
     s.SendStr("while paused");
-    pumpFor(100);
-    EXPECT_EQ(l.received, "");
-    l.accepted[0]->Resume();
-    ASSERT_TRUE(pumpUntil([&] { return l.received == "while paused"; }));
-}
-
-TEST_F(TWSocketControl, DetachAndAttachKeepTheConnection) {
-    ASSERT_TRUE(connectToListener());
     s.OnError = nullptr;
     EXPECT_THROW(s.AttachToThread(), ESocketException);  // not detached yet
     s.DetachFromThread();
     EXPECT_EQ(s.Handle(), nullptr);
     l.accepted[0]->SendStr("while detached");
-    pumpFor(50);
+    pumpFor(100);
+    EXPECT_EQ(l.received, "");
     EXPECT_EQ(reply, "");
+    l.accepted[0]->Resume();
     s.AttachToThread();
-    ASSERT_TRUE(pumpUntil([&] { return reply == "while detached"; }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return l.received == "while paused" && reply == "while detached"; }));
 }
 
-TEST_F(TWSocketControl, DatagramListenReceivesFromAnyone) {
-    std::string from;
-    collectDatagrams(from, false);
-    prepareLoopback(s, "0", "udp");
-    s.Listen();
-    EXPECT_EQ(rec.events, (Events{"wsClosed->wsBound", "wsBound->wsListening",
-                                  "wsListening->wsConnected", "connected:0"}));
-    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(s.BoundPort())));
-    ::sendto(udp, "datagram", 8, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ASSERT_TRUE(pumpUntil([&] { return reply == "datagram"; }));
-    EXPECT_EQ(from, "127.0.0.1");
-    EXPECT_EQ(s.ReadCount(), 8);
-    ::close(udp);
-}
-
-// A dotted address and a blocking reverse lookup complete inside the call; names and
-// asynchronous reverse lookups through the event loop, a second lookup replacing the first
-// without an event of its own; a cancel reports "interrupted" at once and nothing later.
+// A dotted address completes inside the call; names through the event loop, a second lookup
+// replacing the first without an event of its own; a cancel reports "interrupted" at once
+// and nothing later.
 TEST_F(TWSocketControl, Lookups) {
     s.DnsLookup(" 127.0.0.1 ");
     ASSERT_EQ(done, Codes{0});
@@ -157,12 +144,6 @@ TEST_F(TWSocketControl, Lookups) {
     EXPECT_EQ(s.DnsResultList(), (std::vector<std::string>{"127.0.0.1"}));
 
     done.clear();
-    s.ReverseDnsLookupBlocking("127.0.0.1");
-    ASSERT_EQ(done, Codes{0});
-    EXPECT_FALSE(s.DnsResult().empty());
-    EXPECT_EQ(s.DnsResultList().front(), s.DnsResult());
-
-    done.clear();
     s.DnsLookup("localhost");
     EXPECT_TRUE(done.empty());
     s.DnsLookup("localhost");
@@ -170,13 +151,6 @@ TEST_F(TWSocketControl, Lookups) {
     pumpFor(100);
     EXPECT_EQ(done, Codes{0});
     EXPECT_EQ(s.DnsResult(), "127.0.0.1");
-
-    done.clear();
-    s.ReverseDnsLookup("127.0.0.1");
-    EXPECT_TRUE(done.empty());
-    ASSERT_TRUE(pumpUntil([&] { return !done.empty(); }));
-    EXPECT_EQ(done, Codes{0});
-    EXPECT_FALSE(s.DnsResult().empty());
 
     done.clear();
     s.DnsLookup("localhost");
@@ -189,15 +163,6 @@ TEST_F(TWSocketControl, Lookups) {
     s.DnsLookup("");
     EXPECT_EQ(rec.errors, 1);
     EXPECT_EQ(done, Codes{10022});
-}
-
-TEST_F(TWSocketControl, AddressQueriesWhenNotConnected) {
-    EXPECT_EQ(s.GetPeerAddr(), "error");
-    EXPECT_EQ(s.GetPeerPort(), "error");
-    EXPECT_EQ(s.BoundAddr(), "error");
-    sockaddr_in sin{};
-    EXPECT_EQ(s.GetPeerName(reinterpret_cast<sockaddr*>(&sin), sizeof sin), -1);
-    EXPECT_EQ(rec.errors, 0);
 }
 
 TEST_F(TWSocketControl, ReceiveOutsideTheHandlerReoffersTheRest) {
@@ -300,15 +265,18 @@ int intOption(SocketHandle h, int level, int name) {
     return v;
 }
 
-// A datagram goes out with SendTo to a plain UDP peer, which answers; OnSendData and the
-// posted OnDataSent follow the send.
-TEST_F(TWSocketControl, SendToAndReceiveFromRoundTrip) {
+// A datagram listener stands at once and takes datagrams from anyone. A datagram goes out
+// with SendTo to a plain UDP peer, which answers; OnSendData and the posted OnDataSent follow
+// the send.
+TEST_F(TWSocketControl, DatagramSendToAndReceiveFromRoundTrip) {
     std::string from;
-    collectDatagrams(from, true);
+    collectDatagrams(from);
     int sent = 0;
     s.OnSendData = [&](TObject*, int n) { sent += n; };
     prepareLoopback(s, "0", "udp");
     s.Listen();
+    EXPECT_EQ(rec.events, (Events{"wsClosed->wsBound", "wsBound->wsListening",
+                                  "wsListening->wsConnected", "connected:0"}));
     UdpProbe peer;
     ASSERT_TRUE(peer.ok());
     rec.events.clear();
@@ -325,7 +293,8 @@ TEST_F(TWSocketControl, SendToAndReceiveFromRoundTrip) {
     ASSERT_TRUE(
         peer.sendTo("127.0.0.1", static_cast<std::uint16_t>(std::stoi(s.BoundPort())), "pong"));
     ASSERT_TRUE(pumpUntil([&] { return reply == "pong" && rec.has("sent:0"); }));
-    EXPECT_EQ(from, std::to_string(peer.port()));
+    EXPECT_EQ(from, "127.0.0.1:" + std::to_string(peer.port()));
+    EXPECT_EQ(s.ReadCount(), 4);
 }
 
 // Shutdown(0) ends the own reading, 1 the peer's, 2 both; without a socket it does nothing.
@@ -394,7 +363,7 @@ TEST_F(TWSocketControl, DrainUntilClosed) {
 
 // A multicast datagram client gets MultiCastIpTTL and LocalAddr as its outgoing options, only
 // with MultiCast; nothing is sent.
-TEST_F(TWSocketControl, MultiCastOptionsAtConnect) {
+TEST_F(TWSocketControl, MultiCastOptions) {
     const struct {
         bool multiCast;
         int ttl;
@@ -421,22 +390,20 @@ TEST_F(TWSocketControl, MultiCastOptionsAtConnect) {
         ::getsockopt(u.HSocket(), IPPROTO_IP, IP_MULTICAST_IF, &iface, &len);
         EXPECT_STREQ(inet_ntoa(iface), c.wantIf);
     }
-}
 
-// A multicast datagram listener joins MultiCastAddrStr on the interface of Addr; a group
-// that is no address is refused.
-TEST_F(TWSocketControl, MultiCastMembershipAtListen) {
+    // A multicast datagram listener joins MultiCastAddrStr on the interface of Addr; a group
+    // that is no address is refused.
     const struct {
         bool multiCast;
         const char* group;
         bool joined;
         int errors;
-    } cases[] = {
+    } listens[] = {
         {true, "239.1.2.3", true, 0},
         {false, "239.1.2.3", false, 0},
         {true, "no group", false, 1},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : listens) {
         SCOPED_TRACE(std::string(c.group) + (c.multiCast ? " multicast" : ""));
         RecordedSocket u;
         u.s.SetMultiCast(c.multiCast);
@@ -514,7 +481,8 @@ TEST_F(TWSocketControl, LookupRefusals) {
     s.AttachToThread();
 }
 
-// A reverse lookup's list is the record's official name followed by its non-empty aliases.
+// A reverse lookup's list is the record's official name followed by its non-empty aliases;
+// the blocking one completes inside the call, the other through the event loop.
 TEST_F(TWSocketControl, ReverseLookupListsNameAndAliases) {
     const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
     const hostent* h = ::gethostbyaddr(&loopback, sizeof loopback, AF_INET);
@@ -525,12 +493,17 @@ TEST_F(TWSocketControl, ReverseLookupListsNameAndAliases) {
             want.emplace_back(*a);
         }
     }
-    s.ReverseDnsLookupBlocking("127.0.0.1");
-    EXPECT_EQ(s.DnsResultList(), want);
-    s.ReverseDnsLookup("127.0.0.1");
-    ASSERT_TRUE(pumpUntil([&] { return done.size() == 2; }));
-    EXPECT_EQ(s.DnsResultList(), want);
-    EXPECT_EQ(s.DnsResult(), want.front());
+    for (const bool blocking : {true, false}) {
+        SCOPED_TRACE(blocking ? "blocking" : "asynchronous");
+        s.DnsLookup("127.0.0.1");  // completes at once with a list of its own
+        done.clear();
+        blocking ? s.ReverseDnsLookupBlocking("127.0.0.1") : s.ReverseDnsLookup("127.0.0.1");
+        EXPECT_EQ(done.size(), blocking ? 1u : 0u);
+        ASSERT_TRUE(pumpUntil([&] { return !done.empty(); }));
+        EXPECT_EQ(done, Codes{0});
+        EXPECT_EQ(s.DnsResultList(), want);
+        EXPECT_EQ(s.DnsResult(), want.front());
+    }
 }
 
 TEST_F(TWSocketControl, ConnectAppliesSocketOptions) {

@@ -71,13 +71,26 @@ protected:
         }
         return lit;
     }
-    // Sizes the window so that about cols x rows cells are visible.
+    // Gives the view a 64-row grid and sizes the window so that about cols x rows cells
+    // are visible.
     void ShowCells(int cols, int rows) {
+        view->SetRows(64);
         const int frame = 2 * view->frameWidth();
         const int bar = view->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
         view->resize(cols * view->CharWidth() + frame + bar,
                      rows * view->LineHeight() + frame + bar);
         Settle();
+    }
+
+    void WriteLines(int from, int to) {
+        for (int i = from; i <= to; ++i) {
+            view->WriteStr("line " + std::to_string(i) + "\r\n");
+        }
+    }
+    void Wheel(int delta, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWheelEvent event(QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view->viewport(), &event);
     }
 
     // The viewport point in the middle of a view cell.
@@ -156,17 +169,6 @@ TEST_F(TEmulTViewTest, FullRowStaysInsideTheGrid) {
     EXPECT_EQ(screen, Rendered());
 }
 
-TEST_F(TEmulTViewTest, WritesOfOnePassShareOnePaint) {
-    const long before = view->PaintEvents();
-    for (int i = 0; i < 50; ++i) {
-        view->WriteStr("0123456789");
-        view->WriteStr("\r\n");
-    }
-    Settle();
-    EXPECT_GE(view->PaintEvents() - before, 1);
-    EXPECT_LE(view->PaintEvents() - before, 2);
-}
-
 TEST_F(TEmulTViewTest, ProportionalFontIsReplacedAndUnderlineRemoved) {
     QFont proportional("DejaVu Sans", 12);
     ASSERT_FALSE(QFontInfo(proportional).fixedPitch());
@@ -181,8 +183,7 @@ TEST_F(TEmulTViewTest, ProportionalFontIsReplacedAndUnderlineRemoved) {
     EXPECT_EQ(view->LineHeight(), QFontMetrics(view->Font()).height());
 }
 
-TEST_F(TEmulTViewTest, ScrollBarRangesForALargeGrid) {
-    view->SetRows(64);
+TEST_F(TEmulTViewTest, ScrollBarsForALargeGrid) {
     ShowCells(40, 20);
     const int visibleCols = view->viewport()->width() / view->CharWidth();
     EXPECT_EQ(view->VisibleRows(), view->viewport()->height() / view->LineHeight());
@@ -190,6 +191,23 @@ TEST_F(TEmulTViewTest, ScrollBarRangesForALargeGrid) {
     EXPECT_EQ(view->verticalScrollBar()->maximum(), 64 - view->VisibleRows());
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 80 - visibleCols);
     EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+
+    // Without scroll bars the view stays where it is.
+    view->SetScrollBars(ssNone);
+    Settle();
+    EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    WriteLines(1, 40);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 1);
+    EXPECT_EQ(view->OriginColumn(), 1);
+    view->SetBorderStyle(bsNone);
+    EXPECT_EQ(view->frameWidth(), 0);
+    view->SetScrollBars(ssVertical);
+    Settle();
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(OnScreen(), Rendered());
 
     // A window that holds the whole grid needs no bars.
     view->resize(view->sizeHint() + QSize(20, 20));
@@ -200,12 +218,9 @@ TEST_F(TEmulTViewTest, ScrollBarRangesForALargeGrid) {
 }
 
 TEST_F(TEmulTViewTest, ViewFollowsLineFeeds) {
-    view->SetRows(64);
     ShowCells(80, 20);
     const int visible = view->VisibleRows();
-    for (int i = 1; i <= 40; ++i) {
-        view->WriteStr("line " + std::to_string(i) + "\r\n");
-    }
+    WriteLines(1, 40);
     Settle();
     // Line feeds to rows visible .. 41 each move the view one line down.
     EXPECT_EQ(view->OriginRow(), 1 + (41 - visible + 1));
@@ -232,28 +247,7 @@ TEST_F(TEmulTViewTest, AViewNotYetShownCountsTheRowsOfItsOwnSize) {
     EXPECT_EQ(fresh->OriginRow(), 1);
 }
 
-TEST_F(TEmulTViewTest, ThumbDragFollowsOnlyWithSmoothScroll) {
-    view->SetRows(64);
-    ShowCells(40, 20);
-    QScrollBar* bar = view->verticalScrollBar();
-    bar->setSliderDown(true);
-    bar->setSliderPosition(10);
-    Settle();
-    EXPECT_EQ(view->OriginRow(), 1);
-    bar->setSliderDown(false);
-    Settle();
-    EXPECT_EQ(view->OriginRow(), 11);
-
-    view->SetSmoothScroll(true);
-    bar->setSliderDown(true);
-    bar->setSliderPosition(4);
-    Settle();
-    EXPECT_EQ(view->OriginRow(), 5);
-    bar->setSliderDown(false);
-}
-
 TEST_F(TEmulTViewTest, ScrollRequests) {
-    view->SetRows(64);
     ShowCells(40, 20);
     const int page = view->viewport()->height() / view->LineHeight();
     view->ScrollView(Qt::Vertical, ScrollCode::LineDown);
@@ -275,12 +269,27 @@ TEST_F(TEmulTViewTest, ScrollRequests) {
     EXPECT_EQ(view->OriginColumn(), view->horizontalScrollBar()->maximum() + 1);
     Settle();
     EXPECT_EQ(OnScreen(), Rendered());
+
+    // A dragged thumb moves the view on release, or as it moves with SmoothScroll.
+    QScrollBar* bar = view->verticalScrollBar();
+    bar->setSliderDown(true);
+    bar->setSliderPosition(10);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 1);
+    bar->setSliderDown(false);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 11);
+    view->SetSmoothScroll(true);
+    bar->setSliderDown(true);
+    bar->setSliderPosition(4);
+    Settle();
+    EXPECT_EQ(view->OriginRow(), 5);
+    bar->setSliderDown(false);
 }
 
 // The screen is updated by moved pixels and repainted strips; after any mix
 // of writes, grid scrolls and view scrolls it must equal a full repaint.
 TEST_F(TEmulTViewTest, MovedPixelsMatchAFullRepaint) {
-    view->SetRows(64);
     ShowCells(60, 20);
     std::string text;
     for (int i = 0; i < 120; ++i) {
@@ -359,7 +368,6 @@ TEST_F(TEmulTViewTest, TypedCharactersReachKeyPress) {
     };
     int downs = 0;
     view->OnKeyDown = [&](TCustomEmulT&, QKeyEvent&) { ++downs; };
-    view->SetRows(64);
     ShowCells(40, 20);
     view->setFocus();
     QTest::keyClicks(view.get(), "a#");
@@ -403,12 +411,9 @@ TEST_F(TEmulTViewTest, LeftClickTakesTheFocus) {
 
 TEST_F(TEmulTViewTest, ColumnsAndRowsResetTheGrid) {
     view->WriteStr("abc");
-    view->SetColumns(80);
-    EXPECT_EQ(view->Buffer().GetCell(1, 1).Character, 'a');
-    view->SetColumns(300);
-    EXPECT_EQ(view->Columns(), 256);
-    EXPECT_EQ(view->Buffer().GetCell(1, 1).Character, 0);
     view->SetAutoSize(true);
+    view->SetColumns(300);
+    EXPECT_EQ(view->Buffer().GetCell(1, 1).Character, 0);
     view->SetRows(1000);
     EXPECT_EQ(view->Rows(), 512);
     EXPECT_EQ(view->size(), view->sizeHint());
@@ -416,35 +421,20 @@ TEST_F(TEmulTViewTest, ColumnsAndRowsResetTheGrid) {
     EXPECT_EQ(OnScreen(), Rendered());
 }
 
-TEST_F(TEmulTViewTest, WithoutScrollBarsTheViewStays) {
-    view->SetRows(64);
-    ShowCells(40, 20);
-    view->SetScrollBars(ssNone);
-    Settle();
-    EXPECT_FALSE(view->verticalScrollBar()->isVisible());
-    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
-    for (int i = 0; i < 40; ++i) {
-        view->WriteStr("x\r\n");
-    }
-    Settle();
-    EXPECT_EQ(view->OriginRow(), 1);
-    EXPECT_EQ(view->OriginColumn(), 1);
-    view->SetBorderStyle(bsNone);
-    EXPECT_EQ(view->frameWidth(), 0);
-    view->SetScrollBars(ssVertical);
-    Settle();
-    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
-    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
-    EXPECT_EQ(OnScreen(), Rendered());
-}
-
-TEST_F(TEmulTViewTest, RepaintNowPaintsAtOnce) {
-    view->SetRows(64);
+// Writes of one pass share one paint; RepaintNow paints at once.
+TEST_F(TEmulTViewTest, WritesOfOnePassShareOnePaintUnlessRepaintedNow) {
     ShowCells(40, 10);
-    const long before = view->PaintEvents();
-    for (int i = 0; i < 30; ++i) {
-        view->WriteStr("now " + std::to_string(i) + "\r\n");
+    long before = view->PaintEvents();
+    for (int i = 0; i < 50; ++i) {
+        view->WriteStr("0123456789");
+        view->WriteStr("\r\n");
     }
+    Settle();
+    EXPECT_GE(view->PaintEvents() - before, 1);
+    EXPECT_LE(view->PaintEvents() - before, 2);
+
+    before = view->PaintEvents();
+    WriteLines(1, 30);
     view->RepaintNow();
     EXPECT_EQ(view->PaintEvents(), before + 1);
     EXPECT_EQ(OnScreen(), Rendered());  // before any event-loop pass
@@ -474,7 +464,6 @@ TEST_F(TEmulTViewTest, ZoomChangesTheFontNotTheGrid) {
     view->OnKeyPress = [&](TCustomEmulT&, char& key) { keys.push_back(key); };
     int zooms = 0;
     view->OnZoom = [&](TCustomEmulT&) { ++zooms; };
-    view->SetRows(64);
     ShowCells(80, 24);
     view->setFocus();
     const QFont base = view->Font();
@@ -499,18 +488,13 @@ TEST_F(TEmulTViewTest, ZoomChangesTheFontNotTheGrid) {
     EXPECT_EQ(zooms, 4);
 
     // Half notches add up; the wheel without Ctrl scrolls and does not zoom.
-    const auto wheel = [&](int delta, Qt::KeyboardModifiers mods) {
-        QWheelEvent event(QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, mods, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(view->viewport(), &event);
-    };
-    wheel(60, Qt::ControlModifier);
+    Wheel(60, Qt::ControlModifier);
     EXPECT_EQ(view->Zoom(), 0);
-    wheel(60, Qt::ControlModifier);
+    Wheel(60, Qt::ControlModifier);
     EXPECT_EQ(view->Zoom(), 1);
-    wheel(-240, Qt::ControlModifier);
+    Wheel(-240, Qt::ControlModifier);
     EXPECT_EQ(view->Zoom(), -1);
-    wheel(-120, Qt::NoModifier);
+    Wheel(-120);
     EXPECT_EQ(view->Zoom(), -1);
     EXPECT_TRUE(keys.empty());
 
@@ -532,9 +516,7 @@ TEST_F(TEmulTViewTest, ZoomChangesTheFontNotTheGrid) {
 TEST_F(TEmulTViewTest, ScrolledBackTheViewStaysOnItsText) {
     view->resize(view->sizeHint() + QSize(40, 40));
     Settle();
-    for (int i = 1; i <= 100; ++i) {
-        view->WriteStr("line " + std::to_string(i) + "\r\n");
-    }
+    WriteLines(1, 100);
     Settle();
     QScrollBar* bar = view->verticalScrollBar();
     ASSERT_EQ(view->History().Count(), 77);      // 101 rows written, 24 on the grid
@@ -551,17 +533,13 @@ TEST_F(TEmulTViewTest, ScrolledBackTheViewStaysOnItsText) {
     QTest::keyClick(view.get(), Qt::Key_PageUp, Qt::ShiftModifier);
     EXPECT_TRUE(view->ScrolledBack());
     EXPECT_EQ(TopText(), "line " + std::to_string(78 - above - view->VisibleRows()));
-    QWheelEvent up(QPointF(5, 5), view->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, 120),
-                   Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(view->viewport(), &up);
+    Wheel(120);
     const std::string top = "line " + std::to_string(75 - above - view->VisibleRows());
     EXPECT_EQ(TopText(), top);
     Settle();
     EXPECT_EQ(OnScreen(), Rendered());
 
-    for (int i = 101; i <= 105; ++i) {
-        view->WriteStr("line " + std::to_string(i) + "\r\n");
-    }
+    WriteLines(101, 105);
     Settle();
     EXPECT_EQ(TopText(), top);
     EXPECT_TRUE(marker->isVisible());

@@ -86,6 +86,12 @@ protected:
         }
     }
 
+    // Waits for the closed event that follows the connected one.
+    void waitClosed(int ms = 5000) {
+        ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }, ms)) << screenText(*term);
+        EXPECT_EQ(events[1], "closed:0");
+    }
+
     bool peerGot(const Bytes& want, int ms = 5000) {
         return pumpUntil([&] { return peer.received() == want; }, ms);
     }
@@ -96,6 +102,11 @@ protected:
         QApplication::sendEvent(term->viewport(), &press);
         QKeyEvent release(QEvent::KeyRelease, key, mods, txt);
         QApplication::sendEvent(term->viewport(), &release);
+    }
+    void typeText(const std::string& text) {
+        for (const char c : text) {
+            type(Qt::Key_A, QString(QLatin1Char(c)));
+        }
     }
 
     ScriptedPeer peer;
@@ -162,27 +173,17 @@ TEST_F(TTnEmulTTest, ReceivedDataGoesToTheHookFirstThenToTheView) {
     EXPECT_TRUE(peerGot(Bytes{255, 251, 24}));
 }
 
+// Data sent just before the close is shown before the close text.
 TEST_F(TTnEmulTTest, ServerCloseIsShownOnItsOwnLineWithABeep) {
     connect();
-    peer.send("prompt> ");
-    ASSERT_TRUE(pumpUntil([this] { return rowText(*term, 3) == "prompt>"; }));
+    peer.send("last words");
     peer.closeClient();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
-    EXPECT_EQ(events[1], "closed:0");
-    EXPECT_EQ(rowText(*term, 3), "prompt>");
+    waitClosed();
+    EXPECT_EQ(rowText(*term, 3), "last words");
     EXPECT_EQ(rowText(*term, 4), "*** Server has closed ***");
     EXPECT_EQ(term->CursorColumn(), 1);
     EXPECT_EQ(term->CursorRow(), 5);
     EXPECT_EQ(term->beeps, 1);
-}
-
-TEST_F(TTnEmulTTest, DataJustBeforeTheCloseIsShownBeforeTheCloseText) {
-    connect();
-    peer.send("last words");
-    peer.closeClient();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
-    EXPECT_EQ(rowText(*term, 3), "last words");
-    EXPECT_EQ(rowText(*term, 4), "*** Server has closed ***");
 }
 
 TEST_F(TTnEmulTTest, ManyBlocksAreShownCompleteAndInOrder) {
@@ -253,7 +254,8 @@ TEST_F(TTnEmulTTest, TypedCharactersAreSent) {
     EXPECT_EQ(rowText(*term, 3), "");  // no local echo by default
 }
 
-TEST_F(TTnEmulTTest, KeyPressHookCanReplaceOrCancel) {
+// Local echo writes the keys the hook lets through, as sent; Return moves down.
+TEST_F(TTnEmulTTest, KeyPressHookAndLocalEcho) {
     term->SetLocalEcho(true);
     term->OnKeyPress = [](TCustomEmulT&, char& key) {
         if (key == 'q') {
@@ -263,39 +265,26 @@ TEST_F(TTnEmulTTest, KeyPressHookCanReplaceOrCancel) {
         }
     };
     connect();
-    type(Qt::Key_Q, "q");
-    type(Qt::Key_R, "r");
-    ASSERT_TRUE(peerGot(Bytes{'s'}));
-    EXPECT_EQ(rowText(*term, 3), "s");
-}
-
-TEST_F(TTnEmulTTest, LocalEchoWritesTypedKeysAndReturnMovesDown) {
-    term->SetLocalEcho(true);
-    connect();
-    type(Qt::Key_H, "h");
-    type(Qt::Key_I, "i");
+    typeText("qrhi");
     type(Qt::Key_Return, "\r");
-    ASSERT_TRUE(peerGot(Bytes{'h', 'i', 13, 10}));
-    EXPECT_EQ(rowText(*term, 3), "hi");
+    ASSERT_TRUE(peerGot(Bytes{'s', 'h', 'i', 13, 10}));
+    EXPECT_EQ(rowText(*term, 3), "shi");
     EXPECT_EQ(term->CursorColumn(), 1);
     EXPECT_EQ(term->CursorRow(), 4);
-}
 
-TEST_F(TTnEmulTTest, SendTextSendsBytesAsTheyStandWithoutEcho) {
-    term->SetLocalEcho(true);
-    connect();
+    // SendText sends bytes as they stand, without echo.
+    peer.clearReceived();
     EXPECT_EQ(term->SendText("#"), 1);
     EXPECT_EQ(term->SendText("a\rb\n"), 4);
     ASSERT_TRUE(peerGot(Bytes{35, 'a', 13, 'b', 10}));
-    EXPECT_EQ(rowText(*term, 3), "");
-    EXPECT_EQ(term->CursorRow(), 3);
+    EXPECT_EQ(rowText(*term, 4), "");
+    EXPECT_EQ(term->CursorRow(), 4);
 }
 
 TEST_F(TTnEmulTTest, TypingIntoAClosedSessionIsHarmless) {
     connect();
     term->Disconnect();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
-    EXPECT_EQ(events[1], "closed:0");
+    waitClosed();
     EXPECT_TRUE(screenShows(term.get(), "*** Server has closed ***"));
     type(Qt::Key_X, "x");  // the socket refuses; the key is dropped
     EXPECT_EQ(term->Connection()->Socket()->State(), wsClosed);
@@ -349,7 +338,7 @@ TEST_F(TTnEmulTTest, LoggingDuringASessionRecordsTheExactBytes) {
     term->SetLocalEcho(true);
     type(Qt::Key_K, "k");
     peer.closeClient();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    waitClosed();
     term->SetLog(false);
     std::string want = "<Open>log";
     want += '\0';
@@ -405,9 +394,7 @@ TEST_F(TTnEmulTTest, DeviceSimulatorSession) {
     EXPECT_TRUE(screenShows(term.get(), "Terminal type: VT100"));
     EXPECT_TRUE(screenShows(term.get(), "Location: Bench 3"));
 
-    for (const char* k : {"s", "h", "o", "w"}) {
-        type(Qt::Key_A, k);
-    }
+    typeText("show");
     type(Qt::Key_Return, "\r");
     ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "> show"); }))
         << screenText(*term);
@@ -424,8 +411,7 @@ TEST_F(TTnEmulTTest, DeviceSimulatorSession) {
 
     term->SendText("\x03");  // leave the dialogue
     term->SendText("exit\r\n");
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }, 5000)) << screenText(*term);
-    EXPECT_EQ(events[1], "closed:0");
+    waitClosed();
     EXPECT_TRUE(screenShows(term.get(), "*** Server has closed ***"));
     EXPECT_EQ(term->beeps, 1);
 }
@@ -441,16 +427,14 @@ TEST_F(TTnEmulTTest, DebianTelnetdSession) {
     ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "login:"); }, 15000))
         << screenText(*term);
     EXPECT_EQ(events.front(), "connected:0");
-    for (const char* k : {"n", "o", "b", "o", "d", "y"}) {
-        type(Qt::Key_A, k);
-    }
+    typeText("nobody");
     ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "login: nobody"); }))
         << screenText(*term);
     type(Qt::Key_Return, "\r");
     ASSERT_TRUE(pumpUntil([this] { return screenShows(term.get(), "Password:"); }, 10000))
         << screenText(*term);
     term->Disconnect();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    waitClosed();
     EXPECT_TRUE(screenShows(term.get(), "*** Server has closed ***"));
 }
 
@@ -569,6 +553,6 @@ TEST_F(TTnEmulTTest, EscapeOrTheSessionsEndCancelsAPacedPaste) {
 
     term->PasteText(QStringLiteral("a\nb\n"));
     peer.closeClient();
-    ASSERT_TRUE(pumpUntil([this] { return events.size() == 2; }));
+    waitClosed();
     EXPECT_FALSE(term->Pasting());
 }
