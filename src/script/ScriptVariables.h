@@ -1,0 +1,49 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vandrel::script {
+
+// The device a script runs on, as its table row shows it.
+struct DeviceIdentity {
+    std::string Device;
+    std::string SerialNumber;
+    std::string Ip;
+    std::string Mac;
+};
+
+// The names of a device's own variables: {Device}, {S/N}, {IP}, {Mac}.
+std::map<std::string, std::string> DeviceVariables(const DeviceIdentity& device);
+
+// A variables file: a CSV table (RFC 4180 quoting, comma separated, first row the column
+// names, UTF-8 with or without BOM, CR LF or LF line ends).
+class VariablesTable {
+public:
+    // Reads the table; on failure returns nullopt and sets error ("line 4: unterminated quote").
+    static std::optional<VariablesTable> Parse(std::string_view csv, std::string& error);
+
+    const std::vector<std::string>& Columns() const { return m_columns; }
+    std::size_t RowCount() const { return m_rows.size(); }
+
+    // The row of the device, matched by the table's S/N column, else its Mac column, else its
+    // IP column (the first of these columns the table has decides); Mac compares without case
+    // and with '-' taken as ':'. nullopt when no row matches; error then says
+    // "no values for S/N VS-000123" (naming the key that was looked for).
+    std::optional<std::map<std::string, std::string>> RowFor(const DeviceIdentity& device,
+                                                              std::string& error) const;
+
+private:
+    std::vector<std::string> m_columns;
+    std::vector<std::vector<std::string>> m_rows;
+};
+
+// The names a script uses that neither the device nor the table's columns give, in the
+// script's order; empty when every variable has a value.
+std::vector<std::string> UnknownVariables(const std::vector<std::string>& used,
+                                          const std::vector<std::string>& tableColumns);
+
+}  // namespace vandrel::script
