@@ -73,6 +73,13 @@ TEST_F(Console, HashStartsTheDialogueAtOnceWithoutLineEnd) {
     EXPECT_TRUE(out.ends_with("IP address [198.18.0.11]: ")) << out;
 }
 
+TEST_F(Console, AHungDialogueEchoesTheHashAndAnswersNothingMore) {
+    console.setHungDialogue(true);
+    EXPECT_EQ(console.input("#"), "#");
+    EXPECT_EQ(line("10.1.2.3") + line("help") + console.input("#"), "");
+    EXPECT_FALSE(console.inDialogue());
+}
+
 TEST_F(Console, DialogueSavesNewSettingsIntoTheNextReply) {
     console.input("#");
     EXPECT_EQ(line("10.1.2.3"), "10.1.2.3\r\nNetmask [255.255.255.0]: ");

@@ -107,6 +107,7 @@ TEST(DevsimOptions, HelpIsRequestedAndMentionsEveryOption) {
                                "--raw-reply",
                                "--telnet-options",
                                "--refuse",
+                               "--hung-dialogue",
                                "--static-status",
                                "--close-after",
                                "--flood",

@@ -50,6 +50,9 @@ std::string DeviceConsole::interrupt() {
 }
 
 void DeviceConsole::inputByte(unsigned char byte, std::string& out) {
+    if (m_hung) {
+        return;
+    }
     bool afterCr = m_afterCr;
     m_afterCr = false;
     if (byte == '\r') {
@@ -62,6 +65,10 @@ void DeviceConsole::inputByte(unsigned char byte, std::string& out) {
     } else if (byte == '#' && !m_dialogue) {
         m_line.clear();
         out += echoed("#");
+        m_hung = m_hungDialogue;
+        if (m_hung) {
+            return;
+        }
         m_dialogue.emplace(m_state.settingsFor(m_localAddress));
         out += m_dialogue->start();
     } else if (byte == 8 || byte == 127) {

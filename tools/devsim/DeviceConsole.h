@@ -24,6 +24,8 @@ public:
     std::string interrupt();  // Ctrl-C or telnet IP: cancel the line or the dialogue
 
     void setEcho(bool on) { m_echo = on; }
+    // "#" is echoed and then the session hangs: nothing typed is answered any more.
+    void setHungDialogue(bool on) { m_hungDialogue = on; }
     bool closeRequested() const { return m_closeRequested; }
     bool inDialogue() const { return m_dialogue.has_value(); }
 
@@ -41,6 +43,8 @@ private:
     bool m_echo = true;
     bool m_afterCr = false;
     bool m_closeRequested = false;
+    bool m_hungDialogue = false;
+    bool m_hung = false;
 };
 
 inline constexpr const char* kPrompt = "> ";

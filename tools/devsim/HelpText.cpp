@@ -57,6 +57,8 @@ Telnet console:
   --refuse               no telnet listener: connections are refused
   --close-after S        the device closes each session S seconds after it opened
                          (decimals allowed, e.g. 0.5)
+  --hung-dialogue        # is echoed, then the device hangs: the IP configuration
+                         dialogue never starts and nothing typed is answered
   --reset-after BYTES    the device resets each session (a TCP reset; what it had not
                          sent yet is lost) once it has sent BYTES bytes in it
   --flood BYTES          send BYTES bytes of numbered 80-byte text lines right after

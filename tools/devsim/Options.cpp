@@ -161,6 +161,8 @@ bool applyFlag(Options& o, const std::string& flag) {
         o.shape.padTo = 2048;
     } else if (flag == "--refuse") {
         o.refuse = true;
+    } else if (flag == "--hung-dialogue") {
+        o.hungDialogue = true;
     } else if (flag == "--static-status") {
         o.sessionStatus = false;
     } else {

@@ -24,6 +24,7 @@ struct Options {
     FrameShape shape;
 
     bool refuse = false;
+    bool hungDialogue = false;          // "#" is echoed, then the device answers nothing more
     bool sessionStatus = true;          // Status "connected" while a telnet session is open
     int closeAfterMs = -1;              // negative: sessions stay open
     std::int64_t resetAfterBytes = -1;  // negative: sessions are never reset

@@ -96,6 +96,7 @@ TelnetSession::TelnetSession(int fd, const Options& options, DeviceState& state,
       m_resetLeft(options.resetAfterBytes),
       m_bannerDue(now + kBannerWait),
       m_peer(peerOf(fd)) {
+    m_console.setHungDialogue(options.hungDialogue);
     if (options.closeAfterMs >= 0) {
         m_closeDue = now + Milliseconds(options.closeAfterMs);
     }
