@@ -56,6 +56,18 @@ private:
 };
 
 int Scan(const ScanOptions& options, std::ostream& out, std::ostream& err) {
+    StringGrid grid = MakeDeviceGrid();
+    const int status = DiscoverDevices(options.Timeout, grid, err);
+    if (status != ScanError) {
+        out << FormatScanResult(grid, options.Format);
+        out.flush();
+    }
+    return status;
+}
+
+}  // namespace
+
+int DiscoverDevices(std::chrono::milliseconds wait, StringGrid& grid, std::ostream& err) {
     ScanCollector collector(err);
     discovery::TUDPServer endpoint;
     endpoint.SetDefaultPort(DiscoveryPort);
@@ -79,14 +91,11 @@ int Scan(const ScanOptions& options, std::ostream& out, std::ostream& err) {
             << "\n";
         return ScanError;
     }
-    std::this_thread::sleep_for(options.Timeout);
+    std::this_thread::sleep_for(wait);
     endpoint.SetActive(false);
-    out << FormatScanResult(collector.Grid(), options.Format);
-    out.flush();
+    grid = collector.Grid();
     return collector.Accepted() > 0 ? ScanFound : ScanNoneFound;
 }
-
-}  // namespace
 
 int RunScanCommand(const ScanOptions& options, std::ostream& out, std::ostream& err) {
     try {

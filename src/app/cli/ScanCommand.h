@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <iosfwd>
 
 #include "app/cli/ScanOptions.h"
+#include "app/model/StringGrid.h"
 
 namespace vandrel::app {
 
@@ -16,5 +18,10 @@ inline constexpr int ScanError = 2;
 // the table's rules until the timeout and prints the table. What was searched, invalid replies and
 // errors go to err. Returns ScanFound, ScanNoneFound or ScanError.
 int RunScanCommand(const ScanOptions& options, std::ostream& out, std::ostream& err);
+
+// The search of a scan: sends it on every interface, collects the replies by the table's rules
+// for wait and puts them into grid (a device table). What was searched, invalid replies and
+// errors go to err. Returns ScanFound, ScanNoneFound or ScanError (grid then unchanged).
+int DiscoverDevices(std::chrono::milliseconds wait, StringGrid& grid, std::ostream& err);
 
 }  // namespace vandrel::app

@@ -8,9 +8,7 @@
 
 namespace vandrel::app {
 
-namespace {
-
-std::string JsonString(const std::string& bytes) {
+std::string DeviceJsonText(const std::string& bytes) {
     std::string text = "\"";
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
@@ -28,6 +26,8 @@ std::string JsonString(const std::string& bytes) {
     }
     return text + '"';
 }
+
+namespace {
 
 // A cell for the terminal, and how many columns it takes there (one per character).
 struct ShownCell {
@@ -55,7 +55,7 @@ std::string DeviceTableJson(const StringGrid& grid) {
         json += "  {";
         for (int c = 0; c < grid.ColCount(); ++c) {
             json += c > 0 ? ", " : "";
-            json += JsonString(grid.Cell(c, 0)) + ": " + JsonString(grid.Cell(c, rows[i]));
+            json += DeviceJsonText(grid.Cell(c, 0)) + ": " + DeviceJsonText(grid.Cell(c, rows[i]));
         }
         json += i + 1 < rows.size() ? "},\n" : "}\n";
     }

@@ -11,6 +11,10 @@ namespace vandrel::app {
 // formats, as UTF-8 text ending with a line end.
 std::string FormatScanResult(const StringGrid& grid, ScanFormat format);
 
+// A cell's 8-bit text as a JSON string (UTF-8, quotes included); control characters, DEL and
+// the C1 range too, are written as \u00NN.
+std::string DeviceJsonText(const std::string& bytes);
+
 // {"devices": [{"<header 0>": "<cell>", ...}, ...]} with one device per line; control
 // characters, DEL and the C1 range too, are written as \u00NN.
 std::string DeviceTableJson(const StringGrid& grid);

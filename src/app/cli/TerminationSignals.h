@@ -1,0 +1,12 @@
+#pragma once
+
+#include <functional>
+
+namespace vandrel::app {
+
+// SIGTERM, SIGINT and SIGHUP run handler on the thread of the Qt event loop, from the loop,
+// never from inside the signal; several signals before it runs may come as one call. Call
+// once, after the application object exists; later calls do nothing.
+void OnTerminationSignals(std::function<void()> handler);
+
+}  // namespace vandrel::app
