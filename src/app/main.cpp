@@ -1,3 +1,5 @@
+#include <QCoreApplication>
+
 #include <iostream>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "app/TMainForm.h"
 #include "app/VandrelApplication.h"
 #include "app/cli/CommandLine.h"
+#include "app/cli/RunCommand.h"
 #include "app/cli/ScanCommand.h"
 #include "app/model/VersionBlock.h"
 
@@ -42,8 +45,8 @@ int UsageError(const std::string& error) {
 
 int main(int argc, char* argv[]) {
     using namespace vandrel::app;
-    // Help, the version and a scan need no display: they are answered before any Qt
-    // application exists.
+    // Help, the version, a scan and a run need no display: they are answered before any Qt
+    // GUI application exists.
     const CommandLine line = ParseCommandLine(Arguments(argc, argv));
     if (line.Help) {
         std::cout << CommandLineHelp();
@@ -52,7 +55,11 @@ int main(int argc, char* argv[]) {
     if (line.Version) {
         return ShowVersion();
     }
-    if (line.Scan || (!line.Error.empty() && !line.ToolkitOptions)) {
+    if (line.Run && line.Error.empty()) {
+        QCoreApplication application(argc, argv);
+        return RunRunCommand(line.RunSettings, std::cout, std::cerr);
+    }
+    if (line.Scan || line.Run || (!line.Error.empty() && !line.ToolkitOptions)) {
         return line.Error.empty() ? RunScanCommand(line.Options, std::cout, std::cerr)
                                   : UsageError(line.Error);
     }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/cli/RunOptions.h"
 #include "app/cli/ScanOptions.h"
 
 namespace vandrel::app {
@@ -14,11 +15,17 @@ namespace vandrel::app {
 //   vandrel --version | -v   the version, from the executable's version block
 //   vandrel --scan [--timeout SECONDS] [--format table|csv|json]
 //                            a search without the window, which needs no display
+//   vandrel --run SCRIPT (--host ADDRESS... | --hosts FILE | --scan) [--vars FILE.csv]
+//           [--parallel N] [--log-dir DIR] [--report FILE] [--timeout SECONDS]
+//                            a session script on many devices, without the window
 struct CommandLine {
     bool Help = false;
     bool Version = false;
+    // Also set by --run --scan, where the scan only names the devices.
     bool Scan = false;
     ScanOptions Options;
+    bool Run = false;
+    RunOptions RunSettings;
     // Not empty: the command line is unusable, and this says why.
     std::string Error;
     // The error is about options Qt takes as its own (-platform, -style, ...), whose values

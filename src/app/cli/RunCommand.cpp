@@ -1,0 +1,242 @@
+#include "app/cli/RunCommand.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <sstream>
+
+#include "app/cli/RunDevices.h"
+#include "app/cli/RunReport.h"
+#include "app/cli/ScanCommand.h"
+#include "app/cli/SessionPool.h"
+#include "app/cli/TerminationSignals.h"
+#include "app/model/DeviceTable.h"
+#include "app/model/ReplaceFile.h"
+#include "script/ScriptVariables.h"
+#include "script/SessionScript.h"
+
+namespace vandrel::app {
+
+namespace {
+
+// Everything a run needs, checked before anything is sent.
+struct RunPlan {
+    script::Script Script;
+    std::optional<script::VariablesTable> Table;
+    // The script uses a variable that only the table can give.
+    bool NeedsRow = false;
+    std::vector<RunTarget> Targets;
+};
+
+bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    if (file) {
+        content << file.rdbuf();
+    }
+    if (!file || file.bad()) {
+        error = "cannot read " + path + ": " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    bytes = content.str();
+    return true;
+}
+
+bool IsDeviceVariable(const std::string& name) {
+    return name == "Device" || name == "S/N" || name == "IP" || name == "Mac";
+}
+
+std::string ReadScript(const std::string& path, RunPlan& plan) {
+    std::string text;
+    std::string error;
+    if (!ReadFile(path, text, error)) {
+        return error;
+    }
+    auto parsed = script::ParseScript(text);
+    if (const auto* syntax = std::get_if<script::ScriptError>(&parsed)) {
+        return path + ":" + syntax->Text();
+    }
+    plan.Script = std::move(std::get<script::Script>(parsed));
+    for (const std::string& name : plan.Script.VariableNames) {
+        plan.NeedsRow = plan.NeedsRow || !IsDeviceVariable(name);
+    }
+    return {};
+}
+
+std::string ReadVariables(const RunOptions& options, RunPlan& plan) {
+    std::vector<std::string> columns;
+    if (!options.VariablesFile.empty()) {
+        std::string text;
+        std::string error;
+        if (!ReadFile(options.VariablesFile, text, error)) {
+            return error;
+        }
+        plan.Table = script::VariablesTable::Parse(text, error);
+        if (!plan.Table) {
+            return options.VariablesFile + ": " + error;
+        }
+        columns = plan.Table->Columns();
+    }
+    const std::vector<std::string> unknown =
+        script::UnknownVariables(plan.Script.VariableNames, columns);
+    if (unknown.empty()) {
+        return {};
+    }
+    return options.Script + ": no value for {" + unknown.front() + "}: neither the device nor " +
+           (options.VariablesFile.empty() ? "a --vars file" : options.VariablesFile) + " gives it";
+}
+
+std::string PrepareLogDir(const std::string& dir) {
+    if (dir.empty()) {
+        return {};
+    }
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (!error && ::access(dir.c_str(), W_OK | X_OK) != 0) {
+        error = std::error_code(errno, std::generic_category());
+    }
+    return error ? "cannot write logs into " + dir + ": " + error.message() : std::string();
+}
+
+std::string FindDevices(const RunOptions& options, std::ostream& err, RunPlan& plan) {
+    std::string error;
+    if (!options.HostsFile.empty()) {
+        std::string text;
+        if (!ReadFile(options.HostsFile, text, error)) {
+            return error;
+        }
+        std::optional<std::vector<RunTarget>> targets = ReadHostList(text, error);
+        if (!targets) {
+            return options.HostsFile + ": " + error;
+        }
+        plan.Targets = std::move(*targets);
+    } else if (options.Scan) {
+        StringGrid grid = MakeDeviceGrid();
+        if (DiscoverDevices(options.ScanWait, grid, err) == ScanError) {
+            return "the search failed";
+        }
+        std::vector<std::string> skipped;
+        plan.Targets = ConnectableDevices(grid, skipped);
+        for (const std::string& device : skipped) {
+            err << "vandrel: skipped " << device << "\n";
+        }
+    } else {
+        for (const std::string& host : options.Hosts) {
+            std::optional<RunTarget> target = ParseRunHost(host, error);
+            if (!target) {
+                return "--host " + error;
+            }
+            plan.Targets.push_back(std::move(*target));
+        }
+    }
+    return plan.Targets.empty() ? "no devices to run on" : std::string();
+}
+
+std::optional<RunPlan> PrepareRun(const RunOptions& options, std::ostream& err) {
+    RunPlan plan;
+    std::string error = ReadScript(options.Script, plan);
+    if (error.empty()) {
+        error = ReadVariables(options, plan);
+    }
+    if (error.empty()) {
+        error = PrepareLogDir(options.LogDir);
+    }
+    if (error.empty()) {
+        error = FindDevices(options, err, plan);
+    }
+    if (!error.empty()) {
+        err << "vandrel: " << error << "\n";
+        return std::nullopt;
+    }
+    return plan;
+}
+
+// The values of one device's variables: its own, and its table row's when the script needs it.
+PoolJob MakeJob(const RunPlan& plan, const RunTarget& target, const RunOptions& options) {
+    PoolJob job;
+    job.Setup.Target = target;
+    job.Setup.Timeout = options.SessionTimeout;
+    job.LogDir = options.LogDir;
+    std::map<std::string, std::string> values = script::DeviceVariables(target.Device);
+    if (plan.NeedsRow && plan.Table) {
+        std::optional<std::map<std::string, std::string>> row =
+            plan.Table->RowFor(target.Device, job.Failure);
+        if (row) {
+            values = std::move(*row);
+        }
+    }
+    job.Setup.Values = std::move(values);
+    return job;
+}
+
+}  // namespace
+
+int RunRunCommand(const RunOptions& options, std::ostream& out, std::ostream& err) {
+    std::optional<RunPlan> plan;
+    try {
+        plan = PrepareRun(options, err);
+    } catch (const std::exception& e) {
+        err << "vandrel: " << e.what() << "\n";
+    }
+    if (!plan) {
+        return RunError;
+    }
+    std::vector<PoolJob> jobs;
+    for (const RunTarget& target : plan->Targets) {
+        jobs.push_back(MakeJob(*plan, target, options));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    SessionPool pool(
+        plan->Script, std::move(jobs), options.Parallel,
+        [&](const DeviceResult& result, const std::string& logError) {
+            out << DeviceResultLine(result) << std::endl;
+            if (!logError.empty()) {
+                err << "vandrel: " << result.Device.Ip << ": the session log stopped: " << logError
+                    << "\n";
+            }
+        },
+        [] { QCoreApplication::quit(); });
+    // The handler outlives this run; it reaches the pool only while the run goes.
+    auto stop = std::make_shared<std::function<void()>>();
+    bool interrupted = false;
+    OnTerminationSignals([stop] {
+        if (*stop) {
+            (*stop)();
+        }
+    });
+    *stop = [&] {
+        interrupted = true;
+        pool.Stop("interrupted");
+    };
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&pool] { pool.Start(); }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+    *stop = nullptr;
+
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const std::vector<DeviceResult>& results = pool.Results();
+    out << RunSummaryLine(results, seconds) << std::endl;
+    bool allPassed = !interrupted;
+    for (const DeviceResult& result : results) {
+        allPassed = allPassed && result.Outcome == DeviceOutcome::Passed;
+    }
+    if (!options.Report.empty()) {
+        if (const int error = WriteRunReport(options.Report, results, seconds); error != 0) {
+            err << "vandrel: " << CannotWriteText(options.Report, error) << "\n";
+            allPassed = false;
+        }
+    }
+    return allPassed ? RunAllPassed : RunAnyFailed;
+}
+
+}  // namespace vandrel::app
