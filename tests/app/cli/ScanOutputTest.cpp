@@ -69,6 +69,49 @@ TEST(CommandLine, ReadsTheScanOptions) {
     }
 }
 
+TEST(CommandLine, ReadsTheRunOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;  // how the error text starts; "" for none
+    };
+    const std::vector<Case> cases = {
+        {{"--run", "s.vsc", "--host", "10.0.0.1", "--host=h:2323", "--vars", "v.csv", "--parallel",
+          "256", "--log-dir", "logs", "--report", "r.json", "--timeout", "0.5"},
+         ""},
+        {{"--run", "s.vsc", "--scan", "--parallel", "1"}, ""},
+        {{"--run", "s.vsc"}, "--run needs the devices"},
+        {{"--run", "s.vsc", "--scan", "--hosts", "h.txt"}, "--host, --hosts and --scan cannot"},
+        {{"--run", "s.vsc", "--scan", "--format", "csv"}, "--format belongs to --scan alone"},
+        {{"--run", "s.vsc", "--scan", "--parallel", "0"}, "bad value '0' for --parallel"},
+        {{"--run", "s.vsc", "--scan", "--parallel", "257"}, "bad value '257' for --parallel"},
+        {{"--run", "s.vsc", "--scan", "--parallel", "-1"}, "bad value '-1' for --parallel"},
+        {{"--run", "s.vsc", "--scan", "--timeout", "0"}, "bad value '0' for --timeout"},
+        {{"--run", "", "--scan"}, "--run needs a value"},
+        {{"--run", "s.vsc", "--scan", "--report="}, "--report needs a value"},
+        {{"--run"}, "Missing value after '--run'"},
+        {{"--scan", "--parallel", "2"}, "--host, --hosts, --vars, --parallel, --log-dir and "},
+        {{"--host", "10.0.0.1"}, "--host, --hosts, --vars, --parallel, --log-dir and --report"},
+    };
+    for (const Case& c : cases) {
+        QStringList arguments{QStringLiteral("vandrel")};
+        for (const std::string& arg : c.args) {
+            arguments.append(QString::fromStdString(arg));
+        }
+        const std::string line = arguments.join(' ').toStdString();
+        const CommandLine parsed = ParseCommandLine(arguments);
+        EXPECT_EQ(parsed.Error.rfind(c.error, 0), 0u) << line << ": " << parsed.Error;
+        EXPECT_EQ(parsed.Error.empty(), *c.error == '\0') << line << ": " << parsed.Error;
+    }
+    const RunOptions run = ParseCommandLine({"vandrel", "--run", "s.vsc", "--host", "a", "--host",
+                                             "b", "--timeout", "2"})
+                               .RunSettings;
+    EXPECT_EQ(run.Script, "s.vsc");
+    EXPECT_EQ(run.Hosts, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(run.Parallel, 8);
+    EXPECT_EQ(run.SessionTimeout, 2000ms);
+    EXPECT_EQ(run.ScanWait, 2000ms) << "the discovery wait stays at --scan's default";
+}
+
 TEST(ScanOutput, JsonListsTheDevicesInArrivalOrder) {
     EXPECT_EQ(FormatScanResult(MakeDeviceGrid(), ScanFormat::Json), "{\"devices\": []}\n");
     const StringGrid grid = DeviceGrid({{"VD-2", "S2", "10.0.0.2", "m", "not connected"},
