@@ -137,8 +137,7 @@ TEST(ScriptRun, SynchronousSinkRunsWithoutDeepening) {
     const Script round = parsed("sendline \"x\"\nexpect \"x ok\"\nwait 0");
     Script script = parsed("fail-if \"bad\"");
     for (int i = 0; i < 100000; ++i) {
-        script.Commands.insert(script.Commands.end(), round.Commands.begin(),
-                               round.Commands.end());
+        script.Commands.insert(script.Commands.end(), round.Commands.begin(), round.Commands.end());
     }
     FakeSink sink;
     ScriptRun run(script, {}, "\n", sink);
