@@ -70,6 +70,9 @@ void ExpectMatcher::AddFailText(std::string text) {
 
 ExpectMatcher::Result ExpectMatcher::Feed(const char* data, std::size_t n) {
     Result result;
+    if (n == 0) {
+        return result;
+    }
     std::size_t firstFailEnd = kNone;
     for (std::size_t i = 0; i < m_failTexts.size(); ++i) {
         // Scan every byte so that the search's state stays right for the next read.

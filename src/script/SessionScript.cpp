@@ -306,6 +306,9 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
         ++lineNumber;
         const std::size_t newline = std::min(text.find('\n', offset), text.size());
         std::string_view line = text.substr(offset, newline - offset);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
         if (line.size() > kMaxScriptLineBytes) {
             return ScriptError{lineNumber, static_cast<int>(kMaxScriptLineBytes) + 1,
                                "line longer than 64 KiB"};
@@ -313,9 +316,6 @@ std::variant<Script, ScriptError> ParseScript(std::string_view text) {
         if (std::min(newline + 1, text.size()) > kMaxScriptBytes) {
             return ScriptError{lineNumber, static_cast<int>(kMaxScriptBytes - offset) + 1,
                                "script larger than 1 MiB"};
-        }
-        if (line.ends_with('\r')) {
-            line.remove_suffix(1);
         }
         LineParser parser(line, lineNumber);
         std::optional<ScriptCommand> command;

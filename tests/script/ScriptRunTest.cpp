@@ -8,44 +8,31 @@ using namespace vandrel::script;
 
 namespace {
 
-// Records every call as a short word; a call after Finished is recorded as an error.
+// Records every call as a short word (one after Finished marked as an error) and tells
+// `then` of it at once, so that a test can answer from inside the call.
 class FakeSink : public ScriptSink {
 public:
-    void SendBytes(const std::string& bytes) override {
-        note("send " + EscapeText(bytes));
-        if (onSend) {
-            onSend(bytes);
-        }
-    }
+    void SendBytes(const std::string& bytes) override { note("send " + EscapeText(bytes)); }
     void SetLogging(bool on) override { note(on ? "log on" : "log off"); }
-    void CloseSession() override {
-        note("close");
-        if (onClose) {
-            onClose();
-        }
-    }
-    void StartTimer(int ms) override {
-        note("timer " + std::to_string(ms));
-        if (onTimer) {
-            onTimer(ms);
-        }
-    }
+    void CloseSession() override { note("close"); }
+    void StartTimer(int ms) override { note("timer " + std::to_string(ms)); }
     void CancelTimer() override { note("cancel"); }
-    void Progress(std::size_t index, std::size_t count) override {
-        note(std::to_string(index) + "/" + std::to_string(count));
+    void Progress(std::size_t i, std::size_t n) override {
+        note(std::to_string(i) + "/" + std::to_string(n));
     }
     void Finished() override { note("finished"); }
 
     void note(const std::string& call) {
         calls.push_back(finished ? "after finished: " + call : call);
         finished = finished || call == "finished";
+        if (then) {
+            then(call);
+        }
     }
 
     std::vector<std::string> calls;
     bool finished = false;
-    std::function<void(const std::string&)> onSend;
-    std::function<void()> onClose;
-    std::function<void(int)> onTimer;
+    std::function<void(const std::string&)> then;
 };
 
 Script parsed(std::string_view text) {
@@ -59,7 +46,11 @@ TEST(ScriptRun, SendsExpectsLogsAndCloses) {
         parsed("log on\nsendline \"{User}\"\nexpect \"ok\" timeout 2\nwait 0.5\nclose");
     FakeSink sink;
     ScriptRun run(script, {{"User", "admin"}}, "\r\n", sink);
-    sink.onClose = [&] { run.SessionClosed("the device closed the session"); };
+    sink.then = [&](const std::string& call) {
+        if (call == "close") {
+            run.SessionClosed("the device closed the session");
+        }
+    };
     run.Start();
     run.Received("o", 1);
     run.Received("k", 1);
@@ -137,18 +128,16 @@ TEST(ScriptRun, SynchronousSinkRunsWithoutDeepening) {
     const Script round = parsed("sendline \"x\"\nexpect \"x ok\"\nwait 0");
     Script script = parsed("fail-if \"bad\"");
     for (int i = 0; i < 100000; ++i) {
-        script.Commands.insert(script.Commands.end(), round.Commands.begin(),
-                               round.Commands.end());
+        script.Commands.insert(script.Commands.end(), round.Commands.begin(), round.Commands.end());
     }
     FakeSink sink;
     ScriptRun run(script, {}, "\n", sink);
     int answers = 0;
-    sink.onSend = [&](const std::string&) {
-        ++answers;
-        run.Received("x ok\n", 5);
-    };
-    sink.onTimer = [&](int ms) {
-        if (ms == 0) {
+    sink.then = [&](const std::string& call) {
+        if (call.starts_with("send")) {
+            ++answers;
+            run.Received("x ok\n", 5);
+        } else if (call == "timer 0") {
             run.TimerFired();
         }
     };

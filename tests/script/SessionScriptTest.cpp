@@ -105,6 +105,8 @@ TEST(SessionScript, KeepsLinesSourcesAndVariableNames) {
 TEST(SessionScript, RefusesOverlongLinesAndFiles) {
     EXPECT_EQ(errorOf("close\nsend \"" + std::string(kMaxScriptLineBytes, 'a') + "\""),
               "2:65537: line longer than 64 KiB");
+    EXPECT_EQ(errorOf("send \"" + std::string(kMaxScriptLineBytes - 7, 'a') + "\"\r\n"),
+              "no error");  // the CR of a CR LF is not part of the line
     const std::string line = "send \"" + std::string(1000, 'a') + "\"\n";  // 1008 bytes
     std::string big;
     while (big.size() <= kMaxScriptBytes) {
