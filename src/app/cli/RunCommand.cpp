@@ -181,6 +181,15 @@ PoolJob MakeJob(const RunPlan& plan, const RunTarget& target, const RunOptions& 
 }  // namespace
 
 int RunRunCommand(const RunOptions& options, std::ostream& out, std::ostream& err) {
+    // Taken from the start, so that a signal during the scan still ends the run by its rules
+    // once the event loop runs. The handler outlives this run; it reaches the pool only while
+    // the run goes.
+    auto stop = std::make_shared<std::function<void()>>();
+    OnTerminationSignals([stop] {
+        if (*stop) {
+            (*stop)();
+        }
+    });
     std::optional<RunPlan> plan;
     try {
         plan = PrepareRun(options, err);
@@ -206,14 +215,7 @@ int RunRunCommand(const RunOptions& options, std::ostream& out, std::ostream& er
             }
         },
         [] { QCoreApplication::quit(); });
-    // The handler outlives this run; it reaches the pool only while the run goes.
-    auto stop = std::make_shared<std::function<void()>>();
     bool interrupted = false;
-    OnTerminationSignals([stop] {
-        if (*stop) {
-            (*stop)();
-        }
-    });
     *stop = [&] {
         interrupted = true;
         pool.Stop("interrupted");
