@@ -3,14 +3,18 @@
 # A lab of DEVICES (default 50) simulated devices; "vandrel --run docs/examples/set-ip.vsc --scan
 # --vars docs/examples/set-ip.csv" gives each its new address with --parallel PARALLEL (default
 # 16) and then, after every device was restarted to its first state, with --parallel 1.
-# seconds is the whole command (its 2 s discovery wait included), run_seconds the sessions
-# alone as the report gives them; speedup = seconds_parallel_1 / seconds. Needs root (the lab's
-# network namespaces). Last line: one JSON object.
+# Each device answers its console input COMMISSION_ANSWER_DELAY ms late (default 50, as a slow
+# device's CPU does; 0: at once, when a session takes well under a millisecond and there is
+# nothing for parallel sessions to win). seconds is the whole command (its 2 s discovery wait
+# included), run_seconds the sessions alone as the report gives them; speedup =
+# seconds_parallel_1 / seconds. Needs root (the lab's network namespaces). Last line: one JSON
+# object.
 set -euo pipefail
 build=${1:?"usage: run.sh <release build dir> [DEVICES] [PARALLEL]"}
 top=$(cd "$(dirname "$0")/../.." && pwd)
 devices=${2:-50}
 parallel=${3:-16}
+answer_delay=${COMMISSION_ANSWER_DELAY:-50}
 lab=bench_commission
 work=$(mktemp -d)
 
@@ -18,7 +22,7 @@ cmake --build "$build" --target vandrel vandrel-devsim commission_measure >/dev/
 export VANDREL_DEVSIM="$build/tools/devsim/vandrel-devsim"
 "$top/scripts/lab" --name "$lab" down >/dev/null 2>&1 || true
 trap '"$top/scripts/lab" --name "$lab" down >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-"$top/scripts/lab" --name "$lab" up "$devices" >/dev/null
+"$top/scripts/lab" --name "$lab" up "$devices" --devsim-args "--answer-delay $answer_delay" >/dev/null
 
 # One run with N sessions at a time: "passed failed run_seconds exit seconds peak_rss_kib".
 commission() {
@@ -50,17 +54,18 @@ for n in "$parallel" 1; do
     echo "--parallel $n: $(tail -1 "$work/out-$n")"
     grep -v -E '^(Searched|vandrel: skipped)' "$work/err-$n" || true
 done
-python3 - "$parallel" "$devices" "$passed" "$failed" "$seconds" "$run_seconds" "$seconds1" "$run_seconds1" \
+python3 - "$answer_delay" "$parallel" "$devices" "$passed" "$failed" "$seconds" "$run_seconds" "$seconds1" "$run_seconds1" \
     "$rss" "$rss1" "$passed1" "$failed1" <<'PY'
 import json, sys
-(parallel, devices, passed, failed, seconds, run_seconds, seconds1, run_seconds1, rss, rss1,
+(answer_delay, parallel, devices, passed, failed, seconds, run_seconds, seconds1, run_seconds1, rss, rss1,
  passed1, failed1) = sys.argv[1:]
 seconds, seconds1 = float(seconds), float(seconds1)
 run_seconds, run_seconds1 = float(run_seconds), float(run_seconds1)
 print(f"{passed}/{devices} passed in {seconds:.2f} s at --parallel {parallel} (sessions {run_seconds:.2f} s),"
-      f" {passed1} passed in {seconds1:.2f} s at --parallel 1 (sessions {run_seconds1:.2f} s)")
+      f" {passed1} passed in {seconds1:.2f} s at --parallel 1 (sessions {run_seconds1:.2f} s);"
+      f" devices answer {answer_delay} ms late")
 print(json.dumps({
-    "devices": int(devices), "passed": int(passed), "failed": int(failed),
+    "devices": int(devices), "answer_delay_ms": int(answer_delay), "passed": int(passed), "failed": int(failed),
     "seconds": round(seconds, 3), "seconds_parallel_1": round(seconds1, 3),
     "speedup": round(seconds1 / seconds, 2),
     "run_seconds": round(run_seconds, 3), "run_seconds_parallel_1": round(run_seconds1, 3),

@@ -345,6 +345,19 @@ TEST(DevsimTelnet, CloseAfterEndsEverySession) {
     }
 }
 
+TEST(DevsimTelnet, AnswerDelayHoldsBackWhatTheConsoleSays) {
+    DevsimProcess device({"--answer-delay", "300"});
+    ASSERT_TRUE(device.ready()) << device.error();
+    TcpClient client;
+    openSession(client, device);
+    client.clearReceived();
+    const auto start = std::chrono::steady_clock::now();
+    client.send("help\r\n");
+    ASSERT_TRUE(client.readUntil("> ", 3s)) << client.received();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
+    EXPECT_EQ(client.received().rfind("help\r\nCommands:", 0), 0u) << client.received();
+}
+
 TEST(DevsimTelnet, ResetAfterEndsTheSessionWithAResetMidStream) {
     // More than the socket buffers hold, so the reset waits for the client to read.
     DevsimProcess device(

@@ -108,6 +108,7 @@ TEST(DevsimOptions, HelpIsRequestedAndMentionsEveryOption) {
                                "--telnet-options",
                                "--refuse",
                                "--hung-dialogue",
+                               "--answer-delay",
                                "--static-status",
                                "--close-after",
                                "--flood",

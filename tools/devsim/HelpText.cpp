@@ -57,6 +57,8 @@ Telnet console:
   --refuse               no telnet listener: connections are refused
   --close-after S        the device closes each session S seconds after it opened
                          (decimals allowed, e.g. 0.5)
+  --answer-delay MS      the console answers (echo, prompts, results) MS milliseconds
+                         after the typed input, as a slow device does
   --hung-dialogue        # is echoed, then the device hangs: the IP configuration
                          dialogue never starts and nothing typed is answered
   --reset-after BYTES    the device resets each session (a TCP reset; what it had not

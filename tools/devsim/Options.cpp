@@ -130,6 +130,10 @@ const std::map<std::string, Handler>& valueOptions() {
              o.shape.rawBytes.clear();
              return v.size() <= 2 * 65507 && parseHex(v, o.shape.rawBytes);
          }},
+        {"--answer-delay",
+         [](Options& o, const std::string& v) {
+             return parseNumber(v, 0, 600000, o.answerDelayMs);
+         }},
         {"--close-after",
          [](Options& o, const std::string& v) { return parseSeconds(v, o.closeAfterMs); }},
         {"--reset-after",

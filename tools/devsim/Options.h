@@ -26,6 +26,7 @@ struct Options {
     bool refuse = false;
     bool hungDialogue = false;          // "#" is echoed, then the device answers nothing more
     bool sessionStatus = true;          // Status "connected" while a telnet session is open
+    int answerDelayMs = 0;              // the console's answers go out this much later
     int closeAfterMs = -1;              // negative: sessions stay open
     std::int64_t resetAfterBytes = -1;  // negative: sessions are never reset
     std::uint64_t floodBytes = 0;

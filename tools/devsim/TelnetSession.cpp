@@ -92,6 +92,7 @@ TelnetSession::TelnetSession(int fd, const Options& options, DeviceState& state,
     : m_fd(fd),
       m_recorder(recorder),
       m_console(state, localAddressOf(fd)),
+      m_answerDelay(options.answerDelayMs),
       m_floodLeft(options.floodBytes),
       m_resetLeft(options.resetAfterBytes),
       m_bannerDue(now + kBannerWait),
@@ -148,7 +149,7 @@ void TelnetSession::onReadable(TimePoint now) {
     std::vector<TelnetEvent> events;
     m_reader.feed(buffer, static_cast<std::size_t>(received), events);
     for (const TelnetEvent& event : events) {
-        handleEvent(event);
+        handleEvent(event, now);
         if (m_closing) {
             break;
         }
@@ -157,14 +158,21 @@ void TelnetSession::onReadable(TimePoint now) {
     flush();
 }
 
-void TelnetSession::handleEvent(const TelnetEvent& event) {
+void TelnetSession::handleEvent(const TelnetEvent& event, TimePoint now) {
     switch (event.kind) {
-        case TelnetEvent::Kind::Data:
-            queue(m_console.input(event.data));
+        case TelnetEvent::Kind::Data: {
+            std::string answer = m_console.input(event.data);
+            if (m_answerDelay.count() > 0 && !answer.empty()) {
+                m_answers.emplace_back(now + m_answerDelay, std::move(answer));
+            } else {
+                queue(answer);
+            }
             if (m_console.closeRequested()) {
                 m_closing = true;
+                releaseAnswers(TimePoint::max());
             }
             break;
+        }
         case TelnetEvent::Kind::Option:
             handleOption(event.verb, event.option);
             break;
@@ -363,8 +371,16 @@ void TelnetSession::onTimer(TimePoint now) {
         startDrain("closed by the device (close-after)");
         return;
     }
+    releaseAnswers(now);
     maybeShowBanner(now);
     flush();
+}
+
+void TelnetSession::releaseAnswers(TimePoint now) {
+    while (!m_answers.empty() && m_answers.front().first <= now) {
+        queue(m_answers.front().second);
+        m_answers.pop_front();
+    }
 }
 
 std::optional<TimePoint> TelnetSession::nextDeadline() const {
@@ -375,6 +391,9 @@ std::optional<TimePoint> TelnetSession::nextDeadline() const {
     bool bannerWaits = !m_bannerShown && m_floodLeft == 0 && !m_closing;
     if (bannerWaits && (!next || m_bannerDue < *next)) {
         next = m_bannerDue;
+    }
+    if (!m_answers.empty() && (!next || m_answers.front().first < *next)) {
+        next = m_answers.front().first;
     }
     return next;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,7 +52,7 @@ private:
     static constexpr auto kBannerWait = Milliseconds(1000);
     static constexpr auto kDrainTime = Milliseconds(2000);
 
-    void handleEvent(const TelnetEvent& event);
+    void handleEvent(const TelnetEvent& event, TimePoint now);
     void handleOption(unsigned char verb, unsigned char option);
     void clientWill(unsigned char option);
     void clientDo(unsigned char option);
@@ -60,6 +61,8 @@ private:
     void sendCommand(unsigned char verb, unsigned char option);
     void maybeShowBanner(TimePoint now);
     void queue(const std::string& bytes);
+    // Queues the console answers that are due by now.
+    void releaseAnswers(TimePoint now);
     void fillFlood();
     void flush();
     void finish(const char* why);
@@ -71,6 +74,8 @@ private:
     TelnetReader m_reader;
     DeviceConsole m_console;
     std::string m_out;
+    Milliseconds m_answerDelay;
+    std::deque<std::pair<TimePoint, std::string>> m_answers;  // console output not due yet
     std::size_t m_outOffset = 0;
     std::uint64_t m_floodLeft;
     std::uint64_t m_floodOffset = 0;
