@@ -50,6 +50,12 @@ DeviceSession::DeviceSession(const script::Script& script, SessionSetup setup,
 
 DeviceSession::~DeviceSession() {
     m_run.reset();
+    if (m_cnx) {
+        // A session destroyed while it goes reports nothing any more.
+        m_cnx->OnSessionConnected = nullptr;
+        m_cnx->OnDataAvailable = nullptr;
+        m_cnx->OnSessionClosed = nullptr;
+    }
     net::OwnedPart<TTnCnx>::Destroy(m_cnx);
     SwitchLog(false);
 }
