@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -651,4 +652,108 @@ TEST_F(SessionTabsTest, SaveOutputWritesTheScreenAsText) {
     save->trigger();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith("Cannot write ")) << messages[0].toStdString();
+}
+
+// Ctrl+A and Ctrl-click select several rows; Connect then opens a session on each row it
+// allows and counts the others. A sort keeps only the current row selected.
+TEST_F(SessionTabsTest, ConnectOnSeveralRowsOpensEachAllowedRowAndCountsTheRest) {
+    AddRow("A", "127.0.0.1", "not connected");
+    AddRow("B", "127.0.0.2", "connected");
+    AddRow("C", "127.0.0.3", "NOT CONNECTED");
+    AddRow("", "127.0.0.4", "not connected");
+    AddRow("E", "10.0.0.999", "not connected");
+    QTest::qWait(0);  // the table shows the rows
+    QTest::keyClick(Table(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(Table()->SelectedRows(), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Table()->Row(), 1) << "the current row stays";
+    QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
+    ASSERT_EQ(Notebook()->count(), 2);
+    EXPECT_EQ(form->SessionTerminal(0)->HostName(), "127.0.0.1");
+    EXPECT_EQ(form->SessionTerminal(1)->HostName(), "127.0.0.3");
+    EXPECT_EQ(form->OutcomeText(),
+              "Opened 2 sessions; 3 rows skipped: status not 'not connected' (1), no Device (1), "
+              "address not usable (1)");
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_TRUE(messages.empty());
+
+    const auto click = [&](int row, Qt::KeyboardModifiers mods) {
+        const QModelIndex index = Table()->model()->index(row - 1, ColDevice);
+        QTest::mouseClick(Table()->viewport(), Qt::LeftButton, mods,
+                          Table()->visualRect(index).center());
+    };
+    click(2, {});
+    click(4, Qt::ControlModifier);
+    EXPECT_EQ(Table()->SelectedRows(), (std::vector<int>{2, 4}));
+    EXPECT_EQ(Table()->Row(), 4);
+    click(5, Qt::ShiftModifier);
+    EXPECT_EQ(Table()->SelectedRows(), (std::vector<int>{2, 4, 5}));
+    form->sgMouseDown(Table(), Qt::LeftButton, {}, 5, 5);  // a header click sorts
+    EXPECT_EQ(Table()->SelectedRows(), std::vector<int>{Table()->Row()});
+    EXPECT_EQ(Table()->Cells(ColIP, Table()->Row()), "10.0.0.999");
+}
+
+namespace {
+
+void Type(TTnEmulT& terminal, Qt::Key key, const QString& text) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(terminal.viewport(), &event);
+}
+
+}  // namespace
+
+// Type into All: typed keys, a paste and Configuration in one connected session reach every
+// connected one with its own Enter and Backspace; the tabs say so and the status bar counts
+// them as sessions come and go.
+TEST_F(KeptTabsTest, TypeIntoAllReachesEveryConnectedSessionItsOwnWay) {
+    using Bytes = vandrel::test::ScriptedPeer::Bytes;
+    vandrel::test::ScriptedPeer second;
+    vandrel::test::ScriptedPeer third;
+    vandrel::test::ScriptedPeer* peers[] = {&peer, &second, &third};
+    const EnterKey enters[] = {EnterKey::CrLf, EnterKey::Cr, EnterKey::Lf};
+    std::vector<QPointer<TTnEmulT>> sessions;
+    for (int i = 0; i < 3; ++i) {
+        form->SetDefaultEnterKey(enters[i]);
+        sessions.emplace_back(OpenPeerSession(std::stoi(peers[i]->portText())));
+    }
+    sessions[2]->SetBackspaceKey(BackspaceKey::Delete);
+    AddIdleSession("10.0.0.9");  // never connects: not typed into
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::all_of(sessions.begin(), sessions.end(),
+                           [](const auto& t) { return t->SessionOpen() && !t->Connecting(); });
+    }));
+    EXPECT_FALSE(form->TypeIntoAll()) << "off at start";
+    Control<QAction>("mpTypeIntoAll")->trigger();
+    EXPECT_EQ(Control<QAction>("mpTypeIntoAll")->shortcut(), QKeySequence("Ctrl+Shift+A"));
+    EXPECT_EQ(Notebook()->tabText(1), QStringLiteral("\u00BB 127.0.0.1"));
+    EXPECT_EQ(Notebook()->tabText(3), "10.0.0.9");
+    EXPECT_EQ(Control<QLabel>("TypingPanel")->text(), "Typing into 3 sessions");
+    EXPECT_EQ(form->SessionCaption(1), "127.0.0.1");
+
+    Type(*sessions[1], Qt::Key_A, QStringLiteral("a"));
+    Type(*sessions[1], Qt::Key_Return, QStringLiteral("\r"));
+    Type(*sessions[1], Qt::Key_Backspace, QStringLiteral("\b"));
+    Notebook()->setCurrentIndex(1);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+    QGuiApplication::clipboard()->setText(QStringLiteral("x\ny"));
+    Control<QAction>("mpPaste")->trigger();
+    EXPECT_EQ(messages, (std::vector<QString>{"Paste 2 lines into 3 sessions?"}));
+    const Bytes expected[] = {{'a', '\r', '\n', 8, '#', 'x', '\r', '\n', 'y'},
+                              {'a', '\r', 8, '#', 'x', '\r', 'y'},
+                              {'a', '\n', 0x7F, '#', 'x', '\n', 'y'}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(pumpUntil([&] { return peers[i]->received() == expected[i]; }, 3000)) << i;
+    }
+
+    // A session that ends leaves the group; Off takes the marks away.
+    third.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->count() == 3; }));
+    EXPECT_EQ(Control<QLabel>("TypingPanel")->text(), "Typing into 2 sessions");
+    Control<QAction>("mpTypeIntoAll")->trigger();
+    EXPECT_EQ(Notebook()->tabText(0), "127.0.0.1");
+    EXPECT_FALSE(Control<QLabel>("TypingPanel")->isVisible());
+    peer.clearReceived();
+    Type(*sessions[1], Qt::Key_B, QStringLiteral("b"));
+    ASSERT_TRUE(pumpUntil([&] { return second.received().size() == 8; }, 3000));
+    QTest::qWait(100);
+    EXPECT_TRUE(peer.received().empty());
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/model/DeviceTable.h"
 #include "app/model/LogFileName.h"
@@ -47,14 +48,37 @@ TEST(SessionRows, ConnectNeedsDeviceIpAndNotConnected) {
         "10.0.0.8\x1Fmac",  // 8: four fields, no status
     });
     const bool expected[] = {false, true, false, false, false, true, false, false, false};
+    const std::string status = "status not 'not connected'";
+    const std::string refusals[] = {"", "",     "no Device", "no IP", status,
+                                    "", status, status,      status};
     for (int row = 1; row <= 8; ++row) {
         EXPECT_EQ(CanConnectRow(grid, row), expected[row]) << "row " << row;
+        EXPECT_EQ(ConnectRefusal(grid, row), refusals[row]) << "row " << row;
     }
     // The header row and rows outside the table never connect.
     EXPECT_FALSE(CanConnectRow(grid, 0));
     EXPECT_FALSE(CanConnectRow(grid, 9));
     EXPECT_FALSE(CanConnectRow(grid, -1));
     EXPECT_FALSE(CanConnectRow(MakeDeviceGrid(), 1));
+}
+
+TEST(SessionRows, TheNoticeOfConnectOnSeveralRowsCountsWhatWasSkipped) {
+    const std::string status = "status not 'not connected'";
+    const struct {
+        int opened;
+        std::vector<std::string> skipped;
+        std::string notice;
+    } cases[] = {
+        {12, {status, status}, "Opened 12 sessions; 2 rows skipped: status not 'not connected'"},
+        {1, {"no IP"}, "Opened 1 session; 1 row skipped: no IP"},
+        {3, {}, "Opened 3 sessions"},
+        {0,
+         {status, "no IP", status},
+         "Opened 0 sessions; 3 rows skipped: " + status + " (2), no IP (1)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OpenedSessionsNotice(c.opened, c.skipped), c.notice);
+    }
 }
 
 TEST(SessionRows, ConnectedGoesToTheFirstRowOfTheSessionsAddressNotTheSelection) {
