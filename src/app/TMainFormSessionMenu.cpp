@@ -219,6 +219,9 @@ void TMainForm::ReconnectSession(TTnEmulT& terminal) {
     }
     m_outcome->Dismiss();
     StatusBar->clearMessage();
+    if (index == TabNotebook->currentIndex()) {
+        SetLogStatus(terminal.Log(), terminal.LogName());  // as a Connect shows it
+    }
     ShowPendingAttempt();
     UpdateSessionMenu();
 }

@@ -20,7 +20,10 @@ struct DeviceIdentity {
 std::map<std::string, std::string> DeviceVariables(const DeviceIdentity& device);
 
 // A variables file: a CSV table (RFC 4180 quoting, comma separated, first row the column
-// names, UTF-8 with or without BOM, CR LF or LF line ends).
+// names, UTF-8 with or without BOM, CR LF or LF line ends). Column names are taken exactly as
+// written; none may be blank or repeated, and one must be S/N, Mac or IP. Rows with every
+// value empty (blank lines) are skipped, shorter rows are filled with empty values, longer
+// ones are an error, and so are two rows with the same S/N (Mac, IP) that decides the match.
 class VariablesTable {
 public:
     // Reads the table; on failure returns nullopt and sets error ("line 4: unterminated quote").
@@ -32,13 +35,17 @@ public:
     // The row of the device, matched by the table's S/N column, else its Mac column, else its
     // IP column (the first of these columns the table has decides); Mac compares without case
     // and with '-' taken as ':'. nullopt when no row matches; error then says
-    // "no values for S/N VS-000123" (naming the key that was looked for).
+    // "no values for S/N VS-000123" (naming the key that was looked for). Keys compare with
+    // blanks at both ends cut. The map holds every variable of the device: {Device}, {S/N},
+    // {IP} and {Mac} from the device itself (a column of one of these names only serves the
+    // match) and every other column from its row.
     std::optional<std::map<std::string, std::string>> RowFor(const DeviceIdentity& device,
-                                                              std::string& error) const;
+                                                             std::string& error) const;
 
 private:
     std::vector<std::string> m_columns;
     std::vector<std::vector<std::string>> m_rows;
+    std::size_t m_keyColumn = 0;
 };
 
 // The names a script uses that neither the device nor the table's columns give, in the

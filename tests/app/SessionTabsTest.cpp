@@ -560,6 +560,7 @@ TEST_F(KeptTabsTest, ATabKeptAfterTheDeviceEndedItReconnectsInPlace) {
 
     EXPECT_TRUE(Triggered("mpReconnect"));
     EXPECT_EQ(Notebook()->tabText(0), "127.0.0.1");
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
     ASSERT_TRUE(pumpUntil([&] { return Table()->Cells(ColStatus, 1) == "connected"; }));
     EXPECT_EQ(peer.acceptedCount(), 2);
     EXPECT_EQ(rowText(*terminal, 3), "serial 1234") << "the screen stays";
