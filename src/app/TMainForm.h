@@ -14,6 +14,7 @@
 //                          Preferences, the session font and zoom of every session
 //   TMainFormMultiSession.cpp  Connect on several rows, Session > Type into All Sessions and
 //                          the captions of session tabs
+//   TMainFormScripts.cpp   Session > Run Script... and Stop Script
 #pragma once
 
 #include <QMainWindow>
@@ -48,6 +49,10 @@ class EInOutError;
 class TTnEmulT;
 }  // namespace vandrel::terminal
 
+namespace vandrel::script {
+struct DeviceIdentity;
+}  // namespace vandrel::script
+
 namespace vandrel::discovery {
 class TUDPSocketHandle;
 class TUDPServer;
@@ -56,6 +61,7 @@ class ByteStream;
 
 namespace vandrel::app {
 
+class ScriptBatch;
 class Settings;
 class StatusNotice;
 class TAboutBox;
@@ -209,6 +215,15 @@ public:
     std::vector<terminal::TTnEmulT*> TypingTargets() const;
     // The caption of page index without the marks of Type into All and of scripts.
     QString SessionCaption(int index) const;
+    // Session > Run Script... (TMainFormScripts.cpp): asks for a script file, and for a
+    // variables table when the script uses more than {Device}, {S/N}, {IP} and {Mac}; a file
+    // that cannot be read or used is reported and nothing is sent. The script then runs on the
+    // active session, or with Type into All on every connected one, in parallel; each tab
+    // shows its progress ("IP [script 3/9]") and a summary lists every device's outcome when
+    // all have finished. Stop Script (Escape while a script runs) fails the runs still going.
+    void mpRunScriptClick(QObject* Sender);
+    void mpStopScriptClick(QObject* Sender);
+    bool ScriptRunning() const { return m_scriptBatch != nullptr; }
 
     // How the window's figures map to the running font (FormScale.h).
     const FormScale& Scale() const { return m_scale; }
@@ -268,6 +283,8 @@ private:
     QAction* mpBackspaceDel = nullptr;
     QAction* mpReconnect = nullptr;
     QAction* mpTypeIntoAll = nullptr;
+    QAction* mpRunScript = nullptr;
+    QAction* mpStopScript = nullptr;
     // Non-visual parts.
     QTimer* Timer_Tab = nullptr;
     QFileDialog* OpenDialog = nullptr;
@@ -320,6 +337,20 @@ private:
     void SetSessionCaption(int index, const QString& caption);
     // Every tab's marks and the status bar's count of the sessions typed into, as they are now.
     void RefreshSessionCaptions();
+
+    void CreateScriptMenu();
+    void UpdateScriptActions();
+    // What Run Script runs on: the active session, or every connected one with Type into All.
+    std::vector<terminal::TTnEmulT*> ScriptTargets() const;
+    // The device of a session from its row; a session without one has its IP alone.
+    script::DeviceIdentity SessionDevice(const terminal::TTnEmulT& terminal) const;
+    // An open dialog in the script folder (which then remembers the chosen file's folder).
+    std::optional<QString> AskScriptFile(const QString& title, const QString& filter);
+    void ScriptEnded();
+    // "script 3/9" while a script runs on terminal; empty otherwise.
+    QString ScriptProgress(const terminal::TTnEmulT* terminal) const;
+    // A script's `log on|off`: on logs into a new file of the default name in the log folder.
+    void SetScriptLogging(terminal::TTnEmulT& terminal, bool on);
 
     static bool IsAddressSession(const terminal::TTnEmulT& terminal);
     void NoteAttemptEnded(terminal::TTnEmulT& terminal);
@@ -374,6 +405,8 @@ private:
     bool m_typeIntoAll = false;
     // Says "Typing into N sessions" while Type into All is on; made when first needed.
     QLabel* m_typingPanel = nullptr;
+    // The script that runs; nullptr when none does.
+    ScriptBatch* m_scriptBatch = nullptr;
 };
 
 }  // namespace vandrel::app

@@ -1,5 +1,5 @@
 // Several sessions at once: Connect on several selected rows, Session > Type into All
-// Sessions, and the captions of session tabs with their marks.
+// Sessions, and the captions of session tabs with their marks (typed into, script progress).
 #include <QAction>
 #include <QKeySequence>
 #include <QLabel>
@@ -38,6 +38,7 @@ void TMainForm::CreateMultiSessionMenu() {
         QStringLiteral("Send what is typed into a connected session to every connected one"));
     connect(mpTypeIntoAll, &QAction::toggled, this,
             [this](bool on) { RunGuarded([&] { SetTypeIntoAll(on); }); });
+    CreateScriptMenu();
 }
 
 void TMainForm::ConnectRows(const std::vector<int>& rows) {
@@ -155,7 +156,10 @@ void TMainForm::RefreshSessionCaptions() {
         const TTnEmulT* terminal = SessionTerminal(i);
         const bool marked = m_typeIntoAll && terminal != nullptr && IsTypingTarget(*terminal);
         typing += marked ? 1 : 0;
-        const QString shown = marked ? kTypingMark + caption : caption;
+        QString shown = marked ? kTypingMark + caption : caption;
+        if (const QString progress = ScriptProgress(terminal); !progress.isEmpty()) {
+            shown += QStringLiteral(" [%1]").arg(progress);
+        }
         if (shown != TabNotebook->tabText(i)) {
             // The caption without marks stays with the tab: Close and the texts go by it.
             TabNotebook->tabBar()->setTabData(i, caption);

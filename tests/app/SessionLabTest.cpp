@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QStatusBar>
 
@@ -124,6 +126,38 @@ TEST_F(SessionLab, ConnectOnSeveralRowsThenTypeIntoAll) {
     for (int k = 1; k <= 3; ++k) {
         Lab::restartDevice(k, {});
     }
+}
+
+// One script on two devices at once: the one whose dialogue starts from another netmask
+// fails at the line that expected the usual one, the other passes.
+TEST_F(SessionLab, RunScriptOnTwoDevices) {
+    ASSERT_TRUE(Lab::restartDevice(2, {"--netmask", "255.255.0.0"}));
+    for (int k = 1; k <= 2; ++k) {
+        Connect(k);
+        ASSERT_TRUE(WaitForBanner(Active())) << k;
+    }
+    const QString script = dir.filePath(QStringLiteral("netmask.vsc"));
+    writeFile(script,
+              "send \"#\"\nexpect \"IP address [\"\nsendline \"\"\n"
+              "expect \"Netmask [255.255.255.0]\" timeout 2\n");
+    fileAnswer = script;
+    Control<QAction>("mpTypeIntoAll")->trigger();
+    Control<QAction>("mpRunScript")->trigger();
+    EXPECT_TRUE(Notebook()->tabText(0).endsWith("]"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !form->findChildren<QDialog*>("ScriptSummary").isEmpty(); }, kLabWaitMs));
+    const QString summary =
+        form->findChild<QDialog*>("ScriptSummary")->findChild<QPlainTextEdit*>()->toPlainText();
+    const QString device2 =
+        QString::fromStdString(Table()->Cells(ColDevice, RowOf(2)) + " " + Lab::deviceAddress(2));
+    EXPECT_TRUE(summary.startsWith("2 devices: 1 passed, 1 failed\n")) << summary.toStdString();
+    EXPECT_TRUE(summary.contains(device2 + ": failed at line 4 (expect \"Netmask [255.255.255.0]\" "
+                                           "timeout 2): "))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("    | Netmask [255.255.0.0]")) << summary.toStdString();
+    EXPECT_EQ(Notebook()->tabText(0).toStdString(), "\u00BB " + Lab::deviceAddress(1));
+    EXPECT_TRUE(messages.empty());
+    Lab::restartDevice(2, {});
 }
 
 TEST_F(SessionLab, AWaitingConnectSaysSoInTheStatusBarUntilItEnds) {

@@ -7,10 +7,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
@@ -21,6 +23,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "WindowTest.h"
@@ -757,4 +760,113 @@ TEST_F(KeptTabsTest, TypeIntoAllReachesEveryConnectedSessionItsOwnWay) {
     ASSERT_TRUE(pumpUntil([&] { return second.received().size() == 8; }, 3000));
     QTest::qWait(100);
     EXPECT_TRUE(peer.received().empty());
+}
+
+namespace {
+
+vandrel::test::ScriptedPeer::Bytes BytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// Sessions to scripted peers that scripts run on; the script and variables files are
+// written into the test's folder and chosen in the file dialogs in the order given.
+class ScriptTabsTest : public KeptTabsTest {
+protected:
+    void SetUp() override {
+        KeptTabsTest::SetUp();
+        FileDialogSeam::SetHandler([this](QFileDialog& dialog) -> std::optional<QString> {
+            folders.push_back(dialog.directory().absolutePath());
+            if (fileAnswers.empty()) {
+                return std::nullopt;
+            }
+            std::optional<QString> answer = fileAnswers.front();
+            fileAnswers.pop_front();
+            return answer;
+        });
+    }
+    // Runs the script text (and the variables table, when given) through the dialogs.
+    void RunScript(const std::string& script, const std::string& csv = {}) {
+        writeFile(Path("s.vsc"), QByteArray::fromStdString(script));
+        fileAnswers.push_back(Path("s.vsc"));
+        if (!csv.empty()) {
+            writeFile(Path("v.csv"), QByteArray::fromStdString(csv));
+            fileAnswers.push_back(Path("v.csv"));
+        }
+        Control<QAction>("mpRunScript")->trigger();
+    }
+    QString Summary() {
+        pumpUntil([&] { return form->findChild<QDialog*>("ScriptSummary") != nullptr; }, 5000);
+        QDialog* dialog = form->findChild<QDialog*>("ScriptSummary");
+        if (dialog == nullptr) {
+            return QString();
+        }
+        const QString text = dialog->findChild<QPlainTextEdit*>()->toPlainText();
+        delete dialog;
+        return text;
+    }
+    TTnEmulT* Connected(vandrel::test::ScriptedPeer& to) {
+        TTnEmulT* terminal = OpenPeerSession(std::stoi(to.portText()));
+        pumpUntil([&] { return terminal->SessionOpen() && !terminal->Connecting(); });
+        return terminal;
+    }
+
+    std::vector<QString> folders;
+};
+
+}  // namespace
+
+// A script that cannot run is reported and nothing is sent: no session, a syntax error with
+// its place, an unknown variable, a file that cannot be read.
+TEST_F(ScriptTabsTest, AScriptThatCannotRunSendsNothing) {
+    Control<QAction>("mpRunScript")->trigger();  // no session: no dialog either
+    EXPECT_TRUE(folders.empty());
+    Connected(peer);
+    RunScript("sendline \"x\"\nexpect \"unterminated\n");
+    RunScript("sendline \"{NewIP}\"\n", "S/N,Other\r\nsn,1\r\n");
+    fileAnswers.push_back(Path("missing.vsc"));
+    Control<QAction>("mpRunScript")->trigger();
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0], "Run Script needs a connected session");
+    EXPECT_TRUE(messages[1].startsWith("s.vsc:2:")) << messages[1].toStdString();
+    EXPECT_EQ(messages[2], "s.vsc: unknown variable {NewIP}");
+    EXPECT_TRUE(messages[3].startsWith("Cannot read " + Path("missing.vsc")));
+    EXPECT_EQ(folders.back(), dir.path()) << "the script folder is remembered";
+    QTest::qWait(100);
+    EXPECT_TRUE(peer.received().empty());
+    EXPECT_FALSE(form->ScriptRunning());
+}
+
+// With Type into All the script runs on every connected session at once, each with its own
+// values and Enter; the tabs show the progress, the summary each device's outcome. A tab
+// closed during a run and Stop Script fail the device with the reason.
+TEST_F(ScriptTabsTest, AScriptRunsOnEverySessionAndEndsInASummary) {
+    vandrel::test::ScriptedPeer answering({{8, BytesOf("ok\r\n")}});
+    AddRow("VD-1", "127.0.0.1", "not connected");
+    Connected(answering);
+    form->SetDefaultEnterKey(EnterKey::Lf);
+    Connected(peer);
+    form->SetTypeIntoAll(true);
+    RunScript("# both\nsendline \"{Device}={v}\"\nexpect \"ok\" timeout 1\n",
+              "IP,v\n127.0.0.1,7\n");
+    EXPECT_TRUE(Notebook()->tabText(1).endsWith("/2]")) << Notebook()->tabText(1).toStdString();
+    EXPECT_TRUE(form->ScriptRunning());
+    const QString summary = Summary();
+    EXPECT_TRUE(summary.startsWith("2 devices: 1 passed, 1 failed\n\nVD-1 127.0.0.1: passed\n"))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("VD-1 127.0.0.1: failed at line 3 (expect \"ok\" timeout 1): "))
+        << summary.toStdString();
+    EXPECT_EQ(answering.requests(), std::vector<decltype(BytesOf(""))>{BytesOf("VD-1=7\r\n")});
+    EXPECT_EQ(peer.received(), BytesOf("VD-1=7\n"));
+    EXPECT_EQ(Notebook()->tabText(1), QStringLiteral("\u00BB 127.0.0.1"));
+
+    form->SetTypeIntoAll(false);
+    RunScript("expect \"never\"\n");
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    EXPECT_TRUE(Summary().endsWith(": failed at line 1 (expect \"never\"): the tab was closed\n"));
+    RunScript("wait 20\n");
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form->SessionTerminal(0)->viewport(), Qt::Key_Escape);
+    EXPECT_TRUE(Summary().endsWith(": failed at line 1 (wait 20): stopped by the user\n"));
+    EXPECT_EQ(messages, std::vector<QString>{});
 }
