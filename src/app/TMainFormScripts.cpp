@@ -35,8 +35,7 @@ using terminal::TTnEmulT;
 
 namespace {
 
-// Larger files are no scripts or variables tables a technician wrote.
-constexpr qint64 kMaxScriptBytes = 1 << 20;
+// A larger file is no variables table a technician wrote.
 constexpr qint64 kMaxVariablesBytes = 16 << 20;
 
 QString FileLabel(const QString& file) {
@@ -158,7 +157,8 @@ void TMainForm::mpRunScriptClick(QObject*) {
     if (!scriptFile) {
         return;
     }
-    const std::optional<std::string> text = ReadSmallFile(this, *scriptFile, kMaxScriptBytes);
+    const std::optional<std::string> text =
+        ReadSmallFile(this, *scriptFile, static_cast<qint64>(script::kMaxScriptBytes));
     if (!text) {
         return;
     }
