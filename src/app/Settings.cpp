@@ -13,6 +13,7 @@ const QString kWindowGeometry = QStringLiteral("Window/Geometry");
 const QString kSplitterState = QStringLiteral("Window/Splitter");
 const QString kLogFolder = QStringLiteral("Folders/Log");
 const QString kExportFolder = QStringLiteral("Folders/Export");
+const QString kScriptFolder = QStringLiteral("Folders/Script");
 const QString kAddressGroup = QStringLiteral("Connect");
 
 // A value as text. An unquoted value with commas reads as a list: it is joined again.
@@ -59,6 +60,7 @@ Settings::Settings(const QString& fileName) : m_fileName(fileName) {
     m_state.SplitterState = file.value(kSplitterState).toByteArray();
     m_state.LogFolder = file.value(kLogFolder).toString();
     m_state.ExportFolder = file.value(kExportFolder).toString();
+    m_state.ScriptFolder = file.value(kScriptFolder).toString();
 }
 
 bool Settings::Save() {
@@ -77,6 +79,7 @@ bool Settings::Save() {
     file.setValue(kSplitterState, m_state.SplitterState);
     file.setValue(kLogFolder, m_state.LogFolder);
     file.setValue(kExportFolder, m_state.ExportFolder);
+    file.setValue(kScriptFolder, m_state.ScriptFolder);
     file.sync();
     // A format error of the file read before is no failure of this write.
     return file.status() != QSettings::AccessError;

@@ -17,9 +17,11 @@ struct RememberedState {
     // empty: the window opens as it does the first time.
     QByteArray WindowGeometry;
     QByteArray SplitterState;
-    // The folders last chosen in the log file dialogs and in Export Table; empty: none yet.
+    // The folders last chosen in the log file dialogs, in Export Table and in Run Script;
+    // empty: none yet.
     QString LogFolder;
     QString ExportFolder;
+    QString ScriptFolder;
     // Typed into Connect to Address, newest first (RememberAddress).
     std::vector<std::string> RecentAddresses;
 };

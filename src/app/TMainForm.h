@@ -12,6 +12,9 @@
 //                          session ended and their reconnection
 //   TMainFormSettings.cpp  remembered state and preferences: the settings file, Edit >
 //                          Preferences, the session font and zoom of every session
+//   TMainFormMultiSession.cpp  Connect on several rows, Session > Type into All Sessions and
+//                          the captions of session tabs
+//   TMainFormScripts.cpp   Session > Run Script... and Stop Script
 #pragma once
 
 #include <QMainWindow>
@@ -46,6 +49,10 @@ class EInOutError;
 class TTnEmulT;
 }  // namespace vandrel::terminal
 
+namespace vandrel::script {
+struct DeviceIdentity;
+}  // namespace vandrel::script
+
 namespace vandrel::discovery {
 class TUDPSocketHandle;
 class TUDPServer;
@@ -54,6 +61,7 @@ class ByteStream;
 
 namespace vandrel::app {
 
+class ScriptBatch;
 class Settings;
 class StatusNotice;
 class TAboutBox;
@@ -195,6 +203,28 @@ public:
     // sessions get it when their tab is added, open ones when the preferences change.
     void ApplyPreferences(terminal::TTnEmulT& terminal);
 
+    // Several sessions at once (TMainFormMultiSession.cpp). Connect with several rows
+    // selected opens a session on each row that Connect allows and counts the others in a
+    // notice. With Type into All on, what is typed or pasted into a connected session, and
+    // Configuration on one, goes to every connected session, each through its own typed-key
+    // path; their tabs are captioned "» IP" and the status bar says how many they are. Off
+    // at every start.
+    void SetTypeIntoAll(bool on);
+    bool TypeIntoAll() const { return m_typeIntoAll; }
+    // The sessions typing goes to with Type into All on: the connected ones, in tab order.
+    std::vector<terminal::TTnEmulT*> TypingTargets() const;
+    // The caption of page index without the marks of Type into All and of scripts.
+    QString SessionCaption(int index) const;
+    // Session > Run Script... (TMainFormScripts.cpp): asks for a script file, and for a
+    // variables table when the script uses more than {Device}, {S/N}, {IP} and {Mac}; a file
+    // that cannot be read or used is reported and nothing is sent. The script then runs on the
+    // active session, or with Type into All on every connected one, in parallel; each tab
+    // shows its progress ("IP [script 3/9]") and a summary lists every device's outcome when
+    // all have finished. Stop Script (Escape while a script runs) fails the runs still going.
+    void mpRunScriptClick(QObject* Sender);
+    void mpStopScriptClick(QObject* Sender);
+    bool ScriptRunning() const { return m_scriptBatch != nullptr; }
+
     // How the window's figures map to the running font (FormScale.h).
     const FormScale& Scale() const { return m_scale; }
 
@@ -252,6 +282,9 @@ private:
     QAction* mpBackspaceCtrlH = nullptr;
     QAction* mpBackspaceDel = nullptr;
     QAction* mpReconnect = nullptr;
+    QAction* mpTypeIntoAll = nullptr;
+    QAction* mpRunScript = nullptr;
+    QAction* mpStopScript = nullptr;
     // Non-visual parts.
     QTimer* Timer_Tab = nullptr;
     QFileDialog* OpenDialog = nullptr;
@@ -290,6 +323,34 @@ private:
     void ShowPendingAttempt();
     // Takes page index out of the notebook and deletes it, later when deferDelete is set.
     void RemoveSessionPage(int index, bool deferDelete);
+
+    void CreateMultiSessionMenu();
+    void ConnectRows(const std::vector<int>& rows);
+    // Repeats typed keys and pastes of a connected session into the others.
+    void ConnectTypingHooks(terminal::TTnEmulT& terminal);
+    bool IsTypingTarget(const terminal::TTnEmulT& terminal) const;
+    // How many sessions a paste into terminal reaches.
+    int PasteReach(const terminal::TTnEmulT& terminal) const;
+    // Configuration: "#" into terminal, and into every other connected one with Type into All.
+    void SendConfiguration(terminal::TTnEmulT& terminal);
+    // The caption of page index becomes caption, with the marks it has.
+    void SetSessionCaption(int index, const QString& caption);
+    // Every tab's marks and the status bar's count of the sessions typed into, as they are now.
+    void RefreshSessionCaptions();
+
+    void CreateScriptMenu();
+    void UpdateScriptActions();
+    // What Run Script runs on: the active session, or every connected one with Type into All.
+    std::vector<terminal::TTnEmulT*> ScriptTargets() const;
+    // The device of a session from its row; a session without one has its IP alone.
+    script::DeviceIdentity SessionDevice(const terminal::TTnEmulT& terminal) const;
+    // An open dialog in the script folder (which then remembers the chosen file's folder).
+    std::optional<QString> AskScriptFile(const QString& title, const QString& filter);
+    void ScriptEnded();
+    // "script 3/9" while a script runs on terminal; empty otherwise.
+    QString ScriptProgress(const terminal::TTnEmulT* terminal) const;
+    // A script's `log on|off`: on logs into a new file of the default name in the log folder.
+    void SetScriptLogging(terminal::TTnEmulT& terminal, bool on);
 
     static bool IsAddressSession(const terminal::TTnEmulT& terminal);
     void NoteAttemptEnded(terminal::TTnEmulT& terminal);
@@ -341,6 +402,11 @@ private:
     FormScale m_scale{1.0, 1.0};
     std::unique_ptr<Settings> m_settings;
     bool m_settingsNoticeShown = false;
+    bool m_typeIntoAll = false;
+    // Says "Typing into N sessions" while Type into All is on; made when first needed.
+    QLabel* m_typingPanel = nullptr;
+    // The script that runs; nullptr when none does.
+    ScriptBatch* m_scriptBatch = nullptr;
 };
 
 }  // namespace vandrel::app

@@ -73,6 +73,7 @@ void TMainForm::CreateSessionMenu() {
     mpSaveOutput = mpSession->addAction(QStringLiteral("Save &Output..."));
     mpSaveOutput->setObjectName(QStringLiteral("mpSaveOutput"));
     mpSaveOutput->setStatusTip(QStringLiteral("Save what the session shows as a text file"));
+    CreateMultiSessionMenu();
 
     connect(mpPaste, &QAction::triggered, this,
             [this] { RunGuarded([this] { mpPasteClick(mpPaste); }); });
@@ -136,10 +137,15 @@ void TMainForm::ApplySessionSettings(TTnEmulT& terminal) {
     terminal.SetBackspaceKey(m_defaultBackspaceKey);
     terminal.SetPasteLineDelay(m_pasteLineDelay);
     terminal.SetConfirmMultiLinePaste(m_confirmMultiLinePaste);
-    terminal.OnConfirmPaste = [this](TTnEmulT&, int lines) {
-        return MessageDlg(this, QStringLiteral("Paste %1 lines into the session?").arg(lines),
-                          MessageKind::Confirmation) == MessageAnswer::Yes;
+    terminal.OnConfirmPaste = [this](TTnEmulT& Sender, int lines) {
+        const int sessions = PasteReach(Sender);
+        const QString question =
+            sessions > 1
+                ? QStringLiteral("Paste %1 lines into %2 sessions?").arg(lines).arg(sessions)
+                : QStringLiteral("Paste %1 lines into the session?").arg(lines);
+        return MessageDlg(this, question, MessageKind::Confirmation) == MessageAnswer::Yes;
     };
+    ConnectTypingHooks(terminal);
 }
 
 void TMainForm::mpPasteClick(QObject*) {
@@ -186,7 +192,7 @@ bool TMainForm::KeepClosedSession(TTnEmulT& terminal, int index) {
 }
 
 void TMainForm::MarkSessionClosed(TTnEmulT& terminal, int index) {
-    TabNotebook->setTabText(index, QString::fromLatin1(terminal.HostName()) + kClosedMark);
+    SetSessionCaption(index, QString::fromLatin1(terminal.HostName()) + kClosedMark);
     terminal.OnEnterWhileClosed = [this](TTnEmulT& Sender) {
         RunGuarded([&] { ReconnectSession(Sender); });
     };
@@ -201,7 +207,7 @@ void TMainForm::ReconnectSession(TTnEmulT& terminal) {
         m_failedAttempt = nullptr;  // this attempt's own end is news again
     }
     terminal.OnEnterWhileClosed = nullptr;
-    TabNotebook->setTabText(index, QString::fromLatin1(terminal.HostName()));
+    SetSessionCaption(index, QString::fromLatin1(terminal.HostName()));
     try {
         terminal.Reconnect();
     } catch (...) {

@@ -38,6 +38,10 @@ void TMainForm::ConnectSessionHandlers() {
 }
 
 void TMainForm::btnConnectClick(QObject*) {
+    if (const std::vector<int> selected = sg->SelectedRows(); selected.size() > 1) {
+        ConnectRows(selected);
+        return;
+    }
     const int row = sg->Row();
     if (!CanConnectRow(sg->Grid(), row)) {
         return;
@@ -114,6 +118,7 @@ void TMainForm::MarkSessionConnected(QObject* Sender) {
         if (!IsAddressSession(*terminal)) {
             MarkDeviceConnected(sg->Grid(), terminal->HostName());
         }
+        RefreshSessionCaptions();
         return;
     }
     // Without a session to ask, only the selection is left to go by.
@@ -151,7 +156,7 @@ void TMainForm::btnCloseClick(QObject*) {
     if (index < 0) {
         return;
     }
-    const std::string ip = TabNotebook->tabText(index).toLatin1().toStdString();
+    const std::string ip = SessionCaption(index).toLatin1().toStdString();
     bool hasRow = true;
     if (TTnEmulT* terminal = SessionTerminal(index)) {
         terminal->OnSessionConnected = nullptr;
@@ -170,7 +175,7 @@ void TMainForm::btnConfigurationClick(QObject*) {
         return;
     }
     terminal->setFocus(Qt::OtherFocusReason);
-    terminal->SendText("#");
+    SendConfiguration(*terminal);
 }
 
 TTnEmulT* TMainForm::SessionTerminal(int index) const {
@@ -220,6 +225,7 @@ void TMainForm::RemoveSessionPage(int index, bool deferDelete) {
     } else {
         delete page;
     }
+    RefreshSessionCaptions();
 }
 
 }  // namespace vandrel::app

@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QToolTip>
 
+#include <algorithm>
+
 #include "app/GridTableModel.h"
 #include "app/UiFonts.h"
 #include "app/VandrelApplication.h"
@@ -15,7 +17,7 @@ TStringAlignGrid::TStringAlignGrid(int colCount, QWidget* parent)
     : QTableView(parent), m_grid(colCount, 2, 1), m_model(new GridTableModel(m_grid, this)) {
     setModel(m_model);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setShowGrid(true);
     setWordWrap(false);
@@ -51,6 +53,26 @@ void TStringAlignGrid::FollowGridRow(int row) {
     if (m_followingView) {
         return;
     }
+    SelectRow(row);
+}
+
+std::vector<int> TStringAlignGrid::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        rows.push_back(index.row() + m_grid.FixedRows());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TStringAlignGrid::SortColumn(int col, bool ascending) {
+    m_grid.SortColumn(col, ascending);
+    if (m_grid.OnCompareCol && selectionModel()->selectedRows().size() > 1) {
+        SelectRow(m_grid.Row());
+    }
+}
+
+void TStringAlignGrid::SelectRow(int row) {
     m_followingView = true;
     const QModelIndex index = m_model->index(row - m_grid.FixedRows(), 0);
     if (index.isValid()) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/model/StringGrid.h"
 
@@ -12,7 +13,9 @@ namespace vandrel::app {
 class GridTableModel;
 
 // The device table control: a StringGrid shown with its fixed row 0 as the header, centred
-// cells, grid lines, and whole-row selection that is the grid's current row. Mouse presses
+// cells, grid lines, and whole-row selection that follows the grid's current row. Ctrl-click,
+// Shift-click and Ctrl+A select further rows; a plain click or a new current row selects that
+// row alone. Mouse presses
 // anywhere in it (the header included, any button) are reported through OnMouseDown with
 // the position in the control's coordinates; a double click anywhere through OnDblClick.
 class TStringAlignGrid : public QTableView {
@@ -47,8 +50,12 @@ public:
     // the cells. The header row is row 0.
     bool MouseToCell(QPoint position, int& col, int& row) const;
 
-    // Sorts with OnCompareCol; nothing happens without it.
-    void SortColumn(int col, bool ascending) { m_grid.SortColumn(col, ascending); }
+    // The selected grid rows in ascending order (the header row never is one).
+    std::vector<int> SelectedRows() const;
+
+    // Sorts with OnCompareCol; nothing happens without it. Rows selected beside the current
+    // one are deselected: they would name other devices after the sort.
+    void SortColumn(int col, bool ascending);
     void SetOnCompareCol(StringGrid::CompareColEvent hook) {
         m_grid.OnCompareCol = std::move(hook);
     }
@@ -66,6 +73,8 @@ protected:
 private:
     void MouseDown(QMouseEvent* event, QWidget* source);
     void FollowGridRow(int row);
+    // The row becomes the view's current row, selected alone.
+    void SelectRow(int row);
 
     StringGrid m_grid;
     GridTableModel* m_model;

@@ -218,14 +218,34 @@ void TTnEmulT::KeyPress(char& key) {
         hook(*this);
         return;
     }
+    const bool backspaceKey = key == '\b' && m_typedKey == Qt::Key_Backspace;
+    SendKey(key, backspaceKey);
+    if (OnKeyTyped) {
+        const TerminalKeyTyped hook = OnKeyTyped;
+        hook(*this, key, backspaceKey);
+    }
+}
+
+void TTnEmulT::TypeKey(char key, bool backspaceKey) {
+    if (m_upperLock && key >= 'a' && key <= 'z') {
+        key = static_cast<char>(key & ~0x20);
+    }
+    SendKey(key, backspaceKey);
+}
+
+void TTnEmulT::SendKey(char key, bool backspaceKey) {
     if (key == '\r') {
         SendTyped("\r\n", EnterBytes(m_enterKey));
-    } else if (key == '\b' && m_typedKey == Qt::Key_Backspace) {
+    } else if (key == '\b' && backspaceKey) {
         const char erase = BackspaceByte(m_backspaceKey);
         SendTyped("\b", std::string_view(&erase, 1));
     } else {
         SendTyped(std::string_view(&key, 1), std::string_view(&key, 1));
     }
+}
+
+void TTnEmulT::SendAsTyped(std::string_view bytes) {
+    SendTyped(bytes, EscapeIac(bytes));
 }
 
 void TTnEmulT::SendTyped(std::string_view echo, std::string_view bytes) {
@@ -259,13 +279,21 @@ void TTnEmulT::keyPressEvent(QKeyEvent* event) {
 }
 
 void TTnEmulT::PasteText(const QString& text) {
+    AddPaste(text, true);
+}
+
+void TTnEmulT::PasteTextUnasked(const QString& text) {
+    AddPaste(text, false);
+}
+
+void TTnEmulT::AddPaste(const QString& text, bool ask) {
     const std::u16string_view chars(reinterpret_cast<const char16_t*>(text.utf16()),
                                     static_cast<std::size_t>(text.size()));
     std::vector<PasteLine> lines = SplitPasteLines(PasteBytes(chars));
     if (lines.empty()) {
         return;
     }
-    if (lines.size() > 1 && m_confirmMultiLinePaste && OnConfirmPaste) {
+    if (ask && lines.size() > 1 && m_confirmMultiLinePaste && OnConfirmPaste) {
         const TerminalConfirmPaste hook = OnConfirmPaste;
         // The session may end and its tab go while the question is open.
         const QPointer<TTnEmulT> self(this);
@@ -275,6 +303,10 @@ void TTnEmulT::PasteText(const QString& text) {
         }
     }
     m_paste.Add(std::move(lines));
+    if (ask && OnPasted) {
+        const TerminalPasted hook = OnPasted;
+        hook(*this, text);
+    }
 }
 
 void TTnEmulT::SendPasteLine(const PasteLine& line) {

@@ -20,6 +20,11 @@ using TTnEmulTDataAvailable = std::function<void(TTnEmulT& Sender, const char* B
 using TerminalLogErrorEvent = std::function<void(TTnEmulT& Sender, const EInOutError& E)>;
 // Asked before a paste of more than one line goes out; false drops the paste.
 using TerminalConfirmPaste = std::function<bool(TTnEmulT& Sender, int lines)>;
+// A key typed into the terminal has been sent: key as sent, and whether the Backspace key
+// typed it.
+using TerminalKeyTyped = std::function<void(TTnEmulT& Sender, char key, bool backspaceKey)>;
+// A paste into the terminal has been taken (after its question, if any).
+using TerminalPasted = std::function<void(TTnEmulT& Sender, const QString& text)>;
 
 // A terminal view that owns one telnet connection: Connect starts a session to
 // HostName:Port, the server's data is shown as it arrives, typed characters are sent, and
@@ -105,6 +110,14 @@ public:
     void SetPasteLineDelay(int ms) { m_paste.SetLineDelay(ms); }
     bool ConfirmMultiLinePaste() const { return m_confirmMultiLinePaste; }
     void SetConfirmMultiLinePaste(bool value) { m_confirmMultiLinePaste = value; }
+    // PasteText without the question: the caller asked it already.
+    void PasteTextUnasked(const QString& text);
+    // Sends key as if typed here: this terminal's upper lock, Enter and Backspace choices
+    // and local echo apply. backspaceKey: the key came from the Backspace key, not Ctrl+H.
+    void TypeKey(char key, bool backspaceKey);
+    // Sends bytes as typed keys go, all at once: local echo shows them, 0xFF goes out doubled
+    // as telnet data, and line ends are sent as they stand.
+    void SendAsTyped(std::string_view bytes);
     // Lines of a paced paste still wait; Escape drops them.
     bool Pasting() const { return m_paste.Busy(); }
     void CancelPaste() { m_paste.Cancel(); }
@@ -126,6 +139,10 @@ public:
     // Enter typed while no session is open: the key is not sent, the hook decides (the
     // window reconnects a tab kept after its session ended).
     TerminalNotifyEvent OnEnterWhileClosed;
+    // Every key typed into this terminal and sent, and every paste it took; the window
+    // repeats them into other sessions.
+    TerminalKeyTyped OnKeyTyped;
+    TerminalPasted OnPasted;
 
 protected:
     void KeyPress(char& key) override;
@@ -146,6 +163,8 @@ private:
     void StartConnection();
     // Echoes and sends bytes as typed keys go; echo differs from bytes for Enter and Backspace.
     void SendTyped(std::string_view echo, std::string_view bytes);
+    void SendKey(char key, bool backspaceKey);
+    void AddPaste(const QString& text, bool ask);
     void SendPasteLine(const PasteLine& line);
 
     static constexpr std::size_t kMaxReceived = 64 * 1024;

@@ -7,19 +7,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "WindowTest.h"
@@ -652,4 +656,217 @@ TEST_F(SessionTabsTest, SaveOutputWritesTheScreenAsText) {
     save->trigger();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith("Cannot write ")) << messages[0].toStdString();
+}
+
+// Ctrl+A and Ctrl-click select several rows; Connect then opens a session on each row it
+// allows and counts the others. A sort keeps only the current row selected.
+TEST_F(SessionTabsTest, ConnectOnSeveralRowsOpensEachAllowedRowAndCountsTheRest) {
+    AddRow("A", "127.0.0.1", "not connected");
+    AddRow("B", "127.0.0.2", "connected");
+    AddRow("C", "127.0.0.3", "NOT CONNECTED");
+    AddRow("", "127.0.0.4", "not connected");
+    AddRow("E", "10.0.0.999", "not connected");
+    QTest::qWait(0);  // the table shows the rows
+    QTest::keyClick(Table(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(Table()->SelectedRows(), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(Table()->Row(), 1) << "the current row stays";
+    QTest::mouseClick(Control("btnConnect"), Qt::LeftButton);
+    ASSERT_EQ(Notebook()->count(), 2);
+    EXPECT_EQ(form->SessionTerminal(0)->HostName(), "127.0.0.1");
+    EXPECT_EQ(form->SessionTerminal(1)->HostName(), "127.0.0.3");
+    EXPECT_EQ(form->OutcomeText(),
+              "Opened 2 sessions; 3 rows skipped: status not 'not connected' (1), no Device (1), "
+              "address not usable (1)");
+    EXPECT_EQ(form->PanelText(0), "Not Logging");
+    EXPECT_TRUE(messages.empty());
+
+    const auto click = [&](int row, Qt::KeyboardModifiers mods) {
+        const QModelIndex index = Table()->model()->index(row - 1, ColDevice);
+        QTest::mouseClick(Table()->viewport(), Qt::LeftButton, mods,
+                          Table()->visualRect(index).center());
+    };
+    click(2, {});
+    click(4, Qt::ControlModifier);
+    EXPECT_EQ(Table()->SelectedRows(), (std::vector<int>{2, 4}));
+    EXPECT_EQ(Table()->Row(), 4);
+    click(5, Qt::ShiftModifier);
+    EXPECT_EQ(Table()->SelectedRows(), (std::vector<int>{2, 4, 5}));
+    form->sgMouseDown(Table(), Qt::LeftButton, {}, 5, 5);  // a header click sorts
+    EXPECT_EQ(Table()->SelectedRows(), std::vector<int>{Table()->Row()});
+    EXPECT_EQ(Table()->Cells(ColIP, Table()->Row()), "10.0.0.999");
+}
+
+namespace {
+
+void Type(TTnEmulT& terminal, Qt::Key key, const QString& text) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(terminal.viewport(), &event);
+}
+
+}  // namespace
+
+// Type into All: typed keys, a paste and Configuration in one connected session reach every
+// connected one with its own Enter and Backspace; the tabs say so and the status bar counts
+// them as sessions come and go.
+TEST_F(KeptTabsTest, TypeIntoAllReachesEveryConnectedSessionItsOwnWay) {
+    using Bytes = vandrel::test::ScriptedPeer::Bytes;
+    vandrel::test::ScriptedPeer second;
+    vandrel::test::ScriptedPeer third;
+    vandrel::test::ScriptedPeer* peers[] = {&peer, &second, &third};
+    const EnterKey enters[] = {EnterKey::CrLf, EnterKey::Cr, EnterKey::Lf};
+    std::vector<QPointer<TTnEmulT>> sessions;
+    for (int i = 0; i < 3; ++i) {
+        form->SetDefaultEnterKey(enters[i]);
+        sessions.emplace_back(OpenPeerSession(std::stoi(peers[i]->portText())));
+    }
+    sessions[2]->SetBackspaceKey(BackspaceKey::Delete);
+    AddIdleSession("10.0.0.9");  // never connects: not typed into
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::all_of(sessions.begin(), sessions.end(),
+                           [](const auto& t) { return t->SessionOpen() && !t->Connecting(); });
+    }));
+    EXPECT_FALSE(form->TypeIntoAll()) << "off at start";
+    Control<QAction>("mpTypeIntoAll")->trigger();
+    EXPECT_EQ(Control<QAction>("mpTypeIntoAll")->shortcut(), QKeySequence("Ctrl+Shift+A"));
+    EXPECT_EQ(Notebook()->tabText(1), QStringLiteral("\u00BB 127.0.0.1"));
+    EXPECT_EQ(Notebook()->tabText(3), "10.0.0.9");
+    EXPECT_EQ(Control<QLabel>("TypingPanel")->text(), "Typing into 3 sessions");
+    EXPECT_EQ(form->SessionCaption(1), "127.0.0.1");
+
+    Type(*sessions[1], Qt::Key_A, QStringLiteral("a"));
+    Type(*sessions[1], Qt::Key_Return, QStringLiteral("\r"));
+    Type(*sessions[1], Qt::Key_Backspace, QStringLiteral("\b"));
+    Notebook()->setCurrentIndex(1);
+    QTest::mouseClick(Control("btnConfiguration"), Qt::LeftButton);
+    QGuiApplication::clipboard()->setText(QStringLiteral("x\ny"));
+    Control<QAction>("mpPaste")->trigger();
+    EXPECT_EQ(messages, (std::vector<QString>{"Paste 2 lines into 3 sessions?"}));
+    const Bytes expected[] = {{'a', '\r', '\n', 8, '#', 'x', '\r', '\n', 'y'},
+                              {'a', '\r', 8, '#', 'x', '\r', 'y'},
+                              {'a', '\n', 0x7F, '#', 'x', '\n', 'y'}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(pumpUntil([&] { return peers[i]->received() == expected[i]; }, 3000)) << i;
+    }
+
+    // A session that ends leaves the group; Off takes the marks away.
+    third.closeClient();
+    ASSERT_TRUE(pumpUntil([&] { return Notebook()->count() == 3; }));
+    EXPECT_EQ(Control<QLabel>("TypingPanel")->text(), "Typing into 2 sessions");
+    Control<QAction>("mpTypeIntoAll")->trigger();
+    EXPECT_EQ(Notebook()->tabText(0), "127.0.0.1");
+    EXPECT_FALSE(Control<QLabel>("TypingPanel")->isVisible());
+    peer.clearReceived();
+    Type(*sessions[1], Qt::Key_B, QStringLiteral("b"));
+    ASSERT_TRUE(pumpUntil([&] { return second.received().size() == 8; }, 3000));
+    QTest::qWait(100);
+    EXPECT_TRUE(peer.received().empty());
+}
+
+namespace {
+
+vandrel::test::ScriptedPeer::Bytes BytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// Sessions to scripted peers that scripts run on; the script and variables files are
+// written into the test's folder and chosen in the file dialogs in the order given.
+class ScriptTabsTest : public KeptTabsTest {
+protected:
+    void SetUp() override {
+        KeptTabsTest::SetUp();
+        FileDialogSeam::SetHandler([this](QFileDialog& dialog) -> std::optional<QString> {
+            folders.push_back(dialog.directory().absolutePath());
+            if (fileAnswers.empty()) {
+                return std::nullopt;
+            }
+            std::optional<QString> answer = fileAnswers.front();
+            fileAnswers.pop_front();
+            return answer;
+        });
+    }
+    // Runs the script text (and the variables table, when given) through the dialogs.
+    void RunScript(const std::string& script, const std::string& csv = {}) {
+        writeFile(Path("s.vsc"), QByteArray::fromStdString(script));
+        fileAnswers.push_back(Path("s.vsc"));
+        if (!csv.empty()) {
+            writeFile(Path("v.csv"), QByteArray::fromStdString(csv));
+            fileAnswers.push_back(Path("v.csv"));
+        }
+        Control<QAction>("mpRunScript")->trigger();
+    }
+    QString Summary() {
+        pumpUntil([&] { return form->findChild<QDialog*>("ScriptSummary") != nullptr; }, 5000);
+        QDialog* dialog = form->findChild<QDialog*>("ScriptSummary");
+        if (dialog == nullptr) {
+            return QString();
+        }
+        const QString text = dialog->findChild<QPlainTextEdit*>()->toPlainText();
+        delete dialog;
+        return text;
+    }
+    TTnEmulT* Connected(vandrel::test::ScriptedPeer& to) {
+        TTnEmulT* terminal = OpenPeerSession(std::stoi(to.portText()));
+        pumpUntil([&] { return terminal->SessionOpen() && !terminal->Connecting(); });
+        return terminal;
+    }
+
+    std::vector<QString> folders;
+};
+
+}  // namespace
+
+// A script that cannot run is reported and nothing is sent: no session, a syntax error with
+// its place, an unknown variable, a file that cannot be read.
+TEST_F(ScriptTabsTest, AScriptThatCannotRunSendsNothing) {
+    Control<QAction>("mpRunScript")->trigger();  // no session: no dialog either
+    EXPECT_TRUE(folders.empty());
+    Connected(peer);
+    RunScript("sendline \"x\"\nexpect \"unterminated\n");
+    RunScript("sendline \"{NewIP}\"\n", "S/N,Other\r\nsn,1\r\n");
+    fileAnswers.push_back(Path("missing.vsc"));
+    Control<QAction>("mpRunScript")->trigger();
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0], "Run Script needs a connected session");
+    EXPECT_TRUE(messages[1].startsWith("s.vsc:2:")) << messages[1].toStdString();
+    EXPECT_EQ(messages[2], "s.vsc: unknown variable {NewIP}");
+    EXPECT_TRUE(messages[3].startsWith("Cannot read " + Path("missing.vsc")));
+    EXPECT_EQ(folders.back(), dir.path()) << "the script folder is remembered";
+    QTest::qWait(100);
+    EXPECT_TRUE(peer.received().empty());
+    EXPECT_FALSE(form->ScriptRunning());
+}
+
+// With Type into All the script runs on every connected session at once, each with its own
+// values and Enter; the tabs show the progress, the summary each device's outcome. A tab
+// closed during a run and Stop Script fail the device with the reason.
+TEST_F(ScriptTabsTest, AScriptRunsOnEverySessionAndEndsInASummary) {
+    vandrel::test::ScriptedPeer answering({{8, BytesOf("ok\r\n")}});
+    AddRow("VD-1", "127.0.0.1", "not connected");
+    Connected(answering);
+    form->SetDefaultEnterKey(EnterKey::Lf);
+    Connected(peer);
+    form->SetTypeIntoAll(true);
+    RunScript("# both\nsendline \"{Device}={v}\"\nexpect \"ok\" timeout 1\n",
+              "IP,v\n127.0.0.1,7\n");
+    EXPECT_TRUE(Notebook()->tabText(1).endsWith("/2]")) << Notebook()->tabText(1).toStdString();
+    EXPECT_TRUE(form->ScriptRunning());
+    const QString summary = Summary();
+    EXPECT_TRUE(summary.startsWith("2 devices: 1 passed, 1 failed\n\nVD-1 127.0.0.1: passed\n"))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("VD-1 127.0.0.1: failed at line 3 (expect \"ok\" timeout 1): "))
+        << summary.toStdString();
+    EXPECT_EQ(answering.requests(), std::vector<decltype(BytesOf(""))>{BytesOf("VD-1=7\r\n")});
+    EXPECT_EQ(peer.received(), BytesOf("VD-1=7\n"));
+    EXPECT_EQ(Notebook()->tabText(1), QStringLiteral("\u00BB 127.0.0.1"));
+
+    form->SetTypeIntoAll(false);
+    RunScript("expect \"never\"\n");
+    QTest::mouseClick(Control("btnClose"), Qt::LeftButton);
+    EXPECT_TRUE(Summary().endsWith(": failed at line 1 (expect \"never\"): the tab was closed\n"));
+    RunScript("wait 20\n");
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form->SessionTerminal(0)->viewport(), Qt::Key_Escape);
+    EXPECT_TRUE(Summary().endsWith(": failed at line 1 (wait 20): stopped by the user\n"));
+    EXPECT_EQ(messages, std::vector<QString>{});
 }

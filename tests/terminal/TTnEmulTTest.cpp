@@ -497,6 +497,12 @@ TEST_F(TTnEmulTTest, PasteGoesLikeTypedKeysWithTheSessionsEnter) {
     type(Qt::Key_Insert, QString(), Qt::ShiftModifier);
     term->OnPasteText(QStringLiteral("z"));  // the view's Paste and middle button
     EXPECT_TRUE(peerGot(Bytes{'x', 'y', 'x', 'y', 'z'}));
+
+    // Bytes sent as typed from outside: echoed, 0xFF doubled, line ends as they stand.
+    peer.clearReceived();
+    term->SendAsTyped("s\xFF\n");
+    EXPECT_TRUE(peerGot(Bytes{'s', 0xFF, 0xFF, 10}));
+    EXPECT_EQ(rowText(*term, 5), "?xyxyzs\xff");
 }
 
 TEST_F(TTnEmulTTest, APasteOfManyLinesAsksFirst) {
@@ -506,16 +512,20 @@ TEST_F(TTnEmulTTest, APasteOfManyLinesAsksFirst) {
         asked.push_back(lines);
         return answer;
     };
+    std::vector<QString> pasted;
+    term->OnPasted = [&](TTnEmulT&, const QString& text) { pasted.push_back(text); };
     connect();
     term->PasteText(QStringLiteral("one\r\ntwo\nthree"));  // declined
     term->PasteText(QStringLiteral("single\n"));           // one line: not asked
     answer = true;
     term->PasteText(QStringLiteral("a\nb\n"));
+    term->PasteTextUnasked(QStringLiteral("x\ny"));  // neither asked nor reported
     term->SetConfirmMultiLinePaste(false);
     term->PasteText(QStringLiteral("c\nd"));
-    EXPECT_TRUE(peerGot(
-        Bytes{'s', 'i', 'n', 'g', 'l', 'e', 13, 10, 'a', 13, 10, 'b', 13, 10, 'c', 13, 10, 'd'}));
+    EXPECT_TRUE(peerGot(Bytes{'s', 'i', 'n', 'g', 'l', 'e', 13,  10,  'a', 13, 10,
+                              'b', 13,  10,  'x', 13,  10,  'y', 'c', 13,  10, 'd'}));
     EXPECT_EQ(asked, (std::vector<int>{3, 2}));
+    EXPECT_EQ(pasted, (std::vector<QString>{"single\n", "a\nb\n", "c\nd"}));
 }
 
 TEST_F(TTnEmulTTest, APacedPasteSendsALinePerDelayWithoutBlocking) {

@@ -10,10 +10,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/model/DeviceTable.h"
 #include "app/model/LogFileName.h"
 #include "app/model/LogFileProbe.h"
+#include "app/model/ScriptSummary.h"
 #include "app/model/SessionRows.h"
 
 using namespace vandrel::app;
@@ -47,14 +49,37 @@ TEST(SessionRows, ConnectNeedsDeviceIpAndNotConnected) {
         "10.0.0.8\x1Fmac",  // 8: four fields, no status
     });
     const bool expected[] = {false, true, false, false, false, true, false, false, false};
+    const std::string status = "status not 'not connected'";
+    const std::string refusals[] = {"", "",     "no Device", "no IP", status,
+                                    "", status, status,      status};
     for (int row = 1; row <= 8; ++row) {
         EXPECT_EQ(CanConnectRow(grid, row), expected[row]) << "row " << row;
+        EXPECT_EQ(ConnectRefusal(grid, row), refusals[row]) << "row " << row;
     }
     // The header row and rows outside the table never connect.
     EXPECT_FALSE(CanConnectRow(grid, 0));
     EXPECT_FALSE(CanConnectRow(grid, 9));
     EXPECT_FALSE(CanConnectRow(grid, -1));
     EXPECT_FALSE(CanConnectRow(MakeDeviceGrid(), 1));
+}
+
+TEST(SessionRows, TheNoticeOfConnectOnSeveralRowsCountsWhatWasSkipped) {
+    const std::string status = "status not 'not connected'";
+    const struct {
+        int opened;
+        std::vector<std::string> skipped;
+        std::string notice;
+    } cases[] = {
+        {12, {status, status}, "Opened 12 sessions; 2 rows skipped: status not 'not connected'"},
+        {1, {"no IP"}, "Opened 1 session; 1 row skipped: no IP"},
+        {3, {}, "Opened 3 sessions"},
+        {0,
+         {status, "no IP", status},
+         "Opened 0 sessions; 3 rows skipped: " + status + " (2), no IP (1)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(OpenedSessionsNotice(c.opened, c.skipped), c.notice);
+    }
 }
 
 TEST(SessionRows, ConnectedGoesToTheFirstRowOfTheSessionsAddressNotTheSelection) {
@@ -85,6 +110,38 @@ TEST(SessionRows, SessionLogNameReplacesEveryDot) {
     EXPECT_EQ(SessionLogName("192.168.1.20"), "192_168_1_20");
     EXPECT_EQ(SessionLogName("..x.."), "__x__");
     EXPECT_EQ(SessionLogName(""), "");
+}
+
+TEST(ScriptSummary, LastLinesAreTheLastTextLinesTheDeviceSent) {
+    const struct {
+        std::string received;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a\r\nb\r\n\r\nc  \r\nd", {"b", "c", "d"}},
+        {"one\rtwo\nthree\n\n", {"one", "two", "three"}},
+        {"\x1b[0mx\x07\ty\x7F\xE9\r\n", {"[0mx y\xE9"}},
+        {"", {}},
+        {"\r\n \r\n", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LastLines(c.received, 3), c.lines) << c.received;
+    }
+}
+
+TEST(ScriptSummary, NamesEachDeviceAndWhereAFailedOneStopped) {
+    ScriptDeviceResult passed{"VD-1", "10.0.0.1", {true, true, 0, "", ""}, {}};
+    ScriptDeviceResult failed{
+        "VD-2", "10.0.0.2", {true, false, 4, "expect \"ok\"", "no ok"}, {"login:", "x"}};
+    ScriptDeviceResult early{"", "10.0.0.3", {true, false, 0, "", "no values for S/N 7"}, {}};
+    EXPECT_EQ(ScriptSummaryText({passed, failed, early}),
+              "3 devices: 1 passed, 2 failed\n"
+              "\nVD-1 10.0.0.1: passed\n"
+              "\nVD-2 10.0.0.2: failed at line 4 (expect \"ok\"): no ok\n"
+              "    | login:\n"
+              "    | x\n"
+              "\n10.0.0.3: failed: no values for S/N 7\n");
+    EXPECT_EQ(ScriptSummaryText({passed}),
+              "1 device: 1 passed, 0 failed\n\nVD-1 10.0.0.1: passed\n");
 }
 
 TEST(LogFileName, HourAndMinuteArePaddedWithBlanks) {
