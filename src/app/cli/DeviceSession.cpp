@@ -139,10 +139,8 @@ void DeviceSession::SendBytes(const std::string& bytes) {
     if (!m_cnx) {
         return;
     }
-    // A device that does not echo (it said WONT ECHO) gets the typed keys' local echo.
-    if (m_cnx->LocalEcho()) {
-        Show(bytes);
-    }
+    // No local echo: a window session shows only what the device sends, whatever the echo
+    // negotiation said, and the log holds the same bytes.
     const std::string escaped = terminal::EscapeIac(bytes);
     try {
         m_cnx->Send(escaped.data(), static_cast<int>(escaped.size()));
