@@ -118,7 +118,7 @@ std::string DeviceResultLine(const DeviceResult& result) {
     if (result.Outcome == DeviceOutcome::NotRun) {
         return line;
     }
-    line += "  " + Seconds(result.Seconds, "%.1f") + " s";
+    line += "  " + Seconds(result.Seconds, "%.2f") + " s";
     if (result.Outcome == DeviceOutcome::Failed) {
         line += "  ";
         if (result.Line > 0) {
@@ -135,7 +135,7 @@ std::string RunSummaryLine(const std::vector<DeviceResult>& results, double seco
     return std::to_string(results.size()) + (results.size() == 1 ? " device: " : " devices: ") +
            std::to_string(Count(results, DeviceOutcome::Passed)) + " passed, " +
            std::to_string(Count(results, DeviceOutcome::Failed)) + " failed, " +
-           (notRun > 0 ? std::to_string(notRun) + " not run, " : "") + Seconds(seconds, "%.1f") +
+           (notRun > 0 ? std::to_string(notRun) + " not run, " : "") + Seconds(seconds, "%.2f") +
            " s";
 }
 

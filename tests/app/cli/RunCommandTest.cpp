@@ -67,13 +67,13 @@ TEST(RunReport, LinesJsonAndCsvListEveryDevice) {
     DeviceResult notRun;
     notRun.Device.Ip = "10.0.0.3";
     const std::vector<DeviceResult> results = {passed, failed, notRun};
-    EXPECT_EQ(DeviceResultLine(passed), "198.18.0.11  VS-000001  passed  1.5 s");
+    EXPECT_EQ(DeviceResultLine(passed), "198.18.0.11  VS-000001  passed  1.50 s");
     EXPECT_EQ(DeviceResultLine(failed),
-              "10.0.0.2  \\x1B  failed  0.2 s  line 7 expect \"IP [\": the device closed the "
+              "10.0.0.2  \\x1B  failed  0.25 s  line 7 expect \"IP [\": the device closed the "
               "session");
     EXPECT_EQ(DeviceResultLine(notRun), "10.0.0.3  -  not run");
-    EXPECT_EQ(RunSummaryLine(results, 12.34), "3 devices: 1 passed, 1 failed, 1 not run, 12.3 s");
-    EXPECT_EQ(RunSummaryLine({passed}, 2), "1 device: 1 passed, 0 failed, 2.0 s");
+    EXPECT_EQ(RunSummaryLine(results, 12.34), "3 devices: 1 passed, 1 failed, 1 not run, 12.34 s");
+    EXPECT_EQ(RunSummaryLine({passed}, 2), "1 device: 1 passed, 0 failed, 2.00 s");
 
     const QJsonObject json =
         QJsonDocument::fromJson(QByteArray::fromStdString(RunReportJson(results, 3.5))).object();
