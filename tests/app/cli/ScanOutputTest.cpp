@@ -12,6 +12,23 @@ using namespace std::chrono_literals;
 
 using vandrel::test::DeviceGrid;
 
+namespace {
+
+// Parses "vandrel ARGS" and checks that the error text starts with error ("" for none).
+CommandLine parseExpectingError(const std::vector<std::string>& args, const char* error) {
+    QStringList arguments{QStringLiteral("vandrel")};
+    for (const std::string& arg : args) {
+        arguments.append(QString::fromStdString(arg));
+    }
+    const std::string line = arguments.join(' ').toStdString();
+    CommandLine parsed = ParseCommandLine(arguments);
+    EXPECT_EQ(parsed.Error.rfind(error, 0), 0u) << line << ": " << parsed.Error;
+    EXPECT_EQ(parsed.Error.empty(), *error == '\0') << line << ": " << parsed.Error;
+    return parsed;
+}
+
+}  // namespace
+
 TEST(CommandLine, ReadsTheScanOptions) {
     struct Case {
         std::vector<std::string> args;
@@ -40,17 +57,10 @@ TEST(CommandLine, ReadsTheScanOptions) {
         cases.push_back({{"--scan", "--timeout", timeout}, "bad value"});
     }
     for (const Case& c : cases) {
-        QStringList arguments{QStringLiteral("vandrel")};
-        for (const std::string& arg : c.args) {
-            arguments.append(QString::fromStdString(arg));
-        }
-        const std::string line = arguments.join(' ').toStdString();
-        const CommandLine parsed = ParseCommandLine(arguments);
-        EXPECT_EQ(parsed.Error.rfind(c.error, 0), 0u) << line << ": " << parsed.Error;
-        EXPECT_EQ(parsed.Error.empty(), *c.error == '\0') << line << ": " << parsed.Error;
+        const CommandLine parsed = parseExpectingError(c.args, c.error);
         if (parsed.Error.empty()) {
-            EXPECT_EQ(parsed.Options.Timeout, c.timeout) << line;
-            EXPECT_EQ(parsed.Options.Format, c.format) << line;
+            EXPECT_EQ(parsed.Options.Timeout, c.timeout) << ::testing::PrintToString(c.args);
+            EXPECT_EQ(parsed.Options.Format, c.format) << ::testing::PrintToString(c.args);
         }
     }
     // Help and version are answered whatever else the line holds; Qt's own options are
@@ -93,14 +103,7 @@ TEST(CommandLine, ReadsTheRunOptions) {
         {{"--host", "10.0.0.1"}, "--host, --hosts, --vars, --parallel, --log-dir and --report"},
     };
     for (const Case& c : cases) {
-        QStringList arguments{QStringLiteral("vandrel")};
-        for (const std::string& arg : c.args) {
-            arguments.append(QString::fromStdString(arg));
-        }
-        const std::string line = arguments.join(' ').toStdString();
-        const CommandLine parsed = ParseCommandLine(arguments);
-        EXPECT_EQ(parsed.Error.rfind(c.error, 0), 0u) << line << ": " << parsed.Error;
-        EXPECT_EQ(parsed.Error.empty(), *c.error == '\0') << line << ": " << parsed.Error;
+        const CommandLine parsed = parseExpectingError(c.args, c.error);
     }
     const RunOptions run = ParseCommandLine({"vandrel", "--run", "s.vsc", "--host", "a", "--host",
                                              "b", "--timeout", "2"})
