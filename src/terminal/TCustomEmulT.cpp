@@ -462,6 +462,14 @@ void TCustomEmulT::FollowHistory(bool force) {
     if ((grown == 0 && !force) || !AllowsVertical()) {
         return;
     }
+    const int count = history.Count();
+    QScrollBar* bar = verticalScrollBar();
+    if (!force && !ScrolledBack() && m_originRow >= 1 - count &&
+        bar->maximum() == std::max(0, count + Rows() - m_visibleRows) &&
+        bar->pageStep() == std::max(1, m_visibleRows) && bar->value() == count + m_originRow - 1 &&
+        !m_newOutputMarker->isVisible()) {
+        return;  // a full history at the bottom: lines come and go, the bar stays as it is
+    }
     int origin = m_originRow;
     if (ScrolledBack()) {
         origin -= grown;
@@ -470,14 +478,13 @@ void TCustomEmulT::FollowHistory(bool force) {
             m_fullUpdate = true;  // the grid's part of the view changed under it
         }
     }
-    const int count = history.Count();
     if (origin < 1 - count) {
         origin = 1 - count;  // its text is gone: the oldest line left
         m_fullUpdate = true;
     }
     m_quietScroll = true;
     SetRanges(Qt::Vertical, m_visibleRows, count + Rows());
-    verticalScrollBar()->setValue(count + origin - 1);
+    bar->setValue(count + origin - 1);
     m_quietScroll = false;
     SyncOrigin();
     if (m_originRow != origin) {
