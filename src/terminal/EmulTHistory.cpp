@@ -9,9 +9,6 @@ namespace {
 
 constexpr std::size_t kFirstArena = 16 * 1024;
 constexpr std::size_t kMaxStyles = 0xFFFF;
-constexpr std::size_t kPrefetchFrom = 384;
-constexpr std::size_t kPrefetchTo = 640;
-constexpr std::size_t kPrefetchLines = 16;
 
 }  // namespace
 
@@ -23,6 +20,7 @@ void EmulTHistory::Clear() {
     m_count = 0;
     m_first = 0;
     m_tail = 0;
+    m_limit = 0;
     m_lines.clear();
 }
 
@@ -105,7 +103,13 @@ void EmulTHistory::Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
     }
     Line line{0, static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(runCount)};
     // Every line takes at least one byte, so that a full ring is never mistaken for an empty one.
-    line.At = static_cast<std::uint32_t>(Allocate(std::max<std::size_t>(SizeOf(line), 1)));
+    const std::size_t size = std::max<std::size_t>(SizeOf(line), 1);
+    if (m_tail + size < m_limit) {  // the usual case, without a look at the oldest line
+        line.At = static_cast<std::uint32_t>(m_tail);
+        m_tail += size;
+    } else {
+        line.At = static_cast<std::uint32_t>(Allocate(size));
+    }
     std::uint8_t* at = m_arena.data() + line.At;
     std::memcpy(at, chars, static_cast<std::size_t>(length));
     if (runCount == 1) {
@@ -121,17 +125,6 @@ void EmulTHistory::Push(const std::uint8_t* chars, const std::uint32_t* styleOf,
     }
     ++m_count;
     ++m_pushed;
-    // The next lines go where the oldest were, long out of the cache: fetch that room (and
-    // their entries in the line table) now so that it is there when they come.
-    for (std::size_t ahead = kPrefetchFrom; ahead < kPrefetchTo; ahead += 64) {
-        if (m_tail + ahead < m_arena.size()) {
-            __builtin_prefetch(m_arena.data() + m_tail + ahead, 1);
-        }
-    }
-    if (m_count == m_capacity && m_lines.size() > kPrefetchLines) {
-        const std::size_t k = m_first + kPrefetchLines;
-        __builtin_prefetch(&m_lines[k >= m_lines.size() ? k - m_lines.size() : k], 1);
-    }
 }
 
 void EmulTHistory::DropOldest() {
@@ -142,6 +135,7 @@ void EmulTHistory::DropOldest() {
     if (--m_count == 0) {
         m_first = 0;
         m_tail = 0;
+        m_limit = 0;
         m_lines.clear();
     }
 }
@@ -162,14 +156,17 @@ std::size_t EmulTHistory::Allocate(std::size_t size) {
     if (m_tail > head) {
         if (m_arena.size() - m_tail >= size) {
             at = m_tail;
+            m_limit = m_arena.size() + 1;
         } else if (head > size) {
             at = 0;
+            m_limit = head;
         } else {
             Repack(std::max(2 * m_arena.size(), m_arena.size() + size));
             at = m_tail;
         }
     } else if (head - m_tail > size) {
         at = m_tail;
+        m_limit = head;
     } else {
         Repack(std::max(2 * m_arena.size(), m_arena.size() + size));
         at = m_tail;
@@ -191,6 +188,7 @@ void EmulTHistory::Repack(std::size_t arenaSize) {
     }
     m_arena = std::move(arena);
     m_tail = tail;
+    m_limit = m_arena.size() + 1;
 }
 
 int EmulTHistory::Length(int i) const {

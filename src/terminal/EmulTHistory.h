@@ -85,6 +85,9 @@ private:
     std::size_t m_first = 0;    // ring index of the oldest line
     std::vector<std::uint8_t> m_arena;
     std::size_t m_tail = 0;  // end of the newest line
+    // [m_tail, m_limit - 1) is free (0: not known). Allocate sets it from where the oldest
+    // line is; dropping lines only frees more, so it stays true until the tail reaches it.
+    std::size_t m_limit = 0;
     std::vector<EmulTCell> m_styles;
     std::map<StyleKey, std::uint16_t> m_styleIndex;
     EmulTCell m_lastCell;

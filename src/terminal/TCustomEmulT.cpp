@@ -462,6 +462,14 @@ void TCustomEmulT::FollowHistory(bool force) {
     if ((grown == 0 && !force) || !AllowsVertical()) {
         return;
     }
+    const int count = history.Count();
+    QScrollBar* bar = verticalScrollBar();
+    if (!force && !ScrolledBack() && m_originRow >= 1 - count &&
+        bar->maximum() == std::max(0, count + Rows() - m_visibleRows) &&
+        bar->pageStep() == std::max(1, m_visibleRows) && bar->value() == count + m_originRow - 1 &&
+        !m_newOutputMarker->isVisible()) {
+        return;  // a full history at the bottom: lines come and go, the bar stays as it is
+    }
     int origin = m_originRow;
     if (ScrolledBack()) {
         origin -= grown;
@@ -470,14 +478,13 @@ void TCustomEmulT::FollowHistory(bool force) {
             m_fullUpdate = true;  // the grid's part of the view changed under it
         }
     }
-    const int count = history.Count();
     if (origin < 1 - count) {
         origin = 1 - count;  // its text is gone: the oldest line left
         m_fullUpdate = true;
     }
     m_quietScroll = true;
     SetRanges(Qt::Vertical, m_visibleRows, count + Rows());
-    verticalScrollBar()->setValue(count + origin - 1);
+    bar->setValue(count + origin - 1);
     m_quietScroll = false;
     SyncOrigin();
     if (m_originRow != origin) {
@@ -623,7 +630,8 @@ void TCustomEmulT::FlushChanges() {
         if (viewRow < 1 || first > span.Last) {
             return;
         }
-        const QRect r = CellRect(first - m_originCol + 1, viewRow, span.Last - first + 1) & visible;
+        // With the cells beside it: their glyphs may reach into the changed ones and back.
+        const QRect r = CellRect(first - m_originCol, viewRow, span.Last - first + 3) & visible;
         if (!r.isEmpty()) {
             vp->update(r);
             requested = true;
@@ -695,14 +703,18 @@ void TCustomEmulT::paintEvent(QPaintEvent* event) {
     }
 }
 
+// A glyph may reach a pixel past its cell. So that a paint of some cells shows what a
+// full paint shows there, glyphs are clipped to their run of cells, and the cells beside
+// the clip are drawn too, for the glyphs of a run that reach into it.
 void TCustomEmulT::PaintCells(QPainter& painter, const QRect& clip) {
-    const int firstCol = clip.left() / m_charWidth + 1;
+    const int firstCol = clip.left() / m_charWidth;
     const int firstRow = clip.top() / m_lineHeight + 1;
-    const int lastCol = std::min(clip.right() / m_charWidth + 1, Columns() - m_originCol + 1);
+    const int lastCol = std::min(clip.right() / m_charWidth + 2, Columns() - m_originCol + 1);
     const int lastRow = std::min(clip.bottom() / m_lineHeight + 1, Rows() - m_originRow + 1);
     for (int r = firstRow; r <= lastRow; ++r) {
         PaintRow(painter, r, firstCol, lastCol);
     }
+    painter.setClipping(false);
 }
 
 // Draws the non-empty cells of one view row, joining neighbours of the same
@@ -722,7 +734,9 @@ void TCustomEmulT::PaintRow(QPainter& painter, int viewRow, int firstCol, int la
         if (count == 0) {
             return;
         }
-        painter.fillRect(CellRect(runStart, viewRow, count), ToQColor(style.Background));
+        const QRect area = CellRect(runStart, viewRow, count);
+        painter.setClipRect(area);
+        painter.fillRect(area, ToQColor(style.Background));
         painter.setPen(ToQColor(style.Foreground));
         DrawChars(painter, runStart, y, chars.data(), count, style.Underline);
         count = 0;

@@ -362,6 +362,24 @@ TEST_F(HistoryTest, KeptLinesReadBackCellForCell) {
     EXPECT_LT(screen.History().ReservedBytes(), 64u * 1024);
 }
 
+// Lines of changing length wrap the arena, so that new lines are placed up to the oldest
+// one still kept; then a run of full lines needs more room than it has and it grows.
+TEST_F(HistoryTest, LinesKeptWhileTheArenaWrapsAndGrowsReadBack) {
+    screen.SetColumns(EmulTScreen::kMaxColumns);
+    screen.History().SetCapacity(70);
+    std::vector<std::string> written;
+    for (int i = 0; i < 600; ++i) {
+        const bool full = i >= 330 && i < 430;
+        written.emplace_back(full ? 256 : static_cast<std::size_t>(i * 37 % 100), 'a' + i % 26);
+        screen.WriteStr((i == 0 ? "" : "\r\n") + written.back());
+        const std::int64_t oldest = screen.FirstLine();
+        ASSERT_EQ(Trimmed(oldest), written[static_cast<std::size_t>(oldest)]) << i;
+    }
+    for (std::int64_t line = screen.FirstLine(); line <= screen.LastLine(); ++line) {
+        EXPECT_EQ(Trimmed(line), written[static_cast<std::size_t>(line)]) << line;
+    }
+}
+
 TEST_F(HistoryTest, WrappedTextAndClearedScreensAreKept) {
     screen.WrapLines = true;
     screen.WriteStr("0123456789abcdefghijABCDEFGHIJxy");

@@ -322,6 +322,24 @@ TEST_F(TEmulTViewTest, MovedPixelsMatchAFullRepaint) {
     EXPECT_EQ(OnScreen(), Rendered());
 }
 
+// Glyphs such as W reach a pixel past their cell: into the next cell, and past the last
+// column of a view wider than the grid. Row updates and moved pixels must still show what
+// a full repaint shows (history fills the view above the grid).
+TEST_F(TEmulTViewTest, GlyphsPastTheirCellsMatchAFullRepaint) {
+    view->resize(view->sizeHint() + QSize(40, 10 * view->LineHeight()));
+    WriteLines(1, 60);
+    Settle();
+    ASSERT_LT(view->OriginRow(), 1);
+    const std::string row(80, 'W');
+    const std::string writes[] = {row + "\r\n\r\nX", "W", "W",
+                                  "ab\r\n" + row + "\r\n\r\n" + row + "\r\n" + row};
+    for (const std::string& text : writes) {
+        view->WriteStr(text);
+        Settle();
+        EXPECT_EQ(OnScreen(), Rendered()) << "write " << &text - writes;
+    }
+}
+
 TEST_F(TEmulTViewTest, CaretShapesAndFocus) {
     // A line height that is no multiple of 8 shows whether the underline truncates.
     QFont font = TCustomEmulT::DefaultFont();
