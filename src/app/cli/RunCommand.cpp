@@ -3,16 +3,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <sstream>
 
 #include "app/cli/RunDevices.h"
 #include "app/cli/RunReport.h"
@@ -37,17 +36,40 @@ struct RunPlan {
     std::vector<RunTarget> Targets;
 };
 
-bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    if (file) {
-        content << file.rdbuf();
+// A variables table or a host list larger than this is no file a technician wrote.
+constexpr std::size_t kMaxListBytes = 16 << 20;
+
+// At most limit bytes: a larger file, or an endless one such as a device node, is an error
+// rather than memory that grows without end; a folder is an error rather than an empty file.
+bool ReadFile(const std::string& path, std::size_t limit, std::string& bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int failure = fd < 0 ? errno : 0;
+    std::string content;
+    while (failure == 0) {
+        char buffer[64 * 1024];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            failure = n < 0 ? errno : 0;
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > limit) {
+            error = "cannot read " + path + ": larger than " + std::to_string(limit >> 20) + " MiB";
+            ::close(fd);
+            return false;
+        }
     }
-    if (!file || file.bad()) {
-        error = "cannot read " + path + ": " + std::strerror(errno ? errno : EIO);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (failure != 0) {
+        error = "cannot read " + path + ": " + std::strerror(failure);
         return false;
     }
-    bytes = content.str();
+    bytes = std::move(content);
     return true;
 }
 
@@ -58,7 +80,7 @@ bool IsDeviceVariable(const std::string& name) {
 std::string ReadScript(const std::string& path, RunPlan& plan) {
     std::string text;
     std::string error;
-    if (!ReadFile(path, text, error)) {
+    if (!ReadFile(path, script::kMaxScriptBytes, text, error)) {
         return error;
     }
     auto parsed = script::ParseScript(text);
@@ -77,7 +99,7 @@ std::string ReadVariables(const RunOptions& options, RunPlan& plan) {
     if (!options.VariablesFile.empty()) {
         std::string text;
         std::string error;
-        if (!ReadFile(options.VariablesFile, text, error)) {
+        if (!ReadFile(options.VariablesFile, kMaxListBytes, text, error)) {
             return error;
         }
         plan.Table = script::VariablesTable::Parse(text, error);
@@ -111,7 +133,7 @@ std::string FindDevices(const RunOptions& options, std::ostream& err, RunPlan& p
     std::string error;
     if (!options.HostsFile.empty()) {
         std::string text;
-        if (!ReadFile(options.HostsFile, text, error)) {
+        if (!ReadFile(options.HostsFile, kMaxListBytes, text, error)) {
             return error;
         }
         std::optional<std::vector<RunTarget>> targets = ReadHostList(text, error);

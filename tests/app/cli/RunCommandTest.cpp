@@ -2,6 +2,7 @@
 // anything is sent, and Ctrl+C during a run against a simulated device on loopback.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -181,6 +182,11 @@ TEST(RunCommand, BadInputIsAnErrorBeforeAnythingIsSent) {
     cases.back().options.HostsFile = path("none.txt");
     cases.push_back({options("good.vsc", "vars.csv"), path("hosts.txt") + ": line 2: bad port"});
     cases.back().options.HostsFile = path("hosts.txt");
+    // A folder is no empty script, and an endless file is no table.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    cases.push_back({options("folder", ""), "cannot read " + path("folder") + ": Is a directory"});
+    cases.push_back({options("good.vsc", ""), "cannot read /dev/zero: larger than 16 MiB"});
+    cases.back().options.VariablesFile = "/dev/zero";
     for (const Case& c : cases) {
         std::ostringstream out;
         std::ostringstream err;
