@@ -129,6 +129,26 @@ std::string PrepareLogDir(const std::string& dir) {
     return error ? "cannot write logs into " + dir + ": " + error.message() : std::string();
 }
 
+// The report is written once every device has ended: a path it cannot take is found before
+// anything is sent, not after the devices were changed.
+std::string CheckReportPath(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    std::error_code ignored;
+    int error = 0;
+    if (std::filesystem::is_directory(path, ignored)) {
+        error = EISDIR;
+    } else {
+        std::filesystem::path folder = std::filesystem::weakly_canonical(path, ignored);
+        folder = folder.empty() ? std::filesystem::path(path).parent_path() : folder.parent_path();
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
+            error = errno;
+        }
+    }
+    return error != 0 ? CannotWriteText(path, error) : std::string();
+}
+
 std::string FindDevices(const RunOptions& options, std::ostream& err, RunPlan& plan) {
     std::string error;
     if (!options.HostsFile.empty()) {
@@ -171,6 +191,9 @@ std::optional<RunPlan> PrepareRun(const RunOptions& options, std::ostream& err) 
     }
     if (error.empty()) {
         error = PrepareLogDir(options.LogDir);
+    }
+    if (error.empty()) {
+        error = CheckReportPath(options.Report);
     }
     if (error.empty()) {
         error = FindDevices(options, err, plan);

@@ -187,6 +187,12 @@ TEST(RunCommand, BadInputIsAnErrorBeforeAnythingIsSent) {
     cases.push_back({options("folder", ""), "cannot read " + path("folder") + ": Is a directory"});
     cases.push_back({options("good.vsc", ""), "cannot read /dev/zero: larger than 16 MiB"});
     cases.back().options.VariablesFile = "/dev/zero";
+    // The report is written at the end: a path it cannot take is found first.
+    cases.push_back({options("good.vsc", "vars.csv"), "Cannot write " + path("folder") + ": Is a"});
+    cases.back().options.Report = path("folder");
+    cases.push_back(
+        {options("good.vsc", "vars.csv"), "Cannot write " + path("no/r.json") + ": No"});
+    cases.back().options.Report = path("no/r.json");
     for (const Case& c : cases) {
         std::ostringstream out;
         std::ostringstream err;
