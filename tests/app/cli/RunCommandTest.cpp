@@ -253,3 +253,28 @@ TEST(RunCommand, InterruptClosesTheSessionsAndReportsWhatDidNotRun) {
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_NE(usage.output.find("--run needs the devices"), std::string::npos) << usage.output;
 }
+
+// A timeout gives the device the whole time the script says. The run starts a fifth of a
+// second after a whole second of the monotonic clock, where a coarse timer of 10 s would round
+// its end down to the whole second and give up 0.2 s early.
+TEST(RunCommand, ExpectWaitsItsWholeTimeout) {
+    DevsimProcess device;
+    ASSERT_TRUE(device.ready()) << device.error();
+    QTemporaryDir dir;
+    const std::string script = dir.filePath("never.vsc").toStdString();
+    Write(script, "expect \"never\"\n");
+    RunOptions options;
+    options.Script = script;
+    options.Hosts = {"127.0.0.1:" + std::to_string(device.telnetPort())};
+    options.Report = dir.filePath("r.json").toStdString();
+    std::ostringstream out;
+    std::ostringstream err;
+    const auto sinceSecond = std::chrono::steady_clock::now().time_since_epoch() % 1s;
+    std::this_thread::sleep_for(1s - sinceSecond + 200ms);
+    EXPECT_EQ(RunRunCommand(options, out, err), RunAnyFailed) << err.str();
+    const QJsonArray devices = ReportDevices(Bytes(options.Report));
+    ASSERT_EQ(devices.size(), 1) << out.str();
+    EXPECT_EQ(devices[0].toObject()["reason"].toString(),
+              "expected \"never\" did not arrive within 10 s");
+    EXPECT_GE(devices[0].toObject()["seconds"].toDouble(), 10.0);
+}
