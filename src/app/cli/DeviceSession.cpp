@@ -104,7 +104,9 @@ void DeviceSession::CnxConnected(net::Word error) {
         const std::string text = net::WSocketErrorText(error);
         Show("Connection failed: " + text + "\r\n");
         Fail(text + " (#" + std::to_string(error) + ")");
-        End();
+        // The socket reports its close next, and the log shows it as a window session's does.
+        m_phase = Phase::Closing;
+        CloseConnection();
         return;
     }
     Show("Connected\r\n");

@@ -23,6 +23,7 @@
 #include "app/model/DeviceTable.h"
 #include "support/DevicePayload.h"
 #include "support/DevsimProcess.h"
+#include "support/LoopbackListener.h"
 #include "support/Subprocess.h"
 
 using namespace vandrel::app;
@@ -256,8 +257,9 @@ TEST(RunCommand, InterruptClosesTheSessionsAndReportsWhatDidNotRun) {
 
 // A timeout gives the device the whole time the script says. The run starts a fifth of a
 // second after a whole second of the monotonic clock, where a coarse timer of 10 s would round
-// its end down to the whole second and give up 0.2 s early.
-TEST(RunCommand, ExpectWaitsItsWholeTimeout) {
+// its end down to the whole second and give up 0.2 s early. A device that refuses fails alone,
+// and its log ends as a window session's does.
+TEST(RunCommand, ATimeoutTakesItsWholeTimeAndARefusalLogsAsAWindowDoes) {
     DevsimProcess device;
     ASSERT_TRUE(device.ready()) << device.error();
     QTemporaryDir dir;
@@ -265,16 +267,22 @@ TEST(RunCommand, ExpectWaitsItsWholeTimeout) {
     Write(script, "expect \"never\"\n");
     RunOptions options;
     options.Script = script;
-    options.Hosts = {"127.0.0.1:" + std::to_string(device.telnetPort())};
+    options.Hosts = {"127.0.0.1:" + std::to_string(device.telnetPort()),
+                     "127.0.0.1:" + std::to_string(unusedPort())};
     options.Report = dir.filePath("r.json").toStdString();
+    options.LogDir = dir.filePath("logs").toStdString();
     std::ostringstream out;
     std::ostringstream err;
     const auto sinceSecond = std::chrono::steady_clock::now().time_since_epoch() % 1s;
     std::this_thread::sleep_for(1s - sinceSecond + 200ms);
     EXPECT_EQ(RunRunCommand(options, out, err), RunAnyFailed) << err.str();
     const QJsonArray devices = ReportDevices(Bytes(options.Report));
-    ASSERT_EQ(devices.size(), 1) << out.str();
+    ASSERT_EQ(devices.size(), 2) << out.str();
     EXPECT_EQ(devices[0].toObject()["reason"].toString(),
               "expected \"never\" did not arrive within 10 s");
     EXPECT_GE(devices[0].toObject()["seconds"].toDouble(), 10.0);
+    EXPECT_EQ(devices[1].toObject()["reason"].toString(), "Connection refused (#10061)");
+    EXPECT_EQ(Bytes(devices[1].toObject()["log"].toString().toStdString()),
+              "<Open>Connecting to '127.0.0.1'\r\nConnection failed: Connection refused\r\n"
+              "\r\n*** Server has closed ***\r\n<Close>");
 }
