@@ -266,7 +266,16 @@ int RunRunCommand(const RunOptions& options, std::ostream& out, std::ostream& er
         pool.Stop("interrupted");
     };
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [&pool] { pool.Start(); }, Qt::QueuedConnection);
+        QCoreApplication::instance(),
+        [&] {
+            // A Ctrl+C during the scan: no session starts, every device is "not run".
+            if (TerminationSignalled()) {
+                (*stop)();
+            } else {
+                pool.Start();
+            }
+        },
+        Qt::QueuedConnection);
     QCoreApplication::exec();
     *stop = nullptr;
 
