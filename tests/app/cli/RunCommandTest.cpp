@@ -127,7 +127,12 @@ TEST(RunDevices, HostsFileTakesOneAddressALineAndAScanTheRowsThatAllowConnect) {
              {"10.0.0.1:0", "line 1: bad port in '10.0.0.1:0'"},
              {"# x\n10.0.0.1:telnet", "line 2: bad port"},
              {"256.0.0.1", "line 1: '256.0.0.1': "},
-             {":23", "line 1: ':23': "}}) {
+             {":23", "line 1: ':23': "},
+             // Bytes that are no text are shown escaped, the message whole.
+             {"\xFF\x1B[2Jx",
+              "line 1: '\xC3\xBF\\x1B[2Jx': Not an IPv4 address or host name: "
+              "\xC3\xBF\\x1B[2Jx"},
+             {"\x1B]0;x:1\x07:99999", "line 1: bad port in '\\x1B]0;x:1\\x07:99999'"}}) {
         EXPECT_FALSE(ReadHostList(text, error)) << text;
         EXPECT_EQ(error.rfind(expected, 0), 0u) << text << ": " << error;
     }
