@@ -20,6 +20,8 @@ ScriptSession::ScriptSession(const script::Script& script,
       m_run(script, std::move(values), std::string(terminal::EnterBytes(terminal.EnterSends())),
             *this) {
     m_timer.setSingleShot(true);
+    // A coarse timer may fire 5% early: "timeout 10" would give up after 9.5 s.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         if (m_run.Running()) {
             m_run.TimerFired();

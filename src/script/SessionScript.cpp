@@ -104,7 +104,7 @@ public:
             ok = lineEnd();
         } else {
             return fail(start, name.empty() ? std::string("unknown command")
-                                            : "unknown command \"" + std::string(name) + "\"");
+                                            : "unknown command \"" + EscapeText(name) + "\"");
         }
         if (ok) {
             command = std::move(parsed);

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -794,8 +795,8 @@ protected:
         }
         Control<QAction>("mpRunScript")->trigger();
     }
-    QString Summary() {
-        pumpUntil([&] { return form->findChild<QDialog*>("ScriptSummary") != nullptr; }, 5000);
+    QString Summary(int ms = 5000) {
+        pumpUntil([&] { return form->findChild<QDialog*>("ScriptSummary") != nullptr; }, ms);
         QDialog* dialog = form->findChild<QDialog*>("ScriptSummary");
         if (dialog == nullptr) {
             return QString();
@@ -834,6 +835,20 @@ TEST_F(ScriptTabsTest, AScriptThatCannotRunSendsNothing) {
     QTest::qWait(100);
     EXPECT_TRUE(peer.received().empty());
     EXPECT_FALSE(form->ScriptRunning());
+}
+
+// A wait takes the whole time it says. The run starts a fifth of a second after a whole second
+// of the monotonic clock, where a coarse timer of 5 s would round its end down to the whole
+// second and end 0.2 s early.
+TEST_F(ScriptTabsTest, AWaitTakesItsWholeTime) {
+    Connected(peer);
+    const qint64 sinceSecond = QDeadlineTimer::current().deadlineNSecs() % 1000000000;
+    QTest::qSleep(static_cast<int>((1000000000 - sinceSecond) / 1000000) + 200);
+    QElapsedTimer clock;
+    clock.start();
+    RunScript("wait 5\n");
+    EXPECT_TRUE(Summary(10000).endsWith(": passed\n"));
+    EXPECT_GE(clock.elapsed(), 5000);
 }
 
 // With Type into All the script runs on every connected session at once, each with its own

@@ -8,10 +8,15 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "support/Lab.h"
 #include "support/Subprocess.h"
@@ -117,5 +122,36 @@ TEST(RunLab, SetIpOverAScanFailsOnlyTheDevicesThatFail) {
     // A restart forgets the saved settings, so that the next run finds the lab as set up.
     for (int k = 1; k <= 3; ++k) {
         EXPECT_TRUE(Lab::labCommand({"device", std::to_string(k), "restart"})) << k;
+    }
+}
+
+// A Ctrl+C while the scan still listens: no session starts, the report lists every device as
+// not run, and the exit status is 1.
+TEST(RunLab, ACtrlCDuringTheScanStartsNoSession) {
+    QTemporaryDir dir;
+    const std::string report = dir.filePath("r.json").toStdString();
+    const std::string out = dir.filePath("out").toStdString();
+    int fd = -1;
+    const int pid = spawnWithStdout(
+        {"sh", "-c", "exec env -u DISPLAY -u WAYLAND_DISPLAY \"$0\" \"$@\" >'" + out + "' 2>&1",
+         VANDREL_APP_PATH, "--run", VANDREL_SOURCE_DIR "/docs/examples/set-ip.vsc", "--scan",
+         "--vars", VANDREL_SOURCE_DIR "/docs/examples/set-ip.csv", "--report", report},
+        fd, true);
+    ASSERT_GT(pid, 0);
+    ::close(fd);
+    std::this_thread::sleep_for(500ms);  // the scan listens for 2 s
+    ::kill(pid, SIGINT);
+    int status = -1;
+    for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) != pid; ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << fileText(out);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << fileText(out);
+    EXPECT_NE(fileText(out).find("6 devices: 0 passed, 0 failed, 6 not run"), npos)
+        << fileText(out);
+    const std::map<std::string, QJsonObject> devices = reportedDevices(fileText(report));
+    ASSERT_EQ(devices.size(), std::size_t{kDevices}) << fileText(report);
+    for (const auto& [ip, device] : devices) {
+        EXPECT_EQ(device["outcome"].toString().toStdString(), "not run") << ip;
     }
 }

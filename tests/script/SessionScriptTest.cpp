@@ -59,6 +59,7 @@ TEST(SessionScript, ReportsLineColumnAndMessage) {
     const std::pair<const char*, const char*> cases[] = {
         {"sned \"x\"", "1:1: unknown command \"sned\""},
         {"\"x\"", "1:1: unknown command"},
+        {"close\rsend \"x\"", "1:1: unknown command \"close\\rsend\""},  // CR-only line ends
         {"send", "1:5: missing text"},
         {"send x", "1:6: missing text"},
         {"send \"abc", "1:6: unterminated text"},

@@ -34,6 +34,9 @@ DeviceSession::DeviceSession(const script::Script& script, SessionSetup setup,
     for (QTimer* timer : {&m_stepTimer, &m_limitTimer, &m_closeWait}) {
         timer->setSingleShot(true);
     }
+    // A coarse timer may fire 5% early: "timeout 10" would give up after 9.5 s.
+    m_stepTimer.setTimerType(Qt::PreciseTimer);
+    m_limitTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_stepTimer, &QTimer::timeout, [this] {
         if (m_run && m_run->Running()) {
             m_run->TimerFired();
@@ -101,7 +104,9 @@ void DeviceSession::CnxConnected(net::Word error) {
         const std::string text = net::WSocketErrorText(error);
         Show("Connection failed: " + text + "\r\n");
         Fail(text + " (#" + std::to_string(error) + ")");
-        End();
+        // The socket reports its close next, and the log shows it as a window session's does.
+        m_phase = Phase::Closing;
+        CloseConnection();
         return;
     }
     Show("Connected\r\n");

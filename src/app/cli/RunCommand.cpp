@@ -3,16 +3,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <sstream>
 
 #include "app/cli/RunDevices.h"
 #include "app/cli/RunReport.h"
@@ -37,17 +36,40 @@ struct RunPlan {
     std::vector<RunTarget> Targets;
 };
 
-bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    if (file) {
-        content << file.rdbuf();
+// A variables table or a host list larger than this is no file a technician wrote.
+constexpr std::size_t kMaxListBytes = 16 << 20;
+
+// At most limit bytes: a larger file, or an endless one such as a device node, is an error
+// rather than memory that grows without end; a folder is an error rather than an empty file.
+bool ReadFile(const std::string& path, std::size_t limit, std::string& bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int failure = fd < 0 ? errno : 0;
+    std::string content;
+    while (failure == 0) {
+        char buffer[64 * 1024];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            failure = n < 0 ? errno : 0;
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > limit) {
+            error = "cannot read " + path + ": larger than " + std::to_string(limit >> 20) + " MiB";
+            ::close(fd);
+            return false;
+        }
     }
-    if (!file || file.bad()) {
-        error = "cannot read " + path + ": " + std::strerror(errno ? errno : EIO);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (failure != 0) {
+        error = "cannot read " + path + ": " + std::strerror(failure);
         return false;
     }
-    bytes = content.str();
+    bytes = std::move(content);
     return true;
 }
 
@@ -58,7 +80,7 @@ bool IsDeviceVariable(const std::string& name) {
 std::string ReadScript(const std::string& path, RunPlan& plan) {
     std::string text;
     std::string error;
-    if (!ReadFile(path, text, error)) {
+    if (!ReadFile(path, script::kMaxScriptBytes, text, error)) {
         return error;
     }
     auto parsed = script::ParseScript(text);
@@ -77,7 +99,7 @@ std::string ReadVariables(const RunOptions& options, RunPlan& plan) {
     if (!options.VariablesFile.empty()) {
         std::string text;
         std::string error;
-        if (!ReadFile(options.VariablesFile, text, error)) {
+        if (!ReadFile(options.VariablesFile, kMaxListBytes, text, error)) {
             return error;
         }
         plan.Table = script::VariablesTable::Parse(text, error);
@@ -107,11 +129,31 @@ std::string PrepareLogDir(const std::string& dir) {
     return error ? "cannot write logs into " + dir + ": " + error.message() : std::string();
 }
 
+// The report is written once every device has ended: a path it cannot take is found before
+// anything is sent, not after the devices were changed.
+std::string CheckReportPath(const std::string& path) {
+    if (path.empty()) {
+        return {};
+    }
+    std::error_code ignored;
+    int error = 0;
+    if (std::filesystem::is_directory(path, ignored)) {
+        error = EISDIR;
+    } else {
+        std::filesystem::path folder = std::filesystem::weakly_canonical(path, ignored);
+        folder = folder.empty() ? std::filesystem::path(path).parent_path() : folder.parent_path();
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
+            error = errno;
+        }
+    }
+    return error != 0 ? CannotWriteText(path, error) : std::string();
+}
+
 std::string FindDevices(const RunOptions& options, std::ostream& err, RunPlan& plan) {
     std::string error;
     if (!options.HostsFile.empty()) {
         std::string text;
-        if (!ReadFile(options.HostsFile, text, error)) {
+        if (!ReadFile(options.HostsFile, kMaxListBytes, text, error)) {
             return error;
         }
         std::optional<std::vector<RunTarget>> targets = ReadHostList(text, error);
@@ -149,6 +191,9 @@ std::optional<RunPlan> PrepareRun(const RunOptions& options, std::ostream& err) 
     }
     if (error.empty()) {
         error = PrepareLogDir(options.LogDir);
+    }
+    if (error.empty()) {
+        error = CheckReportPath(options.Report);
     }
     if (error.empty()) {
         error = FindDevices(options, err, plan);
@@ -221,7 +266,16 @@ int RunRunCommand(const RunOptions& options, std::ostream& out, std::ostream& er
         pool.Stop("interrupted");
     };
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [&pool] { pool.Start(); }, Qt::QueuedConnection);
+        QCoreApplication::instance(),
+        [&] {
+            // A Ctrl+C during the scan: no session starts, every device is "not run".
+            if (TerminationSignalled()) {
+                (*stop)();
+            } else {
+                pool.Start();
+            }
+        },
+        Qt::QueuedConnection);
     QCoreApplication::exec();
     *stop = nullptr;
 

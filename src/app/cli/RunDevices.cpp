@@ -37,14 +37,15 @@ std::optional<RunTarget> ParseRunHost(const std::string& text, std::string& erro
         host = text.substr(0, colon);
         target.Port = text.substr(colon + 1);
         if (!ValidPort(target.Port)) {
-            error = "bad port in '" + text + "'";
+            error = "bad port in '" + EscapedUtf8(text, nullptr) + "'";
             return std::nullopt;
         }
     }
     std::string reason;
     target.Device.Ip = CheckConnectAddress(host, reason);
     if (target.Device.Ip.empty()) {
-        error = "'" + text + "': " + reason;
+        // A hosts file may hold any bytes: the message shows them, not a garbled terminal.
+        error = "'" + EscapedUtf8(text, nullptr) + "': " + EscapedUtf8(reason, nullptr);
         return std::nullopt;
     }
     return target;

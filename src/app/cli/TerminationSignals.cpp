@@ -13,10 +13,12 @@ namespace vandrel::app {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+volatile sig_atomic_t g_signalled = 0;
 
 // Only async-signal-safe work here: one byte into the pipe, read on the event loop's thread.
 void OnTerminationSignal(int) {
     const int saved = errno;
+    g_signalled = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
     errno = saved;
@@ -43,6 +45,10 @@ void OnTerminationSignals(std::function<void()> handler) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         ::sigaction(signal, &action, nullptr);
     }
+}
+
+bool TerminationSignalled() {
+    return g_signalled != 0;
 }
 
 }  // namespace vandrel::app

@@ -9,4 +9,8 @@ namespace vandrel::app {
 // once, after the application object exists; later calls do nothing.
 void OnTerminationSignals(std::function<void()> handler);
 
+// One of these signals arrived since OnTerminationSignals, whether or not the loop ran the
+// handler yet (work that the loop would start first can ask).
+bool TerminationSignalled();
+
 }  // namespace vandrel::app

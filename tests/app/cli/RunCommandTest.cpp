@@ -2,6 +2,7 @@
 // anything is sent, and Ctrl+C during a run against a simulated device on loopback.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +23,7 @@
 #include "app/model/DeviceTable.h"
 #include "support/DevicePayload.h"
 #include "support/DevsimProcess.h"
+#include "support/LoopbackListener.h"
 #include "support/Subprocess.h"
 
 using namespace vandrel::app;
@@ -125,7 +127,12 @@ TEST(RunDevices, HostsFileTakesOneAddressALineAndAScanTheRowsThatAllowConnect) {
              {"10.0.0.1:0", "line 1: bad port in '10.0.0.1:0'"},
              {"# x\n10.0.0.1:telnet", "line 2: bad port"},
              {"256.0.0.1", "line 1: '256.0.0.1': "},
-             {":23", "line 1: ':23': "}}) {
+             {":23", "line 1: ':23': "},
+             // Bytes that are no text are shown escaped, the message whole.
+             {"\xFF\x1B[2Jx",
+              "line 1: '\xC3\xBF\\x1B[2Jx': Not an IPv4 address or host name: "
+              "\xC3\xBF\\x1B[2Jx"},
+             {"\x1B]0;x:1\x07:99999", "line 1: bad port in '\\x1B]0;x:1\\x07:99999'"}}) {
         EXPECT_FALSE(ReadHostList(text, error)) << text;
         EXPECT_EQ(error.rfind(expected, 0), 0u) << text << ": " << error;
     }
@@ -181,6 +188,17 @@ TEST(RunCommand, BadInputIsAnErrorBeforeAnythingIsSent) {
     cases.back().options.HostsFile = path("none.txt");
     cases.push_back({options("good.vsc", "vars.csv"), path("hosts.txt") + ": line 2: bad port"});
     cases.back().options.HostsFile = path("hosts.txt");
+    // A folder is no empty script, and an endless file is no table.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    cases.push_back({options("folder", ""), "cannot read " + path("folder") + ": Is a directory"});
+    cases.push_back({options("good.vsc", ""), "cannot read /dev/zero: larger than 16 MiB"});
+    cases.back().options.VariablesFile = "/dev/zero";
+    // The report is written at the end: a path it cannot take is found first.
+    cases.push_back({options("good.vsc", "vars.csv"), "Cannot write " + path("folder") + ": Is a"});
+    cases.back().options.Report = path("folder");
+    cases.push_back(
+        {options("good.vsc", "vars.csv"), "Cannot write " + path("no/r.json") + ": No"});
+    cases.back().options.Report = path("no/r.json");
     for (const Case& c : cases) {
         std::ostringstream out;
         std::ostringstream err;
@@ -241,4 +259,36 @@ TEST(RunCommand, InterruptClosesTheSessionsAndReportsWhatDidNotRun) {
     const ProcessResult usage = runProcess({VANDREL_APP_PATH, "--run", kExample}, 10s);
     EXPECT_EQ(usage.exitCode, 2);
     EXPECT_NE(usage.output.find("--run needs the devices"), std::string::npos) << usage.output;
+}
+
+// A timeout gives the device the whole time the script says. The run starts a fifth of a
+// second after a whole second of the monotonic clock, where a coarse timer of 10 s would round
+// its end down to the whole second and give up 0.2 s early. A device that refuses fails alone,
+// and its log ends as a window session's does.
+TEST(RunCommand, ATimeoutTakesItsWholeTimeAndARefusalLogsAsAWindowDoes) {
+    DevsimProcess device;
+    ASSERT_TRUE(device.ready()) << device.error();
+    QTemporaryDir dir;
+    const std::string script = dir.filePath("never.vsc").toStdString();
+    Write(script, "expect \"never\"\n");
+    RunOptions options;
+    options.Script = script;
+    options.Hosts = {"127.0.0.1:" + std::to_string(device.telnetPort()),
+                     "127.0.0.1:" + std::to_string(unusedPort())};
+    options.Report = dir.filePath("r.json").toStdString();
+    options.LogDir = dir.filePath("logs").toStdString();
+    std::ostringstream out;
+    std::ostringstream err;
+    const auto sinceSecond = std::chrono::steady_clock::now().time_since_epoch() % 1s;
+    std::this_thread::sleep_for(1s - sinceSecond + 200ms);
+    EXPECT_EQ(RunRunCommand(options, out, err), RunAnyFailed) << err.str();
+    const QJsonArray devices = ReportDevices(Bytes(options.Report));
+    ASSERT_EQ(devices.size(), 2) << out.str();
+    EXPECT_EQ(devices[0].toObject()["reason"].toString(),
+              "expected \"never\" did not arrive within 10 s");
+    EXPECT_GE(devices[0].toObject()["seconds"].toDouble(), 10.0);
+    EXPECT_EQ(devices[1].toObject()["reason"].toString(), "Connection refused (#10061)");
+    EXPECT_EQ(Bytes(devices[1].toObject()["log"].toString().toStdString()),
+              "<Open>Connecting to '127.0.0.1'\r\nConnection failed: Connection refused\r\n"
+              "\r\n*** Server has closed ***\r\n<Close>");
 }
