@@ -174,7 +174,18 @@ std::optional<VariablesTable> VariablesTable::Parse(std::string_view csv, std::s
 
 std::optional<std::map<std::string, std::string>> VariablesTable::RowFor(
     const DeviceIdentity& device, std::string& error) const {
-    const std::string& keyName = m_columns[m_keyColumn];
+    // The first key column the device has a value for decides: a device named by its address
+    // alone (no S/N, no Mac) is found by the IP column.
+    std::size_t keyColumn = m_keyColumn;
+    for (std::string_view name : kKeyColumns) {
+        const auto column = std::find(m_columns.begin(), m_columns.end(), name);
+        if (column != m_columns.end() &&
+            !normalizedKey(*column, deviceKey(device, *column)).empty()) {
+            keyColumn = static_cast<std::size_t>(column - m_columns.begin());
+            break;
+        }
+    }
+    const std::string& keyName = m_columns[keyColumn];
     const std::string& deviceValue = deviceKey(device, keyName);
     const std::string wanted = normalizedKey(keyName, deviceValue);
     if (wanted.empty()) {
@@ -182,13 +193,15 @@ std::optional<std::map<std::string, std::string>> VariablesTable::RowFor(
         return std::nullopt;
     }
     for (const std::vector<std::string>& row : m_rows) {
-        if (normalizedKey(keyName, row[m_keyColumn]) != wanted) {
+        if (normalizedKey(keyName, row[keyColumn]) != wanted) {
             continue;
         }
         std::map<std::string, std::string> values = DeviceVariables(device);
         for (std::size_t i = 0; i < m_columns.size(); ++i) {
-            if (!isDeviceName(m_columns[i])) {
-                values[m_columns[i]] = row[i];
+            // A device's own value wins; the row gives only what the device lacks.
+            std::string& value = values[m_columns[i]];
+            if (!isDeviceName(m_columns[i]) || value.empty()) {
+                value = row[i];
             }
         }
         return values;

@@ -33,12 +33,13 @@ public:
     std::size_t RowCount() const { return m_rows.size(); }
 
     // The row of the device, matched by the table's S/N column, else its Mac column, else its
-    // IP column (the first of these columns the table has decides); Mac compares without case
+    // IP column: the first of these columns the table has and the device has a value for
+    // decides (a device named by its address alone is found by IP). Mac compares without case
     // and with '-' taken as ':'. nullopt when no row matches; error then says
     // "no values for S/N VS-000123" (naming the key that was looked for). Keys compare with
     // blanks at both ends cut. The map holds every variable of the device: {Device}, {S/N},
-    // {IP} and {Mac} from the device itself (a column of one of these names only serves the
-    // match) and every other column from its row.
+    // {IP} and {Mac} from the device itself, or from the row's column of that name where the
+    // device has none, and every other column from its row.
     std::optional<std::map<std::string, std::string>> RowFor(const DeviceIdentity& device,
                                                              std::string& error) const;
 

@@ -46,6 +46,15 @@ TEST(ScriptVariables, DeviceVariablesComeFromTheDeviceOthersFromTheRow) {
                       {"IP", "198.18.0.11"},
                       {"Mac", "00-1A-2b-3C-4D-5E"},
                       {"Gateway", "10.0.0.1"}}));
+    // A device named by its address alone: found by IP, its missing S/N taken from the row.
+    const DeviceIdentity byAddress{"", "", "198.18.0.11", ""};
+    EXPECT_EQ(tableOf("S/N,IP,NewIP\nVS-000124,198.18.0.12,a\nVS-000123,198.18.0.11,b\n")
+                  .RowFor(byAddress, error),
+              (Values{{"Device", ""},
+                      {"S/N", "VS-000123"},
+                      {"IP", "198.18.0.11"},
+                      {"Mac", ""},
+                      {"NewIP", "b"}}));
     DeviceIdentity unknown = kDevice;
     unknown.SerialNumber = " ";
     EXPECT_FALSE(tableOf("S/N\nx\n").RowFor(unknown, error));
