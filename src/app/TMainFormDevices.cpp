@@ -64,6 +64,8 @@ void TMainForm::ConnectHandlers() {
                              int X, int Y) { sgMouseDown(Sender, Button, Shift, X, Y); };
     sg->SetOnCompareCol(
         [this](int Col, int Row1, int Row2) { return sgCompareCol(sg, Col, Row1, Row2); });
+    // sgCompareCol is the cells' byte order, so a sort need not call it per comparison.
+    sg->Grid().SetCompareIsByteOrder(true);
     CreateRowMenu();
 }
 

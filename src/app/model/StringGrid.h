@@ -48,6 +48,10 @@ public:
     void ExchangeRows(int a, int b);
 
     CompareColEvent OnCompareCol;
+    // Tells the grid that OnCompareCol orders rows exactly as the unsigned byte-wise compare
+    // of the column's cells, a prefix first, and is equal only for equal texts. SortColumn
+    // then sorts on the cells directly, without calling the hook, to the same result.
+    void SetCompareIsByteOrder(bool byteOrder) { m_compareIsByteOrder = byteOrder; }
     // Sorts the rows after the fixed rows by col with the grid's quicksort; nothing happens
     // without an OnCompareCol hook. Not stable: equal keys can change their order.
     void SortColumn(int col, bool ascending);
@@ -59,12 +63,13 @@ private:
     void QuickSort(int col, int lo, int hi, int expected);
     int Partition(int col, int lo, int hi, int expected);
     void Swap(int a, int b);
-
+    void SortByteOrder(int col, bool ascending);
     int m_colCount;
     int m_fixedRows;
     std::vector<std::vector<std::string>> m_rows;
     int m_row;
     StringGridListener* m_listener = nullptr;
+    bool m_compareIsByteOrder = false;
 };
 
 }  // namespace vandrel::app

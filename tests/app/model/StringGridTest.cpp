@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 #include <functional>
-
+#include <random>
 #include <string>
 #include <vector>
 
@@ -63,6 +63,48 @@ bool OnSmallStack(const std::function<void()>& f) {
     pthread_attr_destroy(&attr);
     return started && pthread_join(thread, nullptr) == 0;
 }
+
+// The grid's quicksort written out plainly on a copy of the rows (key, id), exchanging rows
+// and moving the current row with them.
+struct ReferenceSort {
+    std::vector<std::pair<std::string, std::string>> rows;
+    int current = 0;
+    int expected = 0;
+
+    int Compare(int a, int b) const {
+        const int order = rows[static_cast<std::size_t>(a)].first.compare(
+            rows[static_cast<std::size_t>(b)].first);  // unsigned bytes, a prefix first
+        return order < 0    ? StringGrid::CompareBefore
+               : order == 0 ? StringGrid::CompareEqual
+                            : StringGrid::CompareAfter;
+    }
+    void Exchange(int a, int b) {
+        std::swap(rows[static_cast<std::size_t>(a)], rows[static_cast<std::size_t>(b)]);
+        current = current == a ? b : current == b ? a : current;
+    }
+    void Sort(int lo, int hi) {
+        if (hi - lo <= 0) {
+            return;
+        }
+        int i = lo;
+        int j = hi - 1;
+        for (;; ++i, --j) {
+            while (Compare(i, hi) == expected) {
+                ++i;
+            }
+            while (Compare(hi, j) == expected && j != lo) {
+                --j;
+            }
+            if (j <= i) {
+                break;
+            }
+            Exchange(i, j);
+        }
+        Exchange(i, hi);
+        Sort(lo, i - 1);
+        Sort(i + 1, hi);
+    }
+};
 
 }  // namespace
 
@@ -203,4 +245,49 @@ TEST(StringGrid, SortsItsWorstCaseOnASmallStack) {
             std::exit(ordered ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// Told that its hook is the byte order, the grid sorts without calling it; the rows, ties
+// included, and the current row must end exactly where the quicksort puts them.
+TEST(StringGrid, ByteOrderSortEndsExactlyAsTheQuicksort) {
+    std::mt19937 random(20261210);
+    const Texts alphabet{"", "a", "b", "B", "ab", "a\xff", "\x80", "ba", "10.0.0.2", "10.0.0.10"};
+    for (int round = 0; round < 2000; ++round) {
+        const int rows = static_cast<int>(random() % 301);
+        const int shape = round % 5;  // random, presorted, reversed, all equal, one different
+        const std::size_t letters = shape >= 3 ? 1 : 2 + random() % (alphabet.size() - 1);
+        Texts keys;
+        for (int r = 0; r < rows; ++r) {
+            keys.push_back(alphabet[random() % letters] +
+                           (shape < 3 && random() % 3 == 0 ? std::to_string(random() % 40) : ""));
+        }
+        std::sort(keys.begin(), keys.begin() + (shape == 1 || shape == 2 ? rows : 0));
+        std::reverse(keys.begin(), keys.begin() + (shape == 2 ? rows : 0));
+        if (shape == 4 && rows > 0) {
+            keys[random() % keys.size()] = "z";
+        }
+        StringGrid grid(2, rows + 1, 1);
+        grid.OnCompareCol = [&grid](int col, int a, int b) {
+            return CompareDeviceCells(grid, col, a, b);
+        };
+        grid.SetCompareIsByteOrder(true);
+        ReferenceSort reference{{{"", ""}}};
+        for (int r = 0; r < rows; ++r) {
+            grid.SetCell(0, r + 1, keys[static_cast<std::size_t>(r)]);
+            grid.SetCell(1, r + 1, std::to_string(r));
+            reference.rows.emplace_back(keys[static_cast<std::size_t>(r)], std::to_string(r));
+        }
+        grid.SetRow(1 + static_cast<int>(random() % static_cast<unsigned>(std::max(rows, 1))));
+        reference.current = grid.Row();
+        for (const bool ascending : {random() % 2 == 0, true, false}) {
+            reference.expected = ascending ? StringGrid::CompareBefore : StringGrid::CompareAfter;
+            reference.Sort(1, rows);
+            grid.SortColumn(0, ascending);
+            for (int r = 1; r <= rows; ++r) {
+                ASSERT_EQ(grid.Cell(1, r), reference.rows[static_cast<std::size_t>(r)].second)
+                    << "round " << round << " row " << r << " ascending " << ascending;
+            }
+            ASSERT_EQ(grid.Row(), std::max(reference.current, 1)) << "round " << round;
+        }
+    }
 }
