@@ -217,18 +217,14 @@ void TMainForm::mpRunScriptClick(QObject*) {
     m_scriptBatch = new ScriptBatch(std::move(script), this);
     for (TTnEmulT* terminal : targets) {
         const script::DeviceIdentity device = SessionDevice(*terminal);
-        std::map<std::string, std::string> values = script::DeviceVariables(device);
-        if (table) {
-            std::string error;
-            const auto row = table->RowFor(device, error);
-            if (!row) {
-                m_scriptBatch->AddFailed(device.Device, device.Ip, error);
-                continue;
-            }
-            // The device's own values stand; the table adds the rest.
-            values.insert(row->begin(), row->end());
+        std::string error;
+        std::optional<std::map<std::string, std::string>> values =
+            script::VariablesFor(device, table ? &*table : nullptr, error);
+        if (!values) {
+            m_scriptBatch->AddFailed(device.Device, device.Ip, error);
+            continue;
         }
-        ScriptSession& session = m_scriptBatch->Add(*terminal, device.Device, std::move(values));
+        ScriptSession& session = m_scriptBatch->Add(*terminal, device.Device, std::move(*values));
         session.OnLogging = [this](TTnEmulT& t, bool on) { SetScriptLogging(t, on); };
     }
     connect(m_scriptBatch, &ScriptBatch::ProgressChanged, this,

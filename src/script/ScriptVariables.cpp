@@ -210,6 +210,15 @@ std::optional<std::map<std::string, std::string>> VariablesTable::RowFor(
     return std::nullopt;
 }
 
+std::optional<std::map<std::string, std::string>> VariablesFor(const DeviceIdentity& device,
+                                                               const VariablesTable* table,
+                                                               std::string& error) {
+    if (table == nullptr) {
+        return DeviceVariables(device);
+    }
+    return table->RowFor(device, error);
+}
+
 std::vector<std::string> UnknownVariables(const std::vector<std::string>& used,
                                           const std::vector<std::string>& tableColumns) {
     std::vector<std::string> unknown;

@@ -49,6 +49,12 @@ private:
     std::size_t m_keyColumn = 0;
 };
 
+// Every variable's value for one device: its own four, and with a table those of its row
+// (VariablesTable::RowFor). nullopt when the table has no row for the device; error says why.
+std::optional<std::map<std::string, std::string>> VariablesFor(const DeviceIdentity& device,
+                                                               const VariablesTable* table,
+                                                               std::string& error);
+
 // The names a script uses that neither the device nor the table's columns give, in the
 // script's order; empty when every variable has a value.
 std::vector<std::string> UnknownVariables(const std::vector<std::string>& used,

@@ -73,10 +73,6 @@ bool ReadFile(const std::string& path, std::size_t limit, std::string& bytes, st
     return true;
 }
 
-bool IsDeviceVariable(const std::string& name) {
-    return name == "Device" || name == "S/N" || name == "IP" || name == "Mac";
-}
-
 std::string ReadScript(const std::string& path, RunPlan& plan) {
     std::string text;
     std::string error;
@@ -88,9 +84,7 @@ std::string ReadScript(const std::string& path, RunPlan& plan) {
         return path + ":" + syntax->Text();
     }
     plan.Script = std::move(std::get<script::Script>(parsed));
-    for (const std::string& name : plan.Script.VariableNames) {
-        plan.NeedsRow = plan.NeedsRow || !IsDeviceVariable(name);
-    }
+    plan.NeedsRow = !script::UnknownVariables(plan.Script.VariableNames, {}).empty();
     return {};
 }
 
@@ -211,15 +205,10 @@ PoolJob MakeJob(const RunPlan& plan, const RunTarget& target, const RunOptions& 
     job.Setup.Target = target;
     job.Setup.Timeout = options.SessionTimeout;
     job.LogDir = options.LogDir;
-    std::map<std::string, std::string> values = script::DeviceVariables(target.Device);
-    if (plan.NeedsRow && plan.Table) {
-        std::optional<std::map<std::string, std::string>> row =
-            plan.Table->RowFor(target.Device, job.Failure);
-        if (row) {
-            values = std::move(*row);
-        }
+    const script::VariablesTable* table = plan.NeedsRow && plan.Table ? &*plan.Table : nullptr;
+    if (auto values = script::VariablesFor(target.Device, table, job.Failure)) {
+        job.Setup.Values = std::move(*values);
     }
-    job.Setup.Values = std::move(values);
     return job;
 }
 
