@@ -42,21 +42,7 @@ std::string AsUtf8(const std::string& bytes) {
 }
 
 std::string JsonUtf8(const std::string& bytes) {
-    std::string text = "\"";
-    for (const char c : AsUtf8(bytes)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            text += '\\';
-            text += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            text += escape;
-        } else {
-            text += c;
-        }
-    }
-    return text + '"';
+    return JsonString(AsUtf8(bytes));
 }
 
 // A text of the program's own for a CSV cell: controls as \xNN, no formula.

@@ -8,23 +8,34 @@
 
 namespace vandrel::app {
 
-std::string DeviceJsonText(const std::string& bytes) {
+std::string JsonString(std::string_view utf8) {
     std::string text = "\"";
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        auto code = static_cast<unsigned char>(c);
+        // U+0080-U+009F, the C1 controls, are the two bytes C2 80 to C2 9F.
+        const auto next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        const bool c1 = code == 0xC2 && next >= 0x80 && next < 0xA0;
+        if (c1) {
+            code = next;
+            ++i;
+        }
         if (c == '"' || c == '\\') {
             text += '\\';
             text += c;
-        } else if (IsControlByte(byte)) {
-            // Raw byte 0x80-0x9F is the C1 control U+0080-U+009F.
+        } else if (c1 || code < 0x20 || code == 0x7F) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            std::snprintf(escape, sizeof escape, "\\u%04x", code);
             text += escape;
         } else {
-            text += Latin1ToUtf8(std::string_view(&c, 1));
+            text += c;
         }
     }
     return text + '"';
+}
+
+std::string DeviceJsonText(const std::string& bytes) {
+    return JsonString(Latin1ToUtf8(bytes));
 }
 
 namespace {

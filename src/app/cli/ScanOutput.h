@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/cli/ScanOptions.h"
 #include "app/model/StringGrid.h"
@@ -11,8 +12,11 @@ namespace vandrel::app {
 // formats, as UTF-8 text ending with a line end.
 std::string FormatScanResult(const StringGrid& grid, ScanFormat format);
 
-// A cell's 8-bit text as a JSON string (UTF-8, quotes included); control characters, DEL and
-// the C1 range too, are written as \u00NN.
+// UTF-8 text as a JSON string (quotes included); control characters, DEL and the C1 range
+// too, are written as \u00NN.
+std::string JsonString(std::string_view utf8);
+
+// A cell's 8-bit text as a JSON string, as JsonString writes it.
 std::string DeviceJsonText(const std::string& bytes);
 
 // {"devices": [{"<header 0>": "<cell>", ...}, ...]} with one device per line; control

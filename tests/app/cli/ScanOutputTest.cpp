@@ -127,6 +127,8 @@ TEST(ScanOutput, JsonListsTheDevicesInArrivalOrder) {
               "\"S/N\": \"\\u007f\\u0080\\u009b\\u009f\xC2\xA0\", \"IP\": \"=1+2\", "
               "\"Mac\": \"\", \"Status\": \"\"}\n"
               "]}\n");
+    // Text that is UTF-8 already: a character's continuation bytes stay, U+0085 is escaped.
+    EXPECT_EQ(JsonString("\xE2\x80\x94 \xC2\x85\x01"), "\"\xE2\x80\x94 \\u0085\\u0001\"");
 }
 
 TEST(ScanOutput, TableIsAlignedAndHarmlessForATerminal) {
