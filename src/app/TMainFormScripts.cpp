@@ -13,6 +13,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <cstring>
 #include <variant>
 
 #include "app/FileDialogs.h"
@@ -25,6 +27,7 @@
 #include "app/VandrelApplication.h"
 #include "app/model/DeviceTable.h"
 #include "app/model/LogFileProbe.h"
+#include "app/model/ReadSmallFile.h"
 #include "app/model/ScriptSummary.h"
 #include "script/ScriptVariables.h"
 #include "terminal/TTnEmulT.h"
@@ -35,27 +38,23 @@ using terminal::TTnEmulT;
 
 namespace {
 
-// A larger file is no variables table a technician wrote.
-constexpr qint64 kMaxVariablesBytes = 16 << 20;
-
 QString FileLabel(const QString& file) {
     return QFileInfo(file).fileName();
 }
 
 // The file's bytes, or nothing after saying why they cannot be had.
-std::optional<std::string> ReadSmallFile(QWidget* parent, const QString& file, qint64 limit) {
-    QFile input(file);
-    if (!input.open(QIODevice::ReadOnly)) {
-        MessageDlg(parent, QStringLiteral("Cannot read %1: %2").arg(file, input.errorString()),
-                   MessageKind::Error);
-        return std::nullopt;
-    }
-    const QByteArray bytes = input.read(limit + 1);
-    if (bytes.size() > limit) {
+std::optional<std::string> ReadScriptFile(QWidget* parent, const QString& file, std::size_t limit) {
+    std::string bytes;
+    const int error = ReadSmallFile(QFile::encodeName(file).toStdString(), limit, bytes);
+    if (error == EFBIG) {
         MessageDlg(parent, QStringLiteral("%1 is too large").arg(file), MessageKind::Error);
-        return std::nullopt;
+    } else if (error != 0) {
+        MessageDlg(parent,
+                   QStringLiteral("Cannot read %1: %2")
+                       .arg(file, QString::fromLocal8Bit(std::strerror(error))),
+                   MessageKind::Error);
     }
-    return bytes.toStdString();
+    return error == 0 ? std::optional<std::string>(std::move(bytes)) : std::nullopt;
 }
 
 void ShowSummary(QWidget* parent, const QString& text) {
@@ -158,7 +157,7 @@ void TMainForm::mpRunScriptClick(QObject*) {
         return;
     }
     const std::optional<std::string> text =
-        ReadSmallFile(this, *scriptFile, static_cast<qint64>(script::kMaxScriptBytes));
+        ReadScriptFile(this, *scriptFile, script::kMaxScriptBytes);
     if (!text) {
         return;
     }
@@ -180,7 +179,8 @@ void TMainForm::mpRunScriptClick(QObject*) {
         if (!csv) {
             return;
         }
-        const std::optional<std::string> bytes = ReadSmallFile(this, *csv, kMaxVariablesBytes);
+        const std::optional<std::string> bytes =
+            ReadScriptFile(this, *csv, script::kMaxVariablesBytes);
         if (!bytes) {
             return;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -7,6 +8,9 @@
 #include <vector>
 
 namespace vandrel::script {
+
+// A larger variables file is no table a technician wrote.
+inline constexpr std::size_t kMaxVariablesBytes = 16 << 20;
 
 // The device a script runs on, as its table row shows it.
 struct DeviceIdentity {

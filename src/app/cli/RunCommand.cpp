@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +18,7 @@
 #include "app/cli/SessionPool.h"
 #include "app/cli/TerminationSignals.h"
 #include "app/model/DeviceTable.h"
+#include "app/model/ReadSmallFile.h"
 #include "app/model/ReplaceFile.h"
 #include "script/ScriptVariables.h"
 #include "script/SessionScript.h"
@@ -36,41 +36,17 @@ struct RunPlan {
     std::vector<RunTarget> Targets;
 };
 
-// A variables table or a host list larger than this is no file a technician wrote.
+// A host list larger than this is no file a technician wrote.
 constexpr std::size_t kMaxListBytes = 16 << 20;
 
-// At most limit bytes: a larger file, or an endless one such as a device node, is an error
-// rather than memory that grows without end; a folder is an error rather than an empty file.
 bool ReadFile(const std::string& path, std::size_t limit, std::string& bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int failure = fd < 0 ? errno : 0;
-    std::string content;
-    while (failure == 0) {
-        char buffer[64 * 1024];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            failure = n < 0 ? errno : 0;
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-        if (content.size() > limit) {
-            error = "cannot read " + path + ": larger than " + std::to_string(limit >> 20) + " MiB";
-            ::close(fd);
-            return false;
-        }
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (failure != 0) {
+    const int failure = ReadSmallFile(path, limit, bytes);
+    if (failure == EFBIG) {
+        error = "cannot read " + path + ": larger than " + std::to_string(limit >> 20) + " MiB";
+    } else if (failure != 0) {
         error = "cannot read " + path + ": " + std::strerror(failure);
-        return false;
     }
-    bytes = std::move(content);
-    return true;
+    return failure == 0;
 }
 
 std::string ReadScript(const std::string& path, RunPlan& plan) {
@@ -93,7 +69,7 @@ std::string ReadVariables(const RunOptions& options, RunPlan& plan) {
     if (!options.VariablesFile.empty()) {
         std::string text;
         std::string error;
-        if (!ReadFile(options.VariablesFile, kMaxListBytes, text, error)) {
+        if (!ReadFile(options.VariablesFile, script::kMaxVariablesBytes, text, error)) {
             return error;
         }
         plan.Table = script::VariablesTable::Parse(text, error);
