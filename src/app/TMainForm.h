@@ -329,6 +329,18 @@ private:
     // Repeats typed keys and pastes of a connected session into the others.
     void ConnectTypingHooks(terminal::TTnEmulT& terminal);
     bool IsTypingTarget(const terminal::TTnEmulT& terminal) const;
+    // With Type into All on and sender among them: act on every other connected session.
+    template <typename Act>
+    void ForOtherTypingTargets(const terminal::TTnEmulT& sender, Act act) const {
+        if (!m_typeIntoAll || !IsTypingTarget(sender)) {
+            return;
+        }
+        for (terminal::TTnEmulT* other : TypingTargets()) {
+            if (other != &sender) {
+                act(*other);
+            }
+        }
+    }
     // How many sessions a paste into terminal reaches.
     int PasteReach(const terminal::TTnEmulT& terminal) const;
     // Configuration: "#" into terminal, and into every other connected one with Type into All.

@@ -97,25 +97,11 @@ std::vector<TTnEmulT*> TMainForm::TypingTargets() const {
 
 void TMainForm::ConnectTypingHooks(TTnEmulT& terminal) {
     terminal.OnKeyTyped = [this](TTnEmulT& Sender, char key, bool backspaceKey) {
-        if (!m_typeIntoAll || !IsTypingTarget(Sender)) {
-            return;
-        }
-        for (TTnEmulT* other : TypingTargets()) {
-            if (other != &Sender) {
-                other->TypeKey(key, backspaceKey);
-            }
-        }
+        ForOtherTypingTargets(Sender, [&](TTnEmulT& other) { other.TypeKey(key, backspaceKey); });
     };
     terminal.OnPasted = [this](TTnEmulT& Sender, const QString& text) {
-        if (!m_typeIntoAll || !IsTypingTarget(Sender)) {
-            return;
-        }
         // The question, if any, was asked once for all of them.
-        for (TTnEmulT* other : TypingTargets()) {
-            if (other != &Sender) {
-                other->PasteTextUnasked(text);
-            }
-        }
+        ForOtherTypingTargets(Sender, [&](TTnEmulT& other) { other.PasteTextUnasked(text); });
     };
 }
 
@@ -128,14 +114,7 @@ int TMainForm::PasteReach(const TTnEmulT& terminal) const {
 
 void TMainForm::SendConfiguration(TTnEmulT& terminal) {
     terminal.SendText("#");
-    if (!m_typeIntoAll || !IsTypingTarget(terminal)) {
-        return;
-    }
-    for (TTnEmulT* other : TypingTargets()) {
-        if (other != &terminal) {
-            other->SendText("#");
-        }
-    }
+    ForOtherTypingTargets(terminal, [](TTnEmulT& other) { other.SendText("#"); });
 }
 
 QString TMainForm::SessionCaption(int index) const {
